@@ -49,9 +49,13 @@ std::int32_t TAbstractFile::Rename(const std::string& newName) {
   return 0;
 }
 
-std::int32_t TAbstractFile::Delete() { return 0; }
+std::int32_t TAbstractFile::Delete() {
+  return 0;
+}
 
-bool TAbstractFile::Flush() { return true; }
+bool TAbstractFile::Flush() {
+  return true;
+}
 
 std::int64_t TAbstractFile::Seek(std::int32_t handleId, int origin, std::int64_t offset) {
   Guard guard(FLock);

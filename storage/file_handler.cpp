@@ -60,7 +60,6 @@ void TFileHandler::CreateFile() {
   if (handle <= 0) RaiseFileError(handle);
   FFile = file;
   FHandleId = handle;
-  FExclusive = true;
   FOpenedReadOnly = FReadOnlyAttribute = false;
   FOpen = true;
 }
@@ -71,14 +70,13 @@ void TFileHandler::DeleteFile() {
 }
 
 void TFileHandler::RenameFile(const std::string& newName) {
-  if (const std::int32_t result = FList.RenameListedFile(FFileName, FInMemory, newName);
-      result < 0)
+  if (const std::int32_t result = FList.RenameListedFile(FFileName, FInMemory, newName); result < 0)
     RaiseFileError(result);
   FFileName = newName;
 }
 
-void TFileHandler::CopyToFile(const std::string& destinationName, bool compress,
-                              int progressStep, TProgressCallback callback, void* callbackData) {
+void TFileHandler::CopyToFile(const std::string& destinationName, bool compress, int progressStep,
+                              TProgressCallback callback, void* callbackData) {
   TAbstractFile& file = OpenFileObject();
   const TCopyProgress progress{progressStep, callback, callbackData};
   if (const std::int32_t result =
@@ -147,7 +145,9 @@ std::int64_t TFileHandler::FileSize() {
   return size;
 }
 
-bool TFileHandler::FileExists() { return FList.ListedFileExists(FFileName, FInMemory); }
+bool TFileHandler::FileExists() {
+  return FList.ListedFileExists(FFileName, FInMemory);
+}
 
 bool TFileHandler::LockRange(std::int64_t length, std::int64_t start) {
   return FOpen && FFile && FFile->LockRange(length, start);
@@ -157,7 +157,9 @@ bool TFileHandler::UnlockRange(std::int64_t length, std::int64_t start) {
   return FOpen && FFile && FFile->UnlockRange(length, start);
 }
 
-void TFileHandler::BeginAccess() { OpenFileObject().BeginAccess(); }
+void TFileHandler::BeginAccess() {
+  OpenFileObject().BeginAccess();
+}
 
 void TFileHandler::EndAccess() {
   if (FOpen && FFile) FFile->EndAccess();

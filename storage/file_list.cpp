@@ -1,7 +1,7 @@
 #include "storage/file_list.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 
 #include "storage/os_errors.h"
 #include "storage/physical_file.h"
@@ -77,7 +77,9 @@ std::unique_ptr<TAbstractFile> TFileList::MakeFile(const std::string& key, bool 
   return FDiskFileFactory(key, temporary, exclusive);
 }
 
-void TFileList::Remove(int index) { FFiles.erase(FFiles.begin() + index); }
+void TFileList::Remove(int index) {
+  FFiles.erase(FFiles.begin() + index);
+}
 
 std::int32_t TFileList::CreateListedFile(std::string_view name, bool inMemory, bool temporary,
                                          TAbstractFile*& file) {
@@ -139,8 +141,7 @@ std::int32_t TFileList::OpenListedFile(std::string_view name, bool inMemory, boo
   return handle;
 }
 
-std::int32_t TFileList::CloseListedFile(TAbstractFile* file, bool inMemory,
-                                        std::int32_t handleId) {
+std::int32_t TFileList::CloseListedFile(TAbstractFile* file, bool inMemory, std::int32_t handleId) {
   Guard guard(FLock);
   const int index = FindIndex(file);
   if (index < 0 || file->IsInMemory() != inMemory) return FailWithErrno(ENOENT);
@@ -220,12 +221,11 @@ std::int32_t TFileList::CopyListedFileFrom(TAbstractFile* file, std::int32_t han
   if (FindIndex(file) < 0) return FailWithErrno(ENOENT);
   TAbstractFile* source = nullptr;
   bool readOnly, readOnlyAttribute;
-  const std::int32_t handle = OpenListedFile(sourceName, sourceInMemory, false, true, source,
-                                             readOnly, readOnlyAttribute);
+  const std::int32_t handle =
+      OpenListedFile(sourceName, sourceInMemory, false, true, source, readOnly, readOnlyAttribute);
   if (handle <= 0) return handle;
-  std::int32_t result =
-      CopyFileContents(*source, handle, *file, handleId,
-                       compress ? TCopyMode::Inflate : TCopyMode::Plain, progress);
+  std::int32_t result = CopyFileContents(
+      *source, handle, *file, handleId, compress ? TCopyMode::Inflate : TCopyMode::Plain, progress);
   // Cut what the file held beyond the copy, so a longer old file leaves no tail behind.
   if (result == 0 && file->Write(handleId, nullptr, 0) != 0) result = -kErrWriteFailed;
   const int savedErrno = LastFileErrno();

@@ -45,9 +45,8 @@ class TFileList {
   // Opens a handle on the file: the handle id, with file and the two read-only flags set.
   // -11013 when the file or the request is exclusive and the file is open already; -11010
   // for a memory file that was never created or a missing disk file.
-  std::int32_t OpenListedFile(std::string_view name, bool inMemory, bool temporary,
-                              bool exclusive, TAbstractFile*& file, bool& readOnly,
-                              bool& readOnlyAttribute);
+  std::int32_t OpenListedFile(std::string_view name, bool inMemory, bool temporary, bool exclusive,
+                              TAbstractFile*& file, bool& readOnly, bool& readOnlyAttribute);
   // Closes one handle: 0, or -11010 when the file is not listed (-11014 for an unknown
   // handle). A disk file leaves the list with its last handle; a memory file stays.
   std::int32_t CloseListedFile(TAbstractFile* file, bool inMemory, std::int32_t handleId);
@@ -79,8 +78,8 @@ class TFileList {
   static std::string ListKey(std::string_view name, bool inMemory);
   int FindIndex(const std::string& key, bool inMemory);
   int FindIndex(const TAbstractFile* file);
-  std::unique_ptr<TAbstractFile> MakeFile(const std::string& key, bool inMemory,
-                                          bool temporary, bool exclusive);
+  std::unique_ptr<TAbstractFile> MakeFile(const std::string& key, bool inMemory, bool temporary,
+                                          bool exclusive);
   void Remove(int index);
 
   std::recursive_mutex FLock;  // recursive: a copy's progress callback may use the list

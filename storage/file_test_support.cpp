@@ -84,8 +84,12 @@ std::string PatternBytes(std::size_t count, unsigned seed) {
   return bytes;
 }
 
-void TChildEnd::Send(char message) { SendByte(FToParent, message); }
-int TChildEnd::Receive() { return ReceiveByte(FFromParent); }
+void TChildEnd::Send(char message) {
+  SendByte(FToParent, message);
+}
+int TChildEnd::Receive() {
+  return ReceiveByte(FFromParent);
+}
 
 TForkedChild::TForkedChild(const std::function<int(TChildEnd&)>& body) {
   int up[2], down[2];
@@ -128,7 +132,9 @@ TForkedChild::~TForkedChild() {
   if (FToChild >= 0) close(FToChild);
 }
 
-int TForkedChild::Receive() { return FFromChild < 0 ? -1 : ReceiveByte(FFromChild); }
+int TForkedChild::Receive() {
+  return FFromChild < 0 ? -1 : ReceiveByte(FFromChild);
+}
 
 void TForkedChild::Send(char message) {
   if (FToChild >= 0) SendByte(FToChild, message);
@@ -136,7 +142,8 @@ void TForkedChild::Send(char message) {
 
 int TForkedChild::Wait() {
   if (FPid <= 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMilliseconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMilliseconds);
   int status = 0;
   for (;;) {
     const pid_t done = waitpid(FPid, &status, WNOHANG);

@@ -58,6 +58,8 @@ std::int32_t FailWithErrno(int error) {
   return -EngineCodeForErrno(error);
 }
 
-int LastFileErrno() { return last_file_errno; }
+int LastFileErrno() {
+  return last_file_errno;
+}
 
 }  // namespace kura

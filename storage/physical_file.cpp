@@ -56,7 +56,9 @@ bool ShareByteConflicts(int fd, short type) {
   return probe.l_type != F_UNLCK;
 }
 
-bool ReadMode(const std::string& path, struct stat& info) { return stat(path.c_str(), &info) == 0; }
+bool ReadMode(const std::string& path, struct stat& info) {
+  return stat(path.c_str(), &info) == 0;
+}
 
 std::string MakeAbsolute(const std::string& path) {
   std::error_code error;
@@ -110,7 +112,9 @@ bool DiskFileInUse(const std::string& path) {
 TPhysicalFile::TPhysicalFile(std::string name, bool temporary, bool exclusive)
     : TAbstractFile(std::move(name), temporary, exclusive) {}
 
-TPhysicalFile::~TPhysicalFile() { CloseDescriptor(); }
+TPhysicalFile::~TPhysicalFile() {
+  CloseDescriptor();
+}
 
 int TPhysicalFile::SystemOpen(const char* path, int flags, mode_t mode) {
   return open(path, flags, mode);
@@ -168,8 +172,7 @@ std::int32_t TPhysicalFile::CreateFile() {
       // Like the read-only attribute elsewhere, it keeps the file from being overwritten.
       if ((info.st_mode & kAnyWriteBit) == 0) return FailWithErrno(EACCES);
     }
-    FDescriptor =
-        SystemOpen(FName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kNewFileMode);
+    FDescriptor = SystemOpen(FName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kNewFileMode);
     if (FDescriptor < 0) return FailWithErrno(errno);
     FReadOnly = FReadOnlyAttribute = false;
     FExclusive = true;

@@ -249,8 +249,10 @@ TFileList::TDiskFileFactory TFileList::SetDiskFileFactory(TDiskFileFactory facto
 }
 
 TFileList& FileList() {
-  static TFileList list;
-  return list;
+  // Never destroyed: handlers owned by other static objects may still close their files
+  // while the process exits.
+  static TFileList* const list = new TFileList;
+  return *list;
 }
 
 }  // namespace kura

@@ -1,0 +1,207 @@
+#include "storage/abstract_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <limits>
+
+#include "storage/os_errors.h"
+
+namespace kura {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int64_t>::max();
+
+TAbstractFile::TAbstractFile(std::string name, bool temporary, bool exclusive)
+    : FExclusive(exclusive), FTemporary(temporary), FName(std::move(name)) {}
+
+TAbstractFile::~TAbstractFile() = default;
+
+int TAbstractFile::FindHandle(std::int32_t handleId) {
+  Guard guard(FLock);
+  for (std::size_t i = 0; i < FHandles.size(); ++i)
+    if (FHandles[i].Id == handleId) return static_cast<int>(i);
+  return -1;
+}
+
+std::int64_t TAbstractFile::GetFileSize() {
+  Guard guard(FLock);
+  return FSize;
+}
+
+std::int32_t TAbstractFile::OpenFile() {
+  Guard guard(FLock);
+  return AddHandle();
+}
+
+std::int32_t TAbstractFile::CloseHandle(std::int32_t handleId) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0) return FailWithErrno(EBADF);
+  FHandles.erase(FHandles.begin() + index);
+  return 0;
+}
+
+std::int32_t TAbstractFile::Rename(const std::string& newName) {
+  Guard guard(FLock);
+  FName = newName;
+  return 0;
+}
+
+std::int32_t TAbstractFile::Delete() {
+  return 0;
+}
+
+bool TAbstractFile::Flush() {
+  return true;
+}
+
+std::int64_t TAbstractFile::Seek(std::int32_t handleId, int origin, std::int64_t offset) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0) return FailWithErrno(EBADF), -1;
+  std::int64_t base = 0;
+  switch (origin) {
+    case kSeekFromStart:
+      break;
+    case kSeekFromCurrent:
+      base = FHandles[index].Position;
+      break;
+    case kSeekFromEnd:
+      base = GetFileSize();
+      if (base < 0) return -1;
+      break;
+    default:
+      return FailWithErrno(EINVAL), -1;
+  }
+  // Overflow-safe base + offset, refusing positions before the start.
+  if ((offset > 0 && base > kMaxPosition - offset) || base + offset < 0)
+    return FailWithErrno(EINVAL), -1;
+  FHandles[index].Position = base + offset;
+  return FHandles[index].Position;
+}
+
+bool TAbstractFile::LockRange(std::int64_t length, std::int64_t start) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (!MakeRange(length, start, range) || OverlapsListedLock(range)) return false;
+  FLocks.push_back(range);
+  return true;
+}
+
+bool TAbstractFile::UnlockRange(std::int64_t length, std::int64_t start) {
+  Guard guard(FLock);
+  const int index = FindListedLock(length, start);
+  if (index < 0) return false;
+  FLocks.erase(FLocks.begin() + index);
+  return true;
+}
+
+int TAbstractFile::OpenCount() {
+  Guard guard(FLock);
+  return static_cast<int>(FHandles.size());
+}
+
+std::int64_t TAbstractFile::HandlePosition(std::int32_t handleId) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  return index < 0 ? -1 : FHandles[index].Position;
+}
+
+std::int32_t TAbstractFile::AddHandle() {
+  FHandles.push_back({++FLastHandleId, 0});
+  return FLastHandleId;
+}
+
+bool TAbstractFile::MakeRange(std::int64_t length, std::int64_t start, TLockRange& range) {
+  if (length <= 0 || start < 0 || start > kMaxPosition - (length - 1)) return false;
+  range = {start, start + (length - 1), length};
+  return true;
+}
+
+bool TAbstractFile::OverlapsListedLock(const TLockRange& range) const {
+  return std::any_of(FLocks.begin(), FLocks.end(), [&](const TLockRange& held) {
+    return range.Start <= held.End && held.Start <= range.End;
+  });
+}
+
+int TAbstractFile::FindListedLock(std::int64_t length, std::int64_t start) const {
+  for (std::size_t i = 0; i < FLocks.size(); ++i)
+    if (FLocks[i].Start == start && FLocks[i].Length == length) return static_cast<int>(i);
+  return -1;
+}
+
+// ---- TMemoryFile -------------------------------------------------------------------------
+
+TMemoryFile::TMemoryFile(std::string name, bool temporary, bool exclusive)
+    : TAbstractFile(std::move(name), temporary, exclusive) {}
+
+std::int32_t TMemoryFile::CreateFile() {
+  Guard guard(FLock);
+  FBlock.clear();
+  FBlock.shrink_to_fit();
+  FSize = 0;
+  FLocks.clear();
+  return AddHandle();
+}
+
+std::int32_t TMemoryFile::CloseHandle(std::int32_t handleId) {
+  Guard guard(FLock);
+  const std::int32_t result = TAbstractFile::CloseHandle(handleId);
+  // Closing the last handle gives up its locks, as closing a disk file does; otherwise a
+  // table closed while holding a lock could never be locked again.
+  if (result == 0 && FHandles.empty()) FLocks.clear();
+  return result;
+}
+
+std::int64_t TMemoryFile::Read(std::int32_t handleId, void* buffer, std::int64_t count) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0) return FailWithErrno(EBADF), -1;
+  if (count < 0) return FailWithErrno(EINVAL), -1;
+  std::int64_t& position = FHandles[index].Position;
+  const std::int64_t available = position < FSize ? FSize - position : 0;
+  const std::int64_t moved = std::min(count, available);
+  if (moved > 0) std::memcpy(buffer, FBlock.data() + position, static_cast<std::size_t>(moved));
+  position += moved;
+  return moved;
+}
+
+std::int64_t TMemoryFile::Write(std::int32_t handleId, const void* buffer, std::int64_t count) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0) return FailWithErrno(EBADF), -1;
+  if (count < 0) return FailWithErrno(EINVAL), -1;
+  std::int64_t& position = FHandles[index].Position;
+  if (count == 0) {
+    // Cut (or extend with zeros) the file at the handle's position.
+    if (!Reserve(position)) return -1;
+    if (position < FSize)
+      std::fill(FBlock.begin() + position, FBlock.begin() + FSize, static_cast<unsigned char>(0));
+    FSize = position;
+    return 0;
+  }
+  if (position > kMaxPosition - count) return FailWithErrno(EFBIG), -1;
+  const std::int64_t end = position + count;
+  if (!Reserve(end)) return -1;
+  std::memcpy(FBlock.data() + position, buffer, static_cast<std::size_t>(count));
+  position = end;
+  FSize = std::max(FSize, end);
+  return count;
+}
+
+bool TMemoryFile::Reserve(std::int64_t newSize) {
+  if (newSize <= Capacity()) return true;
+  if (newSize > kMaxPosition - kGrowStep) return FailWithErrno(ENOMEM), false;
+  const std::int64_t capacity = (newSize + kGrowStep - 1) / kGrowStep * kGrowStep;
+  if (static_cast<std::uint64_t>(capacity) > FBlock.max_size()) return FailWithErrno(ENOMEM), false;
+  try {
+    FBlock.resize(static_cast<std::size_t>(capacity), 0);  // new bytes are zero
+  } catch (const std::exception&) {
+    return FailWithErrno(ENOMEM), false;
+  }
+  return true;
+}
+
+}  // namespace kura

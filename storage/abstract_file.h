@@ -1,0 +1,139 @@
+// One file of the process as the file list keeps it: a disk file (TPhysicalFile) or a file
+// that lives only in memory (TMemoryFile).
+//
+// A file is opened once per process however many handlers use it; each handler owns one
+// handle on it, numbered 1, 2, 3, ... in the order handles are opened, and each handle has its
+// own 64-bit position. Every operation takes the file's own lock; the file list takes its own
+// lock before a file's lock, never the other way round.
+//
+// Results of create and open are a handle id or a negated engine error code; Read and Write
+// answer the byte count moved, or -1 when the call failed outright (the reason is left in
+// LastFileErrno()).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kura {
+
+// Seek origins.
+inline constexpr int kSeekFromStart = 0;
+inline constexpr int kSeekFromCurrent = 1;
+inline constexpr int kSeekFromEnd = 2;
+
+// Longest file name kept, in characters.
+inline constexpr std::size_t kMaxFileNameLength = 255;
+
+// One byte-range lock: bytes start .. end inclusive, end = start + length - 1.
+struct TLockRange {
+  std::int64_t Start;
+  std::int64_t End;
+  std::int64_t Length;
+};
+
+class TAbstractFile {
+ public:
+  TAbstractFile(std::string name, bool temporary, bool exclusive);
+  virtual ~TAbstractFile();
+  TAbstractFile(const TAbstractFile&) = delete;
+  TAbstractFile& operator=(const TAbstractFile&) = delete;
+
+  // Index of the handle in the handle list, or -1 when the id is not open.
+  virtual int FindHandle(std::int32_t handleId);
+  // Current length in bytes; -1 when it cannot be read.
+  virtual std::int64_t GetFileSize();
+  // Creates (or empties) the file and opens a handle: new handle id or a negated error code.
+  virtual std::int32_t CreateFile() = 0;
+  // Opens one more handle: new handle id or a negated error code.
+  virtual std::int32_t OpenFile();
+  // Closes one handle: 0, or -11014 for an id that is not open.
+  virtual std::int32_t CloseHandle(std::int32_t handleId);
+  // Renames the file (which must have no open handle): 0 or a negated error code.
+  virtual std::int32_t Rename(const std::string& newName);
+  // Deletes the file (which must have no open handle): 0 or a negated error code.
+  virtual std::int32_t Delete();
+  // Reads up to count bytes at the handle's position and advances it.
+  virtual std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) = 0;
+  // Writes count bytes at the handle's position and advances it; count 0 cuts the file there.
+  virtual std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) = 0;
+  // Pushes written data to the device; false when that fails.
+  virtual bool Flush();
+  // Moves the handle's position; answers the new position, or -1 (position unchanged) for an
+  // unknown handle, a bad origin or a position before the start of the file.
+  virtual std::int64_t Seek(std::int32_t handleId, int origin, std::int64_t offset);
+  // Locks bytes start .. start + length - 1 without waiting. Fails when the range overlaps any
+  // lock already taken; the range may lie beyond the end of the file.
+  virtual bool LockRange(std::int64_t length, std::int64_t start);
+  // Removes the lock with exactly this start and length; fails when there is none.
+  virtual bool UnlockRange(std::int64_t length, std::int64_t start);
+
+  // The file's lock, for callers that must keep a seek and the following read or write
+  // together. Recursive: the operations above take it again.
+  void BeginAccess() { FLock.lock(); }
+  void EndAccess() { FLock.unlock(); }
+
+  virtual bool IsInMemory() const = 0;
+  const std::string& Name() const { return FName; }
+  bool IsExclusive() const { return FExclusive; }
+  void SetExclusive(bool exclusive) { FExclusive = exclusive; }
+  bool IsTemporary() const { return FTemporary; }
+  void SetTemporary(bool temporary) { FTemporary = temporary; }
+  bool IsReadOnly() const { return FReadOnly; }
+  bool HasReadOnlyAttribute() const { return FReadOnlyAttribute; }
+  int OpenCount();
+  std::int64_t HandlePosition(std::int32_t handleId);
+
+ protected:
+  struct THandleEntry {
+    std::int32_t Id;
+    std::int64_t Position;
+  };
+
+  // Adds a handle at position 0 and answers its id.
+  std::int32_t AddHandle();
+  // The range bytes start .. start + length - 1, or false when the length is not positive
+  // or the range would run past the largest 64-bit position.
+  static bool MakeRange(std::int64_t length, std::int64_t start, TLockRange& range);
+  bool OverlapsListedLock(const TLockRange& range) const;
+  // Index of the listed lock with exactly this start and length, or -1.
+  int FindListedLock(std::int64_t length, std::int64_t start) const;
+
+  std::recursive_mutex FLock;
+  bool FExclusive;
+  bool FReadOnly = false;
+  bool FReadOnlyAttribute = false;
+  bool FTemporary;
+  std::string FName;
+  std::int64_t FSize = 0;
+  std::vector<TLockRange> FLocks;
+  std::vector<THandleEntry> FHandles;
+  std::int32_t FLastHandleId = 0;
+};
+
+// A file kept in a memory block that grows in steps of 4096 zero-filled bytes. It stays in
+// the file list, contents and all, after its last handle closes, until it is deleted.
+class TMemoryFile : public TAbstractFile {
+ public:
+  static constexpr std::int64_t kGrowStep = 4096;
+
+  TMemoryFile(std::string name, bool temporary, bool exclusive);
+
+  std::int32_t CreateFile() override;
+  std::int32_t CloseHandle(std::int32_t handleId) override;
+  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override;
+  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override;
+  bool IsInMemory() const override { return true; }
+
+  // Bytes reserved for the contents: the size rounded up to the grow step.
+  std::int64_t Capacity() const { return static_cast<std::int64_t>(FBlock.size()); }
+
+ private:
+  // Makes room for newSize bytes; false when memory runs out.
+  bool Reserve(std::int64_t newSize);
+
+  std::vector<unsigned char> FBlock;
+};
+
+}  // namespace kura

@@ -1,0 +1,169 @@
+#include "storage/file_copy.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+#include "storage/os_errors.h"
+
+namespace kura {
+namespace {
+
+// Reports the percentage copied whenever it has grown by the step since the last report.
+class TProgressReporter {
+ public:
+  TProgressReporter(const TCopyProgress& progress, std::int64_t total)
+      : FProgress(progress), FTotal(total) {}
+
+  void Copied(std::int64_t bytes) {
+    if (!FProgress.Callback || FTotal <= 0) return;  // an empty source has nothing to report
+    const int percent = static_cast<int>(bytes * 100 / FTotal);
+    const int step = FProgress.Step > 0 ? FProgress.Step : 0;
+    if (percent < FLastPercent + step) return;
+    FLastPercent = percent;
+    FProgress.Callback(percent, FProgress.Data);
+  }
+
+ private:
+  const TCopyProgress& FProgress;
+  std::int64_t FTotal;
+  int FLastPercent = 0;
+};
+
+// The source and destination of one copy, read and written at their handles' positions.
+struct TCopyEnds {
+  TAbstractFile& Source;
+  std::int32_t SourceHandle;
+  TAbstractFile& Destination;
+  std::int32_t DestinationHandle;
+
+  // Bytes read into buffer, or -1 when the read failed.
+  std::int64_t ReadChunk(std::vector<unsigned char>& buffer) {
+    Source.BeginAccess();
+    const std::int64_t got = Source.Read(SourceHandle, buffer.data(), kCopyChunkSize);
+    Source.EndAccess();
+    return got;
+  }
+
+  bool WriteAll(const unsigned char* bytes, std::int64_t count) {
+    if (count == 0) return true;  // a zero-length write would cut the file
+    Destination.BeginAccess();
+    const std::int64_t put = Destination.Write(DestinationHandle, bytes, count);
+    Destination.EndAccess();
+    return put == count;
+  }
+};
+
+std::int32_t CopyPlain(TCopyEnds& ends, TProgressReporter& reporter) {
+  std::vector<unsigned char> chunk(kCopyChunkSize);
+  std::int64_t copied = 0;
+  for (;;) {
+    const std::int64_t got = ends.ReadChunk(chunk);
+    if (got < 0) return -kErrReadFailed;
+    if (!ends.WriteAll(chunk.data(), got)) return -kErrWriteFailed;
+    copied += got;
+    reporter.Copied(copied);
+    if (got < kCopyChunkSize) return 0;
+  }
+}
+
+std::int32_t CopyCompressed(TCopyEnds& ends, TProgressReporter& reporter) {
+  std::vector<unsigned char> chunk(kCopyChunkSize);
+  std::vector<unsigned char> packed(compressBound(kCopyChunkSize));
+  std::int64_t copied = 0;
+  for (;;) {
+    const std::int64_t got = ends.ReadChunk(chunk);
+    if (got < 0) return -kErrReadFailed;
+    if (got > 0) {
+      uLongf packedSize = static_cast<uLongf>(packed.size());
+      if (compress2(packed.data(), &packedSize, chunk.data(), static_cast<uLong>(got),
+                    kCopyCompressionLevel) != Z_OK)
+        return -kErrCompress;
+      if (!ends.WriteAll(packed.data(), static_cast<std::int64_t>(packedSize)))
+        return -kErrWriteFailed;
+    }
+    copied += got;
+    reporter.Copied(copied);
+    if (got < kCopyChunkSize) return 0;
+  }
+}
+
+// Inflates the zlib streams of the source one after another into the destination.
+class TInflater {
+ public:
+  TInflater() { FReady = inflateInit(&FStream) == Z_OK; }
+  ~TInflater() {
+    if (FReady) inflateEnd(&FStream);
+  }
+
+  std::int32_t Run(TCopyEnds& ends, TProgressReporter& reporter) {
+    if (!FReady) return -kErrUncompress;
+    std::vector<unsigned char> chunk(kCopyChunkSize);
+    std::int64_t consumed = 0;
+    for (;;) {
+      const std::int64_t got = ends.ReadChunk(chunk);
+      if (got < 0) return -kErrReadFailed;
+      if (const std::int32_t result = InflateChunk(ends, chunk.data(), got); result < 0)
+        return result;
+      consumed += got;
+      reporter.Copied(consumed);
+      if (got < kCopyChunkSize) break;
+    }
+    return FInStream ? -kErrUncompress : 0;  // a stream cut short is a damaged source
+  }
+
+ private:
+  std::int32_t InflateChunk(TCopyEnds& ends, unsigned char* input, std::int64_t count) {
+    FStream.next_in = input;
+    FStream.avail_in = static_cast<uInt>(count);
+    bool outputFull = false;
+    while (FStream.avail_in > 0 || outputFull) {
+      if (!FInStream) {
+        if (FStream.avail_in == 0) break;
+        inflateReset(&FStream);
+        FInStream = true;
+      }
+      FStream.next_out = FOutput.data();
+      FStream.avail_out = static_cast<uInt>(FOutput.size());
+      const int status = inflate(&FStream, Z_NO_FLUSH);
+      if (status == Z_STREAM_END)
+        FInStream = false;
+      else if (status != Z_OK && status != Z_BUF_ERROR)
+        return -kErrUncompress;
+      const auto produced = static_cast<std::int64_t>(FOutput.size() - FStream.avail_out);
+      if (!ends.WriteAll(FOutput.data(), produced)) return -kErrWriteFailed;
+      if (status == Z_BUF_ERROR) break;  // needs the next chunk
+      outputFull = FStream.avail_out == 0;
+    }
+    return 0;
+  }
+
+  z_stream FStream{};
+  bool FReady = false;
+  bool FInStream = false;
+  std::vector<unsigned char> FOutput = std::vector<unsigned char>(kCopyChunkSize);
+};
+
+}  // namespace
+
+std::int32_t CopyFileContents(TAbstractFile& source, std::int32_t sourceHandle,
+                              TAbstractFile& destination, std::int32_t destinationHandle,
+                              TCopyMode mode, const TCopyProgress& progress) {
+  if (source.Seek(sourceHandle, kSeekFromStart, 0) != 0) return -kErrReadFailed;
+  if (destination.Seek(destinationHandle, kSeekFromStart, 0) != 0) return -kErrWriteFailed;
+  TCopyEnds ends{source, sourceHandle, destination, destinationHandle};
+  TProgressReporter reporter(progress, source.GetFileSize());
+  switch (mode) {
+    case TCopyMode::Compress:
+      return CopyCompressed(ends, reporter);
+    case TCopyMode::Inflate: {
+      TInflater inflater;
+      return inflater.Run(ends, reporter);
+    }
+    case TCopyMode::Plain:
+    default:
+      return CopyPlain(ends, reporter);
+  }
+}
+
+}  // namespace kura

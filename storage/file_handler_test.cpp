@@ -1,0 +1,303 @@
+// File handlers: opening and closing, the errors they raise for failed transfers, and
+// whole-file copies with their progress reports and compression.
+#include "storage/file_handler.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset/engine_error.h"
+#include "storage/file_test_support.h"
+#include "storage/physical_file.h"
+
+namespace kura {
+namespace {
+
+using testing::PathExists;
+using testing::PatternBytes;
+using testing::ReadWholeFile;
+using testing::TScratchFolder;
+using testing::WriteWholeFile;
+
+template <typename Call>
+int RaisedCode(Call call) {
+  try {
+    call();
+  } catch (const EKuraEngineError& error) {
+    return error.ErrorCode;
+  }
+  return 0;
+}
+
+// What the faulty disk file does, shared with the test.
+struct TFaults {
+  std::vector<std::int64_t> reads;  // bytes each read brought back
+  bool failReads = false;
+  std::int64_t writeBudget = -1;  // bytes still written before writes fail; -1: no limit
+  bool failFlush = false;
+};
+
+class TFaultyFile : public TPhysicalFile {
+ public:
+  TFaultyFile(std::string name, bool temporary, bool exclusive, TFaults& faults)
+      : TPhysicalFile(std::move(name), temporary, exclusive), FFaults(faults) {}
+
+  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override {
+    if (FFaults.failReads) return errno = EIO, -1;
+    const std::int64_t got = TPhysicalFile::Read(handleId, buffer, count);
+    FFaults.reads.push_back(got);
+    return got;
+  }
+  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override {
+    if (FFaults.writeBudget >= 0 && count > FFaults.writeBudget) {
+      const std::int64_t part = FFaults.writeBudget;
+      FFaults.writeBudget = 0;
+      return part > 0 ? TPhysicalFile::Write(handleId, buffer, part) : (errno = ENOSPC, -1);
+    }
+    if (FFaults.writeBudget >= 0) FFaults.writeBudget -= count;
+    return TPhysicalFile::Write(handleId, buffer, count);
+  }
+  bool Flush() override { return !FFaults.failFlush && TPhysicalFile::Flush(); }
+
+ private:
+  TFaults& FFaults;
+};
+
+class FileHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder.Path().empty());
+    list.SetDiskFileFactory([this](const std::string& name, bool temporary, bool exclusive) {
+      return std::make_unique<TFaultyFile>(name, temporary, exclusive, faults);
+    });
+  }
+
+  std::unique_ptr<TFileHandler> Handler(const std::string& name, bool inMemory = false) {
+    auto handler = std::make_unique<TFileHandler>(list);
+    handler->SetFileName(name);
+    handler->SetInMemory(inMemory);
+    return handler;
+  }
+
+  // Writes bytes into a new file through a handler and leaves it open.
+  std::unique_ptr<TFileHandler> CreatedWith(const std::string& name, const std::string& bytes,
+                                            bool inMemory = false) {
+    auto handler = Handler(name, inMemory);
+    handler->CreateFile();
+    handler->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return handler;
+  }
+
+  std::string Contents(const std::string& name, bool inMemory) {
+    auto handler = Handler(name, inMemory);
+    handler->Open();
+    std::string bytes(static_cast<std::size_t>(handler->FileSize()), '\0');
+    handler->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return bytes;
+  }
+
+  TScratchFolder folder;
+  TFileList list;
+  TFaults faults;
+};
+
+TEST_F(FileHandlerTest, OpenCloseAndTheFileName) {
+  auto handler = Handler(folder.File("missing.DAT"));
+  try {
+    handler->Open();
+    FAIL() << "opened a missing file";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, 11010);
+    EXPECT_EQ(error.ErrorTableName, folder.File("missing.DAT"));
+  }
+  EXPECT_FALSE(handler->IsOpen());
+
+  WriteWholeFile(folder.File("there.DAT"), "x");
+  handler->SetFileName(folder.File("there.DAT"));
+  handler->Open();
+  const std::int32_t handle = handler->HandleId();
+  handler->Open();
+  EXPECT_EQ(handler->HandleId(), handle) << "a second Open does nothing";
+  EXPECT_EQ(RaisedCode([&] { handler->RenameFile(folder.File("new.DAT")); }), 11013);
+  handler->Close();
+  handler->Close();
+  EXPECT_EQ(RaisedCode([&] { handler->ReadBuffer(nullptr, 0); }), 11014) << "closed";
+  handler->RenameFile(folder.File("new.DAT"));
+  EXPECT_EQ(handler->FileName(), folder.File("new.DAT"));
+  EXPECT_TRUE(handler->FileExists());
+  handler->DeleteFile();
+  EXPECT_FALSE(handler->FileExists());
+}
+
+TEST_F(FileHandlerTest, FailedTransfersRaise) {
+  auto handler = CreatedWith(folder.File("t.DAT"), "abcdef");
+  handler->Seek(kSeekFromStart, 0);
+
+  faults.failReads = true;
+  EXPECT_EQ(RaisedCode([&] { handler->ReadBuffer(nullptr, 4, true); }), 9217)
+      << "a failed read is not a short one";
+  faults.failReads = false;
+
+  faults.writeBudget = 2;
+  try {
+    handler->WriteBuffer("0123", 4);
+    FAIL() << "a short write passed";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, 9218);
+    EXPECT_EQ(error.ErrorTableName, folder.File("t.DAT"));
+  }
+  faults.writeBudget = -1;
+
+  faults.failFlush = true;
+  EXPECT_EQ(RaisedCode([&] { handler->FlushFile(); }), 9218);
+  faults.failFlush = false;
+  EXPECT_EQ(RaisedCode([&] { handler->FlushFile(); }), 0);
+}
+
+constexpr std::size_t kCopySize = 150000;
+
+void RecordPercent(int percent, void* data) {
+  static_cast<std::vector<int>*>(data)->push_back(percent);
+}
+
+TEST_F(FileHandlerTest, CopyReadsWholeChunksAndReportsProgressBySteps) {
+  const std::string bytes = PatternBytes(kCopySize);
+  auto source = CreatedWith(folder.File("src.DAT"), bytes);
+  faults.reads.clear();
+  std::vector<int> reported;
+  source->CopyToFile(folder.File("src.IBK"), false, 20, RecordPercent, &reported);
+  EXPECT_EQ(reported, (std::vector<int>{43, 87}));
+  EXPECT_EQ(faults.reads, (std::vector<std::int64_t>{65536, 65536, 18928}));
+  EXPECT_EQ(ReadWholeFile(folder.File("src.IBK")), bytes);
+  EXPECT_TRUE(source->IsOpen());
+  EXPECT_EQ(list.FindListedFile(folder.File("src.IBK"), false), nullptr) << "copy closed";
+
+  // Steps of 1 report every chunk; an empty file reports nothing and copies nothing.
+  reported.clear();
+  source->CopyToFile(folder.File("src.DBK"), false, 1, RecordPercent, &reported);
+  EXPECT_EQ(reported, (std::vector<int>{43, 87, 100}));
+  auto empty = CreatedWith(folder.File("empty.DAT"), "");
+  reported.clear();
+  empty->CopyToFile(folder.File("empty.DBK"), false, 20, RecordPercent, &reported);
+  EXPECT_TRUE(reported.empty());
+  EXPECT_TRUE(PathExists(folder.File("empty.DBK")));
+  EXPECT_EQ(ReadWholeFile(folder.File("empty.DBK")), "");
+}
+
+// The inflated form of back-to-back zlib streams.
+std::string InflateStreams(const std::string& packed) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < packed.size()) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return "<init failed>";
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data() + at));
+    stream.avail_in = static_cast<uInt>(packed.size() - at);
+    int status;
+    do {
+      char buffer[4096];
+      stream.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream.avail_out = sizeof buffer;
+      status = inflate(&stream, Z_NO_FLUSH);
+      out.append(buffer, sizeof buffer - stream.avail_out);
+    } while (status == Z_OK);
+    at = packed.size() - stream.avail_in;
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END) return "<damaged>";
+  }
+  return out;
+}
+
+TEST_F(FileHandlerTest, CompressedCopyRoundTrips) {
+  for (const bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory ? "memory" : "disk");
+    const std::string stem = inMemory ? "zm" : folder.File("zd");
+    const std::string bytes = PatternBytes(kCopySize, 7);
+    auto source = CreatedWith(stem + ".DAT", bytes, inMemory);
+    source->CopyToFile(stem + ".IBK", true, 20, nullptr, nullptr);
+    const std::string packed = Contents(stem + ".IBK", inMemory);
+    EXPECT_LT(packed.size(), bytes.size());
+    EXPECT_EQ(InflateStreams(packed), bytes) << "three zlib streams, one per chunk";
+
+    // Copying back over a longer file leaves exactly the original bytes.
+    source->Seek(kSeekFromEnd, 0);
+    source->WriteBuffer("tail that must go", 17);
+    source->CopyFromFile(stem + ".IBK", true, 20, nullptr, nullptr);
+    source->Close();
+    EXPECT_EQ(Contents(stem + ".DAT", inMemory), bytes);
+  }
+}
+
+TEST_F(FileHandlerTest, PlainCopyBackCutsTheLongerFile) {
+  WriteWholeFile(folder.File("t.IBK"), "backup");
+  auto handler = CreatedWith(folder.File("t.IDX"), "index grew since the backup");
+  handler->CopyFromFile(folder.File("t.IBK"), false, 0, nullptr, nullptr);
+  EXPECT_EQ(handler->FileSize(), 6);
+  handler->Close();
+  EXPECT_EQ(ReadWholeFile(folder.File("t.IDX")), "backup");
+}
+
+TEST_F(FileHandlerTest, DamagedCompressedSourceRaises15002) {
+  const std::string bytes = PatternBytes(1000);
+  auto source = CreatedWith(folder.File("d.DAT"), bytes);
+  source->CopyToFile(folder.File("d.IBK"), true, 0, nullptr, nullptr);
+  const std::string packed = ReadWholeFile(folder.File("d.IBK"));
+  struct Case {
+    const char* name;
+    std::string backup;
+  };
+  std::string flipped = packed;
+  flipped[packed.size() / 2] ^= 0x55;
+  const Case cases[] = {
+      {"truncated", packed.substr(0, packed.size() - 5)},
+      {"garbage after a stream", packed + "garbage"},
+      {"a changed byte", flipped},
+      {"not compressed at all", bytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWholeFile(folder.File("d.IBK"), c.backup);
+    EXPECT_EQ(
+        RaisedCode([&] { source->CopyFromFile(folder.File("d.IBK"), true, 0, nullptr, nullptr); }),
+        15002);
+  }
+}
+
+TEST_F(FileHandlerTest, FailedCopyLeavesNoHalfBackup) {
+  auto source = CreatedWith(folder.File("f.DAT"), PatternBytes(kCopySize));
+  faults.writeBudget = 70000;  // the second chunk is cut short
+  EXPECT_EQ(
+      RaisedCode([&] { source->CopyToFile(folder.File("f.IBK"), false, 0, nullptr, nullptr); }),
+      9218);
+  faults.writeBudget = -1;
+  EXPECT_FALSE(PathExists(folder.File("f.IBK")));
+
+  faults.failReads = true;
+  EXPECT_EQ(
+      RaisedCode([&] { source->CopyToFile(folder.File("f.IBK"), false, 0, nullptr, nullptr); }),
+      9217)
+      << "a failed read does not end the copy as if the file had ended";
+  faults.failReads = false;
+  EXPECT_FALSE(PathExists(folder.File("f.IBK")));
+}
+
+TEST_F(FileHandlerTest, CopyOntoAnOpenFileIsRefused) {
+  auto source = CreatedWith(folder.File("s.DAT"), "source");
+  auto other = CreatedWith(folder.File("o.DAT"), "other");
+  EXPECT_EQ(
+      RaisedCode([&] { source->CopyToFile(folder.File("o.DAT"), false, 0, nullptr, nullptr); }),
+      11013);
+  EXPECT_EQ(
+      RaisedCode([&] { source->CopyFromFile(folder.File("s.DAT"), false, 0, nullptr, nullptr); }),
+      11013)
+      << "a file cannot be copied over itself";
+  other->Close();
+  EXPECT_EQ(ReadWholeFile(folder.File("o.DAT")), "other");
+}
+
+}  // namespace
+}  // namespace kura

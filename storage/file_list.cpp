@@ -1,0 +1,258 @@
+#include "storage/file_list.h"
+
+#include <cctype>
+#include <cerrno>
+
+#include "storage/os_errors.h"
+#include "storage/physical_file.h"
+
+namespace kura {
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view name) {
+  const auto first = name.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return name.substr(first, name.find_last_not_of(' ') - first + 1);
+}
+
+// Characters of UTF-8 text: every byte that does not continue a sequence.
+std::size_t CharacterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  return count;
+}
+
+}  // namespace
+
+TFileList::TFileList()
+    : FDiskFileFactory([](const std::string& path, bool temporary, bool exclusive) {
+        return std::make_unique<TPhysicalFile>(path, temporary, exclusive);
+      }) {}
+
+TFileList::~TFileList() = default;
+
+std::string TFileList::ListKey(std::string_view name, bool inMemory) {
+  const std::string_view trimmed = TrimBlanks(name);
+  if (trimmed.empty() || CharacterCount(trimmed) > kMaxFileNameLength) return {};
+  return inMemory ? std::string(trimmed) : ResolveDiskFileName(trimmed);
+}
+
+// Why ListKey gave no key: a blank name names no file, a long one is refused.
+static std::int32_t BadNameError(std::string_view name) {
+  return FailWithErrno(TrimBlanks(name).empty() ? ENOENT : ENAMETOOLONG);
+}
+
+int TFileList::FindIndex(const std::string& key, bool inMemory) {
+  for (std::size_t i = 0; i < FFiles.size(); ++i) {
+    const TAbstractFile& file = *FFiles[i];
+    if (file.IsInMemory() != inMemory) continue;
+    if (inMemory ? EqualsIgnoringCase(file.Name(), key) : file.Name() == key)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int TFileList::FindIndex(const TAbstractFile* file) {
+  for (std::size_t i = 0; i < FFiles.size(); ++i)
+    if (FFiles[i].get() == file) return static_cast<int>(i);
+  return -1;
+}
+
+std::unique_ptr<TAbstractFile> TFileList::MakeFile(const std::string& key, bool inMemory,
+                                                   bool temporary, bool exclusive) {
+  if (inMemory) return std::make_unique<TMemoryFile>(key, temporary, exclusive);
+  return FDiskFileFactory(key, temporary, exclusive);
+}
+
+void TFileList::Remove(int index) {
+  FFiles.erase(FFiles.begin() + index);
+}
+
+std::int32_t TFileList::CreateListedFile(std::string_view name, bool inMemory, bool temporary,
+                                         TAbstractFile*& file) {
+  Guard guard(FLock);
+  file = nullptr;
+  const std::string key = ListKey(name, inMemory);
+  if (key.empty()) return BadNameError(name);
+  const int index = FindIndex(key, inMemory);
+  if (index >= 0) {
+    TAbstractFile& listed = *FFiles[index];
+    if (listed.OpenCount() > 0) return FailWithErrno(EAGAIN);
+    listed.SetExclusive(true);
+    listed.SetTemporary(temporary);
+    const std::int32_t handle = listed.CreateFile();
+    if (handle > 0) file = &listed;
+    return handle;
+  }
+  std::unique_ptr<TAbstractFile> made = MakeFile(key, inMemory, temporary, true);
+  const std::int32_t handle = made->CreateFile();
+  if (handle <= 0) return handle;
+  file = made.get();
+  FFiles.push_back(std::move(made));
+  return handle;
+}
+
+std::int32_t TFileList::OpenListedFile(std::string_view name, bool inMemory, bool temporary,
+                                       bool exclusive, TAbstractFile*& file, bool& readOnly,
+                                       bool& readOnlyAttribute) {
+  Guard guard(FLock);
+  file = nullptr;
+  readOnly = readOnlyAttribute = false;
+  const std::string key = ListKey(name, inMemory);
+  if (key.empty()) return BadNameError(name);
+  const int index = FindIndex(key, inMemory);
+  std::int32_t handle;
+  TAbstractFile* opened;
+  if (index >= 0) {
+    opened = FFiles[index].get();
+    if (opened->OpenCount() > 0) {
+      if (opened->IsExclusive() || exclusive) return FailWithErrno(EAGAIN);
+    } else {
+      opened->SetExclusive(exclusive);
+      opened->SetTemporary(temporary);
+    }
+    handle = opened->OpenFile();
+    if (handle <= 0) return handle;
+  } else {
+    // A memory file exists only once it has been created.
+    if (inMemory) return FailWithErrno(ENOENT);
+    std::unique_ptr<TAbstractFile> made = MakeFile(key, inMemory, temporary, exclusive);
+    handle = made->OpenFile();
+    if (handle <= 0) return handle;
+    opened = made.get();
+    FFiles.push_back(std::move(made));
+  }
+  file = opened;
+  readOnly = opened->IsReadOnly();
+  readOnlyAttribute = opened->HasReadOnlyAttribute();
+  return handle;
+}
+
+std::int32_t TFileList::CloseListedFile(TAbstractFile* file, bool inMemory, std::int32_t handleId) {
+  Guard guard(FLock);
+  const int index = FindIndex(file);
+  if (index < 0 || file->IsInMemory() != inMemory) return FailWithErrno(ENOENT);
+  const std::int32_t result = file->CloseHandle(handleId);
+  if (result == 0 && !inMemory && file->OpenCount() == 0) Remove(index);
+  return result;
+}
+
+std::int32_t TFileList::RenameListedFile(std::string_view name, bool inMemory,
+                                         std::string_view newName) {
+  Guard guard(FLock);
+  const std::string key = ListKey(name, inMemory);
+  const std::string newKey = ListKey(newName, inMemory);
+  if (key.empty()) return BadNameError(name);
+  if (newKey.empty()) return BadNameError(newName);
+  const int index = FindIndex(key, inMemory);
+  if (index >= 0 && FFiles[index]->OpenCount() > 0) return FailWithErrno(EAGAIN);
+  if (inMemory) {
+    if (index < 0) return FailWithErrno(ENOENT);
+    const int taken = FindIndex(newKey, true);
+    if (taken >= 0 && taken != index) return FailWithErrno(EEXIST);
+    return FFiles[index]->Rename(std::string(TrimBlanks(newName)));
+  }
+  std::unique_ptr<TAbstractFile> unlisted = MakeFile(key, false, false, false);
+  return unlisted->Rename(std::string(newName));
+}
+
+std::int32_t TFileList::DeleteListedFile(std::string_view name, bool inMemory) {
+  Guard guard(FLock);
+  const std::string key = ListKey(name, inMemory);
+  if (key.empty()) return BadNameError(name);
+  const int index = FindIndex(key, inMemory);
+  if (index >= 0 && FFiles[index]->OpenCount() > 0) return FailWithErrno(EAGAIN);
+  if (inMemory) {
+    if (index < 0) return FailWithErrno(ENOENT);
+    const std::int32_t result = FFiles[index]->Delete();
+    if (result == 0) Remove(index);
+    return result;
+  }
+  std::unique_ptr<TAbstractFile> unlisted = MakeFile(key, false, false, false);
+  return unlisted->Delete();
+}
+
+bool TFileList::ListedFileExists(std::string_view name, bool inMemory) {
+  Guard guard(FLock);
+  const std::string key = ListKey(name, inMemory);
+  if (key.empty()) return false;
+  if (FindIndex(key, inMemory) >= 0) return true;
+  return !inMemory && DiskFileExists(key);
+}
+
+std::int32_t TFileList::CopyListedFileTo(TAbstractFile* file, std::int32_t handleId,
+                                         const TCopyProgress& progress, bool compress,
+                                         std::string_view destinationName,
+                                         bool destinationInMemory) {
+  Guard guard(FLock);
+  if (FindIndex(file) < 0) return FailWithErrno(ENOENT);
+  TAbstractFile* destination = nullptr;
+  const std::int32_t handle =
+      CreateListedFile(destinationName, destinationInMemory, false, destination);
+  if (handle <= 0) return handle;
+  const std::int32_t result =
+      CopyFileContents(*file, handleId, *destination, handle,
+                       compress ? TCopyMode::Compress : TCopyMode::Plain, progress);
+  const int savedErrno = LastFileErrno();
+  CloseListedFile(destination, destinationInMemory, handle);
+  // Half a copy must not pass for a good one (a backup, say): it goes.
+  if (result < 0) DeleteListedFile(destinationName, destinationInMemory);
+  FailWithErrno(savedErrno);
+  return result;
+}
+
+std::int32_t TFileList::CopyListedFileFrom(TAbstractFile* file, std::int32_t handleId,
+                                           const TCopyProgress& progress, bool compress,
+                                           std::string_view sourceName, bool sourceInMemory) {
+  Guard guard(FLock);
+  if (FindIndex(file) < 0) return FailWithErrno(ENOENT);
+  TAbstractFile* source = nullptr;
+  bool readOnly, readOnlyAttribute;
+  const std::int32_t handle =
+      OpenListedFile(sourceName, sourceInMemory, false, true, source, readOnly, readOnlyAttribute);
+  if (handle <= 0) return handle;
+  std::int32_t result = CopyFileContents(
+      *source, handle, *file, handleId, compress ? TCopyMode::Inflate : TCopyMode::Plain, progress);
+  // Cut what the file held beyond the copy, so a longer old file leaves no tail behind.
+  if (result == 0 && file->Write(handleId, nullptr, 0) != 0) result = -kErrWriteFailed;
+  const int savedErrno = LastFileErrno();
+  CloseListedFile(source, sourceInMemory, handle);
+  FailWithErrno(savedErrno);
+  return result;
+}
+
+TAbstractFile* TFileList::FindListedFile(std::string_view name, bool inMemory) {
+  Guard guard(FLock);
+  const std::string key = ListKey(name, inMemory);
+  if (key.empty()) return nullptr;
+  const int index = FindIndex(key, inMemory);
+  return index < 0 ? nullptr : FFiles[index].get();
+}
+
+TFileList::TDiskFileFactory TFileList::SetDiskFileFactory(TDiskFileFactory factory) {
+  Guard guard(FLock);
+  std::swap(FDiskFileFactory, factory);
+  return factory;
+}
+
+TFileList& FileList() {
+  // Never destroyed: handlers owned by other static objects may still close their files
+  // while the process exits.
+  static TFileList* const list = new TFileList;
+  return *list;
+}
+
+}  // namespace kura

@@ -1,0 +1,337 @@
+#include "storage/physical_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "storage/os_errors.h"
+
+namespace kura {
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int64_t>::max();
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kNewFileMode = 0666;  // less the umask
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
+  }
+  return true;
+}
+
+// One open-file-description lock request on fd, without waiting.
+int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = start;
+  request.l_len = length;
+  request.l_pid = 0;  // required by open-file-description locks
+  return fcntl(fd, F_OFD_SETLK, &request);
+}
+
+// Whether a lock of the given type on the share byte would conflict with a lock of another
+// open file description.
+bool ShareByteConflicts(int fd, short type) {
+  struct flock probe {};
+  probe.l_type = type;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kShareLockPosition;
+  probe.l_len = 1;
+  probe.l_pid = 0;
+  if (fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+  return probe.l_type != F_UNLCK;
+}
+
+bool ReadMode(const std::string& path, struct stat& info) {
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string MakeAbsolute(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(path, error);
+  if (error) return path;
+  return full.lexically_normal().string();
+}
+
+}  // namespace
+
+std::string NormaliseDiskFileName(std::string_view name) {
+  const auto first = name.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  name = name.substr(first, name.find_last_not_of(' ') - first + 1);
+  std::string result(name);
+  std::replace(result.begin(), result.end(), '\\', '/');
+  return result;
+}
+
+std::string ResolveDiskFileName(std::string_view name) {
+  std::string path = MakeAbsolute(NormaliseDiskFileName(name));
+  struct stat info;
+  if (path.empty() || lstat(path.c_str(), &info) == 0) return path;
+  const std::filesystem::path full(path);
+  const std::string wanted = full.filename().string();
+  const std::string folder = full.parent_path().string();
+  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+  if (!dir) return path;
+  std::vector<std::string> matches;
+  while (const dirent* entry = readdir(dir))
+    if (EqualsIgnoringCase(entry->d_name, wanted)) matches.emplace_back(entry->d_name);
+  closedir(dir);
+  if (matches.empty()) return path;
+  std::sort(matches.begin(), matches.end());
+  return (full.parent_path() / matches.front()).string();
+}
+
+bool DiskFileExists(std::string_view name) {
+  struct stat info;
+  return ReadMode(ResolveDiskFileName(name), info) && !S_ISDIR(info.st_mode);
+}
+
+bool DiskFileInUse(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  const bool inUse = ShareByteConflicts(fd, F_WRLCK);
+  close(fd);
+  return inUse;
+}
+
+TPhysicalFile::TPhysicalFile(std::string name, bool temporary, bool exclusive)
+    : TAbstractFile(std::move(name), temporary, exclusive) {}
+
+TPhysicalFile::~TPhysicalFile() {
+  CloseDescriptor();
+}
+
+int TPhysicalFile::SystemOpen(const char* path, int flags, mode_t mode) {
+  return open(path, flags, mode);
+}
+
+std::int64_t TPhysicalFile::GetFileSize() {
+  Guard guard(FLock);
+  struct stat info;
+  if (FDescriptor < 0 || fstat(FDescriptor, &info) != 0) return FailWithErrno(EBADF), -1;
+  return info.st_size;
+}
+
+std::int32_t TPhysicalFile::TakeShareLock() {
+  const bool writable = !FReadOnly;
+  if (FExclusive && !writable) {
+    // A write lock needs a writable descriptor: refuse if anyone has the file open, then
+    // hold a read lock so that no one can open it exclusively.
+    if (ShareByteConflicts(FDescriptor, F_WRLCK)) return FailWithErrno(EAGAIN);
+  }
+  const short type = FExclusive && writable ? F_WRLCK : F_RDLCK;
+  if (SetLock(FDescriptor, type, kShareLockPosition, 1) != 0)
+    return FailWithErrno(errno == EACCES ? EAGAIN : errno);
+  return 0;
+}
+
+std::int32_t TPhysicalFile::OpenFile() {
+  Guard guard(FLock);
+  if (FDescriptor >= 0) return AddHandle();
+  struct stat info;
+  if (!ReadMode(FName, info)) return FailWithErrno(errno);
+  if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
+  FReadOnly = FReadOnlyAttribute = (info.st_mode & kAnyWriteBit) == 0;
+  const int common = O_CLOEXEC | O_NOCTTY;
+  FDescriptor = SystemOpen(FName.c_str(), (FReadOnly ? O_RDONLY : O_RDWR) | common, 0);
+  if (FDescriptor < 0 && !FReadOnly) {
+    FDescriptor = SystemOpen(FName.c_str(), O_RDONLY | common, 0);
+    FReadOnly = FDescriptor >= 0;
+  }
+  if (FDescriptor < 0) return FailWithErrno(errno);
+  posix_fadvise(FDescriptor, 0, 0, POSIX_FADV_RANDOM);
+  if (const std::int32_t shared = TakeShareLock(); shared < 0) {
+    CloseDescriptor();
+    return shared;
+  }
+  FDeleteOnClose = FTemporary;
+  return AddHandle();
+}
+
+std::int32_t TPhysicalFile::CreateFile() {
+  Guard guard(FLock);
+  if (FDescriptor < 0) {
+    struct stat info;
+    if (ReadMode(FName, info)) {
+      if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
+      // Like the read-only attribute elsewhere, it keeps the file from being overwritten.
+      if ((info.st_mode & kAnyWriteBit) == 0) return FailWithErrno(EACCES);
+    }
+    FDescriptor = SystemOpen(FName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kNewFileMode);
+    if (FDescriptor < 0) return FailWithErrno(errno);
+    FReadOnly = FReadOnlyAttribute = false;
+    FExclusive = true;
+    // Take the share byte before emptying, so a file another process has open is refused
+    // with its contents intact.
+    if (const std::int32_t shared = TakeShareLock(); shared < 0) {
+      CloseDescriptor();
+      return shared;
+    }
+    posix_fadvise(FDescriptor, 0, 0, POSIX_FADV_RANDOM);
+  }
+  if (ftruncate(FDescriptor, 0) != 0) {
+    const int error = errno;
+    if (FHandles.empty()) CloseDescriptor();
+    return FailWithErrno(error);
+  }
+  FDeleteOnClose = false;  // users of created temporary files delete them themselves
+  FSize = 0;
+  return AddHandle();
+}
+
+std::int32_t TPhysicalFile::CloseHandle(std::int32_t handleId) {
+  Guard guard(FLock);
+  const std::int32_t result = TAbstractFile::CloseHandle(handleId);
+  if (result == 0 && FHandles.empty()) {
+    if (FDeleteOnClose && FDescriptor >= 0 && !ShareByteConflicts(FDescriptor, F_WRLCK))
+      unlink(FName.c_str());
+    CloseDescriptor();
+  }
+  return result;
+}
+
+void TPhysicalFile::CloseDescriptor() {
+  if (FDescriptor >= 0) close(FDescriptor);  // releases every lock of the description
+  FDescriptor = -1;
+  FLocks.clear();
+}
+
+std::int32_t TPhysicalFile::Rename(const std::string& newName) {
+  Guard guard(FLock);
+  struct stat from, to;
+  if (!ReadMode(FName, from)) return FailWithErrno(errno);
+  const std::string target = ResolveDiskFileName(newName);
+  // A rename never replaces another file; renaming to a different case of the same name is
+  // allowed.
+  if (lstat(target.c_str(), &to) == 0 && !(to.st_dev == from.st_dev && to.st_ino == from.st_ino))
+    return FailWithErrno(EEXIST);
+  if (DiskFileInUse(FName)) return FailWithErrno(EAGAIN);
+  const std::string destination = MakeAbsolute(NormaliseDiskFileName(newName));
+  int done = renameat2(AT_FDCWD, FName.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
+  if (done != 0 && (errno == EINVAL || errno == ENOSYS || errno == EEXIST)) {
+    // No RENAME_NOREPLACE on this file system, or a case-only rename onto itself.
+    if (errno == EEXIST && target != FName) return FailWithErrno(EEXIST);
+    done = rename(FName.c_str(), destination.c_str());
+  }
+  if (done != 0) return FailWithErrno(errno);
+  FName = destination;
+  return 0;
+}
+
+std::int32_t TPhysicalFile::Delete() {
+  Guard guard(FLock);
+  struct stat info;
+  if (!ReadMode(FName, info)) return FailWithErrno(errno);
+  if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
+  if ((info.st_mode & kAnyWriteBit) == 0) return FailWithErrno(EACCES);
+  if (DiskFileInUse(FName)) return FailWithErrno(EAGAIN);
+  if (unlink(FName.c_str()) != 0) return FailWithErrno(errno);
+  return 0;
+}
+
+std::int64_t TPhysicalFile::Read(std::int32_t handleId, void* buffer, std::int64_t count) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0 || FDescriptor < 0) return FailWithErrno(EBADF), -1;
+  if (count < 0) return FailWithErrno(EINVAL), -1;
+  std::int64_t& position = FHandles[index].Position;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(FDescriptor, bytes + done, static_cast<std::size_t>(count - done),
+                              static_cast<off_t>(position + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FailWithErrno(errno), -1;
+    if (got == 0) break;  // end of file
+    done += got;
+  }
+  position += done;
+  return done;
+}
+
+std::int64_t TPhysicalFile::Write(std::int32_t handleId, const void* buffer, std::int64_t count) {
+  Guard guard(FLock);
+  const int index = FindHandle(handleId);
+  if (index < 0 || FDescriptor < 0) return FailWithErrno(EBADF), -1;
+  if (count < 0) return FailWithErrno(EINVAL), -1;
+  std::int64_t& position = FHandles[index].Position;
+  if (count == 0) {
+    if (ftruncate(FDescriptor, static_cast<off_t>(position)) != 0) return FailWithErrno(errno), -1;
+    return 0;
+  }
+  if (position > kMaxPosition - count) return FailWithErrno(EFBIG), -1;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t put = pwrite(FDescriptor, bytes + done, static_cast<std::size_t>(count - done),
+                               static_cast<off_t>(position + done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      FailWithErrno(errno);
+      if (done == 0) return -1;
+      break;  // a short write: the caller sees fewer bytes than it asked for
+    }
+    done += put;
+  }
+  position += done;
+  return done;
+}
+
+bool TPhysicalFile::Flush() {
+  Guard guard(FLock);
+  if (FDescriptor < 0) return FailWithErrno(EBADF), false;
+  if (fsync(FDescriptor) != 0) return FailWithErrno(errno), false;
+  return true;
+}
+
+std::int64_t TPhysicalFile::Seek(std::int32_t handleId, int origin, std::int64_t offset) {
+  return TAbstractFile::Seek(handleId, origin, offset);
+}
+
+bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (FDescriptor < 0 || !MakeRange(length, start, range)) return false;
+  // The share byte belongs to the open itself: locking or unlocking it here would change
+  // what other processes see of this open.
+  if (range.Start <= kShareLockPosition && kShareLockPosition <= range.End) return false;
+  if (OverlapsListedLock(range)) return false;  // our own locks never conflict in the system
+  // A read-only descriptor cannot take a write lock; a read lock still keeps writers out.
+  const short type = FReadOnly ? F_RDLCK : F_WRLCK;
+  if (SetLock(FDescriptor, type, range.Start, range.Length) != 0) {
+    FailWithErrno(errno);
+    return false;
+  }
+  FLocks.push_back(range);
+  return true;
+}
+
+bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
+  Guard guard(FLock);
+  const int index = FindListedLock(length, start);
+  if (FDescriptor < 0 || index < 0) return false;
+  if (SetLock(FDescriptor, F_UNLCK, start, length) != 0) {
+    FailWithErrno(errno);
+    return false;
+  }
+  FLocks.erase(FLocks.begin() + index);
+  return true;
+}
+
+}  // namespace kura

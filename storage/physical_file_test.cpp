@@ -1,0 +1,280 @@
+// Disk files between processes and against the file system: byte-range locks and share
+// modes seen from a forked second process, the read-only attribute and the read-only
+// fallback, temporary files, and names that differ only in case.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "dataset/engine_error.h"
+#include "storage/file_handler.h"
+#include "storage/file_list.h"
+#include "storage/file_test_support.h"
+#include "storage/physical_file.h"
+
+namespace kura {
+namespace {
+
+using testing::PathExists;
+using testing::ReadWholeFile;
+using testing::TChildEnd;
+using testing::TForkedChild;
+using testing::TScratchFolder;
+using testing::WriteWholeFile;
+
+constexpr char kReady = 'r';
+constexpr char kGo = 'g';
+
+// The engine error code a call raises, or 0 when it raises nothing.
+template <typename Call>
+int RaisedCode(Call call) {
+  try {
+    call();
+  } catch (const EKuraEngineError& error) {
+    return error.ErrorCode;
+  }
+  return 0;
+}
+
+class PhysicalFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder.Path().empty());
+    path = folder.File("shared.DAT");
+    WriteWholeFile(path, "0123456789");
+  }
+
+  // A handler of the test's own file list on path.
+  std::unique_ptr<TFileHandler> Handler(bool exclusive = false) {
+    auto handler = std::make_unique<TFileHandler>(list);
+    handler->SetFileName(path);
+    handler->SetExclusive(exclusive);
+    return handler;
+  }
+
+  // A child that opens path through a file list of its own (the parent's list and
+  // descriptors are copies in the child and must not be used), runs work, tells the parent
+  // it is ready, and holds everything until the parent says go. Exit code: work's answer.
+  std::unique_ptr<TForkedChild> ChildHolding(bool exclusive,
+                                             const std::function<int(TFileHandler&)>& work) {
+    const std::string name = path;
+    return std::make_unique<TForkedChild>([=](TChildEnd& end) {
+      TFileList childList;
+      TFileHandler handler(childList);
+      handler.SetFileName(name);
+      handler.SetExclusive(exclusive);
+      int code = 0;
+      try {
+        handler.Open();
+        code = work(handler);
+      } catch (const EKuraEngineError& error) {
+        code = 50;
+      }
+      end.Send(kReady);
+      end.Receive();
+      return code;
+    });
+  }
+
+  TScratchFolder folder;
+  std::string path;
+  TFileList list;
+};
+
+TEST_F(PhysicalFileTest, LocksConflictAcrossProcesses) {
+  auto child = ChildHolding(false, [](TFileHandler& handler) {
+    const bool held = handler.LockRange(10, 10) &&         // 10-19
+                      handler.LockRange(1, 4294967295) &&  // the table byte
+                      handler.LockRange(10, 30) &&         // 30-39, then given back exactly
+                      handler.UnlockRange(10, 30);
+    return held ? 0 : 1;
+  });
+  ASSERT_TRUE(child->Started());
+  ASSERT_EQ(child->Receive(), kReady);
+
+  auto handler = Handler();
+  handler->Open();
+  EXPECT_FALSE(handler->LockRange(10, 15)) << "15-24 overlaps the child's 10-19";
+  EXPECT_FALSE(handler->LockRange(1, 4294967295));
+  EXPECT_TRUE(handler->LockRange(65536, 4294901759))
+      << "the write range ends just below the child's table byte";
+  EXPECT_TRUE(handler->LockRange(10, 20)) << "20-29 is free";
+  EXPECT_TRUE(handler->LockRange(10, 30)) << "the child's unlock freed exactly 30-39";
+
+  child->Send(kGo);
+  EXPECT_EQ(child->Wait(), 0);
+  EXPECT_TRUE(handler->LockRange(10, 10)) << "the child's locks went with the child";
+  EXPECT_TRUE(handler->LockRange(1, 4294967295));
+}
+
+TEST_F(PhysicalFileTest, OurLocksKeepTheOtherProcessOut) {
+  auto handler = Handler();
+  handler->Open();
+  ASSERT_TRUE(handler->LockRange(65536, 4294901759));  // index write range
+  ASSERT_TRUE(handler->LockRange(10, 100));
+  ASSERT_TRUE(handler->LockRange(10, 200));
+  ASSERT_TRUE(handler->UnlockRange(10, 100));
+
+  auto child = ChildHolding(false, [](TFileHandler& h) {
+    int failures = 0;
+    if (h.LockRange(1, 4294967295 - 7)) ++failures;  // a read slot under our write range
+    if (!h.LockRange(1, 4294967295)) ++failures;     // the table byte is above it
+    if (!h.LockRange(10, 100)) ++failures;           // we gave 100-109 back
+    if (h.LockRange(1, 205)) ++failures;             // 200-209 is still ours
+    return failures;
+  });
+  ASSERT_TRUE(child->Started());
+  ASSERT_EQ(child->Receive(), kReady);
+  child->Send(kGo);
+  EXPECT_EQ(child->Wait(), 0);
+}
+
+TEST_F(PhysicalFileTest, ShareModesBetweenProcesses) {
+  struct Case {
+    const char* name;
+    bool childExclusive;
+    bool ourExclusive;
+    int expected;  // engine code of our open, 0 for success
+  };
+  const Case cases[] = {
+      {"shared / shared", false, false, 0},
+      {"shared / exclusive", false, true, 11013},
+      {"exclusive / shared", true, false, 11013},
+      {"exclusive / exclusive", true, true, 11013},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto child = ChildHolding(c.childExclusive, [](TFileHandler&) { return 0; });
+    ASSERT_TRUE(child->Started());
+    ASSERT_EQ(child->Receive(), kReady);
+    auto handler = Handler(c.ourExclusive);
+    EXPECT_EQ(RaisedCode([&] { handler->Open(); }), c.expected);
+    handler->Close();
+    child->Send(kGo);
+    EXPECT_EQ(child->Wait(), 0);
+    // Once the child is gone, anything goes.
+    EXPECT_EQ(RaisedCode([&] { handler->Open(); }), 0);
+    handler->Close();
+  }
+}
+
+TEST_F(PhysicalFileTest, FilesOpenInAnotherProcessAreNotDeletedRenamedOrOverwritten) {
+  auto child = ChildHolding(false, [](TFileHandler&) { return 0; });
+  ASSERT_TRUE(child->Started());
+  ASSERT_EQ(child->Receive(), kReady);
+  auto handler = Handler();
+  EXPECT_EQ(RaisedCode([&] { handler->DeleteFile(); }), 11013);
+  EXPECT_EQ(RaisedCode([&] { handler->RenameFile(folder.File("moved.DAT")); }), 11013);
+  EXPECT_EQ(RaisedCode([&] { handler->CreateFile(); }), 11013);
+  EXPECT_EQ(ReadWholeFile(path), "0123456789") << "a refused create keeps the contents";
+  child->Send(kGo);
+  EXPECT_EQ(child->Wait(), 0);
+  handler->DeleteFile();
+  EXPECT_FALSE(PathExists(path));
+}
+
+TEST_F(PhysicalFileTest, ReadOnlyAttribute) {
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  auto handler = Handler();
+  handler->Open();
+  EXPECT_TRUE(handler->OpenedReadOnly());
+  EXPECT_TRUE(handler->ReadOnlyAttribute());
+  char bytes[4];
+  EXPECT_EQ(handler->ReadBuffer(bytes, 4), 4);
+  EXPECT_EQ(RaisedCode([&] { handler->WriteBuffer("x", 1); }), 9218);
+  handler->Close();
+  // The attribute protects the file from deletion and from being created over.
+  EXPECT_EQ(RaisedCode([&] { handler->DeleteFile(); }), 11013);
+  EXPECT_EQ(RaisedCode([&] { handler->CreateFile(); }), 11013);
+  EXPECT_EQ(ReadWholeFile(path), "0123456789");
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+}
+
+// A disk file whose read-write open is refused, as by a file system that will not let this
+// user write the file although it has write permission bits.
+class TWriteRefusingFile : public TPhysicalFile {
+ public:
+  using TPhysicalFile::TPhysicalFile;
+
+ protected:
+  int SystemOpen(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_ACCMODE) != O_RDONLY) return errno = EACCES, -1;
+    return TPhysicalFile::SystemOpen(path, flags, mode);
+  }
+};
+
+TEST_F(PhysicalFileTest, ReadOnlyFallbackWithoutTheAttribute) {
+  list.SetDiskFileFactory([](const std::string& name, bool temporary, bool exclusive) {
+    return std::make_unique<TWriteRefusingFile>(name, temporary, exclusive);
+  });
+  auto handler = Handler();
+  handler->Open();
+  EXPECT_TRUE(handler->OpenedReadOnly());
+  EXPECT_FALSE(handler->ReadOnlyAttribute());
+  char bytes[10];
+  EXPECT_EQ(handler->ReadBuffer(bytes, 10), 10);
+}
+
+TEST_F(PhysicalFileTest, TemporaryFilesOpenedAreDeletedWhenTheLastHandleCloses) {
+  auto opened = Handler();
+  opened->SetTemporary(true);
+  opened->Open();
+  auto second = Handler();
+  second->Open();
+  opened->Close();
+  EXPECT_TRUE(PathExists(path)) << "one handle is still open";
+  second->Close();
+  EXPECT_FALSE(PathExists(path));
+
+  // A created temporary file is deleted by whoever created it, not on close.
+  auto created = Handler();
+  created->SetTemporary(true);
+  created->CreateFile();
+  created->Close();
+  EXPECT_TRUE(PathExists(path));
+}
+
+TEST_F(PhysicalFileTest, TemporaryFileStaysWhileAnotherProcessHasItOpen) {
+  auto child = ChildHolding(false, [](TFileHandler&) { return 0; });
+  ASSERT_TRUE(child->Started());
+  ASSERT_EQ(child->Receive(), kReady);
+  auto opened = Handler();
+  opened->SetTemporary(true);
+  opened->Open();
+  opened->Close();
+  EXPECT_TRUE(PathExists(path));
+  child->Send(kGo);
+  EXPECT_EQ(child->Wait(), 0);
+}
+
+TEST_F(PhysicalFileTest, NamesDifferingOnlyInCase) {
+  const std::string lower = folder.File("mondai.DAT");
+  WriteWholeFile(lower, "lower");
+  auto handler = std::make_unique<TFileHandler>(list);
+  handler->SetFileName(folder.File("MONDAI.DAT"));
+  EXPECT_TRUE(handler->FileExists());
+  handler->Open();
+  char bytes[5];
+  handler->ReadBuffer(bytes, 5);
+  EXPECT_EQ(std::string(bytes, 5), "lower");
+  EXPECT_EQ(handler->File(), list.FindListedFile(lower, false)) << "one entry for both names";
+
+  // When the exact name exists it wins.
+  const std::string upper = folder.File("MONDAI.DAT");
+  WriteWholeFile(upper, "UPPER");
+  EXPECT_EQ(ResolveDiskFileName(upper), upper);
+  EXPECT_EQ(ResolveDiskFileName(folder.File("Mondai.dat")), upper) << "first in name order";
+}
+
+TEST_F(PhysicalFileTest, BackslashesAndBlanksInNames) {
+  std::string windowsStyle = "  " + folder.Path() + "\\shared.DAT ";
+  EXPECT_EQ(ResolveDiskFileName(windowsStyle), path);
+  EXPECT_TRUE(DiskFileExists(windowsStyle));
+  EXPECT_FALSE(DiskFileExists(folder.Path())) << "a folder is not a file";
+}
+
+}  // namespace
+}  // namespace kura

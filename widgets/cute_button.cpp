@@ -202,7 +202,9 @@ TCuteButton::TBevelCut TCuteButton::RestingBevel() const {
   // A disabled button never lights up: it cannot be pressed, so a hot face would mislead.
   if (!isEnabled() || !isVisible()) return TBevelCut::None;
   if (FMouseInside) return TBevelCut::Raised;
-  if (FTabFocusUp && hasFocus()) return TBevelCut::Raised;
+  // The form's active control counts as focused even while another window (our own menu,
+  // another program) is active: the focus comes back to it.
+  if (FTabFocusUp && window()->focusWidget() == this) return TBevelCut::Raised;
   return TBevelCut::None;
 }
 
@@ -483,6 +485,7 @@ void TCuteButton::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
   // A popup (our own drop-down) takes the focus only for a while; the press goes on.
   if (event->reason() == Qt::PopupFocusReason) return;
+  // Any other loss ends a Space press: its release will go elsewhere.
   CancelSpacePress();
   if (FBevelOuter != TBevelCut::Lowered) SetBevelOuter(RestingBevel());
   update();

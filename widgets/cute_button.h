@@ -193,7 +193,8 @@ class TCuteButton : public QWidget {
   friend class TCuteButtonTimer;
 
   void SetBevelOuter(TBevelCut cut);
-  // The bevel of a button nobody presses: raised while hot or (TabFocusUp) focused.
+  // The bevel of a button nobody presses: raised while hot or, with TabFocusUp, while it is
+  // its window's focused control; none while disabled or hidden.
   TBevelCut RestingBevel() const;
   QRect ClientRect() const;
   void MouseCameIn(QPoint position);

@@ -1,0 +1,146 @@
+// The generic dataset: a result walked row by row, with a current row, browse / edit / insert
+// states, field objects, and data sources that keep bound controls up to date.
+//
+// Navigation follows the usual rules: after Open and First the cursor is on row 1 with Bof
+// set; Next on the last row sets Eof and stays; Prior on the first row sets Bof and stays; an
+// empty result has both set. Every move first posts a pending edit or append. Closing cancels
+// a pending edit or append.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dataset/data_source.h"
+#include "dataset/field.h"
+#include "dataset/query_provider.h"
+
+namespace kura {
+
+enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+class TDataSet {
+ public:
+  TDataSet() = default;
+  TDataSet(const TDataSet&) = delete;
+  TDataSet& operator=(const TDataSet&) = delete;
+  // Derived classes close in their own destructor; this one only leaves the data sources.
+  virtual ~TDataSet();
+
+  // ---- open and close
+  // Runs the result (OpenResult) and goes to its first row. Does nothing when open.
+  void Open();
+  // Cancels a pending edit or append, then releases the result. Does nothing when closed.
+  void Close();
+  bool Active() const { return state_ != TDataSetState::dsInactive; }
+  void SetActive(bool value) { value ? Open() : Close(); }
+  TDataSetState State() const { return state_; }
+
+  // ---- navigation (each posts a pending edit or append first)
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  // Moves up to `distance` rows (negative: backwards); answers how far it moved. Hitting
+  // either end sets Eof or Bof.
+  int MoveBy(int distance);
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  bool IsEmpty() const;
+  int RecordCount() const;
+  // 1-based number of the current row; 0 when empty, -1 on a row being appended.
+  int RecNo() const;
+  // Moves to row `value`; a number outside 1..RecordCount() leaves the cursor where it is.
+  void SetRecNo(int value);
+  // Moves to the first row whose field equals the value (compared as the field's type);
+  // answers false and stays put when none does. Unknown field names raise.
+  bool Locate(std::string_view fieldName, const TFieldValue& value);
+  bool Locate(std::string_view fieldName, std::int64_t value);
+  bool Locate(std::string_view fieldName, std::string_view value);
+
+  // ---- fields
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  // Field `index` (0-based, in the order of the result); raises when out of range or closed.
+  TField& Fields(int index);
+  // By name, without regard to case; FieldByName raises "Field '%s' not found".
+  TField* FindField(std::string_view name);
+  TField& FieldByName(std::string_view name);
+
+  // ---- changes
+  // Starts editing the current row; does nothing in edit or insert state. Raises on a
+  // read-only dataset or when there is no current row.
+  void Edit();
+  // Posts any pending change, then starts a new row at the end.
+  void Append();
+  // Stores the pending edit or new row. In browse state raises
+  // "データセットが編集または挿入モードではありません".
+  void Post();
+  // Drops the pending edit or new row; does nothing in browse state.
+  void Cancel();
+  // Deletes the current row (cancelling a pending append instead); the next row becomes
+  // current, or the new last row when the last one went.
+  void Delete();
+  // Posts a pending edit or append; does nothing in browse state.
+  void CheckBrowseMode();
+
+  // Forbids changes when set. A result that its provider marks read-only also forbids them.
+  bool ReadOnly() const { return read_only_ || (result_ && result_->IsReadOnly()); }
+  void SetReadOnly(bool value) { read_only_ = value; }
+  bool CanModify() const { return Active() && !ReadOnly(); }
+
+  // ---- bound controls
+  // While disabled (counted), data sources hear nothing; enabling tells them DataSetChanged.
+  void DisableControls() { ++controls_disabled_; }
+  void EnableControls();
+  bool ControlsDisabled() const { return controls_disabled_ > 0; }
+
+  // ---- reading rows for a grid
+  // Rows a grid shows: the result's rows, plus the row being appended.
+  int DisplayRowCount() const;
+  // The row a grid highlights (1-based); the appended row is the last one.
+  int DisplayRow() const;
+  // Value of field `field` in display row `row`; the row being edited shows its pending
+  // values. Out of range answers null.
+  TFieldValue CellValue(int row, int field) const;
+
+  // ---- used by TField
+  TFieldValue GetFieldValue(int index) const;
+  void CheckFieldWritable(const TField& field) const;
+  void SetFieldValue(const TField& field, const TFieldValue& value);
+
+ protected:
+  // Runs the result. Called by Open; exceptions leave the dataset closed.
+  virtual std::unique_ptr<TResultSet> OpenResult() = 0;
+  // Called by Close after the result is released.
+  virtual void AfterClose() {}
+  // Raises "Cannot perform this operation on a closed dataset" when closed.
+  void CheckActive() const;
+  // Tells every data source (unless controls are disabled).
+  void Notify(TDataEvent event, const TField* field = nullptr, int distance = 0);
+
+ private:
+  friend class TDataSource;
+  void AddDataSource(TDataSource* source);
+  void RemoveDataSource(TDataSource* source);
+  void BuildFields();
+  void LoadCurrent();
+  void MoveTo(int index, int distance);
+  void SetState(TDataSetState state);
+  TField* FieldAt(int index) { return fields_[static_cast<std::size_t>(index)].get(); }
+
+  std::unique_ptr<TResultSet> result_;
+  std::vector<std::unique_ptr<TField>> fields_;
+  std::vector<TDataSource*> data_sources_;
+  TDataSetState state_ = TDataSetState::dsInactive;
+  int current_ = 0;  // 1-based row of the result; 0 when empty
+  bool bof_ = true;
+  bool eof_ = true;
+  TRecord current_record_;  // values of the current row as last read
+  TRecord buffer_;          // pending values in edit or insert state
+  bool read_only_ = false;
+  int controls_disabled_ = 0;
+};
+
+}  // namespace kura

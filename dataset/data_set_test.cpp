@@ -1,0 +1,251 @@
+#include "dataset/data_set.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "dataset/engine_error.h"
+#include "dataset/kura_query.h"
+#include "dataset/memory_database.h"
+
+namespace kura {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Problem rows: MNB, HNB and a comment.
+TRecord Mondai(int mnb, int hnb, std::string comment = "") {
+  TRecord row(7, TFieldValue::Null());
+  row[0] = TFieldValue::OfInteger(mnb);
+  row[1] = TFieldValue::OfInteger(hnb);
+  row[5] = TFieldValue::OfString(std::move(comment));
+  return row;
+}
+
+class DataSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = CreateProblemCollection();
+    database_->AppendRow("mondai", Mondai(1, 30, "c"));
+    database_->AppendRow("mondai", Mondai(2, 10, "a"));
+    database_->AppendRow("mondai", Mondai(3, 20, "b"));
+    Reopen("Select * From mondai Order By HNB");
+  }
+
+  void Reopen(std::string_view text, bool live = true) {
+    query_.Close();
+    query_.SetProvider(database_);
+    query_.SetRequestLive(live);
+    query_.SQL().SetText(text);
+    query_.Open();
+  }
+
+  // HNB of every row, walking the query from the top.
+  std::vector<int> Walk() {
+    std::vector<int> numbers;
+    for (query_.First(); !query_.Eof(); query_.Next())
+      numbers.push_back(query_.Fields(1).AsInteger());
+    return numbers;
+  }
+
+  std::vector<std::int64_t> TableColumn(int field) {
+    std::vector<std::int64_t> values;
+    for (const TRecord& row : database_->Rows("mondai")) values.push_back(row[field].Integer);
+    return values;
+  }
+
+  static std::string ErrorOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const EDatabaseError& error) {
+      return error.what();
+    }
+    return "no error";
+  }
+
+  std::shared_ptr<TMemoryDatabase> database_;
+  TKuraQuery query_;
+};
+
+TEST_F(DataSetTest, NavigatesWithEndFlags) {
+  EXPECT_TRUE(query_.Bof());
+  EXPECT_FALSE(query_.Eof());
+  EXPECT_EQ(query_.RecNo(), 1);
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 10);
+  query_.Prior();  // at the top: stays, Bof
+  EXPECT_TRUE(query_.Bof());
+  EXPECT_EQ(query_.MoveBy(5), 2);  // stops at the last row
+  EXPECT_TRUE(query_.Eof());
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 30);
+  EXPECT_EQ(query_.MoveBy(-1), -1);
+  EXPECT_FALSE(query_.Eof());
+  EXPECT_EQ(query_.RecNo(), 2);
+  query_.SetRecNo(3);
+  EXPECT_EQ(query_.Fields(5).AsString(), "c");
+  query_.SetRecNo(7);  // out of range: stays
+  EXPECT_EQ(query_.RecNo(), 3);
+  EXPECT_THAT(Walk(), ElementsAre(10, 20, 30));
+
+  Reopen("Select * From mondai Where HNB > 100");
+  EXPECT_TRUE(query_.Eof() && query_.Bof() && query_.IsEmpty());
+  EXPECT_EQ(query_.RecNo(), 0);
+  EXPECT_TRUE(query_.Fields(1).IsNull());
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 0);
+}
+
+TEST_F(DataSetTest, MovingPostsAPendingEdit) {
+  query_.Edit();
+  query_.Fields(0).SetAsInteger(7);
+  EXPECT_EQ(query_.State(), TDataSetState::dsEdit);
+  query_.Next();
+  EXPECT_EQ(query_.State(), TDataSetState::dsBrowse);
+  EXPECT_THAT(TableColumn(0), ElementsAre(1, 7, 3));
+  // Cancel restores the row as it was.
+  query_.Edit();
+  query_.Fields(5).SetAsString("changed");
+  query_.Cancel();
+  EXPECT_EQ(query_.Fields(5).AsString(), "b");
+  // Locate posts too, and finds by value.
+  query_.Edit();
+  query_.Fields(5).SetAsString("B");
+  EXPECT_TRUE(query_.Locate("hnb", std::int64_t{30}));
+  EXPECT_EQ(query_.RecNo(), 3);
+  EXPECT_EQ(database_->Rows("mondai")[2][5].Text, "B");
+  EXPECT_FALSE(query_.Locate("HNB", std::int64_t{99}));
+  EXPECT_EQ(query_.RecNo(), 3);
+  EXPECT_TRUE(query_.Locate("CMT", std::string_view("a")));
+  EXPECT_EQ(query_.RecNo(), 1);
+}
+
+TEST_F(DataSetTest, ChangesAreRefusedWithTheirMessages) {
+  EXPECT_EQ(ErrorOf([&] { query_.Fields(0).SetAsInteger(1); }),
+            "Table is not in edit or insert mode.");
+  EXPECT_EQ(ErrorOf([&] { query_.Post(); }), "データセットが編集または挿入モードではありません");
+  query_.Fields(1).SetReadOnly(true);
+  query_.Edit();
+  EXPECT_EQ(ErrorOf([&] { query_.Fields(1).SetAsInteger(1); }), "Field HNB cannot be modified.");
+  EXPECT_EQ(ErrorOf([&] { query_.Fields(0).SetAsString("x1"); }),
+            "'x1' is not a valid integer value");
+  EXPECT_EQ(ErrorOf([&] { query_.Fields(0).SetAsInteger(1LL << 40); }).substr(0, 13),
+            "1099511627776");
+  EXPECT_EQ(ErrorOf([&] { query_.Fields(9); }), "List index out of bounds (9)");
+  EXPECT_EQ(ErrorOf([&] { query_.FieldByName("NOPE"); }), "Field 'NOPE' not found");
+  query_.Cancel();
+
+  Reopen("Select * From mondai", /*live=*/false);
+  EXPECT_TRUE(query_.ReadOnly());
+  EXPECT_EQ(ErrorOf([&] { query_.Edit(); }), "Cannot modify a read-only dataset.");
+  EXPECT_EQ(ErrorOf([&] { query_.Append(); }), "Cannot modify a read-only dataset.");
+}
+
+TEST_F(DataSetTest, AppendPostsIntoTheTableAndKeepsTheOrder) {
+  query_.Append();
+  EXPECT_EQ(query_.RecNo(), -1);
+  EXPECT_EQ(query_.DisplayRowCount(), 4);
+  query_.Fields(1).SetAsInteger(15);
+  EXPECT_EQ(query_.CellValue(4, 1).Integer, 15);
+  query_.Post();
+  EXPECT_EQ(query_.RecNo(), 2);  // placed by HNB
+  EXPECT_THAT(Walk(), ElementsAre(10, 15, 20, 30));
+  EXPECT_THAT(TableColumn(1), ElementsAre(30, 10, 20, 15));  // the table keeps append order
+  // Appending twice posts the first row.
+  query_.Append();
+  query_.Fields(1).SetAsInteger(40);
+  query_.Append();
+  query_.Cancel();
+  EXPECT_THAT(TableColumn(1), ElementsAre(30, 10, 20, 15, 40));
+}
+
+TEST_F(DataSetTest, DeleteLeavesTheCursorOnTheFollowingRow) {
+  query_.SetRecNo(2);
+  query_.Delete();
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 30);
+  query_.Delete();  // the last row: the new last row becomes current
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 10);
+  query_.Delete();
+  EXPECT_TRUE(query_.IsEmpty());
+  EXPECT_TRUE(query_.Eof());
+  EXPECT_EQ(ErrorOf([&] { query_.Delete(); }), "Cannot perform this operation on an empty dataset");
+  EXPECT_TRUE(database_->Rows("mondai").empty());
+}
+
+TEST_F(DataSetTest, RowDeletedThroughAnotherQueryRefusesEdits) {
+  TKuraQuery other;
+  other.SetProvider(database_);
+  other.SetRequestLive(true);
+  other.SQL().Add("Select * From mondai Order By HNB");
+  other.Open();
+  other.Delete();
+  query_.First();
+  try {
+    query_.Edit();
+    FAIL() << "edited a deleted row";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, 8708);
+  }
+}
+
+// Records what a bound control hears.
+class RecordingLink : public TDataLink {
+ public:
+  std::vector<std::string> events;
+  std::function<void()> on_update;
+
+ protected:
+  void ActiveChanged() override { events.push_back(Active() ? "active" : "inactive"); }
+  void DataSetChanged() override { events.push_back("changed"); }
+  void DataSetScrolled(int distance) override {
+    events.push_back("scrolled " + std::to_string(distance));
+  }
+  void RecordChanged(const TField* field) override {
+    events.push_back("record " + (field ? field->FieldName() : std::string("*")));
+  }
+  void StateChanged() override { events.push_back("state"); }
+  void UpdateData() override {
+    events.push_back("update");
+    if (on_update) on_update();
+  }
+};
+
+TEST_F(DataSetTest, LinksHearEveryChangeUntilDetached) {
+  TDataSource source(&query_);
+  RecordingLink link;
+  link.SetDataSource(&source);
+  query_.Next();
+  query_.Edit();
+  link.on_update = [&] { query_.Fields(5).SetAsString("typed"); };  // text still in the control
+  query_.Post();
+  EXPECT_THAT(link.events, ElementsAre("active", "scrolled 1", "state", "update", "record CMT",
+                                       "state", "changed"));
+  EXPECT_EQ(database_->Rows("mondai")[2][5].Text, "typed");
+  link.on_update = nullptr;
+
+  link.events.clear();
+  link.SetDataSource(nullptr);
+  query_.Next();
+  query_.DisableControls();
+  link.SetDataSource(&source);
+  query_.Prior();  // disabled: not heard
+  query_.EnableControls();
+  query_.Close();
+  EXPECT_THAT(link.events, ElementsAre("inactive", "active", "changed", "inactive"));
+}
+
+TEST_F(DataSetTest, ObjectsMayGoInAnyOrder) {
+  auto link = std::make_unique<RecordingLink>();
+  auto source = std::make_unique<TDataSource>();
+  {
+    TKuraQuery query;
+    query.SetProvider(database_);
+    query.SQL().Add("Select * From mondai");
+    source->SetDataSet(&query);
+    link->SetDataSource(source.get());
+    query.Open();
+  }  // the dataset goes first
+  EXPECT_EQ(source->DataSet(), nullptr);
+  source.reset();  // then the source: the link is detached
+  EXPECT_EQ(link->DataSource(), nullptr);
+  EXPECT_EQ(link->events.back(), "inactive");
+}
+
+}  // namespace
+}  // namespace kura

@@ -27,23 +27,23 @@ TLight Normalised(double x, double y, double z) {
 // Shade of one point on the stone; (u, v) is the offset from the centre in radii.
 TRgb Shade(TStoneColour colour, double u, double v) {
   const double rr = std::min(1.0, u * u + v * v);
-  // A go stone is a flattened lens: its surface rises steeply at the rim and is flat on top.
-  const double height = 0.55 * std::sqrt(1.0 - rr);
-  const TLight normal = Normalised(u, v, height + 0.08);
-  const TLight light = Normalised(-0.55, -0.7, 1.0);
+  // A go stone is a slightly flattened dome; the light falls from the upper left, so the
+  // highlight sits between the centre and that side.
+  const TLight normal = Normalised(u, v, 0.85 * std::sqrt(1.0 - rr) + 0.05);
+  const TLight light = Normalised(-1.0, -1.2, 1.0);
   const TLight half = Normalised(light.x, light.y, light.z + 1.0);
   const double diffuse =
       std::max(0.0, normal.x * light.x + normal.y * light.y + normal.z * light.z);
   const double facing = std::max(0.0, normal.x * half.x + normal.y * half.y + normal.z * half.z);
   if (colour == TStoneColour::Black) {
-    const double base = 14 + 40 * diffuse;
-    const double shine = 150 * std::pow(facing, 28.0) + 40 * std::pow(facing, 6.0);
-    return {base + shine, base + shine, base + 4 + shine};
+    const double base = 12 + 45 * diffuse * diffuse;
+    const double shine = 170 * std::pow(facing, 40.0) + 35 * std::pow(facing, 8.0);
+    return {base + shine, base + shine, base + 3 + shine};
   }
-  // White shell: warm white, darker towards the rim and the shadowed side.
-  const double light_share = 0.70 + 0.30 * diffuse;
-  const double shine = 22 * std::pow(facing, 16.0);
-  return {250 * light_share + shine, 248 * light_share + shine, 240 * light_share + shine};
+  // White shell: warm white, greyer towards the rim on the shadowed side.
+  const double lit = 0.74 + 0.26 * diffuse;
+  const double shine = 25 * std::pow(facing, 20.0);
+  return {252 * lit + shine, 250 * lit + shine, 243 * lit + shine};
 }
 
 std::uint32_t Pack(double a, TRgb c) {

@@ -1,0 +1,250 @@
+#include "app/board.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "app/toolkit.h"
+
+namespace goramina {
+
+std::array<std::int32_t, kPointCount + 1> Board{};
+std::int32_t MoveNumber = 0;
+std::int32_t ColourToPlay = 1;
+std::array<TMoveRecord, kMaxHistory + 1> MoveHistory{};
+std::int32_t HistoryTop = 0;
+std::array<TCaptureRecord, kMaxCaptures + 1> CaptureList{};
+std::int32_t CaptureCount = 0;
+std::int32_t LastPoint = 0;
+std::array<TNeighbour, 4> Neighbours{};
+std::int32_t AutoPlay = 0;
+std::int32_t BackState = 0;
+std::int32_t Registering = 0;
+
+namespace {
+
+TBoardView* view = nullptr;
+
+// Work areas of the capture search, indexed by point; the queue has one spare entry so the
+// slot after the last queued point always reads 0.
+std::array<std::uint8_t, kPointCount + 1> removalMark{};
+std::array<std::uint8_t, kPointCount + 1> visited{};
+std::array<std::int32_t, kPointCount + 2> queue{};
+
+TBoardView& View() {
+  if (view == nullptr) throw std::logic_error("The board view is not set");
+  return *view;
+}
+
+int Abs(int v) {
+  return v < 0 ? -v : v;
+}
+
+void CheckPoint(int point) {
+  if (point < 1 || point > kPointCount) {
+    throw std::out_of_range("Board point " + std::to_string(point) + " is outside 1..361");
+  }
+}
+
+void Refuse(const char* message) {
+  View().Toolkit().SetStatusText(0, message);
+}
+
+// Breadth-first search of the group of colour `opp` containing q; true when it has a liberty.
+// Marks the group's points in `visited`.
+bool GroupHasLiberty(int q, int opp) {
+  queue.fill(0);
+  visited.fill(0);
+  queue[1] = q;
+  visited[q] = 1;
+  int length = 1;
+  for (int head = 1; queue[head] > 0; ++head) {
+    ComputeNeighbours(queue[head]);
+    for (const TNeighbour& n : Neighbours) {
+      if (n.colour == 0) return true;
+      if (n.point > 0 && visited[n.point] == 0 && n.colour == opp) {
+        queue[++length] = n.point;
+        visited[n.point] = 1;
+      }
+    }
+  }
+  return false;
+}
+
+// Sets the removal mark of every stone the stone at p captures; returns the opposing colour
+// and the number of stones marked.
+int MarkCaptures(int p, int& opp) {
+  opp = 2 / Abs(Board[p]);
+  ComputeNeighbours(p);
+  std::array<int, 4> candidates{};
+  for (int slot = 0; slot < 4; ++slot) {
+    const TNeighbour& n = Neighbours[slot];
+    candidates[slot] = (n.point > 0 && n.colour == opp) ? n.point : 0;
+  }
+  removalMark.fill(0);
+  visited.fill(0);
+  int marked = 0;
+  for (int q : candidates) {
+    if (q == 0 || removalMark[q] != 0) continue;
+    if (GroupHasLiberty(q, opp)) continue;
+    for (int s = 1; s <= kPointCount; ++s) {
+      if (visited[s] != 0) {
+        removalMark[s] = 1;
+        ++marked;
+      }
+    }
+  }
+  return marked;
+}
+
+// Whether `count` more capture records fit; nothing is recorded while the history is empty.
+bool CapturesFit(int historyTop, int count) {
+  return historyTop == 0 || CaptureCount + count <= kMaxCaptures;
+}
+
+}  // namespace
+
+void SetBoardView(TBoardView* boardView) {
+  view = boardView;
+}
+
+TBoardView* BoardViewOrNull() {
+  return view;
+}
+
+void ClearBoard() {
+  MoveNumber = 0;
+  ColourToPlay = 1;
+  HistoryTop = 0;
+  CaptureCount = 0;
+  AutoPlay = 0;
+  BackState = 0;
+  Registering = 0;
+  TBoardView& v = View();
+  for (int p = 1; p <= kPointCount; ++p) {
+    v.ClearStone(p);
+    v.SetLabel(p, "");
+    Board[p] = 0;
+    removalMark[p] = 0;
+  }
+  MoveHistory.fill(TMoveRecord{});
+  CaptureList.fill(TCaptureRecord{});
+}
+
+void ClearHistory() {
+  MoveHistory.fill(TMoveRecord{});
+  HistoryTop = 0;
+  CaptureList.fill(TCaptureRecord{});
+  CaptureCount = 0;
+}
+
+void ComputeNeighbours(int n) {
+  CheckPoint(n);
+  Neighbours[0] =
+      (n - 1) % kBoardSize > 0 ? TNeighbour{Abs(Board[n - 1]), n - 1} : TNeighbour{kOffBoard, 0};
+  Neighbours[1] =
+      n % kBoardSize > 0 ? TNeighbour{Abs(Board[n + 1]), n + 1} : TNeighbour{kOffBoard, 0};
+  Neighbours[2] = n - kBoardSize > 0 ? TNeighbour{Abs(Board[n - kBoardSize]), n - kBoardSize}
+                                     : TNeighbour{kOffBoard, 0};
+  Neighbours[3] = n + kBoardSize <= kPointCount
+                      ? TNeighbour{Abs(Board[n + kBoardSize]), n + kBoardSize}
+                      : TNeighbour{kOffBoard, 0};
+}
+
+bool MoveFits(int colour, int point, bool recordsHistory) {
+  CheckPoint(point);
+  if (colour == 0) throw std::invalid_argument("MoveFits: a move needs a colour");
+  if (recordsHistory && HistoryTop >= kMaxHistory) {
+    Refuse(kHistoryFullMessage);
+    return false;
+  }
+  const std::int32_t previous = Board[point];
+  Board[point] = colour;
+  int opp = 0;
+  const int captured = MarkCaptures(point, opp);
+  Board[point] = previous;
+  if (!CapturesFit(recordsHistory ? HistoryTop + 1 : HistoryTop, captured)) {
+    Refuse(kCapturesFullMessage);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveCaptures(int p) {
+  CheckPoint(p);
+  if (Board[p] == 0) throw std::logic_error("RemoveCaptures: no stone at the placed point");
+  int opp = 0;
+  const int captured = MarkCaptures(p, opp);
+  if (!CapturesFit(HistoryTop, captured)) {
+    Refuse(kCapturesFullMessage);
+    return false;
+  }
+  if (captured == 0) return true;
+  TBoardView& v = View();
+  for (int q = 1; q <= kPointCount; ++q) {
+    if (removalMark[q] == 0) continue;
+    v.ClearStone(q);
+    v.SetLabel(q, "");
+    Board[q] = 0;
+    if (HistoryTop > 0) CaptureList[++CaptureCount] = TCaptureRecord{HistoryTop, opp, q};
+  }
+  return true;
+}
+
+bool PlaceStone(int moveNumber, int colour, int p, int labelMode) {
+  CheckPoint(p);
+  if (!MoveFits(colour, p, false)) return false;
+  TBoardView& v = View();
+  v.ShowStone(p, colour);
+  if (labelMode > 0) {
+    v.SetLabel(p, moveNumber > 0 ? std::to_string(moveNumber) : std::string());
+    v.SetLabelColour(p, colour <= 0   ? kWrongMoveColour
+                        : colour == 1 ? kNumberOnBlack
+                                      : kNumberOnWhite);
+  }
+  if (labelMode == 1 && HistoryTop > 1 && LastPoint >= 1 && LastPoint <= kPointCount) {
+    v.SetLabel(LastPoint, "");
+  }
+  LastPoint = p;
+  return RemoveCaptures(p);
+}
+
+void UndoLastMove() {
+  if (HistoryTop <= 0) return;
+  TBoardView& v = View();
+  for (int i = 1; i <= kMaxCaptures; ++i) {
+    TCaptureRecord& r = CaptureList[i];
+    if (r.historyTop != HistoryTop || r.point == 0) continue;
+    Board[r.point] = r.colour;
+    v.ShowStone(r.point, r.colour);
+    r = TCaptureRecord{};
+    --CaptureCount;
+  }
+  const TMoveRecord taken = MoveHistory[HistoryTop];
+  ColourToPlay = taken.colour;
+  MoveHistory[HistoryTop] = TMoveRecord{};
+  --HistoryTop;
+  --MoveNumber;
+  if (taken.point >= 1 && taken.point <= kPointCount) {
+    v.ClearStone(taken.point);
+    v.SetLabel(taken.point, "");
+    Board[taken.point] = 0;
+  }
+  if (HistoryTop > 0) {
+    const TMoveRecord& last = MoveHistory[HistoryTop];
+    if (last.colour != 0) ColourToPlay = 2 / Abs(last.colour);
+    LastPoint = last.point;
+  } else {
+    LastPoint = taken.point;
+  }
+}
+
+void RemoveStoneByHand(int p) {
+  CheckPoint(p);
+  if (Board[p] <= 0) return;
+  TBoardView& v = View();
+  v.ClearStone(p);
+  v.SetLabel(p, "");
+  Board[p] = 0;
+}
+
+}  // namespace goramina

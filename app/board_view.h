@@ -1,0 +1,84 @@
+// The 19x19 board drawn with ordinary controls of the main window: a background shape, line
+// and star-point shapes, one stretched transparent image per point for the stone, and one
+// transparent label per point above it for the move number or a choice mark. The labels also
+// take the mouse presses on the board.
+//
+// Points are numbered 1..361 column by column: point n lies in column (n-1) div 19 and row
+// (n-1) mod 19, counted from the top-left corner; its intersection is at
+// (16 + 28 * column, 16 + 28 * row) in the window's client area.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/form_spec.h"
+
+namespace goramina {
+
+class TToolkit;
+
+constexpr int kBoardSize = 19;
+constexpr int kPointCount = kBoardSize * kBoardSize;  // 361
+constexpr int kCellPixels = 28;
+constexpr int kBoardOrigin = 16;    // pixel of the first intersection
+constexpr int kLabelLeftInset = 7;  // label left  = 7 + 28 * column
+constexpr int kLabelTopInset = 11;  // label top   = 11 + 28 * row
+constexpr int kLabelWidth = 20;
+constexpr int kLabelHeight = 12;
+
+// Board colour and label text colours.
+constexpr TColor kBoardColour = 11986942;     // RGB(254, 231, 182)
+constexpr TColor kNumberOnBlack = 16777215;   // white
+constexpr TColor kNumberOnWhite = 0;          // black
+constexpr TColor kWrongMoveColour = 255;      // red: wrong-sequence number, red mark
+constexpr TColor kGreenMarkColour = 3669815;  // RGB(55, 255, 55)
+inline constexpr const char* kChoiceMark = "●";
+
+inline constexpr const char* kBlackStoneFile = "stB.bmp";
+inline constexpr const char* kWhiteStoneFile = "stW.bmp";
+
+// Column and row (0..18) of a point 1..361, and the point of a column and row.
+constexpr int ColumnOf(int point) {
+  return (point - 1) / kBoardSize;
+}
+constexpr int RowOf(int point) {
+  return (point - 1) % kBoardSize;
+}
+constexpr int PointAt(int column, int row) {
+  return kBoardSize * column + row + 1;
+}
+
+// The controls of the board, in creation order (shapes, then images, then labels above
+// them), ready to be added to the main window's description.
+std::vector<TControlSpec> BoardControlSpecs();
+
+// The point whose label lies at (labelLeft, labelTop) when the window is scrolled by
+// (horizontalScroll, verticalScroll): column (left + hscroll - 7) div 28, row
+// (top + vscroll - 11) div 28.
+int PointFromLabel(int labelLeft, int labelTop, int horizontalScroll, int verticalScroll);
+
+// The drawing operations on point n (1..361); each finds "Image<n>" or "Label<n>" by name.
+class TBoardView {
+ public:
+  // `programDir` ends with a path separator; the stone pictures are read from there.
+  TBoardView(TToolkit& toolkit, std::string programDir);
+
+  // Loads stB.bmp into Image<n> when |colour| = 1, otherwise stW.bmp; read from disk every
+  // time. A missing or broken file throws the toolkit's file error (EFOpenError or
+  // EInvalidGraphic) and leaves the point as it was.
+  void ShowStone(int point, int colour);
+  // Removes Image<n>'s picture.
+  void ClearStone(int point);
+  void SetLabel(int point, const std::string& text);
+  std::string GetLabel(int point) const;
+  void SetLabelColour(int point, TColor colour);
+
+  TToolkit& Toolkit() { return toolkit_; }
+  const std::string& ProgramDir() const { return programDir_; }
+
+ private:
+  TToolkit& toolkit_;
+  std::string programDir_;
+};
+
+}  // namespace goramina

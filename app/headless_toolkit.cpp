@@ -1,0 +1,51 @@
+#include "app/headless_toolkit.h"
+
+#include <sys/stat.h>
+
+namespace goramina {
+
+void THeadlessToolkit::AnswerNextConfirmations(std::initializer_list<TModalResult> answers) {
+  answers_.insert(answers_.end(), answers.begin(), answers.end());
+}
+
+void THeadlessToolkit::SetScrollPosition(int horizontal, int vertical) {
+  scrollX_ = horizontal;
+  scrollY_ = vertical;
+}
+
+void THeadlessToolkit::ClearRecords() {
+  boxes_.clear();
+  played_.clear();
+  helpOpened_ = 0;
+}
+
+std::string THeadlessToolkit::ProgramDir() const {
+  return programDir_.empty() ? TToolkit::ProgramDir() : programDir_;
+}
+
+int THeadlessToolkit::Run() {
+  running_ = true;
+  DeliverShow();
+  return 0;
+}
+
+bool THeadlessToolkit::OpenSound(TMediaPlayer& player) {
+  struct stat info {};
+  return stat(player.FileName().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+TModalResult THeadlessToolkit::ShowBox(TBoxKind kind, const std::string& text) {
+  TModalResult answer = TModalResult::Ok;
+  if (kind == TBoxKind::Confirmation) {
+    if (answers_.empty()) {
+      boxes_.push_back({kind, text, TModalResult::Cancel});
+      throw EComponentError("Unexpected confirmation box: " + text);
+    }
+    answer = answers_.front();
+    answers_.pop_front();
+  }
+  boxes_.push_back({kind, text, answer});
+  return answer;
+}
+
+}  // namespace goramina

@@ -1,0 +1,444 @@
+#include "app/qt/qt_toolkit.h"
+
+#include <QApplication>
+#include <QAudioDevice>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMediaDevices>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSoundEffect>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/qt/qt_widgets.h"
+
+namespace goramina {
+namespace {
+
+constexpr const char* kJapaneseFace = "IPAPGothic";
+constexpr int kDefaultPixelHeight = 12;
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Box texts carry Windows line breaks.
+QString BoxText(const std::string& s) {
+  return Q(s).replace("\r\n", "\n");
+}
+
+Qt::Alignment ToQtAlignment(TAlignment a) {
+  switch (a) {
+    case TAlignment::Center:
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case TAlignment::Right:
+      return Qt::AlignRight | Qt::AlignVCenter;
+    case TAlignment::Left:
+      break;
+  }
+  return Qt::AlignLeft | Qt::AlignVCenter;
+}
+
+void SetBackground(QWidget* w, QColor colour) {
+  if (!colour.isValid()) return;
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window, colour);
+  p.setColor(QPalette::Base, colour);
+  p.setColor(QPalette::Button, colour);
+  w->setPalette(p);
+  w->setAutoFillBackground(true);
+}
+
+void SetTextColour(QWidget* w, QColor colour) {
+  if (!colour.isValid()) return;
+  QPalette p = w->palette();
+  p.setColor(QPalette::WindowText, colour);
+  p.setColor(QPalette::ButtonText, colour);
+  p.setColor(QPalette::Text, colour);
+  w->setPalette(p);
+}
+
+}  // namespace
+
+QString QtFontFamily(const std::string& family) {
+  if (family.empty() || family == kMsPGothic) return kJapaneseFace;
+  return Q(family);
+}
+
+TQtToolkit::TQtToolkit() {
+  // Whatever asks for the form's font by its Windows name gets the installed counterpart.
+  QFont::insertSubstitution(Q(kMsPGothic), kJapaneseFace);
+}
+
+TQtToolkit::~TQtToolkit() {
+  for (auto& [name, timer] : timers_) timer->stop();
+  sound_.reset();
+  delete help_.data();
+  delete window_.data();
+}
+
+QWidget* TQtToolkit::Widget(const std::string& name) const {
+  const auto it = widgets_.find(name);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+QImage TQtToolkit::GrabClient() const {
+  return client_ == nullptr ? QImage() : client_->grab().toImage();
+}
+
+QFont TQtToolkit::FontOf(const TControlSpec& spec) const {
+  const TFont& form = FormSpec().font;
+  QFont font(QtFontFamily(spec.font.family.empty() ? form.family : spec.font.family));
+  int pixels = spec.font.pixelHeight > 0 ? spec.font.pixelHeight : form.pixelHeight;
+  font.setPixelSize(pixels > 0 ? pixels : kDefaultPixelHeight);
+  font.setBold(spec.font.bold);
+  font.setStyleStrategy(QFont::PreferAntialias);
+  return font;
+}
+
+void TQtToolkit::RealiseForm() {
+  const TFormSpec& form = FormSpec();
+  window_ = new QMainWindow();
+  window_->setObjectName(Q(form.name));
+  window_->setWindowTitle(Q(form.caption));
+  QFont formFont(QtFontFamily(form.font.family));
+  formFont.setPixelSize(form.font.pixelHeight > 0 ? form.font.pixelHeight : kDefaultPixelHeight);
+  window_->setFont(formFont);
+  client_ = new QWidget(window_);
+  client_->setObjectName("client");
+  client_->setFixedSize(form.clientWidth, form.clientHeight);
+  SetBackground(client_, ToQColor(form.color));
+  window_->setCentralWidget(client_);
+  for (const auto& control : Controls()) {
+    QWidget* parent = control->Spec().parent.empty() ? client_ : Widget(control->Spec().parent);
+    QWidget* w = CreateWidget(*control, parent);
+    w->setObjectName(Q(control->Name()));
+    widgets_[control->Name()] = w;
+    ApplyAll(*control, w);
+  }
+  BuildMenu();
+  BuildStatusBar();
+  window_->adjustSize();
+  window_->setFixedSize(window_->sizeHint());
+}
+
+void TQtToolkit::BuildMenu() {
+  const std::function<void(QMenu*, const std::vector<TMenuItemSpec>&)> addItems =
+      [&](QMenu* menu, const std::vector<TMenuItemSpec>& items) {
+        for (const auto& item : items) {
+          if (item.items.empty()) {
+            QAction* action = menu->addAction(Q(item.caption));
+            action->setObjectName(Q(item.name));
+            QObject::connect(action, &QAction::triggered,
+                             [this, name = item.name] { DeliverClick(name); });
+          } else {
+            addItems(menu->addMenu(Q(item.caption)), item.items);
+          }
+        }
+      };
+  for (const auto& top : FormSpec().menu) {
+    if (top.items.empty()) {
+      QAction* action = window_->menuBar()->addAction(Q(top.caption));
+      action->setObjectName(Q(top.name));
+      QObject::connect(action, &QAction::triggered,
+                       [this, name = top.name] { DeliverClick(name); });
+    } else {
+      QMenu* menu = window_->menuBar()->addMenu(Q(top.caption));
+      menu->setObjectName(Q(top.name));
+      addItems(menu, top.items);
+    }
+  }
+}
+
+void TQtToolkit::BuildStatusBar() {
+  const auto& panels = FormSpec().statusPanels;
+  if (panels.empty()) return;
+  QStatusBar* bar = window_->statusBar();
+  bar->setSizeGripEnabled(false);
+  QFont font = window_->font();
+  font.setBold(FormSpec().statusBold);
+  for (size_t i = 0; i < panels.size(); ++i) {
+    auto* label = new QLabel(bar);
+    label->setObjectName(QString("StatusPanel%1").arg(i));
+    label->setFont(font);
+    label->setFixedWidth(panels[i].width);
+    label->setAlignment(ToQtAlignment(panels[i].alignment));
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    bar->addWidget(label);
+    panels_.push_back(label);
+  }
+}
+
+QWidget* TQtToolkit::CreateWidget(TControl& control, QWidget* parent) {
+  const TControlSpec& spec = control.Spec();
+  const std::string name = control.Name();
+  switch (spec.kind) {
+    case TControlKind::Shape:
+      return new QtShape(spec.shape, parent);
+    case TControlKind::Image:
+      return new QtImage(spec.stretch, parent);
+    case TControlKind::Label:
+      return new QtTextLabel(spec.alignment, parent,
+                             [this, name](TMouseButton b, TShiftState s, int x, int y) {
+                               DeliverMouseDown(name, b, s, x, y);
+                             });
+    case TControlKind::Button: {
+      auto* button = new QPushButton(parent);
+      button->setFocusPolicy(Qt::StrongFocus);
+      QObject::connect(button, &QPushButton::clicked, [this, name] { DeliverClick(name); });
+      return button;
+    }
+    case TControlKind::Grid: {
+      auto* grid = new QTableWidget(0, static_cast<int>(spec.columns.size()), parent);
+      for (size_t i = 0; i < spec.columns.size(); ++i) {
+        auto* header = new QTableWidgetItem(Q(spec.columns[i].title));
+        grid->setHorizontalHeaderItem(static_cast<int>(i), header);
+        grid->setColumnWidth(static_cast<int>(i), spec.columns[i].width);
+      }
+      grid->verticalHeader()->setDefaultSectionSize(18);
+      grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+      grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+      QObject::connect(grid, &QTableWidget::cellClicked,
+                       [this, name](int, int) { DeliverCellClick(name); });
+      QObject::connect(grid, &QTableWidget::cellDoubleClicked,
+                       [this, name](int, int) { DeliverDblClick(name); });
+      return grid;
+    }
+    case TControlKind::Edit: {
+      auto* edit = new QLineEdit(parent);
+      QObject::connect(edit, &QLineEdit::textEdited, [this, name](const QString& text) {
+        if (TControl* c = FindControl(name)) c->TakeUserText(text.toStdString());
+        DeliverChange(name);
+      });
+      return edit;
+    }
+    case TControlKind::ComboBox: {
+      auto* combo = new QComboBox(parent);
+      combo->setEditable(spec.comboStyle == TComboStyle::DropDown);
+      QObject::connect(combo, &QComboBox::activated, [this, name](int index) {
+        if (TControl* c = FindControl(name)) c->TakeUserItemIndex(index);
+        DeliverChange(name);
+      });
+      if (combo->lineEdit() != nullptr) {
+        QObject::connect(combo->lineEdit(), &QLineEdit::textEdited,
+                         [this, name](const QString& text) {
+                           if (TControl* c = FindControl(name)) c->TakeUserText(text.toStdString());
+                           DeliverChange(name);
+                         });
+      }
+      return combo;
+    }
+    case TControlKind::RadioButton: {
+      auto* radio = new QRadioButton(parent);
+      QObject::connect(radio, &QRadioButton::clicked, [this, name] { DeliverClick(name); });
+      return radio;
+    }
+    case TControlKind::GroupBox:
+      return new QGroupBox(parent);
+  }
+  return new QWidget(parent);
+}
+
+void TQtToolkit::ApplyAll(TControl& control, QWidget* widget) {
+  if (control.Kind() == TControlKind::Label || control.Kind() == TControlKind::Button ||
+      !control.Spec().font.family.empty() || control.Spec().font.bold) {
+    widget->setFont(FontOf(control.Spec()));
+  }
+  for (TProperty p : {TProperty::Geometry, TProperty::Text, TProperty::Color, TProperty::FontColor,
+                      TProperty::Items, TProperty::ItemIndex, TProperty::Checked,
+                      TProperty::Picture, TProperty::Enabled, TProperty::Visible}) {
+    ApplyProperty(control, widget, p);
+  }
+}
+
+void TQtToolkit::PropertyChanged(TControl& control, TProperty property) {
+  if (QWidget* w = Widget(control.Name())) ApplyProperty(control, w, property);
+}
+
+void TQtToolkit::ApplyProperty(TControl& control, QWidget* w, TProperty property) {
+  applying_ = true;
+  const TControlSpec& spec = control.Spec();
+  switch (property) {
+    case TProperty::Visible:
+      w->setVisible(control.Visible());
+      break;
+    case TProperty::Enabled:
+      w->setEnabled(control.Enabled());
+      break;
+    case TProperty::Geometry:
+      w->setGeometry(control.Left(), control.Top(), control.Width(), control.Height());
+      break;
+    case TProperty::Text:
+      if (auto* l = dynamic_cast<QtTextLabel*>(w)) l->SetText(Q(control.Text()));
+      if (auto* b = dynamic_cast<QPushButton*>(w)) b->setText(Q(control.Text()));
+      if (auto* r = dynamic_cast<QRadioButton*>(w)) r->setText(Q(control.Text()));
+      if (auto* g = dynamic_cast<QGroupBox*>(w)) g->setTitle(Q(control.Text()));
+      if (auto* e = dynamic_cast<QLineEdit*>(w)) e->setText(Q(control.Text()));
+      if (auto* c = dynamic_cast<QComboBox*>(w); c != nullptr && c->isEditable()) {
+        c->setEditText(Q(control.Text()));
+      }
+      break;
+    case TProperty::Color:
+      if (auto* s = dynamic_cast<QtShape*>(w)) {
+        s->SetColours(ToQColor(control.Color()), ToQColor(spec.penColor));
+      } else if (control.Color() != clDefault) {
+        SetBackground(w, ToQColor(control.Color()));
+      }
+      break;
+    case TProperty::FontColor:
+      if (auto* l = dynamic_cast<QtTextLabel*>(w)) {
+        l->SetTextColour(ToQColor(control.FontColor()));
+      } else {
+        SetTextColour(w, ToQColor(control.FontColor()));
+      }
+      break;
+    case TProperty::Picture:
+      if (auto* image = dynamic_cast<QtImage*>(w)) {
+        image->SetPicture(control.Picture() ? ToQImage(*control.Picture()) : QImage());
+      }
+      break;
+    case TProperty::Checked:
+      if (auto* r = dynamic_cast<QRadioButton*>(w)) r->setChecked(control.Checked());
+      break;
+    case TProperty::Items:
+      if (auto* c = dynamic_cast<QComboBox*>(w)) {
+        c->clear();
+        for (const auto& item : control.Items()) c->addItem(Q(item));
+        c->setCurrentIndex(-1);
+        if (c->isEditable()) c->setEditText(Q(control.Text()));
+      }
+      break;
+    case TProperty::ItemIndex:
+      if (auto* c = dynamic_cast<QComboBox*>(w)) {
+        c->setCurrentIndex(control.ItemIndex());
+        if (c->isEditable()) c->setEditText(Q(control.Text()));
+      }
+      break;
+    case TProperty::DataSource:
+      w->setUpdatesEnabled(control.DataSourceAttached());
+      break;
+  }
+  applying_ = false;
+}
+
+void TQtToolkit::StatusChanged(int panel) {
+  if (panel >= 0 && panel < static_cast<int>(panels_.size())) {
+    panels_[panel]->setText(Q(StatusText(panel)));
+  }
+}
+
+void TQtToolkit::TimerChanged(const std::string& name, bool enabled, int intervalMs) {
+  QTimer*& timer = timers_[name];
+  if (timer == nullptr) {
+    timer = new QTimer(window_);
+    QObject::connect(timer, &QTimer::timeout, [this, name] { DeliverTimer(name); });
+  }
+  timer->setInterval(intervalMs);
+  if (enabled) {
+    timer->start();  // restarting counts the interval anew, as enabling a timer does
+  } else {
+    timer->stop();
+  }
+}
+
+TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {
+  const QString title = Q(Title());
+  QMessageBox box(window_);
+  box.setWindowTitle(title);
+  box.setText(BoxText(text));
+  switch (kind) {
+    case TBoxKind::Message:
+      box.setIcon(QMessageBox::NoIcon);
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case TBoxKind::Information:
+      box.setIcon(QMessageBox::Information);
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case TBoxKind::Confirmation:
+      box.setIcon(QMessageBox::Question);
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+      break;
+    case TBoxKind::Error:
+      box.setIcon(QMessageBox::Critical);
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+  }
+  const int answer = box.exec();
+  if (kind != TBoxKind::Confirmation) return TModalResult::Ok;
+  if (answer == QMessageBox::Yes) return TModalResult::Yes;
+  if (answer == QMessageBox::No) return TModalResult::No;
+  return TModalResult::Cancel;
+}
+
+void TQtToolkit::ShowHelpContents() {
+  const QString path = Q(HelpFile());
+  if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    ShowBox(TBoxKind::Error, "Cannot open the help file \"" + HelpFile() + "\".");
+    return;
+  }
+  if (help_ == nullptr) {
+    help_ = new QTextBrowser();
+    help_->setAttribute(Qt::WA_DeleteOnClose);
+    help_->setOpenExternalLinks(true);
+    help_->resize(640, 560);
+  }
+  help_->setWindowTitle(Q(Title()));
+  help_->setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  help_->show();
+  help_->raise();
+}
+
+std::string TQtToolkit::ProgramDir() const {
+  return QCoreApplication::applicationDirPath().toStdString() + "/";
+}
+
+int TQtToolkit::Run() {
+  if (window_ == nullptr) return 1;
+  window_->show();
+  DeliverShow();
+  return QApplication::exec();
+}
+
+void TQtToolkit::Terminate() {
+  // Queued, so it also ends a loop that has not started yet when asked from the first show.
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  if (window_ != nullptr) window_->hide();
+}
+
+bool TQtToolkit::AudioAvailable() {
+  if (audioState_ < 0) audioState_ = QMediaDevices::audioOutputs().isEmpty() ? 0 : 1;
+  return audioState_ == 1;
+}
+
+bool TQtToolkit::OpenSound(TMediaPlayer& player) {
+  const QString path = Q(player.FileName());
+  if (!QFileInfo(path).isFile()) return false;
+  // Without an output device no audio object is made at all: the machine stays silent.
+  if (!AudioAvailable()) return true;
+  if (!sound_) sound_ = std::make_unique<QSoundEffect>();
+  const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+  if (sound_->source() != url) sound_->setSource(url);
+  return true;
+}
+
+void TQtToolkit::PlaySound(TMediaPlayer&) {
+  // Returns at once; the effect plays on (or starts once loaded) while the program goes on.
+  if (sound_) sound_->play();
+}
+
+}  // namespace goramina

@@ -1,0 +1,80 @@
+// The toolkit on a real Qt 6 window: every control of the form description becomes a widget at
+// its exact place; property changes made by the logic are shown at once; user input is taken
+// over into the controls' state and delivered to the logic's handlers.
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QString>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/toolkit.h"
+
+class QMainWindow;
+class QWidget;
+class QLabel;
+class QTimer;
+class QSoundEffect;
+class QTextBrowser;
+
+namespace goramina {
+
+// The installed face that stands in for a font family of the form ("ＭＳ Ｐゴシック" is drawn
+// with the metric-compatible "IPAPGothic").
+QString QtFontFamily(const std::string& family);
+
+class TQtToolkit : public TToolkit {
+ public:
+  // A QApplication must exist.
+  TQtToolkit();
+  ~TQtToolkit() override;
+
+  // The main window, and the widget realising a control (nullptr for an unknown name).
+  QMainWindow* Window() const { return window_; }
+  QWidget* Widget(const std::string& name) const;
+  // The client area (controls only, no menu or status bar) as it is drawn now.
+  QImage GrabClient() const;
+
+  int HorizontalScrollPosition() const override { return 0; }  // the client area never scrolls
+  int VerticalScrollPosition() const override { return 0; }
+  TDateTime Now() const override { return LocalNow(); }
+  void ShowHelpContents() override;
+  std::string ProgramDir() const override;
+  int Run() override;
+  void Terminate() override;
+  void PropertyChanged(TControl& control, TProperty property) override;
+  bool OpenSound(TMediaPlayer& player) override;
+  void PlaySound(TMediaPlayer& player) override;
+
+ protected:
+  void RealiseForm() override;
+  void StatusChanged(int panel) override;
+  void TimerChanged(const std::string& name, bool enabled, int intervalMs) override;
+  TModalResult ShowBox(TBoxKind kind, const std::string& text) override;
+
+  // Creates the widget of one control; a toolkit of our own buttons overrides it for buttons.
+  virtual QWidget* CreateWidget(TControl& control, QWidget* parent);
+  // Shows one property of a control on its widget.
+  virtual void ApplyProperty(TControl& control, QWidget* widget, TProperty property);
+
+ private:
+  QFont FontOf(const TControlSpec& spec) const;
+  void ApplyAll(TControl& control, QWidget* widget);
+  void BuildMenu();
+  void BuildStatusBar();
+  bool AudioAvailable();
+
+  QPointer<QMainWindow> window_;
+  QWidget* client_ = nullptr;
+  std::map<std::string, QWidget*> widgets_;
+  std::vector<QLabel*> panels_;
+  std::map<std::string, QTimer*> timers_;
+  std::unique_ptr<QSoundEffect> sound_;
+  int audioState_ = -1;  // -1 not asked yet, 0 no output device, 1 available
+  QPointer<QTextBrowser> help_;
+  bool applying_ = false;  // set while the logic's change is shown, so no event echoes back
+};
+
+}  // namespace goramina

@@ -97,7 +97,7 @@ TControlSpec Radio(int number, const std::string& caption, int left, bool checke
   c.text = caption;
   c.left = left;
   c.top = 7;
-  c.width = 44;
+  c.width = 45;
   c.height = 16;
   c.checked = checked;
   return c;
@@ -168,9 +168,9 @@ void AddSelectors(std::vector<TControlSpec>& controls) {
   group.width = 142;
   group.height = 28;
   controls.push_back(group);
-  controls.push_back(Radio(1, "教材", 6, true));
-  controls.push_back(Radio(2, "交互", 52, false));
-  controls.push_back(Radio(3, "自由", 98, false));
+  controls.push_back(Radio(1, "教材", 4, true));
+  controls.push_back(Radio(2, "交互", 50, false));
+  controls.push_back(Radio(3, "自由", 96, false));
 }
 
 std::vector<TMenuItemSpec> MainMenu() {

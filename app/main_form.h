@@ -26,7 +26,7 @@ inline constexpr std::string_view kClockPattern = "mm/dd  hh:mm AM/PM";
 inline constexpr int kWindowWidth = 834;
 inline constexpr int kWindowHeight = 611;
 inline constexpr int kClientWidth = 834;
-inline constexpr int kClientHeight = 567;
+inline constexpr int kClientHeight = 573;
 inline constexpr TColor kWindowColour = 16773360;  // RGB(240, 240, 255)
 
 // Button face colours.

@@ -7,8 +7,6 @@
 // The collection is held in memory while the program runs; when the program ends, the changes
 // made to it are written back to the collection's text files.
 #include <QApplication>
-#include <QImage>
-#include <QMainWindow>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +15,9 @@
 #include <optional>
 #include <string>
 
-#include "app/board.h"
-#include "app/board_view.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
-#include "app/main_unit.h"
-#include "app/qt/main_window_toolkit.h"
+#include "app/qt/main_window.h"
 #include "dataset/collection_text.h"
 #include "widgets/ui_font.h"
 
@@ -75,38 +70,21 @@ TSnapshot Snapshot(const kura::TMemoryDatabase& database) {
 }
 
 // Shows the window and runs until it closes, or renders it into `screenshot`. Answers the exit
-// code.
+// code. The four queries are closed before the window goes.
 int RunWindow(TDataModule1& module, const TOptions& options) {
-  TMainWindowToolkit toolkit;
-  toolkit.BindDataSource("DataSource1", &module.DataSource1);
-  toolkit.BindDataSource("DataSource2", &module.DataSource2);
-  toolkit.BindDataSource("DataSource3", &module.DataSource3);
-  toolkit.BindDataSource("DataSource4", &module.DataSource4);
-  toolkit.SetUnattended(options.screenshot.has_value());
-  TBoardView view(toolkit, toolkit.ProgramDir());
-  SetMainUnit(&toolkit, &module, &view);
-  SetBoardView(&view);
-  CreateMainForm(toolkit);
-  // A click on another problem must not post the hint standing in the comment.
-  toolkit.SetBeforeRowChange("DBGrid1", [] { CancelHint(); });
-  toolkit.CentreWindow();
-
+  TMainWindow window(module);
+  window.Toolkit().SetUnattended(options.screenshot.has_value());
   int code = 0;
   if (options.screenshot) {
-    toolkit.Window()->show();
-    toolkit.DeliverShow();
-    QApplication::processEvents();
-    const QImage picture = toolkit.Window()->grab().toImage();
-    if (!picture.save(QString::fromStdString(*options.screenshot), "PNG")) {
+    window.ShowAndStart();
+    if (!window.Grab().save(QString::fromStdString(*options.screenshot), "PNG")) {
       Complain("cannot write the picture \"" + *options.screenshot + "\"", false);
       code = 1;
     }
   } else {
-    code = toolkit.Run();
+    code = window.Run();
   }
   module.DataModuleDestroy();
-  SetBoardView(nullptr);
-  SetMainUnit(nullptr, nullptr, nullptr);
   return code;
 }
 

@@ -1,5 +1,6 @@
 #include "app/qt/main_window_toolkit.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QRadioButton>
@@ -112,6 +113,12 @@ void TMainWindowToolkit::ApplyProperty(TControl& control, QWidget* widget, TProp
         return;
       default:
         break;
+    }
+  }
+  if (auto* combo = dynamic_cast<QComboBox*>(widget); combo != nullptr && !combo->isEditable()) {
+    // A list without free text shows its text only while no item is chosen.
+    if (property == TProperty::Text || property == TProperty::Items) {
+      combo->setPlaceholderText(QString::fromStdString(control.Text()));
     }
   }
   if (auto* grid = dynamic_cast<QtDataGrid*>(widget)) {

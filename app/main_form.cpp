@@ -308,15 +308,11 @@ void FormShow() {
   dm.OpenProblemList(kRegisteredProblems);
   dm.RenumberProblems();
   dm.KuraQuery1.First();
-  if (dm.KuraQuery1.IsEmpty()) {
-    // Nothing to load: the board stays empty, and the sequence list is open and empty so the
-    // edit screen can start registering at once.
-    CurrentProblem = 0;
-    dm.OpenSequences(0);
-  } else {
-    CurrentProblem = static_cast<std::int32_t>(dm.KuraQuery1.Fields(mondai::kHNB).AsInteger());
-    LoadProblem();
-  }
+  // An empty list loads nothing: the board stays empty.
+  CurrentProblem = dm.KuraQuery1.IsEmpty()
+                       ? 0
+                       : static_cast<std::int32_t>(dm.KuraQuery1.Fields(mondai::kHNB).AsInteger());
+  LoadProblem();
   tk.Control("ComboBox1").SetItemIndex(0);
   tk.Control("ComboBox2").SetItemIndex(0);
   PlayMode = 1;

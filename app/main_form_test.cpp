@@ -33,10 +33,8 @@ class MainFormTest : public ::testing::Test {
     tk_.SetNow(TDateTime{2026, 12, 8, 21, 5, 0});
     view_ = std::make_unique<TBoardView>(tk_, tk_.ProgramDir());
     SetMainUnit(&tk_, &module_, view_.get());
-    SetBoardView(view_.get());
   }
   void TearDown() override {
-    SetBoardView(nullptr);
     SetMainUnit(nullptr, nullptr, nullptr);
   }
 
@@ -45,19 +43,19 @@ class MainFormTest : public ::testing::Test {
         "mondai",
         {Int(mnb), Int(hnb), Text("活きる"), Text("ハネ"), {}, Text(comment), Text(hint)});
   }
-  // One tejun row; TNB is left for the trainer to number.
-  void AddRow(int hnb, int tes, int col, int pst, int bfr, int bto) {
-    database_->AppendRow("tejun",
-                         {{}, Int(hnb), Int(tes), Int(col), Int(pst), Int(bfr), Int(bto), {}});
-  }
   // Problem `hnb`: black stones on points 1 and 2 and white on 20, then one answer 21 / 40.
+  // The columns: TNB, TES, COL, PST, BFR, BTO.
   void AddSmallProblem(int mnb, int hnb, std::string_view comment) {
     AddProblem(mnb, hnb, comment, "ヒント" + std::to_string(hnb));
-    AddRow(hnb, 0, 1, 1, 0, 9999);
-    AddRow(hnb, 0, 1, 2, 0, 0);
-    AddRow(hnb, 0, 2, 20, 1, 0);
-    AddRow(hnb, 1, 1, 21, 0, 1);
-    AddRow(hnb, 2, 2, 40, 2, 0);
+    const int rows[][6] = {{1, 0, 1, 1, 0, 9999},
+                           {2, 0, 1, 2, 0, 0},
+                           {3, 0, 2, 20, 1, 0},
+                           {4, 1, 1, 21, 0, 1},
+                           {5, 2, 2, 40, 2, 0}};
+    for (const auto& r : rows) {
+      database_->AppendRow("tejun", {Int(r[0]), Int(hnb), Int(r[1]), Int(r[2]), Int(r[3]),
+                                     Int(r[4]), Int(r[5]), {}});
+    }
   }
 
   void Start() {
@@ -151,7 +149,9 @@ TEST_F(MainFormTest, TheMenuSwitchesBetweenTheTwoScreenLayouts) {
       SCOPED_TRACE(std::string(p.name) + (dojo ? " on the dojo screen" : " on the edit screen"));
       EXPECT_EQ(C(p.name).Visible(), dojo ? p.dojoVisible : p.editVisible);
       const int top = dojo ? p.dojoTop : p.editTop;
-      if (top != 0) EXPECT_EQ(C(p.name).Top(), top);
+      if (top != 0) {
+        EXPECT_EQ(C(p.name).Top(), top);
+      }
     }
   };
   check(true);

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMainWindow>
 
-#include "app/board.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
 #include "app/main_unit.h"
@@ -18,7 +17,6 @@ TMainWindow::TMainWindow(TDataModule1& module, std::string programDir) {
   if (programDir.empty()) programDir = toolkit_.ProgramDir();
   view_ = std::make_unique<TBoardView>(toolkit_, programDir);
   SetMainUnit(&toolkit_, &module, view_.get());
-  SetBoardView(view_.get());
   CreateMainForm(toolkit_);
   toolkit_.SetHelpFile(programDir + std::string(kHelpFileName));
   // A click on another problem must not post the hint standing in the comment.
@@ -27,7 +25,6 @@ TMainWindow::TMainWindow(TDataModule1& module, std::string programDir) {
 }
 
 TMainWindow::~TMainWindow() {
-  SetBoardView(nullptr);
   SetMainUnit(nullptr, nullptr, nullptr);
 }
 

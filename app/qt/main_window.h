@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMainWindow>
 #include <memory>
 #include <string>
 

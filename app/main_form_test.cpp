@@ -34,9 +34,7 @@ class MainFormTest : public ::testing::Test {
     view_ = std::make_unique<TBoardView>(tk_, tk_.ProgramDir());
     SetMainUnit(&tk_, &module_, view_.get());
   }
-  void TearDown() override {
-    SetMainUnit(nullptr, nullptr, nullptr);
-  }
+  void TearDown() override { SetMainUnit(nullptr, nullptr, nullptr); }
 
   void AddProblem(int mnb, int hnb, std::string_view comment, std::string_view hint) {
     database_->AppendRow(
@@ -53,8 +51,9 @@ class MainFormTest : public ::testing::Test {
                            {4, 1, 1, 21, 0, 1},
                            {5, 2, 2, 40, 2, 0}};
     for (const auto& r : rows) {
-      database_->AppendRow("tejun", {Int(r[0]), Int(hnb), Int(r[1]), Int(r[2]), Int(r[3]),
-                                     Int(r[4]), Int(r[5]), {}});
+      database_->AppendRow(
+          "tejun",
+          {Int(r[0]), Int(hnb), Int(r[1]), Int(r[2]), Int(r[3]), Int(r[4]), Int(r[5]), {}});
     }
   }
 

@@ -16,7 +16,10 @@ namespace goramina {
 QWidget* NewCuteButton(QWidget* parent, std::function<void()> onClick);
 // True when `widget` is a TCuteButton; the setters below do nothing for other widgets.
 bool IsCuteButton(const QWidget* widget);
+// Sets the caption and fits it (FitCuteButtonCaption).
 void SetCuteButtonCaption(QWidget* button, const QString& caption);
+// Draws the caption a little smaller when it is wider than the button.
+void FitCuteButtonCaption(QWidget* button);
 void SetCuteButtonFace(QWidget* button, const QColor& face);
 void SetCuteButtonCaptionColour(QWidget* button, const QColor& colour);
 

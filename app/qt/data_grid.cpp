@@ -158,6 +158,9 @@ QtDataGrid::QtDataGrid(const std::vector<TGridColumn>& columns,
   setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setWordWrap(false);
+  // Columns are 28 pixels wide: four digits fit only without the usual cell margins.
+  setTextElideMode(Qt::ElideNone);
+  setStyleSheet(QStringLiteral("QTableView::item { padding: 0px; }"));
   setCornerButtonEnabled(false);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setMinimumSectionSize(10);

@@ -44,6 +44,7 @@ void WriteCollection(const fs::path& folder) {
   int tnb = 0;
   const auto row = [&](int hnb, const char* rest) { tejun << ++tnb << '\t' << hnb << rest; };
   for (int hnb = 1; hnb <= 3; ++hnb) {
+    tnb = 0;  // numbered 1..n within each problem
     row(hnb, "\t0\t1\t1\t0\t9999\t\n");
     row(hnb, "\t0\t1\t2\t0\t0\t\n");
     row(hnb, "\t0\t2\t20\t1\t0\t\n");
@@ -199,6 +200,39 @@ TEST_F(MainWindowTest, TheEditScreenTakesTypedHintsIntoTheProblemRow) {
   EXPECT_EQ(FieldText(module_->KuraQuery1.Fields(mondai::kHNT)), "隅");
 
   window_->Grab().save("main_window_edit.png");
+}
+
+TEST_F(MainWindowTest, ANewProblemIsRegisteredWithClicksAndListed) {
+  TriggerMenu("N3");
+  QTest::mouseClick(Widget<QWidget>("CuteButton4"), Qt::LeftButton);  // 登録要求
+  ASSERT_EQ(module_->KuraQuery1.State(), kura::TDataSetState::dsInsert);
+  auto* grid = Widget<QtDataGrid>("DBGrid1");
+  ASSERT_EQ(grid->model()->rowCount(), 4) << "the row being appended is listed";
+
+  // The problem number is typed into the new row's 個番 cell.
+  grid->setFocus();
+  grid->setCurrentIndex(grid->model()->index(3, 1));
+  QTest::keyClicks(grid, "7");
+  QTest::keyClick(grid->focusWidget(), Qt::Key_Return);
+  QApplication::processEvents();
+  ASSERT_EQ(module_->KuraQuery1.Fields(mondai::kHNB).AsInteger(), 7);
+
+  // Black stones with the left button, white with the right.
+  for (int point : {100, 101}) {
+    QTest::mouseClick(Widget<QWidget>("Label" + std::to_string(point)), Qt::LeftButton);
+  }
+  QTest::mouseClick(Widget<QWidget>("Label120"), Qt::RightButton);
+  EXPECT_EQ(Board[101], 1);
+  EXPECT_EQ(Board[120], 2);
+  QTest::mouseClick(Widget<QWidget>("CuteButton1"), Qt::LeftButton);  // 問題登録
+  QApplication::processEvents();
+
+  EXPECT_EQ(module_->KuraQuery1.State(), kura::TDataSetState::dsBrowse);
+  ASSERT_EQ(grid->model()->rowCount(), 4);
+  EXPECT_EQ(grid->model()->index(3, 1).data().toString(), "7");
+  EXPECT_EQ(grid->currentIndex().row(), 3);
+  EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 3) << "three set-up stones";
+  window_->Grab().save("main_window_registered.png");
 }
 
 }  // namespace

@@ -284,7 +284,8 @@ void CuteButton14Click() {
 // --- 問題削除 ------------------------------------------------------------------------------------
 void CuteButton2Click() {
   kura::TKuraQuery& problems = Problems();
-  if (problems.IsEmpty()) return;
+  // A row still being appended is no stored problem: its typed number may name another one.
+  if (problems.IsEmpty() || problems.State() == kura::TDataSetState::dsInsert) return;
   DropHint();
   CurrentProblem = Read(problems, mondai::kHNB);
   const std::string question = "問題 " + std::to_string(CurrentProblem) +
@@ -346,7 +347,8 @@ void RegisterSequence(int sign) {
   }
   moves.Post();
   ClearHistory();
-  if (sign < 0) BoardViewOrNull()->SetLabelColour(firstPoint, kWrongMoveColour);
+  if (sign < 0 && BoardViewOrNull() != nullptr)
+    BoardViewOrNull()->SetLabelColour(firstPoint, kWrongMoveColour);
   RenumberMoves();  // leaves the cursor on the new sequence's last row
   ColourToPlay = MoveNumber == 0 ? 1 : 2 / std::abs(ColourToPlay);
   Status(kRegistered);

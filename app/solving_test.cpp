@@ -382,5 +382,29 @@ TEST_F(SolvingTest, HintIsNeverStoredWhenTheProblemRowChanges) {
   EXPECT_EQ(StoredProblemText(0, mondai::kMRK), "○");  // the mark itself was stored
 }
 
+// On the edit screen a click records a move: no number, no sound, nothing compared; the
+// numbers of a sequence shown before go with the first recorded move.
+TEST_F(SolvingTest, EditScreenClicksRecordMovesOnTheHistory) {
+  GoToRow(5);
+  ShowSequencePath();  // the sequence to its end: moves 1..4
+  ASSERT_EQ(Label(101).Text(), "2");
+  ScreenKind = 2;
+  tk_.ClearRecords();
+  Click(200, TMouseButton::Left);
+  Click(201, TMouseButton::Right);
+  EXPECT_EQ(Label(101).Text(), "");
+  EXPECT_EQ(Stone(101), "W");
+  EXPECT_EQ(Stone(200), "B");
+  EXPECT_EQ(Stone(201), "W");
+  EXPECT_EQ(Label(200).Text(), "");
+  EXPECT_EQ(HistoryTop, 2);
+  EXPECT_EQ(MoveHistory[1], (TMoveRecord{5, 1, 200}));
+  EXPECT_EQ(MoveHistory[2], (TMoveRecord{6, 2, 201}));
+  EXPECT_EQ(ColourToPlay, 1);
+  EXPECT_TRUE(Sounds().empty());
+  EXPECT_TRUE(tk_.Boxes().empty());
+  EXPECT_EQ(Row(), 5);
+}
+
 }  // namespace
 }  // namespace goramina

@@ -46,6 +46,7 @@ void TDataSet::Open() {
 
 void TDataSet::Close() {
   if (!Active()) return;
+  CallHook(BeforeScroll);
   // A pending edit or append is dropped, never stored: closing is not a way to post.
   buffer_.clear();
   state_ = TDataSetState::dsInactive;
@@ -98,6 +99,18 @@ void TDataSet::RemoveDataSource(TDataSource* source) {
                       data_sources_.end());
 }
 
+void TDataSet::CallHook(const std::function<void()>& hook) {
+  if (!hook || in_hook_ || !Active()) return;
+  in_hook_ = true;
+  try {
+    hook();
+  } catch (...) {
+    in_hook_ = false;
+    throw;
+  }
+  in_hook_ = false;
+}
+
 void TDataSet::SetState(TDataSetState state) {
   if (state == state_) return;
   state_ = state;
@@ -126,6 +139,7 @@ void TDataSet::MoveTo(int index, int distance) {
 }
 
 void TDataSet::First() {
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   MoveTo(RecordCount() > 0 ? 1 : 0, 0);
   bof_ = true;
@@ -133,6 +147,7 @@ void TDataSet::First() {
 }
 
 void TDataSet::Last() {
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   MoveTo(RecordCount(), 0);
   eof_ = true;
@@ -147,6 +162,7 @@ void TDataSet::Prior() {
 }
 
 int TDataSet::MoveBy(int distance) {
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   const int count = RecordCount();
   if (count == 0) {
@@ -170,6 +186,7 @@ int TDataSet::MoveBy(int distance) {
 }
 
 void TDataSet::SetRecNo(int value) {
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   if (value < 1 || value > RecordCount()) return;
   MoveTo(value, 0);
@@ -177,6 +194,7 @@ void TDataSet::SetRecNo(int value) {
 }
 
 bool TDataSet::Locate(std::string_view fieldName, const TFieldValue& value) {
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   const TField& field = FieldByName(fieldName);
   TRecord record;
@@ -263,6 +281,7 @@ void TDataSet::Edit() {
 
 void TDataSet::Append() {
   CheckActive();
+  CallHook(BeforeScroll);
   CheckBrowseMode();
   if (ReadOnly()) throw EDatabaseError("Cannot modify a read-only dataset.");
   buffer_ = result_->InitNewRecord();
@@ -276,6 +295,8 @@ void TDataSet::Append() {
 void TDataSet::Post() {
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert)
     throw EDatabaseError("データセットが編集または挿入モードではありません");
+  CallHook(BeforePost);
+  if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   Notify(TDataEvent::kUpdateData);
   int row = 0;
   if (state_ == TDataSetState::dsEdit)
@@ -301,6 +322,7 @@ void TDataSet::Cancel() {
 
 void TDataSet::Delete() {
   CheckActive();
+  CallHook(BeforeScroll);
   if (state_ == TDataSetState::dsInsert) {
     Cancel();
     return;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,6 +97,17 @@ class TDataSet {
   void EnableControls();
   bool ControlsDisabled() const { return controls_disabled_ > 0; }
 
+  // ---- notifications to the dataset's owner
+  // Called before the cursor may leave the current row (First, Last, Next, Prior, MoveBy,
+  // RecNo, Locate, Append, Delete) and before the dataset closes, while a pending edit is still
+  // pending: the owner can drop an edit that must never be stored. Not called for Post,
+  // Cancel or Edit. The handler must not move this dataset's cursor; a call made while the
+  // handler runs does not call it again.
+  std::function<void()> BeforeScroll;
+  // Called at the start of Post, while the pending edit or new row can still be changed. A
+  // handler that cancels the edit leaves nothing to store, and Post then stores nothing.
+  std::function<void()> BeforePost;
+
   // ---- reading rows for a grid
   // Rows a grid shows: the result's rows, plus the row being appended.
   int DisplayRowCount() const;
@@ -128,6 +140,7 @@ class TDataSet {
   void LoadCurrent();
   void MoveTo(int index, int distance);
   void SetState(TDataSetState state);
+  void CallHook(const std::function<void()>& hook);
   TField* FieldAt(int index) { return fields_[static_cast<std::size_t>(index)].get(); }
 
   std::unique_ptr<TResultSet> result_;
@@ -141,6 +154,7 @@ class TDataSet {
   TRecord buffer_;          // pending values in edit or insert state
   bool read_only_ = false;
   int controls_disabled_ = 0;
+  bool in_hook_ = false;
 };
 
 }  // namespace kura

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "dataset/engine_error.h"
 #include "dataset/kura_query.h"
 #include "dataset/memory_database.h"
@@ -245,6 +247,58 @@ TEST_F(DataSetTest, ObjectsMayGoInAnyOrder) {
   source.reset();  // then the source: the link is detached
   EXPECT_EQ(link->DataSource(), nullptr);
   EXPECT_EQ(link->events.back(), "inactive");
+}
+
+// An owner that shows a preview as an unposted edit and drops it before the cursor leaves the
+// row, whichever way it leaves: the previewed text must never reach the table.
+TEST_F(DataSetTest, BeforeScrollLetsTheOwnerDropAnEditOnEveryWayOut) {
+  const std::vector<std::pair<const char*, std::function<void()>>> kWaysOut = {
+      {"Next", [&] { query_.Next(); }},
+      {"Prior", [&] { query_.Prior(); }},
+      {"First", [&] { query_.First(); }},
+      {"Last", [&] { query_.Last(); }},
+      {"MoveBy", [&] { query_.MoveBy(2); }},
+      {"RecNo", [&] { query_.SetRecNo(3); }},
+      {"Locate", [&] { query_.Locate("HNB", std::int64_t{30}); }},
+      {"Append", [&] { query_.Append(); }},
+      {"Close", [&] { query_.Close(); }},
+      {"new text", [&] { query_.SQL().Add(""); }},
+  };
+  for (const auto& [name, leave] : kWaysOut) {
+    SCOPED_TRACE(name);
+    Reopen("Select * From mondai Order By HNB");
+    int calls = 0;
+    query_.BeforeScroll = [&] {
+      ++calls;
+      query_.Cancel();
+      query_.First();  // moving from inside the handler does not call it again
+    };
+    query_.Edit();
+    query_.Fields(5).SetAsString("preview");
+    leave();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(database_->Rows("mondai")[1][5].Text, "a");
+    query_.BeforeScroll = nullptr;
+    query_.Cancel();
+  }
+}
+
+TEST_F(DataSetTest, BeforePostMayAmendOrDropThePendingRow) {
+  query_.BeforePost = [&] { query_.Fields(5).SetAsString("amended"); };
+  query_.Edit();
+  query_.Fields(5).SetAsString("typed");
+  query_.Fields(0).SetAsInteger(9);
+  query_.Next();  // the move posts through BeforePost
+  EXPECT_EQ(database_->Rows("mondai")[1][5].Text, "amended");
+  EXPECT_EQ(database_->Rows("mondai")[1][0].Integer, 9);
+  // A handler that cancels leaves nothing to store; the dataset is back in browse state.
+  query_.BeforePost = [&] { query_.Cancel(); };
+  query_.Edit();
+  query_.Fields(5).SetAsString("dropped");
+  query_.Post();
+  EXPECT_EQ(query_.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(database_->Rows("mondai")[2][5].Text, "b");
+  query_.BeforePost = nullptr;
 }
 
 }  // namespace

@@ -173,11 +173,17 @@ void TQtToolkit::BuildStatusBar() {
     auto* label = new QLabel(bar);
     label->setObjectName(QString("StatusPanel%1").arg(i));
     label->setFont(font);
-    label->setFixedWidth(panels[i].width);
     label->setAlignment(ToQtAlignment(panels[i].alignment));
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
-    bar->addWidget(label);
+    // The last panel reaches to the window's right edge, as a status bar's last panel does.
+    const bool last = i + 1 == panels.size();
+    if (last) {
+      label->setMinimumWidth(panels[i].width);
+    } else {
+      label->setFixedWidth(panels[i].width);
+    }
+    bar->addWidget(label, last ? 1 : 0);
     panels_.push_back(label);
   }
 }
@@ -394,6 +400,8 @@ void TQtToolkit::ShowHelpContents() {
   if (help_ == nullptr) {
     help_ = new QTextBrowser();
     help_->setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program even while the help is open.
+    help_->setAttribute(Qt::WA_QuitOnClose, false);
     help_->setOpenExternalLinks(true);
     help_->resize(640, 560);
   }

@@ -1,0 +1,239 @@
+// The real main window, off screen, on a collection written by the test.
+#include "app/qt/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QRegularExpression>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/board.h"
+#include "app/data_module.h"
+#include "app/field_text.h"
+#include "app/main_unit.h"
+#include "app/qt/data_grid.h"
+#include "app/qt/qt_widgets.h"
+#include "dataset/data_set.h"
+#include "widgets/ui_font.h"
+
+namespace goramina {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Three problems in the collection's text form: black 1, 2 and white 20 set up, the answer
+// 21 (black) then 40 (white).
+void WriteCollection(const fs::path& folder) {
+  fs::create_directories(folder);
+  std::ofstream mondai(folder / "mondai.tsv");
+  mondai << "MNB\tHNB\tKB1\tKB2\tMRK\tCMT\tHNT\n"
+         << "1\t1\t活きる\tハネ\t○\t隅の白を取る\t急所はどこか\n"
+         << "2\t2\t石を取る\tアテ\t△\tシチョウで取る\t上からアテる\n"
+         << "3\t3\t詰碁\tオキ\t\t直三の急所\t真ん中\n";
+  std::ofstream tejun(folder / "tejun.tsv");
+  tejun << "TNB\tHNB\tTES\tCOL\tPST\tBFR\tBTO\tCMT\n";
+  int tnb = 0;
+  const auto row = [&](int hnb, const char* rest) { tejun << ++tnb << '\t' << hnb << rest; };
+  for (int hnb = 1; hnb <= 3; ++hnb) {
+    tnb = 0;  // numbered 1..n within each problem
+    row(hnb, "\t0\t1\t1\t0\t9999\t\n");
+    row(hnb, "\t0\t1\t2\t0\t0\t\n");
+    row(hnb, "\t0\t2\t20\t1\t0\t\n");
+    row(hnb, "\t1\t1\t21\t0\t1\t正解\n");
+    row(hnb, "\t2\t2\t40\t2\t0\t\n");
+  }
+}
+
+QPoint Centre(int point) {
+  return QPoint(kBoardOrigin + kCellPixels * ColumnOf(point),
+                kBoardOrigin + kCellPixels * RowOf(point));
+}
+
+int Luma(QColor c) {
+  return (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { InstallJapaneseFontSubstitutes(); }
+
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("goramina_window_" + std::to_string(QCoreApplication::applicationPid()));
+    fs::remove_all(folder_);
+    WriteCollection(folder_ / "DBgoramina");
+    database_ = InstallCollection(folder_ / "DBgoramina");
+    module_ = std::make_unique<TDataModule1>();
+    window_ = std::make_unique<TMainWindow>(*module_, std::string(GORAMINA_APP_DIR) + "/");
+    window_->Toolkit().SetUnattended(true);
+    window_->ShowAndStart();
+  }
+
+  void TearDown() override {
+    module_->DataModuleDestroy();
+    window_.reset();
+    module_.reset();
+    fs::remove_all(folder_);
+  }
+
+  TMainWindowToolkit& Tk() { return window_->Toolkit(); }
+  template <typename W>
+  W* Widget(const std::string& name) {
+    return dynamic_cast<W*>(Tk().Widget(name));
+  }
+  // The client area as drawn now (the board starts at its top-left corner).
+  QImage Client() {
+    QApplication::processEvents();
+    return Tk().GrabClient();
+  }
+  void ClickRow(const std::string& grid, int row) {
+    auto* view = Widget<QtDataGrid>(grid);
+    ASSERT_NE(view, nullptr);
+    const QRect cell = view->visualRect(view->model()->index(row, 1));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QApplication::processEvents();
+  }
+  void TriggerMenu(const char* name) {
+    auto* action = Tk().Window()->findChild<QAction*>(name);
+    ASSERT_NE(action, nullptr) << name;
+    action->trigger();
+    QApplication::processEvents();
+  }
+
+  fs::path folder_;
+  std::shared_ptr<kura::TMemoryDatabase> database_;
+  std::unique_ptr<TDataModule1> module_;
+  std::unique_ptr<TMainWindow> window_;
+};
+
+TEST_F(MainWindowTest, StartsOnTheDojoScreenAndAClickPutsAStoneOnTheBoard) {
+  QMainWindow* window = Tk().Window();
+  EXPECT_EQ(window->windowTitle(), "ゴラミナ");
+  EXPECT_EQ(window->width(), 834);
+  EXPECT_NEAR(window->height(), 611, 8);
+  EXPECT_EQ(Widget<QtTextLabel>("Label364")->Text(), "道場画面");
+  EXPECT_FALSE(Widget<QWidget>("DBGrid2")->isVisible());
+  EXPECT_TRUE(Widget<QWidget>("DBGrid1")->isVisible());
+
+  auto* clock = window->findChild<QLabel*>("StatusPanel2");
+  ASSERT_NE(clock, nullptr);
+  EXPECT_TRUE(
+      QRegularExpression("^\\d\\d/\\d\\d  \\d\\d:\\d\\d [AP]M$").match(clock->text()).hasMatch())
+      << clock->text().toStdString();
+
+  // The list shows every problem, Japanese text included, with the first one current.
+  auto* grid = Widget<QtDataGrid>("DBGrid1");
+  ASSERT_EQ(grid->model()->rowCount(), 3);
+  EXPECT_EQ(grid->currentIndex().row(), 0);
+  EXPECT_EQ(grid->model()->index(0, 3).data().toString(), "隅の白を取る");
+  EXPECT_EQ(grid->model()->index(1, 2).data().toString(), "△");
+
+  QImage before = Client();
+  before.save("main_window_start.png");  // kept in the test's folder for a look by eye
+  const QColor board(254, 231, 182);
+  EXPECT_LT(Luma(before.pixelColor(Centre(1) + QPoint(6, 6))), 80) << "black set-up stone";
+  const QColor white = before.pixelColor(Centre(20));
+  EXPECT_GT(Luma(white), 150) << "white set-up stone";
+  EXPECT_LT(std::abs(white.red() - white.blue()), 30) << "grey, not the board's yellow";
+  const int empty = PointAt(10, 10);
+  EXPECT_EQ(before.pixelColor(Centre(empty) + QPoint(7, 7)), board);
+
+  // Free play: a click on an empty point places the next stone there.
+  QTest::mouseClick(Widget<QWidget>("RadioButton3"), Qt::LeftButton);
+  EXPECT_EQ(PlayMode, 3);
+  QTest::mouseClick(Widget<QWidget>("Label" + std::to_string(empty)), Qt::LeftButton);
+  const QImage after = Client();
+  after.save("main_window_stone.png");
+  EXPECT_NE(Board[empty], 0);
+  EXPECT_NE(after.pixelColor(Centre(empty) + QPoint(7, 7)), board);
+}
+
+TEST_F(MainWindowTest, AGridClickMovesTheCursorAndLoadsTheProblemWithoutStoringTheHint) {
+  ASSERT_TRUE(Tk().DeliverClick("CuteButton13"));  // the hint stands in the comment column
+  ClickRow("DBGrid1", 2);
+  EXPECT_EQ(module_->KuraQuery1.RecNo(), 3);
+  EXPECT_EQ(CurrentProblem, 3);
+  EXPECT_EQ(Widget<QtDataGrid>("DBGrid1")->currentIndex().row(), 2);
+  module_->KuraQuery1.First();
+  EXPECT_EQ(FieldText(module_->KuraQuery1.Fields(mondai::kCMT)), "隅の白を取る");
+}
+
+TEST_F(MainWindowTest, DetachedGridsShowNothingAndAttachingRedrawsThem) {
+  auto* grid = Widget<QtDataGrid>("DBGrid1");
+  Tk().Control("DBGrid1").DetachDataSource();
+  EXPECT_FALSE(grid->updatesEnabled());
+  module_->KuraQuery1.Last();
+  EXPECT_EQ(grid->model()->rowCount(), 0);
+  Tk().Control("DBGrid1").AttachDataSource();
+  EXPECT_TRUE(grid->updatesEnabled());
+  EXPECT_EQ(grid->model()->rowCount(), 3);
+  EXPECT_EQ(grid->currentIndex().row(), 2);
+}
+
+TEST_F(MainWindowTest, TheEditScreenTakesTypedHintsIntoTheProblemRow) {
+  TriggerMenu("N3");
+  EXPECT_EQ(ScreenKind, 2);
+  EXPECT_TRUE(Widget<QWidget>("DBGrid2")->isVisible());
+  EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 5);
+
+  auto* hint = Widget<QLineEdit>("DBEdit1");
+  ASSERT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(), "急所はどこか");
+  hint->setFocus();
+  hint->selectAll();
+  // Typed as the input method delivers Japanese: a key event carrying the text.
+  QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("隅"));
+  QApplication::sendEvent(hint, &typed);
+  EXPECT_EQ(module_->KuraQuery1.State(), kura::TDataSetState::dsEdit);
+  // Moving to another problem posts the typed hint.
+  ClickRow("DBGrid1", 1);
+  module_->KuraQuery1.First();
+  EXPECT_EQ(FieldText(module_->KuraQuery1.Fields(mondai::kHNT)), "隅");
+
+  window_->Grab().save("main_window_edit.png");
+}
+
+TEST_F(MainWindowTest, ANewProblemIsRegisteredWithClicksAndListed) {
+  TriggerMenu("N3");
+  QTest::mouseClick(Widget<QWidget>("CuteButton4"), Qt::LeftButton);  // 登録要求
+  ASSERT_EQ(module_->KuraQuery1.State(), kura::TDataSetState::dsInsert);
+  auto* grid = Widget<QtDataGrid>("DBGrid1");
+  ASSERT_EQ(grid->model()->rowCount(), 4) << "the row being appended is listed";
+
+  // The problem number is typed into the new row's 個番 cell.
+  grid->setFocus();
+  grid->setCurrentIndex(grid->model()->index(3, 1));
+  QTest::keyClicks(grid, "7");
+  QTest::keyClick(grid->focusWidget(), Qt::Key_Return);
+  QApplication::processEvents();
+  ASSERT_EQ(module_->KuraQuery1.Fields(mondai::kHNB).AsInteger(), 7);
+
+  // Black stones with the left button, white with the right.
+  for (int point : {100, 101}) {
+    QTest::mouseClick(Widget<QWidget>("Label" + std::to_string(point)), Qt::LeftButton);
+  }
+  QTest::mouseClick(Widget<QWidget>("Label120"), Qt::RightButton);
+  EXPECT_EQ(Board[101], 1);
+  EXPECT_EQ(Board[120], 2);
+  QTest::mouseClick(Widget<QWidget>("CuteButton1"), Qt::LeftButton);  // 問題登録
+  QApplication::processEvents();
+
+  EXPECT_EQ(module_->KuraQuery1.State(), kura::TDataSetState::dsBrowse);
+  ASSERT_EQ(grid->model()->rowCount(), 4);
+  EXPECT_EQ(grid->model()->index(3, 1).data().toString(), "7");
+  EXPECT_EQ(grid->currentIndex().row(), 3);
+  EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 3) << "three set-up stones";
+  window_->Grab().save("main_window_registered.png");
+}
+
+}  // namespace
+}  // namespace goramina

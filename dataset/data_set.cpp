@@ -4,18 +4,10 @@
 #include <cctype>
 
 #include "dataset/database_error.h"
+#include "storage/ascii_case.h"
 
 namespace kura {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool ValuesEqual(TFieldType type, const TFieldValue& a, const TFieldValue& b) {
   if (a.IsNull || b.IsNull) return a.IsNull && b.IsNull;
@@ -233,7 +225,7 @@ TField& TDataSet::Fields(int index) {
 
 TField* TDataSet::FindField(std::string_view name) {
   for (auto& field : fields_)
-    if (SameName(field->FieldName(), name)) return field.get();
+    if (EqualsIgnoringAsciiCase(field->FieldName(), name)) return field.get();
   return nullptr;
 }
 

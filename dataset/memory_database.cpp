@@ -6,6 +6,7 @@
 
 #include "dataset/engine_error.h"
 #include "dataset/memory_sql.h"
+#include "storage/ascii_case.h"
 
 namespace kura {
 namespace {
@@ -16,15 +17,6 @@ constexpr std::uint16_t kRecordNotFoundCode = 8710;
 constexpr std::uint16_t kInvalidFieldCode = 9985;
 constexpr std::uint16_t kNoSuchTableCode = 11010;
 constexpr std::uint16_t kTableExistsCode = 13060;
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 [[noreturn]] void RaiseSqlError(const std::string& text) {
   RaiseEngineError(kSqlErrorCode, {}, {}, {}, {}, {}, {}, text);
@@ -291,7 +283,7 @@ std::unique_ptr<TResultSet> MemoryStatement::Execute(const std::vector<TMarkerVa
 
 int TMemoryTable::FieldIndex(std::string_view fieldName) const {
   for (std::size_t i = 0; i < fields.size(); ++i)
-    if (SameName(fields[i].Name, fieldName)) return static_cast<int>(i);
+    if (EqualsIgnoringAsciiCase(fields[i].Name, fieldName)) return static_cast<int>(i);
   return -1;
 }
 
@@ -305,7 +297,7 @@ void TMemoryDatabase::CreateTable(std::string_view name, std::vector<TFieldDef> 
 
 std::shared_ptr<TMemoryTable> TMemoryDatabase::FindTable(std::string_view name) const {
   for (const auto& table : tables_)
-    if (SameName(table->name, name)) return table;
+    if (EqualsIgnoringAsciiCase(table->name, name)) return table;
   return nullptr;
 }
 

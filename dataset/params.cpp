@@ -4,18 +4,10 @@
 #include <limits>
 
 #include "dataset/database_error.h"
+#include "storage/ascii_case.h"
 
 namespace kura {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool IsNameChar(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
@@ -81,7 +73,7 @@ const TParam& TParams::Items(int index) const {
 
 TParam* TParams::FindParam(std::string_view name) {
   for (TParam& param : items_)
-    if (SameName(param.Name(), name)) return &param;
+    if (EqualsIgnoringAsciiCase(param.Name(), name)) return &param;
   return nullptr;
 }
 
@@ -136,7 +128,8 @@ TParsedParams ParseSqlParams(std::string_view text) {
     out += '?';
     parsed.MarkerNames.push_back(name);
     bool seen = false;
-    for (const std::string& known : parsed.Names) seen = seen || SameName(known, name);
+    for (const std::string& known : parsed.Names)
+      seen = seen || EqualsIgnoringAsciiCase(known, name);
     if (!seen) parsed.Names.push_back(name);
     i = end;
   }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "storage/ascii_case.h"
 #include "storage/os_errors.h"
 #include "storage/physical_file.h"
 
@@ -10,16 +11,6 @@ namespace kura {
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
-  }
-  return true;
-}
 
 std::string_view TrimBlanks(std::string_view name) {
   const auto first = name.find_first_not_of(' ');
@@ -59,7 +50,7 @@ int TFileList::FindIndex(const std::string& key, bool inMemory) {
   for (std::size_t i = 0; i < FFiles.size(); ++i) {
     const TAbstractFile& file = *FFiles[i];
     if (file.IsInMemory() != inMemory) continue;
-    if (inMemory ? EqualsIgnoringCase(file.Name(), key) : file.Name() == key)
+    if (inMemory ? EqualsIgnoringAsciiCase(file.Name(), key) : file.Name() == key)
       return static_cast<int>(i);
   }
   return -1;

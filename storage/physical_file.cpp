@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "storage/ascii_case.h"
 #include "storage/os_errors.h"
 
 namespace kura {
@@ -21,16 +22,6 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int64_t>::max();
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kNewFileMode = 0666;  // less the umask
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
-  }
-  return true;
-}
 
 // One open-file-description lock request on fd, without waiting.
 int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
@@ -89,7 +80,7 @@ std::string ResolveDiskFileName(std::string_view name) {
   if (!dir) return path;
   std::vector<std::string> matches;
   while (const dirent* entry = readdir(dir))
-    if (EqualsIgnoringCase(entry->d_name, wanted)) matches.emplace_back(entry->d_name);
+    if (EqualsIgnoringAsciiCase(entry->d_name, wanted)) matches.emplace_back(entry->d_name);
   closedir(dir);
   if (matches.empty()) return path;
   std::sort(matches.begin(), matches.end());

@@ -297,9 +297,11 @@ void BackOneMove() {
   EraseMarks();
   if (Sequences().RecordCount() == 0) return;
   // Takes back the stored move of the current row; what it captured stays off the board.
+  // The move before it is now the last one, so the move played in its place takes its number.
   const int colour = SequenceField(tejun::kCOL);
   const int point = SequenceField(tejun::kPST);
-  MoveNumber = SequenceField(tejun::kTES);
+  const int moveNumber = SequenceField(tejun::kTES);
+  MoveNumber = moveNumber > 0 ? moveNumber - 1 : 0;
   if (colour != 0) ColourToPlay = colour;
   if (point >= 1 && point <= kPointCount) {
     View().ClearStone(point);

@@ -264,6 +264,28 @@ TEST_F(SolvingTest, OneMoveBackWalksTheStoredMovesToTheSetUp) {
   EXPECT_EQ(Row(), 5);
 }
 
+TEST_F(SolvingTest, AStoredMoveTakenBackIsReplayedWithItsOwnNumber) {
+  Click(100);
+  Tick();
+  ASSERT_EQ(Label(101).Text(), "2");
+  Press("CuteButton9");  // the reply 101 (move 2) goes
+  EXPECT_EQ(MoveNumber, 1);
+  Click(101);  // white plays it again and is numbered as it was
+  EXPECT_EQ(Stone(101), "W");
+  EXPECT_EQ(Label(101).Text(), "2");
+  EXPECT_TRUE(Tick());
+  EXPECT_EQ(Label(102).Text(), "3");
+
+  // Back to the set-up through the stored moves: the first move is numbered 1 again.
+  Press("CuteButton9");
+  Press("CuteButton9");
+  Press("CuteButton9");
+  ASSERT_EQ(Row(), 3);
+  EXPECT_EQ(MoveNumber, 0);
+  Click(100);
+  EXPECT_EQ(Label(100).Text(), "1");
+}
+
 TEST_F(SolvingTest, OneSequenceBackShowsTheParentAndItsChoices) {
   PlayToFirstBranch();
   Click(104);  // the correct continuation (label 3)

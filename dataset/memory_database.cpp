@@ -54,6 +54,15 @@ bool Holds(const BoundComparison& comparison, const TRecord& row) {
   return comparison.op == TSqlComparison::Op::kEqual ? c == 0 : c > 0;
 }
 
+// Turns a numeric constant into its digits for comparing with a text column: compared as a
+// number it would read the column's text as 0.
+void MakeText(BoundOperand& operand) {
+  if (!operand.numeric || operand.column >= 0) return;
+  if (!operand.constant.IsNull)
+    operand.constant = TFieldValue::OfString(std::to_string(operand.constant.Integer));
+  operand.numeric = false;
+}
+
 // Turns a string constant into a number for comparing with a numeric column.
 void MakeNumeric(BoundOperand& operand) {
   if (operand.numeric || operand.column >= 0) return;
@@ -249,7 +258,12 @@ std::vector<BoundComparison> MemoryStatement::BindAll(
                       comparison.op};
     if (b.left.numeric != b.right.numeric) {
       if (b.left.column >= 0 && b.right.column >= 0) RaiseSqlError("Type mismatch between columns");
-      MakeNumeric(b.left.numeric ? b.right : b.left);
+      BoundOperand& text_side = b.left.numeric ? b.right : b.left;
+      BoundOperand& number_side = b.left.numeric ? b.left : b.right;
+      if (text_side.column >= 0)
+        MakeText(number_side);
+      else
+        MakeNumeric(text_side);
     }
     bound.push_back(std::move(b));
   }

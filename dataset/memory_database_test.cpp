@@ -81,6 +81,17 @@ TEST_F(MemoryDatabaseTest, AnswersTheStatementShapesTheApplicationIssues) {
   EXPECT_THAT(Run("Select * From mondai Order By HNB", {}, {true, 2}), ElementsAre(-1, 1));
 }
 
+TEST_F(MemoryDatabaseTest, NumbersCompareWithTextColumnsAsText) {
+  database_->AppendRow("mondai", Mondai(4, 12, "12", "x"));
+  // On either side, as a constant or a parameter: the number is matched as its digits.
+  EXPECT_THAT(Run("Select * From mondai Where KB1 = 12"), ElementsAre(12));
+  EXPECT_THAT(Run("Select * From mondai Where 12 = KB1"), ElementsAre(12));
+  EXPECT_THAT(Run("Select * From mondai Where KB1 = ?", {Number(12)}), ElementsAre(12));
+  // Text that is not a number never equals 0.
+  EXPECT_THAT(Run("Select * From mondai Where 0 = KB1"), ElementsAre());
+  EXPECT_THAT(Run("Select * From mondai Where KB2 = ?", {Number(0)}), ElementsAre());
+}
+
 TEST_F(MemoryDatabaseTest, RefusesEverythingElseAsAnSqlError) {
   const char* const kRefused[] = {
       "",

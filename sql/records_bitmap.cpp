@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <mutex>
+#include <stdexcept>
 
 namespace kura {
 namespace {
@@ -28,6 +29,7 @@ void TRecordsBitmap::AssertValid() const {
 
 void TRecordsBitmap::SetSize(std::uint32_t n) {
   if (n == size_) return;
+  if (n > kMaxSize) throw std::length_error("a records bitmap covers at most 4294967264 records");
   size_ = n;
   const std::uint64_t rounded = (static_cast<std::uint64_t>(n) + 31) / 32 * 32;
   rounded_size_ = static_cast<std::uint32_t>(rounded);
@@ -54,8 +56,12 @@ void TRecordsBitmap::ClearBit(std::uint32_t k) {
   bits_[(k - 1) / 32] &= ~(1u << ((k - 1) % 32));
 }
 
-void TRecordsBitmap::ClearAll() { std::fill(bits_.begin(), bits_.end(), 0u); }
-void TRecordsBitmap::SetAll() { std::fill(bits_.begin(), bits_.end(), kAllOnes); }
+void TRecordsBitmap::ClearAll() {
+  std::fill(bits_.begin(), bits_.end(), 0u);
+}
+void TRecordsBitmap::SetAll() {
+  std::fill(bits_.begin(), bits_.end(), kAllOnes);
+}
 
 // Set bits of word w from bit first_bit up to (not including) end_bit.
 std::uint32_t TRecordsBitmap::CountWord(std::uint32_t w, std::uint32_t first_bit,
@@ -64,7 +70,9 @@ std::uint32_t TRecordsBitmap::CountWord(std::uint32_t w, std::uint32_t first_bit
   return static_cast<std::uint32_t>(std::popcount(Word(w) & mask));
 }
 
-std::uint32_t TRecordsBitmap::Count() const { return CountBefore(size_ + 1); }
+std::uint32_t TRecordsBitmap::Count() const {
+  return CountBefore(size_ + 1);
+}
 
 std::uint32_t TRecordsBitmap::CountBefore(std::uint32_t k) const {
   if (k < 2) return 0;

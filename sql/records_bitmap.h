@@ -21,9 +21,13 @@ class TRecordsBitmap {
  public:
   static constexpr std::uint32_t kBitsPerWord = 32;
   static constexpr std::uint32_t kGrowthBytes = 256;  // the buffer grows in steps of this
+  // The most records a bitmap covers: the size rounded up to whole words must stay a 32-bit
+  // number (0xFFFFFFFF rounded up would wrap to 0).
+  static constexpr std::uint32_t kMaxSize = 0xFFFFFFFFu / kBitsPerWord * kBitsPerWord;
 
   // Covers n records. No change when n equals the size; otherwise the rounded size and word
   // count follow n, the buffer grows if needed (never shrinks) and existing bits are kept.
+  // Throws std::length_error, changing nothing, when n exceeds kMaxSize.
   void SetSize(std::uint32_t n);
 
   bool IsSet(std::uint32_t k) const;  // 1 <= k <= Size()

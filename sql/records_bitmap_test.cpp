@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 namespace kura {
@@ -23,6 +24,14 @@ TEST(RecordsBitmap, SizeRoundsToWordsAndCapacityGrowsIn256ByteSteps) {
   b.SetSize(10);
   EXPECT_EQ(b.Capacity(), 512u) << "never shrinks";
   EXPECT_EQ(b.RoundedSize(), 32u);
+}
+
+TEST(RecordsBitmap, RefusesASizeWhoseWordsWouldNotFit) {
+  TRecordsBitmap b;
+  b.SetSize(40);
+  EXPECT_THROW(b.SetSize(0xFFFFFFFFu), std::length_error);
+  EXPECT_EQ(b.Size(), 40u) << "a refused size changes nothing";
+  EXPECT_EQ(b.RoundedSize(), 64u);
 }
 
 TEST(RecordsBitmap, CountsStopAtTheSize) {

@@ -276,6 +276,9 @@ void CuteButton1Click() {
 // --- キャンセル ----------------------------------------------------------------------------------
 void CuteButton14Click() {
   kura::TKuraQuery& problems = Problems();
+  // A hint shown in the comment is an edit of the row too: it goes with the cancel, and the
+  // hint button must say so, or a later edit typed on the row would be taken for the hint.
+  DropHint();
   if (problems.Active()) problems.Cancel();
   SetRegisteringButtons(false);
   ClearBoard();

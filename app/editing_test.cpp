@@ -456,5 +456,28 @@ TEST_F(EditingTest, TypedTextsAndCategoriesAreStored) {
   EXPECT_EQ(StoredProblemText(1, mondai::kHNT), "隅の急所");
 }
 
+TEST_F(EditingTest, CancelAlsoPutsAwayAShownHint) {
+  AddProblem(1, "元のコメント", "急所");
+  AddRow(1, 0, 1, 10, 0, 9999);
+  AddRow(1, 0, 2, 11, 1, 0);
+  AddProblem(2);
+  AddRow(2, 0, 1, 10, 1, 9999);
+  StartEditing();
+  Press("CuteButton13");  // the hint stands in the comment column
+  ASSERT_EQ(FieldText(module_.KuraQuery1.Fields(mondai::kCMT)), "急所");
+
+  // キャンセル drops the hint's edit with any other; the hint is no longer shown.
+  Press("CuteButton14");
+  EXPECT_EQ(HintShown, 0);
+  EXPECT_EQ(tk_.Control("CuteButton13").Text(), "ヒント表示");
+  EXPECT_EQ(FieldText(module_.KuraQuery1.Fields(mondai::kCMT)), "元のコメント");
+
+  // A comment typed afterwards is stored when the list moves on, not taken for the hint.
+  module_.KuraQuery1.Edit();
+  SetFieldText(module_.KuraQuery1.Fields(mondai::kCMT), "新しいコメント");
+  module_.KuraQuery1.Next();
+  EXPECT_EQ(StoredProblemText(0, mondai::kCMT), "新しいコメント");
+}
+
 }  // namespace
 }  // namespace goramina

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -233,6 +234,29 @@ TEST_F(MainWindowTest, ANewProblemIsRegisteredWithClicksAndListed) {
   EXPECT_EQ(grid->currentIndex().row(), 3);
   EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 3) << "three set-up stones";
   window_->Grab().save("main_window_registered.png");
+}
+
+TEST_F(MainWindowTest, ACategoryTypedIntoASelectorIsSearchedAndNotAddedToItsList) {
+  auto* major = Widget<QComboBox>("ComboBox1");
+  ASSERT_NE(major, nullptr);
+  const int vocabulary = major->count();
+  ASSERT_EQ(vocabulary, static_cast<int>(Tk().Control("ComboBox1").Items().size()));
+
+  major->lineEdit()->setFocus();
+  major->lineEdit()->selectAll();
+  QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("隅"));
+  QApplication::sendEvent(major->lineEdit(), &typed);
+  QTest::keyClick(major->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(major->count(), vocabulary) << "the list offers the categories only";
+  EXPECT_EQ(Tk().Control("ComboBox1").Text(), "隅");
+  EXPECT_EQ(major->currentText(), "隅");
+
+  QTest::mouseClick(Widget<QWidget>("CuteButton15"), Qt::LeftButton);  // 問題検索
+  EXPECT_EQ(module_->KuraQuery1.RecordCount(), 0);
+
+  // Choosing from the list again shows and searches the item chosen.
+  QTest::keyClick(major->lineEdit(), Qt::Key_Down);
+  EXPECT_EQ(Tk().Control("ComboBox1").Text(), major->currentText().toStdString());
 }
 
 }  // namespace

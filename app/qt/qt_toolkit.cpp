@@ -234,6 +234,8 @@ QWidget* TQtToolkit::CreateWidget(TControl& control, QWidget* parent) {
     case TControlKind::ComboBox: {
       auto* combo = new QComboBox(parent);
       combo->setEditable(spec.comboStyle == TComboStyle::DropDown);
+      // Typed text is the combo's text only; the list keeps the items the logic gave it.
+      combo->setInsertPolicy(QComboBox::NoInsert);
       QObject::connect(combo, &QComboBox::activated, [this, name](int index) {
         if (TControl* c = FindControl(name)) c->TakeUserItemIndex(index);
         DeliverChange(name);

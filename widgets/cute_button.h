@@ -170,8 +170,8 @@ class TCuteButton : public QWidget {
  signals:
   void OnClick();
   // The mouse came over / left the button; `position` in client coordinates.
-  void OnMouseEnter(goramina::TShiftState shift, QPoint position);
-  void OnMouseLeave(goramina::TShiftState shift, QPoint position);
+  void OnMouseEnter(goramina::TMouseShiftState shift, QPoint position);
+  void OnMouseLeave(goramina::TMouseShiftState shift, QPoint position);
 
  protected:
   bool event(QEvent* event) override;

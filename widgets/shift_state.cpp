@@ -4,16 +4,16 @@
 
 namespace goramina {
 
-TShiftState CurrentShiftState() {
-  TShiftState state;
+TMouseShiftState CurrentShiftState() {
+  TMouseShiftState state;
   const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
   const Qt::MouseButtons buttons = QGuiApplication::mouseButtons();
-  if (keys & Qt::ShiftModifier) state |= TShiftFlag::Shift;
-  if (keys & Qt::AltModifier) state |= TShiftFlag::Alt;
-  if (keys & Qt::ControlModifier) state |= TShiftFlag::Ctrl;
-  if (buttons & Qt::LeftButton) state |= TShiftFlag::Left;
-  if (buttons & Qt::RightButton) state |= TShiftFlag::Right;
-  if (buttons & Qt::MiddleButton) state |= TShiftFlag::Middle;
+  if (keys & Qt::ShiftModifier) state |= TMouseShiftFlag::Shift;
+  if (keys & Qt::AltModifier) state |= TMouseShiftFlag::Alt;
+  if (keys & Qt::ControlModifier) state |= TMouseShiftFlag::Ctrl;
+  if (buttons & Qt::LeftButton) state |= TMouseShiftFlag::Left;
+  if (buttons & Qt::RightButton) state |= TMouseShiftFlag::Right;
+  if (buttons & Qt::MiddleButton) state |= TMouseShiftFlag::Middle;
   return state;
 }
 

@@ -5,7 +5,7 @@
 
 namespace goramina {
 
-enum class TShiftFlag : unsigned {
+enum class TMouseShiftFlag : unsigned {
   Shift = 0x01,
   Alt = 0x02,
   Ctrl = 0x04,
@@ -13,10 +13,10 @@ enum class TShiftFlag : unsigned {
   Right = 0x10,
   Middle = 0x20,
 };
-Q_DECLARE_FLAGS(TShiftState, TShiftFlag)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TShiftState)
+Q_DECLARE_FLAGS(TMouseShiftState, TMouseShiftFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TMouseShiftState)
 
 // The state as the keyboard and mouse are now (not as some queued event saw them).
-TShiftState CurrentShiftState();
+TMouseShiftState CurrentShiftState();
 
 }  // namespace goramina

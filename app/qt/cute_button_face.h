@@ -1,6 +1,6 @@
-// The window's push buttons reached without the button's header: TCuteButton's shift-state
-// type and the toolkit's share a name, so the toolkit's code talks to the buttons through
-// these few functions.
+// The window's push buttons as the toolkit drives them: a new button wired to the click
+// delivery, and the caption, face and caption colour the logic sets, with captions fitted
+// to the button's width.
 #pragma once
 
 #include <QColor>

@@ -328,6 +328,9 @@ void N2Click() {
 }
 
 void N3Click() {
+  // The hint button is hidden on the edit screen: a hint left in the comment column there could
+  // neither be put away nor told from a comment being typed.
+  CancelHint();
   ScreenKind = 2;
   Toolkit().Control("Label364").SetText("編集画面");
   Toolkit().Control("Label365").SetText("ヒント入力");

@@ -289,6 +289,18 @@ TEST_F(MainFormTest, AMarkIsStoredWithoutTheHintThatStandsInTheComment) {
   EXPECT_TRUE(module_.KuraQuery1.Fields(mondai::kMRK).AsString().empty());
 }
 
+TEST_F(MainFormTest, TheEditScreenPutsAwayAShownHint) {
+  AddSmallProblem(1, 1, "一番のコメント");
+  Start();
+  ASSERT_TRUE(tk_.DeliverClick("CuteButton13"));
+  ASSERT_EQ(CurrentComment(), "ヒント1");
+  ASSERT_TRUE(tk_.DeliverClick("N3"));
+  EXPECT_EQ(HintShown, 0);
+  EXPECT_EQ(CurrentComment(), "一番のコメント");
+  EXPECT_EQ(module_.KuraQuery1.State(), kura::TDataSetState::dsBrowse);
+  EXPECT_EQ(C("CuteButton13").Text(), "ヒント表示");
+}
+
 TEST_F(MainFormTest, ClearAndSequenceListClicks) {
   AddSmallProblem(1, 1, "一番");
   Start();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -86,6 +89,30 @@ TEST(Bitmap, BrokenOrHostileFilesAreRefusedWithoutCrashing) {
   cases.push_back({"odd masks", patched(54, 0x0000FF00)});
   for (const auto& c : cases) {
     EXPECT_THROW(DecodeBmp(c.bytes), EInvalidGraphic) << c.what;
+  }
+}
+
+TEST(Bitmap, RandomlyDamagedFilesDecodeOrAreRefused) {
+  // Every damaged file either decodes to a picture whose pixel count matches its size, or is
+  // refused with EInvalidGraphic; nothing else may happen.
+  const auto good = EncodeBmp32(Sample());
+  std::mt19937 rng(911);
+  for (int round = 0; round < 5000; ++round) {
+    auto bytes = good;
+    const int changes = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < changes; ++i) {
+      if (rng() % 8 == 0) {
+        bytes.resize(rng() % (bytes.size() + 1));
+      } else if (!bytes.empty()) {
+        bytes[rng() % std::min<std::size_t>(bytes.size(), 70)] = static_cast<std::uint8_t>(rng());
+      }
+    }
+    try {
+      const TBitmap picture = DecodeBmp(bytes);
+      EXPECT_EQ(picture.pixels.size(),
+                static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+    } catch (const EInvalidGraphic&) {
+    }
   }
 }
 

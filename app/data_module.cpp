@@ -118,6 +118,15 @@ int TDataModule1::SmallestFreeProblem() {
   return number;
 }
 
+bool TDataModule1::ProblemNumberInUse(int problem) {
+  ReplaceText(KuraQuery4, {"Select *", "From mondai", "Where HNB = :HNB"});
+  KuraQuery4.Params()[0].SetAsInteger(problem);
+  KuraQuery4.Open();
+  const bool used = !KuraQuery4.IsEmpty();
+  KuraQuery4.Close();
+  return used;
+}
+
 void TDataModule1::RenumberProblems() {
   KuraQuery1.First();
   for (int position = 1; !KuraQuery1.Eof(); ++position) {

@@ -64,6 +64,9 @@ class TDataModule1 {
   int SmallestFreeLabel(int problem);
   // The smallest problem number 1, 2, 3, ... not in the full list.
   int SmallestFreeProblem();
+  // Whether a stored problem row already carries this number (a row still being appended
+  // does not count). Uses KuraQuery4 and leaves it closed.
+  bool ProblemNumberInUse(int problem);
   // Rewrites MNB of the problem list as 1..n down the list.
   void RenumberProblems();
 

@@ -236,14 +236,14 @@ void CuteButton1Click() {
   }
   kura::TKuraQuery& problems = Problems();
   TDataModule1& data = DataModule1();
-  // The number typed into the new row must name a problem that has no rows yet: set-up rows
-  // added under a number in use would merge two problems into one tree.
+  // The number typed into the new row must be free, in the problem list and among the stored
+  // moves: set-up rows added under a number in use would merge two problems into one tree.
   const int number = Read(problems, mondai::kHNB);
   if (number <= 0) {
     Toolkit().ShowMessage(kNoProblemNumber);
     return;
   }
-  if (data.SmallestFreeLabel(number) != kSetUpLabel) {
+  if (data.ProblemNumberInUse(number) || data.SmallestFreeLabel(number) != kSetUpLabel) {
     Toolkit().ShowMessage("個番 " + std::to_string(number) + " の問題は既に登録されています");
     return;
   }

@@ -153,6 +153,7 @@ TEST_F(EditingTest, ProblemRegistrationRefusesWhatWouldSpoilTheTables) {
   AddProblem(2);
   AddRow(2, 0, 1, 10, 0, 9999);
   AddRow(2, 0, 2, 11, 1, 0);
+  AddProblem(5);  // listed, but no set-up stored yet
   StartEditing();
 
   // No stone on the board.
@@ -164,13 +165,15 @@ TEST_F(EditingTest, ProblemRegistrationRefusesWhatWouldSpoilTheTables) {
   EXPECT_EQ(tk_.Boxes()[0].text, "問題図を並べてください");
   EXPECT_EQ(Registering, 1);
 
-  // A number already carrying a set-up would merge two problems; no number at all would hide
-  // the problem from every list.
+  // A number already carrying a set-up, or already in the list, would merge two problems; no
+  // number at all would hide the problem from every list.
   Click(50);
   struct Case {
     int number;
     const char* message;
-  } const kCases[] = {{2, "個番 2 の問題は既に登録されています"}, {0, "個番を入力してください"}};
+  } const kCases[] = {{2, "個番 2 の問題は既に登録されています"},
+                      {5, "個番 5 の問題は既に登録されています"},
+                      {0, "個番を入力してください"}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.number);
     module_.KuraQuery1.Fields(mondai::kHNB).SetAsInteger(c.number);
@@ -187,7 +190,7 @@ TEST_F(EditingTest, ProblemRegistrationRefusesWhatWouldSpoilTheTables) {
   module_.KuraQuery1.Fields(mondai::kHNB).SetAsInteger(3);
   Press("CuteButton1");
   EXPECT_THAT(StoredRows(3), ElementsAre(TRow{1, 3, 0, 1, 50, 1, 9999}));
-  EXPECT_THAT(StoredProblemNumbers(), ElementsAre(2, 3));
+  EXPECT_THAT(StoredProblemNumbers(), ElementsAre(2, 5, 3));  // in append order
 }
 
 TEST_F(EditingTest, SetUpKeepsOnlyTheStonesLeftOnTheBoard) {

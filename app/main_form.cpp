@@ -361,7 +361,6 @@ void CuteButton11Click() {
 
 void CuteButton15Click() {
   TToolkit& tk = Toolkit();
-  CancelHint();
   TControl& major = tk.Control("ComboBox1");
   TControl& minor = tk.Control("ComboBox2");
   if (major.ItemIndex() == -1) major.SetItemIndex(0);
@@ -371,7 +370,6 @@ void CuteButton15Click() {
 }
 
 void CuteButton16Click() {
-  CancelHint();
   Toolkit().Control("ComboBox1").SetItemIndex(0);
   Toolkit().Control("ComboBox2").SetItemIndex(0);
   ShowAllProblems(DataModule1());
@@ -381,8 +379,6 @@ void ComboBox3Change() {
   TDataModule1& dm = DataModule1();
   // An empty list has no row to mark.
   if (!dm.KuraQuery1.Active() || dm.KuraQuery1.IsEmpty()) return;
-  // The hint stands in the comment as an unposted edit; posting the mark must not store it.
-  CancelHint();
   StoreMark(dm, Toolkit().Control("ComboBox3").Text());
 }
 

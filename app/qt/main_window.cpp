@@ -19,8 +19,6 @@ TMainWindow::TMainWindow(TDataModule1& module, std::string programDir) {
   SetMainUnit(&toolkit_, &module, view_.get());
   CreateMainForm(toolkit_);
   toolkit_.SetHelpFile(programDir + std::string(kHelpFileName));
-  // A click on another problem must not post the hint standing in the comment.
-  toolkit_.SetBeforeRowChange("DBGrid1", [] { CancelHint(); });
   toolkit_.CentreWindow();
 }
 

@@ -21,10 +21,6 @@ void TMainWindowToolkit::BindDataSource(const std::string& name, kura::TDataSour
   sources_[name] = source;
 }
 
-void TMainWindowToolkit::SetBeforeRowChange(const std::string& grid, std::function<void()> hook) {
-  beforeRowChange_[grid] = std::move(hook);
-}
-
 void TMainWindowToolkit::ReportError(const std::string& message) {
   ShowBox(TBoxKind::Error, message);
 }
@@ -33,9 +29,6 @@ bool TMainWindowToolkit::ClickGridRow(const std::string& grid, int row) {
   auto* view = dynamic_cast<QtDataGrid*>(Widget(grid));
   if (view == nullptr || !ControlAcceptsInput(grid)) return false;
   try {
-    if (const auto hook = beforeRowChange_.find(grid); hook != beforeRowChange_.end()) {
-      hook->second();
-    }
     if (kura::TDataSet* ds = view->Model().DataSet(); ds != nullptr && ds->Active()) {
       // The row being appended is the one past the result; clicking it stays there.
       if (row + 1 != ds->DisplayRow() && row + 1 <= ds->RecordCount()) ds->SetRecNo(row + 1);

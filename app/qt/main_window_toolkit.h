@@ -2,7 +2,6 @@
 // are data-aware and follow the data module's datasets, radio buttons report their choice.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
 
@@ -21,10 +20,6 @@ class TMainWindowToolkit : public TQtToolkit {
   // Names the data source that controls with this dataSource name are bound to. Call before
   // CreateForm; an unknown name leaves the control unbound (it shows nothing).
   void BindDataSource(const std::string& name, kura::TDataSource* source);
-  // Runs before a click on a row of `grid` moves its dataset's cursor there (the trainer takes
-  // back an edit that must not be posted by the move).
-  void SetBeforeRowChange(const std::string& grid, std::function<void()> hook);
-
   // Moves `grid`'s dataset to the model's row and delivers the cell click, as a click on the
   // row does. Answers whether the cell click was delivered.
   bool ClickGridRow(const std::string& grid, int row);
@@ -45,7 +40,6 @@ class TMainWindowToolkit : public TQtToolkit {
   void ReportError(const std::string& message);
 
   std::map<std::string, kura::TDataSource*> sources_;
-  std::map<std::string, std::function<void()>> beforeRowChange_;
   bool unattended_ = false;
 };
 

@@ -3,6 +3,8 @@
 // tree as the trainer walks it (set-up first, each sequence after the one it continues).
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -10,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "app/selector_vocabulary.h"
 
 namespace goramina {
 namespace {
@@ -53,20 +57,21 @@ int Int(const Row& row, const char* field) {
   return static_cast<int>(value);
 }
 
-const std::set<std::string> kMajorCategories = {
-    "活きる",     "石を取る",     "抉（えぐ）る", "抑え込む", "形を崩す", "利かす",
-    "根拠を奪う", "捌（さば）く", "地を荒す",     "整形する", "攻め合う", "先手を取る",
-    "脱出する",   "働いて受ける", "封鎖する",     "分断する", "眼を取る", "眼を作る",
-    "寄せる",     "連絡する",     "その他",       "詰碁"};
-const std::set<std::string> kMinorCategories = {
-    "アテ",     "アテコミ", "一間トビ",   "ウチカキ", "大ゲイマ",   "オキ",       "オサエ",
-    "オシ",     "カカエ",   "カケ",       "カケツギ", "カタツギ",   "キリ",       "キリコミ",
-    "グズミ",   "ケイマ",   "ケイマガケ", "コウ",     "コスミ",     "コスミツケ", "サガリ",
-    "ツギ",     "ツケ",     "ツケギリ",   "ツケコシ", "デ",         "トビサガリ", "トビツケ",
-    "二段バネ", "ノゾキ",   "ノビ",       "ハイ",     "ハサミツケ", "ハナツケ",   "ハネ",
-    "ハネコミ", "ハネダシ", "ハラヅケ",   "ヒキ",     "ブツカリ",   "ヘコミ",     "ホウリコミ",
-    "マガリ",   "眼持ち",   "両バネ",     "ワリコミ", "その他"};
-const std::set<std::string> kMarks = {"", "○", "△", "□", "×", "？"};
+// A selector's texts without item 0: 全て ("any") is never a problem's category, and なし is
+// stored as the empty mark.
+template <std::size_t N>
+std::set<std::string> TextsAfterItem0(const std::array<std::string_view, N>& items) {
+  return {items.begin() + 1, items.end()};
+}
+std::set<std::string> StoredMarks() {
+  std::set<std::string> marks = TextsAfterItem0(goramina::kMarks);
+  marks.insert("");
+  return marks;
+}
+
+const std::set<std::string> kMajorCategories = TextsAfterItem0(goramina::kMajorCategories);
+const std::set<std::string> kMinorCategories = TextsAfterItem0(goramina::kMinorCategories);
+const std::set<std::string> kMarks = StoredMarks();
 
 class SampleCollectionTest : public ::testing::Test {
  protected:

@@ -19,19 +19,10 @@ namespace {
 
 using testing::PathExists;
 using testing::PatternBytes;
+using testing::RaisedCode;
 using testing::ReadWholeFile;
 using testing::TScratchFolder;
 using testing::WriteWholeFile;
-
-template <typename Call>
-int RaisedCode(Call call) {
-  try {
-    call();
-  } catch (const EKuraEngineError& error) {
-    return error.ErrorCode;
-  }
-  return 0;
-}
 
 // What the faulty disk file does, shared with the test.
 struct TFaults {

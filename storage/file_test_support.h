@@ -7,7 +7,20 @@
 #include <functional>
 #include <string>
 
+#include "dataset/engine_error.h"
+
 namespace kura::testing {
+
+// The engine error code a call raises, or 0 when it raises nothing.
+template <typename Call>
+int RaisedCode(Call call) {
+  try {
+    call();
+  } catch (const EKuraEngineError& error) {
+    return error.ErrorCode;
+  }
+  return 0;
+}
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TScratchFolder {

@@ -19,6 +19,7 @@ namespace kura {
 namespace {
 
 using testing::PathExists;
+using testing::RaisedCode;
 using testing::ReadWholeFile;
 using testing::TChildEnd;
 using testing::TForkedChild;
@@ -27,17 +28,6 @@ using testing::WriteWholeFile;
 
 constexpr char kReady = 'r';
 constexpr char kGo = 'g';
-
-// The engine error code a call raises, or 0 when it raises nothing.
-template <typename Call>
-int RaisedCode(Call call) {
-  try {
-    call();
-  } catch (const EKuraEngineError& error) {
-    return error.ErrorCode;
-  }
-  return 0;
-}
 
 class PhysicalFileTest : public ::testing::Test {
  protected:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -13,19 +14,38 @@
 
 namespace goramina {
 
+// A fresh folder for the running test, named after it.
+inline std::filesystem::path MakeTestFolder(const std::string& prefix) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      (prefix + std::to_string(::getpid()) + "_" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// One-pixel stone pictures, black and white, as the board view reads them from `dir`.
+inline void WriteTestStonePictures(const std::filesystem::path& dir) {
+  TBitmap pixel;
+  pixel.width = pixel.height = 1;
+  pixel.pixels = {0xFF000000};
+  WriteBmpFile((dir / kBlackStoneFile).string(), pixel);
+  pixel.pixels = {0xFFFFFFFF};
+  WriteBmpFile((dir / kWhiteStoneFile).string(), pixel);
+}
+
+// "B" for a black stone image at `point`, "W" for white, "" for none.
+inline std::string StoneShownAt(const TToolkit& toolkit, int point) {
+  const TControl& image = toolkit.Control("Image" + std::to_string(point));
+  if (!image.HasPicture()) return "";
+  return image.PicturePath().ends_with(kBlackStoneFile) ? "B" : "W";
+}
+
 class BoardFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("goramina_board_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    TBitmap pixel;
-    pixel.width = pixel.height = 1;
-    pixel.pixels = {0xFF000000};
-    WriteBmpFile((dir_ / kBlackStoneFile).string(), pixel);
-    pixel.pixels = {0xFFFFFFFF};
-    WriteBmpFile((dir_ / kWhiteStoneFile).string(), pixel);
+    dir_ = MakeTestFolder("goramina_board_");
+    WriteTestStonePictures(dir_);
 
     TFormSpec form;
     form.name = "TForm2";
@@ -60,11 +80,7 @@ class BoardFixture : public ::testing::Test {
   }
 
   // "B" for a black stone image, "W" for white, "" for none.
-  std::string Stone(int point) {
-    const TControl& image = tk_.Control("Image" + std::to_string(point));
-    if (!image.HasPicture()) return "";
-    return image.PicturePath().ends_with(kBlackStoneFile) ? "B" : "W";
-  }
+  std::string Stone(int point) { return StoneShownAt(tk_, point); }
   const TControl& Label(int point) { return tk_.Control("Label" + std::to_string(point)); }
 
   std::filesystem::path dir_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/board.h"
+#include "app/board_test_fixture.h"
 #include "app/board_view.h"
 #include "app/data_module.h"
 #include "app/field_text.h"
@@ -29,10 +30,7 @@ namespace goramina {
 class TrainerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("goramina_trainer_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
+    dir_ = MakeTestFolder("goramina_trainer_");
     WriteProgramFiles();
     tk_.CreateForm(TestForm());
     tk_.SetProgramDir(dir_.string() + "/");
@@ -114,11 +112,7 @@ class TrainerFixture : public ::testing::Test {
 
   // --- What the test reads -----------------------------------------------------------------------
   // "B" for a black stone image, "W" for white, "" for none.
-  std::string Stone(int point) {
-    const TControl& image = tk_.Control("Image" + std::to_string(point));
-    if (!image.HasPicture()) return "";
-    return image.PicturePath().ends_with(kBlackStoneFile) ? "B" : "W";
-  }
+  std::string Stone(int point) { return StoneShownAt(tk_, point); }
   const TControl& Label(int point) { return tk_.Control("Label" + std::to_string(point)); }
   // The sounds played since the last ClearRecords, by file name.
   std::vector<std::string> Sounds() {
@@ -150,12 +144,7 @@ class TrainerFixture : public ::testing::Test {
 
  private:
   void WriteProgramFiles() {
-    TBitmap pixel;
-    pixel.width = pixel.height = 1;
-    pixel.pixels = {0xFF000000};
-    WriteBmpFile((dir_ / kBlackStoneFile).string(), pixel);
-    pixel.pixels = {0xFFFFFFFF};
-    WriteBmpFile((dir_ / kWhiteStoneFile).string(), pixel);
+    WriteTestStonePictures(dir_);
     // The headless player only needs the files to exist.
     for (const char* sound : {"Oto1.wav", "Oto2.wav"}) std::ofstream(dir_ / sound) << "RIFF";
   }

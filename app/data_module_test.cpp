@@ -6,7 +6,7 @@
 #include "app/field_text.h"
 #include "app/selector_vocabulary.h"
 #include "dataset/cp932.h"
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 namespace goramina {
 namespace {

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "dataset/cp932.h"
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 namespace kura {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <random>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 namespace kura {
 namespace {

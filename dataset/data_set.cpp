@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "dataset/database_error.h"
+#include "base/database_error.h"
 #include "storage/ascii_case.h"
 
 namespace kura {

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "dataset/kura_query.h"
 #include "dataset/memory_database.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "dataset/data_set.h"
-#include "dataset/database_error.h"
+#include "base/database_error.h"
 
 namespace kura {
 namespace {

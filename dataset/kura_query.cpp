@@ -1,7 +1,7 @@
 #include "dataset/kura_query.h"
 
-#include "dataset/database_error.h"
-#include "dataset/engine_error.h"
+#include "base/database_error.h"
+#include "base/engine_error.h"
 
 namespace kura {
 namespace {

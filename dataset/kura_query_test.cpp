@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "dataset/memory_database.h"
 
 namespace kura {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "dataset/memory_sql.h"
 #include "storage/ascii_case.h"
 

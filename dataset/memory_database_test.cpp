@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "dataset/kura_query.h"
 
 namespace kura {

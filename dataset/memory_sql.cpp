@@ -3,7 +3,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 namespace kura {
 namespace {

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <limits>
 
-#include "dataset/database_error.h"
+#include "base/database_error.h"
 #include "storage/ascii_case.h"
 
 namespace kura {

@@ -1,6 +1,6 @@
 #include "dataset/sql_lines.h"
 
-#include "dataset/database_error.h"
+#include "base/database_error.h"
 
 namespace kura {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/abstract_file.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"

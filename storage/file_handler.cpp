@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/os_errors.h"
 
 namespace kura {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/file_test_support.h"
 #include "storage/physical_file.h"
 

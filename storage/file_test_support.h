@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 namespace kura::testing {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"
 #include "storage/file_test_support.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/field_descriptor.h"
 #include "storage/field_types.h"
 #include "storage/field_values.h"

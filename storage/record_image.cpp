@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/collation.h"
 #include "storage/field_types.h"
 #include "storage/little_endian.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 #include "storage/field_types.h"
 #include "storage/little_endian.h"
 

@@ -1,4 +1,6 @@
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
+
+#include "base/engine_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +127,80 @@ TEST(EngineError, EveryPlaceholderOfTheTableIsFilled) {
       EXPECT_EQ(m.find("%s"), std::string::npos) << m;
       EXPECT_NE(m.back(), ' ') << m;
     }
+  }
+}
+
+TEST(EngineError, EveryNamedCodeHasAMessage) {
+  for (std::uint16_t code : {codes::kBeginningOfTable,
+                             codes::kEndOfTable,
+                             codes::kRecordChanged,
+                             codes::kNoCurrentRecord,
+                             codes::kRecordNotFound,
+                             codes::kEndOfBlob,
+                             codes::kHeaderCorrupt,
+                             codes::kRecordBuffersCorrupt,
+                             codes::kBlobBuffersCorrupt,
+                             codes::kIndexPagesCorrupt,
+                             codes::kReadError,
+                             codes::kWriteError,
+                             codes::kCannotDeleteTable,
+                             codes::kHeaderAccessError,
+                             codes::kRecordSizeExceeded,
+                             codes::kTableFull,
+                             codes::kTooManyFilters,
+                             codes::kIndexLimits,
+                             codes::kFieldLimits,
+                             codes::kTooManyOpenBlobs,
+                             codes::kBlobFieldLimits,
+                             codes::kDuplicateKey,
+                             codes::kBelowMinimum,
+                             codes::kAboveMaximum,
+                             codes::kValueRequired,
+                             codes::kInvalidField,
+                             codes::kPrimaryIndexExists,
+                             codes::kInvalidBlobOffset,
+                             codes::kInvalidFieldDefinition,
+                             codes::kInvalidValidityCheck,
+                             codes::kIndexNameMissing,
+                             codes::kInvalidPassword,
+                             codes::kInvalidIndexName,
+                             codes::kInvalidIndexFieldNumber,
+                             codes::kInvalidKeySize,
+                             codes::kIndexExists,
+                             codes::kInvalidBlobLength,
+                             codes::kInvalidBlobHandle,
+                             codes::kTableInUse,
+                             codes::kInvalidFieldName,
+                             codes::kInvalidFilterHandle,
+                             codes::kFilterError,
+                             codes::kPrimaryIndexRequired,
+                             codes::kTableLocked,
+                             codes::kCannotUnlock,
+                             codes::kLockFailure,
+                             codes::kExclusiveRequired,
+                             codes::kRecordInUse,
+                             codes::kPasswordRequired,
+                             codes::kInvalidBlobField,
+                             codes::kEngineNotInitialized,
+                             codes::kTableNotFound,
+                             codes::kTooManyOpenFiles,
+                             codes::kAccessDenied,
+                             codes::kInvalidFileHandle,
+                             codes::kOutOfMemory,
+                             codes::kInvalidMemoryTableLength,
+                             codes::kDeviceAccessDenied,
+                             codes::kTableMoved,
+                             codes::kUnknownOSError,
+                             codes::kImportError,
+                             codes::kExportError,
+                             codes::kSqlError,
+                             codes::kWrongVersion,
+                             codes::kInvalidIndexField,
+                             codes::kTableExists,
+                             codes::kCompressError,
+                             codes::kUncompressError,
+                             codes::kLanguageNotInstalled}) {
+    EXPECT_NE(EngineErrorFormat(code), nullptr) << code;
   }
 }
 

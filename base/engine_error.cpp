@@ -1,4 +1,4 @@
-#include "dataset/engine_error.h"
+#include "base/engine_error.h"
 
 #include <algorithm>
 #include <array>

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "dataset/database_error.h"
+#include "base/database_error.h"
 
 namespace kura {
 

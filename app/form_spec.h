@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace goramina {
@@ -44,7 +45,8 @@ enum class TControlKind {
   GroupBox,     // frame with a caption holding other controls
 };
 
-enum class TShapeKind { Rectangle, Circle };
+// Ring: the outline of a circle in the pen colour, two pixels wide, nothing filled.
+enum class TShapeKind { Rectangle, Circle, Ring };
 enum class TAlignment { Left, Center, Right };
 enum class TComboStyle { DropDown, DropDownList };
 
@@ -93,9 +95,20 @@ struct TControlSpec {
 };
 
 struct TMenuItemSpec {
+  TMenuItemSpec() = default;
+  TMenuItemSpec(std::string name, std::string caption, std::vector<TMenuItemSpec> items = {},
+                std::string keyText = {}, bool checkable = false)
+      : name(std::move(name)),
+        caption(std::move(caption)),
+        items(std::move(items)),
+        keyText(std::move(keyText)),
+        checkable(checkable) {}
+
   std::string name;
   std::string caption;
   std::vector<TMenuItemSpec> items;  // empty: a command item that reports clicks
+  std::string keyText;               // the key shown beside a command item ("→"); display only
+  bool checkable = false;            // a command item with a check mark, toggled by a click
 };
 
 struct TStatusPanelSpec {

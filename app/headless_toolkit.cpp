@@ -34,6 +34,18 @@ bool THeadlessToolkit::OpenSound(TMediaPlayer& player) {
   return stat(player.FileName().c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool THeadlessToolkit::TextFieldHasFocus() const {
+  const TControl* c = focused_.empty() ? nullptr : FindControl(focused_);
+  if (c == nullptr) return false;
+  switch (c->Kind()) {
+    case TControlKind::Edit:
+    case TControlKind::ComboBox:
+      return true;
+    default:
+      return false;
+  }
+}
+
 TModalResult THeadlessToolkit::ShowBox(TBoxKind kind, const std::string& text) {
   TModalResult answer = TModalResult::Ok;
   if (kind == TBoxKind::Confirmation) {

@@ -28,6 +28,9 @@ class THeadlessToolkit : public TToolkit {
   void SetNow(const TDateTime& now) { now_ = now; }
   void SetScrollPosition(int horizontal, int vertical);
   void SetProgramDir(const std::string& dir) { programDir_ = dir; }
+  // The control holding the keyboard focus; empty for none (the board, a button). An edit or a
+  // combo box keeps the keys typed into it.
+  void SetFocusedControl(const std::string& name) { focused_ = name; }
 
   // --- What the test reads ---------------------------------------------------------------------
   const std::vector<TShownBox>& Boxes() const { return boxes_; }
@@ -56,8 +59,10 @@ class THeadlessToolkit : public TToolkit {
   void StatusChanged(int) override {}
   void TimerChanged(const std::string&, bool, int) override {}
   TModalResult ShowBox(TBoxKind kind, const std::string& text) override;
+  bool TextFieldHasFocus() const override;
 
  private:
+  std::string focused_;
   std::deque<TModalResult> answers_;
   std::vector<TShownBox> boxes_;
   std::vector<std::string> played_;

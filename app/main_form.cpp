@@ -9,6 +9,7 @@
 #include "app/board_view.h"
 #include "app/data_module.h"
 #include "app/main_unit.h"
+#include "app/player_aids.h"
 #include "app/selector_vocabulary.h"
 #include "app/toolkit.h"
 
@@ -174,11 +175,13 @@ void AddSelectors(std::vector<TControlSpec>& controls) {
 }
 
 std::vector<TMenuItemSpec> MainMenu() {
-  return {
-      {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}},
-      {"N4", "ヘルプ", {{"Allhelp", "オンラインヘルプ", {}}, {"Vinfo", "バージョン情報", {}}}},
-      {"Apriend", "終了", {}},
-  };
+  std::vector<TMenuItemSpec> menu = {
+      {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}}};
+  for (auto& item : PlayerAidMenus()) menu.push_back(std::move(item));
+  menu.push_back(
+      {"N4", "ヘルプ", {{"Allhelp", "オンラインヘルプ", {}}, {"Vinfo", "バージョン情報", {}}}});
+  menu.push_back({"Apriend", "終了", {}});
+  return menu;
 }
 
 void SetTop(const char* name, int top) {
@@ -208,6 +211,7 @@ TFormSpec MainFormSpec() {
   // The board first; then the captions, which lie beneath the windowed controls (Label365
   // hides under the problem list on the dojo screen); then the windowed controls.
   form.controls = BoardControlSpecs();
+  for (auto& aid : PlayerAidControlSpecs()) form.controls.push_back(std::move(aid));
   form.controls.push_back(Caption("Label362", "コメント", 552, 360));
   form.controls.push_back(Caption("Label363", "問題リスト", 552, 40));
   form.controls.push_back(Caption("Label364", "道場画面", 648, 8, true));
@@ -266,6 +270,7 @@ void ShowDojoScreen() {
   SetTop("ComboBox2", 412);
   Show("ComboBox3", true);
   Show("GroupBox1", true);
+  ShowPlayerAids(true);
   PlayMode = 1;
 }
 
@@ -296,6 +301,7 @@ void ShowEditScreen() {
   ShowAt("ComboBox2", 235);
   Show("ComboBox3", false);
   Show("GroupBox1", false);
+  ShowPlayerAids(false);
 }
 
 void FormShow() {
@@ -303,6 +309,7 @@ void FormShow() {
   TDataModule1& dm = DataModule1();
   ClearBoard();
   ShowDojoScreen();
+  ApplyCoordinatesSetting();
   tk.Control("CuteButton13").SetText("ヒント表示");
   ScreenKind = 1;
   dm.OpenProblemList(kRegisteredProblems);
@@ -392,6 +399,7 @@ void ConnectHandlers(TToolkit& tk) {
     tk.OnClick(sender, [handler](const std::string&) { handler(); });
   };
   tk.OnShow([](const std::string&) { FormShow(); });
+  ConnectPlayerAids(tk);
   click("N2", N2Click);
   click("N3", N3Click);
   click("Allhelp", AllhelpClick);

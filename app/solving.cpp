@@ -6,6 +6,7 @@
 #include "app/board.h"
 #include "app/data_module.h"
 #include "app/main_unit.h"
+#include "app/player_aids.h"
 #include "app/trainer_rows.h"
 
 namespace goramina {
@@ -222,6 +223,7 @@ void AdvanceStatus(int withSound) {
     if (withSound == 1) PlaySound(0);
   } else {
     Status(kPlayEnded);
+    RecordPlayEnded();
     AutoPlay = 0;
     if (withSound == 1) PlaySound(1);
   }
@@ -231,6 +233,7 @@ void AdvanceOne() {
   const int kind = NextKind();
   if (kind == 0) {
     Status(kPlayEndedStep);
+    RecordPlayEnded();
     AutoPlay = 0;
     PlaySound(1);
   } else if (kind == 1) {

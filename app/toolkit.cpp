@@ -7,10 +7,12 @@
 namespace goramina {
 namespace {
 
-void CollectMenuCommands(const std::vector<TMenuItemSpec>& items, std::set<std::string>& out) {
+void CollectMenuCommands(const std::vector<TMenuItemSpec>& items, std::set<std::string>& out,
+                         std::map<std::string, bool>& checks) {
   for (const auto& item : items) {
     if (item.items.empty()) out.insert(item.name);
-    CollectMenuCommands(item.items, out);
+    if (item.items.empty() && item.checkable) checks[item.name] = false;
+    CollectMenuCommands(item.items, out, checks);
   }
 }
 
@@ -41,7 +43,7 @@ void TToolkit::CreateForm(const TFormSpec& spec) {
   form_ = spec;
   form_.controls.clear();  // the controls themselves hold their descriptions
   for (const auto& c : controls_) form_.controls.push_back(c->Spec());
-  CollectMenuCommands(spec.menu, menuCommands_);
+  CollectMenuCommands(spec.menu, menuCommands_, menuChecks_);
   statusTexts_.assign(spec.statusPanels.size(), std::string());
   for (const auto& t : spec.timers) timers_[t.name] = TTimerState{t.intervalMs, false, false};
   for (const auto& name : spec.mediaPlayers) {
@@ -54,6 +56,11 @@ void TToolkit::CreateForm(const TFormSpec& spec) {
 }
 
 TControl* TToolkit::FindControl(const std::string& name) {
+  const auto it = byName_.find(name);
+  return it == byName_.end() ? nullptr : it->second;
+}
+
+const TControl* TToolkit::FindControl(const std::string& name) const {
   const auto it = byName_.find(name);
   return it == byName_.end() ? nullptr : it->second;
 }
@@ -92,6 +99,29 @@ void TToolkit::ShowInformation(const std::string& text) {
 
 TModalResult TToolkit::Confirm(const std::string& text) {
   return ShowBox(TBoxKind::Confirmation, text);
+}
+
+void TToolkit::SetMenuChecked(const std::string& name, bool checked) {
+  const auto it = menuChecks_.find(name);
+  if (it == menuChecks_.end()) throw EComponentError("No checkable menu item \"" + name + "\"");
+  if (it->second == checked) return;
+  it->second = checked;
+  MenuCheckedChanged(name);
+}
+
+bool TToolkit::MenuChecked(const std::string& name) const {
+  const auto it = menuChecks_.find(name);
+  if (it == menuChecks_.end()) throw EComponentError("No checkable menu item \"" + name + "\"");
+  return it->second;
+}
+
+std::string TToolkit::ReadSetting(const std::string& key, const std::string& fallback) const {
+  const auto it = settings_.find(key);
+  return it == settings_.end() ? fallback : it->second;
+}
+
+void TToolkit::WriteSetting(const std::string& key, const std::string& value) {
+  settings_[key] = value;
 }
 
 void TToolkit::SetTimerEnabled(const std::string& name, bool enabled) {
@@ -148,6 +178,12 @@ void TToolkit::OnTimer(const std::string& timer, TNotifyHandler handler) {
 void TToolkit::OnShow(TNotifyHandler handler) {
   showHandler_ = std::move(handler);
 }
+void TToolkit::OnKeyDown(TKeyHandler handler) {
+  keyHandler_ = std::move(handler);
+}
+void TToolkit::OnAfterEvent(std::function<void()> handler) {
+  afterEvent_ = std::move(handler);
+}
 
 bool TToolkit::ControlAcceptsInput(const std::string& name) const {
   if (menuCommands_.count(name) != 0) return true;
@@ -162,9 +198,7 @@ bool TToolkit::ControlAcceptsInput(const std::string& name) const {
   return true;
 }
 
-bool TToolkit::Dispatch(const std::string& sender, const std::function<void()>& call) {
-  (void)sender;
-  ++depth_;
+void TToolkit::RunGuarded(const std::function<void()>& call) {
   try {
     call();
   } catch (const std::exception& e) {
@@ -173,6 +207,13 @@ bool TToolkit::Dispatch(const std::string& sender, const std::function<void()>& 
   } catch (...) {
     ShowBox(TBoxKind::Error, "Unknown error");
   }
+}
+
+bool TToolkit::Dispatch(const std::string& sender, const std::function<void()>& call) {
+  (void)sender;
+  ++depth_;
+  RunGuarded(call);
+  if (depth_ == 1 && afterEvent_) RunGuarded(afterEvent_);
   --depth_;
   if (depth_ == 0) DeliverHeldTicks();
   return true;
@@ -190,6 +231,9 @@ void TToolkit::DeliverHeldTicks() {
 bool TToolkit::DeliverClick(const std::string& sender) {
   const auto* h = Lookup(clickHandlers_, sender);
   if (h == nullptr || !ControlAcceptsInput(sender)) return false;
+  if (const auto check = menuChecks_.find(sender); check != menuChecks_.end()) {
+    SetMenuChecked(sender, !check->second);
+  }
   TControl* c = FindControl(sender);
   if (c != nullptr && c->Kind() == TControlKind::RadioButton) c->TakeUserChecked();
   const TNotifyHandler handler = *h;  // the handler may replace itself
@@ -237,6 +281,14 @@ bool TToolkit::DeliverTimer(const std::string& timer) {
   }
   const TNotifyHandler handler = *h;
   return Dispatch(timer, [&] { handler(timer); });
+}
+
+bool TToolkit::DeliverKeyDown(TKey key) {
+  if (!keyHandler_ || key == TKey::Other || TextFieldHasFocus()) return false;
+  const TKeyHandler handler = keyHandler_;
+  bool used = false;
+  Dispatch(form_.name, [&] { used = handler(key); });
+  return used;
 }
 
 bool TToolkit::DeliverShow() {

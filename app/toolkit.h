@@ -37,6 +37,9 @@ constexpr TShiftState ssMiddle = 1u << 5;
 
 enum class TModalResult { Ok, Yes, No, Cancel };
 
+// The keys the window's own shortcuts use; every other key is Other.
+enum class TKey { Left, Right, Up, Down, PageUp, PageDown, Backspace, H, A, Other };
+
 enum class TBoxKind {
   Message,       // plain message box, OK
   Information,   // information box, OK
@@ -48,6 +51,8 @@ enum class TBoxKind {
 using TNotifyHandler = std::function<void(const std::string& sender)>;
 using TMouseHandler = std::function<void(const std::string& sender, TMouseButton button,
                                          TShiftState shift, int x, int y)>;
+// Answers whether the key did something; a key that did nothing goes on to the focused control.
+using TKeyHandler = std::function<bool(TKey key)>;
 
 class TToolkit {
  public:
@@ -67,6 +72,7 @@ class TToolkit {
   const TControl& Control(const std::string& name) const;
   // The control with this name, or nullptr.
   TControl* FindControl(const std::string& name);
+  const TControl* FindControl(const std::string& name) const;
   // Every control in creation order.
   const std::vector<std::unique_ptr<TControl>>& Controls() const { return controls_; }
 
@@ -80,6 +86,16 @@ class TToolkit {
   void ShowInformation(const std::string& text);
   // Yes / No box; answers TModalResult::Yes or No (or Cancel when closed otherwise).
   TModalResult Confirm(const std::string& text);
+
+  // --- Checkable menu items ---------------------------------------------------------------------
+  // The check mark of a checkable menu item; a click on the item toggles it before the click
+  // handler runs. EComponentError for an unknown or uncheckable item.
+  void SetMenuChecked(const std::string& name, bool checked);
+  bool MenuChecked(const std::string& name) const;
+
+  // --- Settings kept between runs (a key-value store; the headless toolkit keeps it in memory) -
+  virtual std::string ReadSetting(const std::string& key, const std::string& fallback) const;
+  virtual void WriteSetting(const std::string& key, const std::string& value);
 
   // --- Timers: while enabled each ticks every interval through the event queue ---------------
   void SetTimerEnabled(const std::string& name, bool enabled);
@@ -118,6 +134,11 @@ class TToolkit {
   void OnMouseDown(const std::string& sender, TMouseHandler handler);   // labels
   void OnTimer(const std::string& timer, TNotifyHandler handler);
   void OnShow(TNotifyHandler handler);  // the form's first show
+  // A key pressed while no text field has the focus.
+  void OnKeyDown(TKeyHandler handler);
+  // Runs after every delivered event has been handled (also after one that ended in an error),
+  // so that what the window derives from the logic's state is drawn in one place.
+  void OnAfterEvent(std::function<void()> handler);
 
   // --- Delivery: what the window calls when the user acts --------------------------------------
   // Each returns whether an event was delivered: a hidden or disabled control, an unknown
@@ -130,6 +151,9 @@ class TToolkit {
                         int y);
   bool DeliverTimer(const std::string& timer);
   bool DeliverShow();
+  // Delivers nothing while a text field (an edit, a combo box, a grid cell being edited) has
+  // the focus: the key is the field's. Answers whether the key was used.
+  bool DeliverKeyDown(TKey key);
   // True while a handler runs.
   bool InHandler() const { return depth_ > 0; }
 
@@ -146,6 +170,9 @@ class TToolkit {
   virtual void StatusChanged(int panel) = 0;
   virtual void TimerChanged(const std::string& name, bool enabled, int intervalMs) = 0;
   virtual void TitleChanged() {}
+  virtual void MenuCheckedChanged(const std::string& name) { (void)name; }
+  // Whether the control holding the keyboard focus takes typed text.
+  virtual bool TextFieldHasFocus() const { return false; }
   // Shows a modal box and returns the answer (Ok for boxes without a choice).
   virtual TModalResult ShowBox(TBoxKind kind, const std::string& text) = 0;
   bool ControlAcceptsInput(const std::string& name) const;
@@ -157,6 +184,7 @@ class TToolkit {
     bool pendingTick = false;
   };
   bool Dispatch(const std::string& sender, const std::function<void()>& call);
+  void RunGuarded(const std::function<void()>& call);
   void DeliverHeldTicks();
 
   TFormSpec form_;
@@ -171,6 +199,10 @@ class TToolkit {
       changeHandlers_, timerHandlers_;
   std::map<std::string, TMouseHandler> mouseHandlers_;
   TNotifyHandler showHandler_;
+  TKeyHandler keyHandler_;
+  std::function<void()> afterEvent_;
+  std::map<std::string, bool> menuChecks_;  // the checkable items and their marks
+  std::map<std::string, std::string> settings_;
   bool shown_ = false;
   int depth_ = 0;
   std::string helpFile_;

@@ -1,5 +1,6 @@
 #include "app/qt/qt_toolkit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
 #include <QComboBox>
@@ -7,6 +8,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -130,6 +133,10 @@ void TQtToolkit::RealiseForm() {
   }
   BuildMenu();
   BuildStatusBar();
+  // The board itself holds the keyboard focus until a field is clicked, so the keys act at once.
+  client_->setFocusPolicy(Qt::ClickFocus);
+  keyFilter_ = std::make_unique<TKeyFilter>(*this);
+  qApp->installEventFilter(keyFilter_.get());
   window_->adjustSize();
   window_->setFixedSize(window_->sizeHint());
 }
@@ -139,8 +146,15 @@ void TQtToolkit::BuildMenu() {
       [&](QMenu* menu, const std::vector<TMenuItemSpec>& items) {
         for (const auto& item : items) {
           if (item.items.empty()) {
-            QAction* action = menu->addAction(Q(item.caption));
+            // The key is shown beside the caption; the window's key filter acts on it.
+            const QString text = item.keyText.empty()
+                                     ? Q(item.caption)
+                                     : Q(item.caption) + QLatin1Char('\t') + Q(item.keyText);
+            QAction* action = menu->addAction(text);
             action->setObjectName(Q(item.name));
+            action->setCheckable(item.checkable);
+            if (item.checkable) action->setChecked(MenuChecked(item.name));
+            actions_[item.name] = action;
             QObject::connect(action, &QAction::triggered,
                              [this, name = item.name] { DeliverClick(name); });
           } else {
@@ -160,6 +174,76 @@ void TQtToolkit::BuildMenu() {
       addItems(menu, top.items);
     }
   }
+}
+
+void TQtToolkit::MenuCheckedChanged(const std::string& name) {
+  const auto it = actions_.find(name);
+  if (it != actions_.end() && it->second->isChecked() != MenuChecked(name)) {
+    it->second->setChecked(MenuChecked(name));
+  }
+}
+
+std::string TQtToolkit::ReadSetting(const std::string& key, const std::string& fallback) const {
+  const QSettings settings(QStringLiteral("Goramina"), QStringLiteral("goramina"));
+  const QVariant value = settings.value(Q(key));
+  return value.isValid() ? value.toString().toStdString() : fallback;
+}
+
+void TQtToolkit::WriteSetting(const std::string& key, const std::string& value) {
+  QSettings settings(QStringLiteral("Goramina"), QStringLiteral("goramina"));
+  settings.setValue(Q(key), Q(value));
+}
+
+bool TQtToolkit::TextFieldHasFocus() const {
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus == nullptr) return false;
+  if (qobject_cast<const QLineEdit*>(focus) != nullptr) return true;  // edits, combos, cell editors
+  if (qobject_cast<const QComboBox*>(focus) != nullptr) return true;
+  for (const QWidget* w = focus; w != nullptr; w = w->parentWidget()) {
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(w)) {
+      return view->state() == QAbstractItemView::EditingState;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+TKey KeyOf(const QKeyEvent& event) {
+  if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+    return TKey::Other;
+  }
+  switch (event.key()) {
+    case Qt::Key_Left:
+      return TKey::Left;
+    case Qt::Key_Right:
+      return TKey::Right;
+    case Qt::Key_Up:
+      return TKey::Up;
+    case Qt::Key_Down:
+      return TKey::Down;
+    case Qt::Key_PageUp:
+      return TKey::PageUp;
+    case Qt::Key_PageDown:
+      return TKey::PageDown;
+    case Qt::Key_Backspace:
+      return TKey::Backspace;
+    case Qt::Key_H:
+      return TKey::H;
+    case Qt::Key_A:
+      return TKey::A;
+    default:
+      return TKey::Other;
+  }
+}
+
+}  // namespace
+
+bool TQtToolkit::eventFilterKey(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || window_ == nullptr) return false;
+  const auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != window_) return false;
+  return DeliverKeyDown(KeyOf(*static_cast<QKeyEvent*>(event)));
 }
 
 void TQtToolkit::BuildStatusBar() {
@@ -199,6 +283,8 @@ QWidget* TQtToolkit::CreateWidget(TControl& control, QWidget* parent) {
     case TControlKind::Label:
       return new QtTextLabel(spec.alignment, parent,
                              [this, name](TMouseButton b, TShiftState s, int x, int y) {
+                               // A click on the board takes the focus from any field.
+                               if (client_ != nullptr) client_->setFocus(Qt::MouseFocusReason);
                                DeliverMouseDown(name, b, s, x, y);
                              });
     case TControlKind::Button: {
@@ -420,6 +506,7 @@ std::string TQtToolkit::ProgramDir() const {
 int TQtToolkit::Run() {
   if (window_ == nullptr) return 1;
   window_->show();
+  client_->setFocus(Qt::ActiveWindowFocusReason);
   DeliverShow();
   return QApplication::exec();
 }

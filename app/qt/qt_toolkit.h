@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <map>
@@ -18,6 +19,9 @@ class QLabel;
 class QTimer;
 class QSoundEffect;
 class QTextBrowser;
+class QAction;
+class QEvent;
+class QObject;
 
 namespace goramina {
 
@@ -47,8 +51,13 @@ class TQtToolkit : public TToolkit {
   void PropertyChanged(TControl& control, TProperty property) override;
   bool OpenSound(TMediaPlayer& player) override;
   void PlaySound(TMediaPlayer& player) override;
+  // Settings are kept with QSettings (organisation "Goramina", application "goramina").
+  std::string ReadSetting(const std::string& key, const std::string& fallback) const override;
+  void WriteSetting(const std::string& key, const std::string& value) override;
 
  protected:
+  void MenuCheckedChanged(const std::string& name) override;
+  bool TextFieldHasFocus() const override;
   void RealiseForm() override;
   void StatusChanged(int panel) override;
   void TimerChanged(const std::string& name, bool enabled, int intervalMs) override;
@@ -65,10 +74,24 @@ class TQtToolkit : public TToolkit {
   void BuildMenu();
   void BuildStatusBar();
   bool AudioAvailable();
+  // Key presses anywhere in the window go to the logic first (unless a field keeps them).
+  bool eventFilterKey(QObject* watched, QEvent* event);
+  class TKeyFilter : public QObject {
+   public:
+    explicit TKeyFilter(TQtToolkit& toolkit) : toolkit_(toolkit) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      return toolkit_.eventFilterKey(watched, event);
+    }
+
+   private:
+    TQtToolkit& toolkit_;
+  };
 
   QPointer<QMainWindow> window_;
   QWidget* client_ = nullptr;
   std::map<std::string, QWidget*> widgets_;
+  std::map<std::string, QAction*> actions_;  // command menu items
+  std::unique_ptr<TKeyFilter> keyFilter_;
   std::vector<QLabel*> panels_;
   std::map<std::string, QTimer*> timers_;
   std::unique_ptr<QSoundEffect> sound_;

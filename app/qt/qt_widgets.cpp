@@ -31,6 +31,14 @@ void QtShape::paintEvent(QPaintEvent*) {
     return;
   }
   painter.setRenderHint(QPainter::Antialiasing);
+  if (kind_ == TShapeKind::Ring) {
+    constexpr qreal kPenWidth = 2;
+    painter.setPen(QPen(pen_, kPenWidth));
+    painter.setBrush(Qt::NoBrush);
+    const qreal inset = kPenWidth / 2;
+    painter.drawEllipse(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
+    return;
+  }
   painter.setPen(Qt::NoPen);
   painter.setBrush(fill_);
   painter.drawEllipse(QRectF(rect()));

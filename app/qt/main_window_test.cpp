@@ -21,6 +21,7 @@
 #include "app/data_module.h"
 #include "app/field_text.h"
 #include "app/main_unit.h"
+#include "app/player_aids.h"
 #include "app/qt/data_grid.h"
 #include "app/qt/qt_widgets.h"
 #include "dataset/data_set.h"
@@ -257,6 +258,77 @@ TEST_F(MainWindowTest, ACategoryTypedIntoASelectorIsSearchedAndNotAddedToItsList
   // Choosing from the list again shows and searches the item chosen.
   QTest::keyClick(major->lineEdit(), Qt::Key_Down);
   EXPECT_EQ(Tk().Control("ComboBox1").Text(), major->currentText().toStdString());
+}
+
+// Whether the client area holds dark (text) pixels inside `area`.
+bool HasInk(const QImage& image, QRect area) {
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      if (Luma(image.pixelColor(x, y)) < 110) return true;
+    }
+  }
+  return false;
+}
+
+bool IsRingRed(QColor c) {
+  return c.red() > 170 && c.green() < 110 && c.blue() < 110;
+}
+
+TEST_F(MainWindowTest, CoordinatesAreDrawnInTheMarginUntilTheMenuHidesThem) {
+  // Letters below the board under columns A and T, numbers right of it beside rows 19 and 1.
+  const QRect underA(kBoardOrigin - 5, 538, 10, 10);
+  const QRect underT(kBoardOrigin + 18 * kCellPixels - 5, 538, 10, 10);
+  const QRect beside19(538, kBoardOrigin - 5, 11, 10);
+  const QRect beside1(538, kBoardOrigin + 18 * kCellPixels - 5, 11, 10);
+  auto* item = Tk().Window()->findChild<QAction*>(kCoordinatesItem);
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(item->isCheckable());
+  EXPECT_TRUE(item->isChecked());
+
+  const QImage shown = Client();
+  shown.save("main_window_coordinates.png");
+  for (const QRect& r : {underA, underT, beside19, beside1}) EXPECT_TRUE(HasInk(shown, r));
+
+  TriggerMenu(kCoordinatesItem);
+  EXPECT_FALSE(item->isChecked());
+  const QImage hidden = Client();
+  for (const QRect& r : {underA, underT, beside19, beside1}) EXPECT_FALSE(HasInk(hidden, r));
+  TriggerMenu(kCoordinatesItem);
+  EXPECT_TRUE(HasInk(Client(), underA));
+}
+
+TEST_F(MainWindowTest, TheLastMoveRingMovesWithThePlayAndKeysStepThroughIt) {
+  const QPoint ringOffset(kCellPixels / 2 - 3, 0);  // on the ring, right of the centre
+  EXPECT_FALSE(IsRingRed(Client().pixelColor(Centre(21) + ringOffset)));
+
+  QTest::mouseClick(Widget<QWidget>("Label21"), Qt::LeftButton);  // the lesson's right move
+  QImage image = Client();
+  EXPECT_TRUE(IsRingRed(image.pixelColor(Centre(21) + ringOffset)));
+  EXPECT_EQ(Widget<QtTextLabel>(kSideToMoveLabel)->Text(), QString(kWhiteToPlay));
+
+  Tk().DeliverTimer("Timer2");  // the reply
+  image = Client();
+  image.save("main_window_last_move.png");
+  EXPECT_TRUE(IsRingRed(image.pixelColor(Centre(40) + ringOffset)));
+  EXPECT_FALSE(IsRingRed(image.pixelColor(Centre(21) + ringOffset)));
+  EXPECT_EQ(Widget<QtTextLabel>(kVerdictLabel)->Text(), QString("○ ") + kCorrectVerdict);
+
+  // ← takes the reply back: the ring returns to the move before it.
+  QTest::keyClick(Tk().Window(), Qt::Key_Left);
+  image = Client();
+  EXPECT_EQ(Board[40], 0);
+  EXPECT_TRUE(IsRingRed(image.pixelColor(Centre(21) + ringOffset)));
+
+  // Keys typed into a field stay in the field.
+  auto* comment = Widget<QLineEdit>("DBEdit2");
+  ASSERT_NE(comment, nullptr);
+  comment->setFocus();
+  QTest::keyClick(comment, Qt::Key_Down);
+  EXPECT_EQ(CurrentProblem, 1);
+  // Back on the board, ↓ loads the next problem.
+  Tk().Window()->centralWidget()->setFocus();
+  QTest::keyClick(Tk().Window(), Qt::Key_Down);
+  EXPECT_EQ(CurrentProblem, 2);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "app/qt/qt_toolkit.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
 #include <QComboBox>
@@ -135,6 +134,7 @@ void TQtToolkit::RealiseForm() {
   BuildStatusBar();
   // The board itself holds the keyboard focus until a field is clicked, so the keys act at once.
   client_->setFocusPolicy(Qt::ClickFocus);
+  client_->setFocus(Qt::OtherFocusReason);
   keyFilter_ = std::make_unique<TKeyFilter>(*this);
   qApp->installEventFilter(keyFilter_.get());
   window_->adjustSize();
@@ -194,17 +194,22 @@ void TQtToolkit::WriteSetting(const std::string& key, const std::string& value) 
   settings.setValue(Q(key), Q(value));
 }
 
+namespace {
+
+// Whether typed keys belong to this widget: edits (also those of combo boxes and the editor of
+// a grid cell being edited) and combo boxes. A grid at rest leaves the window's keys to the
+// window and takes those the window does not use.
+bool TakesTypedKeys(const QWidget* widget) {
+  if (widget == nullptr) return false;
+  return qobject_cast<const QLineEdit*>(widget) != nullptr ||
+         qobject_cast<const QComboBox*>(widget) != nullptr;
+}
+
+}  // namespace
+
 bool TQtToolkit::TextFieldHasFocus() const {
-  const QWidget* focus = QApplication::focusWidget();
-  if (focus == nullptr) return false;
-  if (qobject_cast<const QLineEdit*>(focus) != nullptr) return true;  // edits, combos, cell editors
-  if (qobject_cast<const QComboBox*>(focus) != nullptr) return true;
-  for (const QWidget* w = focus; w != nullptr; w = w->parentWidget()) {
-    if (const auto* view = qobject_cast<const QAbstractItemView*>(w)) {
-      return view->state() == QAbstractItemView::EditingState;
-    }
-  }
-  return false;
+  // The window's own focus child: also right while the window is not the active one.
+  return window_ != nullptr && TakesTypedKeys(window_->focusWidget());
 }
 
 namespace {
@@ -242,7 +247,7 @@ TKey KeyOf(const QKeyEvent& event) {
 bool TQtToolkit::eventFilterKey(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress || window_ == nullptr) return false;
   const auto* widget = qobject_cast<QWidget*>(watched);
-  if (widget == nullptr || widget->window() != window_) return false;
+  if (widget == nullptr || widget->window() != window_ || TakesTypedKeys(widget)) return false;
   return DeliverKeyDown(KeyOf(*static_cast<QKeyEvent*>(event)));
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/board.h"
 #include "app/board_view.h"
+#include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/main_unit.h"
 #include "app/selector_vocabulary.h"
@@ -176,6 +177,7 @@ void AddSelectors(std::vector<TControlSpec>& controls) {
 std::vector<TMenuItemSpec> MainMenu() {
   return {
       {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}},
+      {"Kensho", "問題検証", {{"KenshoOne", "この問題", {}}, {"KenshoAll", "全問題", {}}}},
       {"N4", "ヘルプ", {{"Allhelp", "オンラインヘルプ", {}}, {"Vinfo", "バージョン情報", {}}}},
       {"Apriend", "終了", {}},
   };
@@ -397,6 +399,8 @@ void ConnectHandlers(TToolkit& tk) {
   click("Allhelp", AllhelpClick);
   click("Vinfo", VinfoClick);
   click("Apriend", ApriendClick);
+  click("KenshoOne", CheckCurrentProblemClick);
+  click("KenshoAll", CheckAllProblemsClick);
   tk.OnTimer("Timer1", [](const std::string&) { Timer1Timer(); });
   tk.OnTimer("Timer2", [](const std::string&) { Timer2Timer(); });
   click("RadioButton1", [] { PlayMode = 1; });

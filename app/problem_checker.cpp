@@ -196,7 +196,8 @@ class TProblemChecker::TRun {
   TProblemReport Check() {
     engine_.Ask("boardsize 19");
     if (!FindMover()) {
-      Add(TFindingKind::kGoalUnknown, TConfidence::kLow, {}, "正解手順が登録されていません");
+      // Not a matter of reading: the trainer has nothing to accept.
+      Add(TFindingKind::kGoalUnknown, TConfidence::kHigh, {}, "正解手順が登録されていません");
       return report_;
     }
     CollectCorrectLines(kSetupLabel, {});

@@ -154,6 +154,13 @@ TEST_F(ProblemCheckerTest, AStoredMoveOnAStoneIsIllegal) {
   EXPECT_TRUE(Has(report, TFindingKind::kIllegalMove, "F14"));
 }
 
+TEST_F(ProblemCheckerTest, AProblemWithoutACorrectAnswerIsUnsound) {
+  const TProblemReport report = Check(Problem(kLadder, {{1, 2, true, "B E14 W F15"}}));
+  ASSERT_EQ(report.findings.size(), 1u);
+  EXPECT_EQ(report.findings[0].kind, TFindingKind::kGoalUnknown);
+  EXPECT_TRUE(IsUnsound(report));
+}
+
 TEST_F(ProblemCheckerTest, FindingsNameTheMovesInBothForms) {
   EXPECT_EQ(BoardCoordinate(1), "A19");
   EXPECT_EQ(BoardCoordinate(39), "C19");

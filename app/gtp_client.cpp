@@ -209,21 +209,25 @@ std::string TGtpClient::ReadAnswerBlock() {
   }
 }
 
-TGtpAnswer TGtpClient::Send(const std::string& command) {
-  WriteLine(command);
-  std::string block = ReadAnswerBlock();
-  // Engines may print blank-free noise lines before the answer; the answer starts at '=' / '?'.
+std::optional<TGtpAnswer> ParseGtpAnswer(std::string_view block) {
+  // Engines may print noise before the answer; the answer starts at '=' or '?'.
   const std::size_t start = block.find_first_of("=?");
-  if (start == std::string::npos) {
-    Fail(EGtpError::TKind::kProtocol, "囲碁エンジンの応答が読めません: " + block);
-  }
+  if (start == std::string_view::npos) return std::nullopt;
   TGtpAnswer answer;
   answer.ok = block[start] == '=';
   std::size_t text = start + 1;
   while (text < block.size() && block[text] >= '0' && block[text] <= '9') ++text;  // command id
   if (text < block.size() && block[text] == ' ') ++text;
-  answer.text = block.substr(text);
+  answer.text = std::string(block.substr(text));
   return answer;
+}
+
+TGtpAnswer TGtpClient::Send(const std::string& command) {
+  WriteLine(command);
+  const std::string block = ReadAnswerBlock();
+  std::optional<TGtpAnswer> answer = ParseGtpAnswer(block);
+  if (!answer) Fail(EGtpError::TKind::kProtocol, "囲碁エンジンの応答が読めません: " + block);
+  return *answer;
 }
 
 std::string TGtpClient::Ask(const std::string& command) {

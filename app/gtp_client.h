@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace goramina {
@@ -76,6 +77,11 @@ class TGtpClient {
   int from_engine_ = -1;
   std::string buffer_;  // bytes read beyond the last answer
 };
+
+// Reads one answer block (the lines before the closing empty line): text before the first
+// '=' or '?' is skipped, then the optional command id and one space. nullopt when the block
+// has no sign at all.
+std::optional<TGtpAnswer> ParseGtpAnswer(std::string_view block);
 
 // The GNU Go program: $GORAMINA_GNUGO when set, else "gnugo" in PATH, else /usr/games/gnugo
 // (where Debian installs it). Empty when none is found.

@@ -35,16 +35,6 @@ int PointAt(int column, int row) {
   return kSide * column + row + 1;
 }
 
-// "C19" -> point; 0 for anything else (PASS included).
-int PointOfVertex(const std::string& vertex) {
-  if (vertex.size() < 2) return 0;
-  const std::size_t column = kColumns.find(static_cast<char>(std::toupper(vertex[0])));
-  if (column == std::string_view::npos) return 0;
-  const int number = std::atoi(vertex.c_str() + 1);
-  if (number < 1 || number > kSide) return 0;
-  return PointAt(static_cast<int>(column), kSide - number);
-}
-
 const char* GtpColour(int colour) {
   return colour == kBlack ? "black" : "white";
 }
@@ -71,7 +61,7 @@ TReading ParseReading(const std::string& answer) {
   const std::vector<std::string> words = Words(answer);
   TReading reading;
   if (!words.empty()) reading.code = std::atoi(words[0].c_str());
-  if (words.size() > 1) reading.move = PointOfVertex(words[1]);
+  if (words.size() > 1) reading.move = PointOfCoordinate(words[1]);
   return reading;
 }
 
@@ -118,6 +108,20 @@ std::string GoalText(const TGoal& goal) {
 std::string BoardCoordinate(int point) {
   if (point < 1 || point > kPoints) return "?";
   return std::string(1, kColumns[ColumnOf(point)]) + std::to_string(kSide - RowOf(point));
+}
+
+int PointOfCoordinate(std::string_view coordinate) {
+  if (coordinate.size() < 2 || coordinate.size() > 3) return 0;
+  const std::size_t column =
+      kColumns.find(static_cast<char>(std::toupper(static_cast<unsigned char>(coordinate[0]))));
+  if (column == std::string_view::npos) return 0;
+  int number = 0;
+  for (char c : coordinate.substr(1)) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + (c - '0');
+  }
+  if (number < 1 || number > kSide || coordinate[1] == '0') return 0;
+  return PointAt(static_cast<int>(column), kSide - number);
 }
 
 std::string MoveName(const TStoredMove& move) {
@@ -236,13 +240,13 @@ class TProblemChecker::TRun {
   std::set<int> StonesOf(int colour) {
     std::set<int> points;
     for (const std::string& v : Words(engine_.Ask(std::string("list_stones ") + GtpColour(colour))))
-      points.insert(PointOfVertex(v));
+      points.insert(PointOfCoordinate(v));
     return points;
   }
 
   std::vector<int> PointsOfAnswer(const std::string& command) {
     std::vector<int> points;
-    for (const std::string& v : Words(engine_.Ask(command))) points.push_back(PointOfVertex(v));
+    for (const std::string& v : Words(engine_.Ask(command))) points.push_back(PointOfCoordinate(v));
     return points;
   }
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/gtp_client.h"
@@ -100,6 +101,9 @@ bool IsUnsound(const TProblemReport& report);
 
 // "C19"-style board coordinates (columns A-T without I, row 19 at the top).
 std::string BoardCoordinate(int point);
+// The point of a board coordinate ("C19", "c19"; a letter and one or two digits, nothing
+// else), or 0 for anything that is not one (PASS included).
+int PointOfCoordinate(std::string_view coordinate);
 // "黒 C19（39）": the colour, the board coordinate and the trainer's point number.
 std::string MoveName(const TStoredMove& move);
 // The report of one problem as Japanese lines: the goal, then each finding with its confidence.

@@ -166,6 +166,18 @@ TEST_F(ProblemCheckerTest, FindingsNameTheMovesInBothForms) {
   EXPECT_EQ(BoardCoordinate(39), "C19");
   EXPECT_EQ(BoardCoordinate(361), "T1");
   EXPECT_EQ(MoveName({kBlack, 288}), "黒 Q17（288）");
+  for (const auto& [text, point] : std::vector<std::pair<std::string, int>>{{"A19", 1},
+                                                                            {"c19", 39},
+                                                                            {"T1", 361},
+                                                                            {"PASS", 0},
+                                                                            {"I5", 0},
+                                                                            {"A0", 0},
+                                                                            {"A20", 0},
+                                                                            {"A019", 0},
+                                                                            {"C19x", 0},
+                                                                            {"", 0},
+                                                                            {"Z3", 0}})
+    EXPECT_EQ(PointOfCoordinate(text), point) << text;
   const TProblemReport report = Check(Problem(kLadder, {{1, 2, false, "B E14 W G15 B F15"}}));
   for (const TFinding& f : report.findings) {
     for (const TStoredMove& m : f.moves)

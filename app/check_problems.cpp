@@ -60,8 +60,9 @@ void CheckInWindow(std::optional<int> only) {
   }
   std::string text;
   for (const TProblemReport& r : reports) text += FormatReport(r);
-  text += "\n" + Summary(reports) +
-          "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
+  text += '\n';
+  text += Summary(reports);
+  text += "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
   tk.ShowInformation(text);
 }
 

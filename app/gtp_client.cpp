@@ -37,8 +37,11 @@ std::string ResolveProgram(const std::string& program) {
   const char* path = std::getenv("PATH");
   std::stringstream dirs(path ? path : "");
   for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + program;
+    // An empty entry is the current folder.
+    const std::string candidate =
+        (std::filesystem::path(dir.empty() ? std::string_view(".") : std::string_view(dir)) /
+         program)
+            .string();
     if (IsExecutableFile(candidate)) return candidate;
   }
   return {};

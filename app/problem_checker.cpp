@@ -252,7 +252,10 @@ class TProblemChecker::TRun {
 
   TReading Read(const std::string& command, const std::vector<int>& targets) {
     std::string line = command;
-    for (int t : targets) line += " " + BoardCoordinate(t);
+    for (int t : targets) {
+      line += ' ';
+      line += BoardCoordinate(t);
+    }
     return ParseReading(engine_.Ask(line));
   }
 

@@ -7,6 +7,7 @@
 
 #include "app/board.h"
 #include "app/board_view.h"
+#include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/main_unit.h"
 #include "app/player_aids.h"
@@ -178,6 +179,8 @@ std::vector<TMenuItemSpec> MainMenu() {
   std::vector<TMenuItemSpec> menu = {
       {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}}};
   for (auto& item : PlayerAidMenus()) menu.push_back(std::move(item));
+  menu.push_back(
+      {"Kensho", "問題検証", {{"KenshoOne", "この問題", {}}, {"KenshoAll", "全問題", {}}}});
   menu.push_back(
       {"N4", "ヘルプ", {{"Allhelp", "オンラインヘルプ", {}}, {"Vinfo", "バージョン情報", {}}}});
   menu.push_back({"Apriend", "終了", {}});
@@ -405,6 +408,8 @@ void ConnectHandlers(TToolkit& tk) {
   click("Allhelp", AllhelpClick);
   click("Vinfo", VinfoClick);
   click("Apriend", ApriendClick);
+  click("KenshoOne", CheckCurrentProblemClick);
+  click("KenshoAll", CheckAllProblemsClick);
   tk.OnTimer("Timer1", [](const std::string&) { Timer1Timer(); });
   tk.OnTimer("Timer2", [](const std::string&) { Timer2Timer(); });
   click("RadioButton1", [] { PlayMode = 1; });

@@ -3,6 +3,10 @@
 //   goramina                    opens the collection ./DBgoramina and shows the main window
 //   goramina --screenshot FILE  starts as usual, draws the window once the first problem is on
 //                               the board, writes it to FILE (PNG) and ends
+//   goramina --check-problems [--problem N]
+//                               checks every problem (or problem N) with GNU Go, prints the
+//                               findings and ends: 0 all sound, 1 a problem is unsound or could
+//                               not be checked, 2 no such problem or no GNU Go
 //
 // The collection is held in memory while the program runs; when the program ends, the changes
 // made to it are written back to the collection's text files.
@@ -12,9 +16,11 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 
+#include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
 #include "app/qt/main_window.h"
@@ -29,18 +35,47 @@ constexpr const char* kCollectionFolder = "DBgoramina";
 
 struct TOptions {
   std::optional<std::string> screenshot;
+  bool checkProblems = false;
+  std::optional<int> problem;  // with checkProblems: only this one
   bool valid = true;
 };
+
+// A problem number: decimal digits only, at least 1.
+std::optional<int> ProblemNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int number = std::stoi(text);
+  return number >= 1 ? std::optional<int>(number) : std::nullopt;
+}
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
   if (argc == 1) return options;
-  if (argc == 3 && std::string(argv[1]) == "--screenshot") {
+  const std::string first = argv[1];
+  if (argc == 3 && first == "--screenshot") {
     options.screenshot = argv[2];
+  } else if (first == "--check-problems" && (argc == 2 || argc == 4)) {
+    options.checkProblems = true;
+    if (argc == 4) {
+      options.problem = ProblemNumber(argv[3]);
+      options.valid = std::string(argv[2]) == "--problem" && options.problem.has_value();
+    }
   } else {
     options.valid = false;
   }
   return options;
+}
+
+// --check-problems: no window; the findings go to standard output.
+int CheckProblems(const std::filesystem::path& folder, std::optional<int> problem) {
+  try {
+    InstallCollection(folder);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "goramina: 問題集「%s」を開けません。\n%s\n", folder.string().c_str(),
+                 e.what());
+    return kCheckFailed;
+  }
+  return RunProblemCheckCommand(problem, std::cout, std::cerr);
 }
 
 // Without a display a picture can still be rendered off screen.
@@ -93,8 +128,11 @@ int RunWindow(TDataModule1& module, const TOptions& options) {
 int main(int argc, char** argv) {
   const TOptions options = ParseOptions(argc, argv);
   if (!options.valid) {
-    std::fprintf(stderr, "usage: goramina [--screenshot FILE]\n");
+    std::fprintf(stderr, "usage: goramina [--screenshot FILE | --check-problems [--problem N]]\n");
     return 2;
+  }
+  if (options.checkProblems) {
+    return CheckProblems(std::filesystem::current_path() / kCollectionFolder, options.problem);
   }
   if (options.screenshot) ChooseOffscreenWithoutDisplay();
   QApplication app(argc, argv);

@@ -1,0 +1,152 @@
+// The 問題検証 menu on the headless window and the --check-problems command, with GNU Go.
+#include "app/check_problems.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/board_view.h"
+#include "app/data_module.h"
+#include "app/headless_toolkit.h"
+#include "app/main_form.h"
+#include "app/main_unit.h"
+#include "dataset/cp932.h"
+
+namespace goramina {
+namespace {
+
+using kura::TFieldValue;
+
+TFieldValue Int(int value) {
+  return TFieldValue::OfInteger(value);
+}
+TFieldValue Text(std::string_view utf8) {
+  return TFieldValue::OfString(kura::Utf8ToCp932(utf8));
+}
+
+// A double atari on F14 and H14 (G16 keeps single ataris from working): the answer G14 and
+// the refutation F15 / G14. Columns: TNB, TES, COL, PST, BFR, BTO.
+constexpr int kDoubleAtariRows[][6] = {
+    {1, 0, 1, 82, 0, 9999}, {2, 0, 1, 102, 0, 0},  {3, 0, 1, 140, 0, 0},  {4, 0, 1, 158, 0, 0},
+    {5, 0, 2, 101, 0, 0},   {6, 0, 2, 139, 0, 0},  {7, 0, 2, 118, 1, 0},  {8, 1, 1, 120, 2, 1},
+    {9, 2, 2, 100, 0, 2},   {10, 3, 1, 138, 3, 0}, {11, 2, 2, 138, 0, 2}, {12, 3, 1, 100, 4, 0},
+    {13, 1, -1, 100, 0, 1}, {14, 2, 2, 120, 5, 0}};
+// The atari from the wrong side stored as the answer: White runs out at F15.
+constexpr int kWrongLadderRows[][6] = {
+    {1, 0, 1, 83, 0, 9999}, {2, 0, 1, 102, 0, 0}, {3, 0, 1, 120, 0, 0},
+    {4, 0, 2, 101, 0, 0},   {5, 0, 2, 103, 0, 0}, {6, 0, 2, 140, 1, 0},
+    {7, 1, 1, 82, 0, 1},    {8, 2, 2, 119, 0, 0}, {9, 3, 1, 100, 2, 0}};
+
+template <std::size_t N>
+void AddProblem(kura::TMemoryDatabase& db, int hnb, const int (&rows)[N][6]) {
+  db.AppendRow(
+      "mondai",
+      {Int(hnb), Int(hnb), Text("石を取る"), Text("アテ"), {}, Text("問"), Text("ヒント")});
+  for (const auto& r : rows)
+    db.AppendRow("tejun",
+                 {Int(r[0]), Int(hnb), Int(r[1]), Int(r[2]), Int(r[3]), Int(r[4]), Int(r[5]), {}});
+}
+
+class CheckProblemsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tk_.SetProgramDir(std::string(GORAMINA_APP_DIR) + "/");
+    view_ = std::make_unique<TBoardView>(tk_, tk_.ProgramDir());
+    SetMainUnit(&tk_, &module_, view_.get());
+  }
+  void TearDown() override {
+    SetProblemCheckEngine({});
+    SetMainUnit(nullptr, nullptr, nullptr);
+    kura::UnregisterDatabase(kDatabaseName);
+  }
+  void Start() {
+    CreateMainForm(tk_);
+    tk_.Run();
+  }
+  const std::string& LastBoxText() {
+    static const std::string none;
+    return tk_.Boxes().empty() ? none : tk_.Boxes().back().text;
+  }
+
+  std::shared_ptr<kura::TMemoryDatabase> database_ = kura::CreateProblemCollection();
+  TDataModule1 module_{database_};
+  THeadlessToolkit tk_;
+  std::unique_ptr<TBoardView> view_;
+};
+
+TEST_F(CheckProblemsTest, TheMenuWorksOnTheEditScreenOnly) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  Start();
+  ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
+  EXPECT_EQ(LastBoxText(), "問題検証は編集画面で使えます。");
+}
+
+TEST_F(CheckProblemsTest, TheCurrentProblemIsCheckedWithoutMovingTheTrainer) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  AddProblem(*database_, 2, kWrongLadderRows);
+  Start();
+  tk_.DeliverClick("N3");
+  const int row = module_.KuraQuery2.Fields(tejun::kTNB).AsInteger();
+  ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
+  ASSERT_FALSE(tk_.Boxes().empty());
+  EXPECT_EQ(tk_.Boxes().back().kind, TBoxKind::Information);
+  EXPECT_NE(LastBoxText().find("問題 1"), std::string::npos) << LastBoxText();
+  EXPECT_NE(LastBoxText().find("問題なし"), std::string::npos) << LastBoxText();
+  EXPECT_EQ(LastBoxText().find("問題 2"), std::string::npos) << LastBoxText();
+  EXPECT_EQ(CurrentProblem, 1);
+  EXPECT_EQ(module_.KuraQuery2.Fields(tejun::kTNB).AsInteger(), row);
+
+  ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
+  EXPECT_NE(LastBoxText().find("問題 2"), std::string::npos) << LastBoxText();
+  EXPECT_NE(LastBoxText().find("黒 E14（82）"), std::string::npos) << LastBoxText();
+  EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
+      << LastBoxText();
+  EXPECT_EQ(tk_.StatusText(0), "");
+}
+
+TEST_F(CheckProblemsTest, AMissingEngineIsExplainedInJapanese) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  SetProblemCheckEngine([] {
+    return std::make_unique<TGtpClient>(std::vector<std::string>{"/nonexistent/gnugo"},
+                                        std::chrono::seconds(1));
+  });
+  Start();
+  tk_.DeliverClick("N3");
+  ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
+  EXPECT_NE(LastBoxText().find("問題を検証できません"), std::string::npos) << LastBoxText();
+  EXPECT_NE(LastBoxText().find("gnugo"), std::string::npos) << LastBoxText();
+}
+
+TEST_F(CheckProblemsTest, TheCommandPrintsReportsAndAnswersAnExitCode) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  AddProblem(*database_, 2, kWrongLadderRows);
+  kura::RegisterDatabase(kDatabaseName, database_);
+  struct TCase {
+    std::optional<int> only;
+    int code;
+    const char* printed;
+  };
+  for (const TCase& c :
+       {TCase{1, kCheckSound, "問題 1"}, TCase{2, kCheckUnsound, "問題 2"},
+        TCase{std::nullopt, kCheckUnsound, "2 問中 1 問"}, TCase{7, kCheckFailed, ""}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunProblemCheckCommand(c.only, out, err), c.code) << out.str() << err.str();
+    EXPECT_NE(out.str().find(c.printed), std::string::npos) << out.str();
+    if (c.code == kCheckFailed) {
+      EXPECT_NE(err.str().find("問題 7 はありません"), std::string::npos) << err.str();
+    }
+  }
+  std::ostringstream out, err;
+  const TEngineStarter missing = [] {
+    return std::make_unique<TGtpClient>(std::vector<std::string>{"/nonexistent/gnugo"},
+                                        std::chrono::seconds(1));
+  };
+  EXPECT_EQ(RunProblemCheckCommand(std::nullopt, out, err, missing), kCheckFailed);
+  EXPECT_NE(err.str().find("gnugo"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace goramina

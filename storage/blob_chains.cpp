@@ -203,6 +203,9 @@ void TBlobChains::WriteBlob(TBlobBuffer& buffer, std::int32_t newChange) {
 
   buffer.FirstBlock = blocks.empty() ? 0 : blocks.front();
   buffer.BlobChange = newChange;
+  // Rewritten blocks change the file even when the header fields stay the same: the next
+  // header write must advance BlobChangeCount so other processes drop their cached blocks.
+  FHeader.Changed = true;
 }
 
 }  // namespace kura

@@ -70,7 +70,8 @@ class TBlobChains {
   // order, new blocks are added when the value grew, and the surplus is freed when it shrank.
   // An empty value frees the whole chain. Afterwards buffer.FirstBlock is the new first block
   // (0 for an empty value) and buffer.BlobChange is newChange. The old chain is checked whole
-  // before anything changes, so a damaged or stale chain leaves the file as it was.
+  // before anything changes, so a damaged or stale chain leaves the file as it was. The
+  // header is marked changed, so the next header write tells other processes.
   void WriteBlob(TBlobBuffer& buffer, std::int32_t newChange);
 
   // Puts every block of the chain starting at firstBlock on the free chain. Each must carry

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -256,92 +255,24 @@ TEST_F(BlobChainsTest, TheFileLimitIsEnforced) {
 
 // --- Model test --------------------------------------------------------------------------
 
-struct TModelValue {
-  TValueRef ref;
-  std::vector<std::uint8_t> bytes;
-};
-
-// Random writes, rewrites (longer and shorter), empties and frees of many values against a
-// map of expected contents; after each batch every value reads back and every block is in
-// exactly one chain or on the free chain.
-void RunModel(int blockSize, unsigned seed, int batches, int operationsPerBatch) {
-  TBlobHeader header;
-  TMemoryBlockStore store(blockSize);
-  const std::string name = "model.BLB";
-  TBlobChains chains(store, header, blockSize, name);
-  std::mt19937 random(seed);
-  std::map<int, TModelValue> values;
-  std::int32_t lastChange = 2147483000;  // passes the wrap to 1 on the way
-  int nextId = 0;
-
-  auto randomSize = [&]() -> std::size_t {
-    switch (random() % 4) {
-      case 0:
-        return random() % 8;
-      case 1:
-        return random() % 2000;
-      case 2:
-        return random() % 20000;
-      default:
-        return random() % 100001;
-    }
-  };
-  auto write = [&](TModelValue& value, std::vector<std::uint8_t> bytes) {
-    TBlobBuffer buffer;
-    buffer.FirstBlock = value.ref.FirstBlock;
-    buffer.BlobChange = value.ref.BlobChange;
-    buffer.Data = bytes;
-    lastChange = NextBlobChange(lastChange);
-    chains.WriteBlob(buffer, lastChange);
-    value.ref = {buffer.FirstBlock, buffer.BlobChange};
-    value.bytes = std::move(bytes);
-  };
-
-  for (int batch = 0; batch < batches; ++batch) {
-    for (int op = 0; op < operationsPerBatch; ++op) {
-      const unsigned kind = values.empty() ? 0 : random() % 10;
-      auto pick = [&]() -> TModelValue& {
-        auto it = values.begin();
-        std::advance(it, static_cast<long>(random() % values.size()));
-        return it->second;
-      };
-      if (kind < 3) {
-        write(values[nextId++], Bytes(randomSize(), random()));
-      } else if (kind < 8) {
-        TModelValue& value = pick();
-        write(value, Bytes(randomSize(), random()));
-      } else if (kind < 9) {
-        TModelValue& value = pick();
-        chains.FreeBlob(value.ref.FirstBlock, value.ref.BlobChange, false);
-        value.ref = {};
-        value.bytes.clear();
-      } else {
-        auto it = values.begin();
-        std::advance(it, static_cast<long>(random() % values.size()));
-        chains.FreeBlob(it->second.ref.FirstBlock, it->second.ref.BlobChange, false);
-        values.erase(it);
-      }
-      ASSERT_EQ(store.PinCount(), 0);
-    }
-    std::vector<TValueRef> refs;
-    for (auto& [id, value] : values) {
-      TBlobBuffer buffer;
-      buffer.FirstBlock = value.ref.FirstBlock;
-      buffer.BlobChange = value.ref.BlobChange;
-      chains.ReadBlob(buffer);
-      ASSERT_EQ(buffer.Data, value.bytes) << "value " << id << " in batch " << batch;
-      refs.push_back(value.ref);
-    }
-    ASSERT_EQ(BlockAccountingProblem(chains, header, refs), "") << "batch " << batch;
-  }
-}
-
 TEST(BlobChainsModel, DefaultBlocksMatchTheModel) {
-  RunModel(kDefaultBlobBlockSize, 20261210, 20, 25);
+  TBlobHeader header;
+  TMemoryBlockStore store(kDefaultBlobBlockSize);
+  const std::string name = "model.BLB";
+  TBlobChains chains(store, header, kDefaultBlobBlockSize, name);
+  testing::TModelHooks hooks;
+  hooks.PinCount = [&] { return store.PinCount(); };
+  EXPECT_EQ(testing::RunBlobModel(chains, header, 20261210, 20, 25, hooks), "");
 }
 
 TEST(BlobChainsModel, LargeBlocksMatchTheModel) {
-  RunModel(4096, 77, 15, 25);
+  TBlobHeader header;
+  TMemoryBlockStore store(4096);
+  const std::string name = "model.BLB";
+  TBlobChains chains(store, header, 4096, name);
+  testing::TModelHooks hooks;
+  hooks.PinCount = [&] { return store.PinCount(); };
+  EXPECT_EQ(testing::RunBlobModel(chains, header, 77, 15, 25, hooks), "");
 }
 
 }  // namespace

@@ -47,6 +47,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "storage/buffer_cache.h"
+
 namespace kura {
 
 // --- Sizes ----------------------------------------------------------------------------------
@@ -109,9 +111,12 @@ void EncodeBlobHeader(const TBlobHeader& header, std::uint8_t* bytes);
 // Reads the 512 header bytes; Changed is left false.
 TBlobHeader DecodeBlobHeader(const std::uint8_t* bytes);
 
-// One block in memory: its number, header fields and B - 18 data bytes.
-struct TBlock {
-  std::int32_t BlockNo = 0;
+// One block in memory, a cache entry whose Number is the block number: its header fields and
+// B - 18 data bytes.
+struct TBlock : TCacheEntry {
+  explicit TBlock(int blockSize = kDefaultBlobBlockSize)
+      : Data(static_cast<std::size_t>(BlockDataSize(blockSize)), 0) {}
+
   std::int32_t PrevBlock = 0;
   std::int32_t NextBlock = 0;
   std::uint16_t UsedBytes = 0;
@@ -119,7 +124,7 @@ struct TBlock {
   std::int32_t BlobLength = 0;
   std::vector<std::uint8_t> Data;  // B - 18 bytes
 
-  // Zeroes the header fields and the data, keeping the number and the data size.
+  // Zeroes the header fields and the data, keeping the data size.
   void Clear();
 };
 

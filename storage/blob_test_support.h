@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,5 +44,18 @@ struct TValueRef {
 // chains or on the free chain. Answers an empty string, or what is wrong.
 std::string BlockAccountingProblem(TBlobChains& chains, const TBlobHeader& header,
                                    const std::vector<TValueRef>& values);
+
+// What a model run asks of the store under the chains.
+struct TModelHooks {
+  std::function<int()> PinCount;              // pins held; must be 0 between operations
+  std::function<void(int batch)> AfterBatch;  // e.g. write back, flush, close and reopen
+};
+
+// Random writes, rewrites (longer and shorter), empties and frees of many values of 0 to
+// 100 KB against a map of expected contents. After each batch (and its AfterBatch hook) every
+// value must read back and every block must be accounted for. Change numbers start just
+// below the wrap to 1. Answers an empty string, or the first problem met.
+std::string RunBlobModel(TBlobChains& chains, const TBlobHeader& header, unsigned seed, int batches,
+                         int operationsPerBatch, const TModelHooks& hooks);
 
 }  // namespace kura::testing

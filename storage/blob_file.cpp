@@ -77,6 +77,7 @@ void TBlobFile::Open() {
     ReadHeaderBytes(bytes);
     const TBlobHeader header = DecodeBlobHeader(bytes);
     if (header.BlobVersion != kBlobVersion) RaiseTableError(codes::kWrongVersion, FFileName);
+    CheckBlockCount(header);
     FCache.Discard();
     FHeader = header;
     FCache.SetOwnerName(FFileName);
@@ -246,11 +247,19 @@ void TBlobFile::EmptyBlobFile() {
   FHeader.Changed = true;
 }
 
-void TBlobFile::CheckBlobStructure() const {
+void TBlobFile::CheckBlockCount(const TBlobHeader& header) {
+  if (!BlockCountWithinLimits(header.NextBlockNo, FBlockSize) ||
+      FileSize() < BlockPosition(header.NextBlockNo, FBlockSize))
+    RaiseTableError(codes::kHeaderCorrupt, FFileName);
+}
+
+void TBlobFile::CheckBlobStructure() {
   if (FHeader.BlobVersion != kBlobVersion) RaiseTableError(codes::kWrongVersion, FFileName);
   const bool freeOk = FHeader.FirstFreeBlock == 0 ||
                       (FHeader.FirstFreeBlock >= 1 && FHeader.FirstFreeBlock < FHeader.NextBlockNo);
-  if (!freeOk || !BlockCountWithinLimits(FHeader.NextBlockNo, FBlockSize))
+  if (!freeOk) RaiseTableError(codes::kHeaderCorrupt, FFileName);
+  // Blocks still in the cache count as written: they reach the file before the header does.
+  if (!BlockCountWithinLimits(FHeader.NextBlockNo, FBlockSize))
     RaiseTableError(codes::kHeaderCorrupt, FFileName);
 }
 

@@ -42,8 +42,10 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   bool Encrypted() const { return FEncrypted; }
   const TBlobHeader& Header() const { return FHeader; }
 
-  // Opens the file and reads its header; raises 12035 for a version other than 5 and 8961
-  // for an unusable block size. Any failure leaves the file closed.
+  // Opens the file and reads its header; raises 12035 for a version other than 5, and 8961
+  // for an unusable block size or a NextBlockNo that counts more blocks than the file holds
+  // or the limits allow (a damaged count would otherwise place new blocks gigabytes past the
+  // end of the file). Any failure leaves the file closed.
   void Open() override;
   // Drops the cached blocks (write them back first) and closes the file.
   void Close() override;
@@ -93,7 +95,7 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   void EmptyBlobFile();
   // The table's structure check: version 5 (12035); FirstFreeBlock 0 or a block of the file,
   // and NextBlockNo within the file limits (8961).
-  void CheckBlobStructure() const;
+  void CheckBlobStructure();
   // Reads the header on disk: when its BlobChangeCount differs from the one in memory it
   // replaces the header in memory and answers true (the caller then drops the cached
   // blocks); otherwise answers false.
@@ -113,7 +115,10 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   void WriteRun(std::span<TBlock* const> run);
   // Reads or writes the 512 header bytes at position 0, scrambled when encrypted.
   void ReadHeaderBytes(std::uint8_t* bytes);
-  // Raises 8961 for a block size that cannot hold data.
+  // Raises 8961 unless the header's block count is within the limits and the file holds
+  // every block it counts.
+  void CheckBlockCount(const TBlobHeader& header);
+  // Raises code for a block size that cannot hold data.
   void CheckBlockSize(std::uint16_t code) const;
 
   std::uint32_t FStoredBlockSize = 0;

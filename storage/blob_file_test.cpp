@@ -193,6 +193,8 @@ TEST_F(BlobFileTest, TheStructureCheckLooksAtVersionFreeChainAndBlockCount) {
       {"negative free head", 9, -1, codes::kHeaderCorrupt},
       {"free head inside the file", 9, 3, 0},
       {"NextBlockNo 0", 13, 0, codes::kHeaderCorrupt},
+      {"NextBlockNo past the end of the file", 13, 5, codes::kHeaderCorrupt},
+      {"NextBlockNo below the end of the file", 13, 2, 0},
       {"NextBlockNo past 4 000 000 000 bytes", 13, 8'000'000, codes::kHeaderCorrupt},
   };
   {
@@ -206,8 +208,11 @@ TEST_F(BlobFileTest, TheStructureCheckLooksAtVersionFreeChainAndBlockCount) {
     PutI32LE(reinterpret_cast<std::uint8_t*>(disk.data()) + c.offset, c.value);
     WriteWholeFile(path, disk);
     auto blob = Handler();
-    blob->Open();
-    EXPECT_EQ(RaisedCode([&] { blob->CheckBlobStructure(); }), c.code);
+    EXPECT_EQ(RaisedCode([&] {
+                blob->Open();
+                blob->CheckBlobStructure();
+              }),
+              c.code);
   }
 }
 
@@ -370,17 +375,23 @@ TEST_F(BlobFileTest, AnEncryptedFileIsScrambledHeaderAsOneBufferAndEachBlockAsTw
   EXPECT_EQ(RaisedCode([&] { plain->Open(); }), codes::kWrongVersion);
 }
 
-TEST_F(BlobFileTest, BlocksCountedButMissingFromTheFileGiveAnError) {
+TEST_F(BlobFileTest, BlocksCountedButMissingFromTheFileAreRefused) {
   TBlobBuffer ref;
   {
     auto blob = Created();
     ref = Store(*blob, Bytes(2000, 1), 1);
   }
   std::string disk = Disk();
-  disk.resize(512 + 512 + 100);  // block 2 cut short, blocks 3 and 4 gone
+  disk.resize(512 + 512 + 100);  // block 2 of 5 cut short, the rest gone
   WriteWholeFile(path, disk);
   auto blob = Handler();
+  EXPECT_EQ(RaisedCode([&] { blob->Open(); }), codes::kHeaderCorrupt);
+  EXPECT_FALSE(blob->IsOpen());
+
+  // Cut behind the back of an open handler: the read finds the block missing.
+  WriteWholeFile(path, std::string(disk.begin(), disk.begin() + 512) + std::string(5 * 512, 'x'));
   blob->Open();
+  WriteWholeFile(path, disk);
   EXPECT_EQ(RaisedCode([&] { Read(*blob, ref); }), codes::kBlobBuffersCorrupt);
 }
 

@@ -273,6 +273,9 @@ TEST_F(BlobFileTest, TheCacheHolds64BlocksAndGrowsBy32WhenAllArePinned) {
   EXPECT_EQ(blob->Cache().Capacity(), 96u);
   for (TBlock* block : pins) blob->ReleaseBlock(*block);
   EXPECT_EQ(blob->Cache().CheckInvariants(), "");
+  blob->TrimBlocks();  // back to the target once nothing is pinned
+  EXPECT_EQ(blob->Cache().Capacity(), 64u);
+  EXPECT_EQ(blob->Cache().Count(), 64u);
 }
 
 TEST_F(BlobFileTest, WhileTheTableLockIsHeldChangedBlocksStayInMemory) {

@@ -260,6 +260,29 @@ TEST_F(BlobFileTest, ChangedBlocksAreWrittenOneRunPerConsecutiveNumbers) {
   EXPECT_EQ(io.writes, (std::vector<std::int64_t>{512}));
 }
 
+TEST_F(BlobFileTest, ReadAheadNeverBringsBackOlderBytesOfABlockWrittenBackMeanwhile) {
+  auto blob = Created(4096);  // a cache of 8 blocks, read-ahead of 4
+  TBlobBuffer buffer;
+  buffer.Data = Bytes(9 * 4078, 1);  // blocks 1 to 9
+  blob->WriteBlob(buffer, 1);
+  blob->WriteChangedBlocks();
+  blob->DiscardBlocks();
+  // Blocks 2 to 9 fill the cache, all changed, block 2 the least recently used.
+  for (std::int32_t n = 2; n <= 9; ++n) {
+    TBlock& block = blob->GetBlock(n, 1, true);
+    block.Data[0] = 0xEE;
+    blob->MarkBlockChanged(block);
+    blob->ReleaseBlock(block);
+  }
+  // The miss on block 1 reads blocks 1 to 4 from disk, then makes room: every changed block
+  // is written back and block 2 is evicted. The bytes read for block 2 are older than that.
+  TBlock& first = blob->GetBlock(1, 4, true);
+  blob->ReleaseBlock(first);
+  TBlock& second = blob->GetBlock(2, 1, true);
+  EXPECT_EQ(second.Data[0], 0xEE);
+  blob->ReleaseBlock(second);
+}
+
 TEST_F(BlobFileTest, TheCacheHolds64BlocksAndGrowsBy32WhenAllArePinned) {
   auto blob = Created();
   EXPECT_EQ(blob->Cache().Capacity(), 64u);

@@ -12,9 +12,9 @@
 
 #include "base/engine_codes.h"
 #include "storage/blob_test_support.h"
+#include "storage/failing_file.h"
 #include "storage/file_test_support.h"
 #include "storage/little_endian.h"
-#include "storage/physical_file.h"
 
 namespace kura {
 namespace {
@@ -23,29 +23,6 @@ using testing::RaisedCode;
 using testing::ReadWholeFile;
 using testing::TScratchFolder;
 using testing::WriteWholeFile;
-
-// Counts the reads and writes that reach the disk file.
-struct TIoLog {
-  std::vector<std::int64_t> reads;
-  std::vector<std::int64_t> writes;
-};
-
-class TCountingFile : public TPhysicalFile {
- public:
-  TCountingFile(std::string name, bool temporary, bool exclusive, TIoLog& log)
-      : TPhysicalFile(std::move(name), temporary, exclusive), FLog(log) {}
-  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override {
-    FLog.reads.push_back(count);
-    return TPhysicalFile::Read(handleId, buffer, count);
-  }
-  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override {
-    FLog.writes.push_back(count);
-    return TPhysicalFile::Write(handleId, buffer, count);
-  }
-
- private:
-  TIoLog& FLog;
-};
 
 std::vector<std::uint8_t> Bytes(std::size_t count, unsigned seed) {
   std::vector<std::uint8_t> bytes(count);
@@ -58,9 +35,7 @@ class BlobFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(folder.Path().empty());
-    list.SetDiskFileFactory([this](const std::string& name, bool temporary, bool exclusive) {
-      return std::make_unique<TCountingFile>(name, temporary, exclusive, io);
-    });
+    testing::InstallFailingFiles(list, io);
   }
 
   std::unique_ptr<TBlobFile> Handler(std::uint32_t storedBlockSize = 0, bool encrypted = false) {
@@ -106,7 +81,7 @@ class BlobFileTest : public ::testing::Test {
 
   TScratchFolder folder;
   TFileList list;
-  TIoLog io;
+  testing::TFileFaults io;
   std::string path = folder.File("memo.BLB");
 };
 
@@ -226,12 +201,12 @@ TEST_F(BlobFileTest, AMissReadsAheadUpTo16KBAndNoMoreThanTheValueNeeds) {
   }
   auto blob = Handler();
   blob->Open();
-  io.reads.clear();
+  io.ResetCounters();
   EXPECT_EQ(Read(*blob, ref), bytes);
-  EXPECT_EQ(io.reads, (std::vector<std::int64_t>{32 * 512, 28 * 512}));
-  io.reads.clear();
+  EXPECT_EQ(io.Reads, (std::vector<std::int64_t>{32 * 512, 28 * 512}));
+  io.ResetCounters();
   EXPECT_EQ(Read(*blob, ref), bytes);  // the cache holds 64 blocks: no read at all
-  EXPECT_TRUE(io.reads.empty());
+  EXPECT_EQ(io.ReadCalls, 0);
 }
 
 TEST_F(BlobFileTest, ChangedBlocksAreWrittenOneRunPerConsecutiveNumbers) {
@@ -239,9 +214,9 @@ TEST_F(BlobFileTest, ChangedBlocksAreWrittenOneRunPerConsecutiveNumbers) {
   TBlobBuffer buffer;
   buffer.Data = Bytes(10 * 494, 1);
   blob->WriteBlob(buffer, 1);
-  io.writes.clear();
+  io.ResetCounters();
   blob->WriteChangedBlocks();
-  EXPECT_EQ(io.writes, (std::vector<std::int64_t>{10 * 512}));
+  EXPECT_EQ(io.WriteCalls, 1);
 
   for (std::int32_t n : {2, 5, 6}) {
     TBlock& block = blob->GetBlock(n, 1, true);
@@ -251,13 +226,14 @@ TEST_F(BlobFileTest, ChangedBlocksAreWrittenOneRunPerConsecutiveNumbers) {
   }
   TBlock& pinned = blob->GetBlock(8, 1, true);
   blob->MarkBlockChanged(pinned);
-  io.writes.clear();
+  io.ResetCounters();
   blob->WriteChangedBlocks();
-  EXPECT_EQ(io.writes, (std::vector<std::int64_t>{512, 2 * 512}));  // block 8 is pinned
+  EXPECT_EQ(io.WriteCalls, 2);  // block 2, then blocks 5 and 6; block 8 is pinned
   blob->ReleaseBlock(pinned);
-  io.writes.clear();
+  io.ResetCounters();
   blob->WriteChangedBlocks();
-  EXPECT_EQ(io.writes, (std::vector<std::int64_t>{512}));
+  EXPECT_EQ(io.WriteCalls, 1);
+  EXPECT_EQ(static_cast<std::uint8_t>(Disk().at(512 + 4 * 512 + 18)), buffer.Data[4 * 494] ^ 0xFF);
 }
 
 TEST_F(BlobFileTest, ReadAheadNeverBringsBackOlderBytesOfABlockWrittenBackMeanwhile) {
@@ -307,9 +283,9 @@ TEST_F(BlobFileTest, WhileTheTableLockIsHeldChangedBlocksStayInMemory) {
   blob->SetTableLockQuery([&] { return locked; });
   TBlobBuffer buffer;
   buffer.Data = Bytes(200 * 494, 1);
-  io.writes.clear();
+  io.ResetCounters();
   blob->WriteBlob(buffer, 1);
-  EXPECT_TRUE(io.writes.empty());
+  EXPECT_EQ(io.WriteCalls, 0);
   EXPECT_GE(blob->Cache().Count(), 200u);
   locked = false;
   blob->WriteChangedBlocks();
@@ -419,6 +395,28 @@ TEST_F(BlobFileTest, BlocksCountedButMissingFromTheFileAreRefused) {
   blob->Open();
   WriteWholeFile(path, disk);
   EXPECT_EQ(RaisedCode([&] { Read(*blob, ref); }), codes::kBlobBuffersCorrupt);
+}
+
+TEST_F(BlobFileTest, FailedReadsAndWritesRaiseAndLoseNothing) {
+  auto blob = Created();
+  const auto bytes = Bytes(3000, 1);
+  TBlobBuffer buffer;
+  buffer.Data = bytes;
+  blob->WriteBlob(buffer, 1);
+  io.WriteBudget = 0;
+  EXPECT_EQ(RaisedCode([&] { blob->WriteChangedBlocks(); }), codes::kWriteError);
+  EXPECT_TRUE(blob->Cache().HasChanges());  // still to be written
+  io.WriteBudget = -1;
+  blob->WriteChangedBlocks();
+  blob->FlushBlobHeader(false);
+  EXPECT_FALSE(blob->Cache().HasChanges());
+
+  blob->DiscardBlocks();
+  io.FailReads = true;
+  EXPECT_EQ(RaisedCode([&] { Read(*blob, buffer); }), codes::kReadError);
+  EXPECT_EQ(blob->Cache().Count(), 0u);
+  io.FailReads = false;
+  EXPECT_EQ(Read(*blob, buffer), bytes);
 }
 
 // The model run through the real cache: small caches (so blocks are evicted and written back

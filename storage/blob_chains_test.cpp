@@ -30,7 +30,7 @@ std::vector<std::uint8_t> Bytes(std::size_t count, unsigned seed) {
 
 class BlobChainsTest : public ::testing::Test {
  protected:
-  explicit BlobChainsTest(int blockSize = kDefaultBlobBlockSize)
+  explicit BlobChainsTest(int blockSize = kDefaultBlockSize)
       : store(blockSize), chains(store, header, blockSize, tableName) {}
 
   // Writes bytes as a new value (or over an existing one) and answers its reference.
@@ -218,9 +218,9 @@ const TDamageCase kDamageCases[] = {
 TEST_F(BlobChainsTest, DamagedChainsGiveEngineErrorsNotLoops) {
   for (const TDamageCase& c : kDamageCases) {
     SCOPED_TRACE(c.name);
-    TMemoryBlockStore fresh(kDefaultBlobBlockSize);
+    TMemoryBlockStore fresh(kDefaultBlockSize);
     TBlobHeader freshHeader;
-    TBlobChains freshChains(fresh, freshHeader, kDefaultBlobBlockSize, tableName);
+    TBlobChains freshChains(fresh, freshHeader, kDefaultBlockSize, tableName);
     TBlobBuffer buffer;
     buffer.Data = Bytes(1000, 7);
     freshChains.WriteBlob(buffer, 5);
@@ -257,9 +257,9 @@ TEST_F(BlobChainsTest, TheFileLimitIsEnforced) {
 
 TEST(BlobChainsModel, DefaultBlocksMatchTheModel) {
   TBlobHeader header;
-  TMemoryBlockStore store(kDefaultBlobBlockSize);
+  TMemoryBlockStore store(kDefaultBlockSize);
   const std::string name = "model.BLB";
-  TBlobChains chains(store, header, kDefaultBlobBlockSize, name);
+  TBlobChains chains(store, header, kDefaultBlockSize, name);
   testing::TModelHooks hooks;
   hooks.PinCount = [&] { return store.PinCount(); };
   EXPECT_EQ(testing::RunBlobModel(chains, header, 20261210, 20, 25, hooks), "");

@@ -24,11 +24,11 @@ TCacheSettings BlockCacheSettings(TFileHandler* owner) {
 
 TBlobFile::TBlobFile(TFileList& list)
     : TFileHandler(list),
-      FPool(kBlockPoolLimit, [] { return std::make_unique<TBlock>(kDefaultBlobBlockSize); }),
+      FPool(kBlockPoolLimit, [] { return std::make_unique<TBlock>(kDefaultBlockSize); }),
       FCache(FPool, BlockCacheSettings(this)),
-      FChains(*this, FHeader, kDefaultBlobBlockSize, FFileName) {
+      FChains(*this, FHeader, kDefaultBlockSize, FFileName) {
   FCache.SetWriteBack([this](std::span<TBlock* const> run) { WriteRun(run); });
-  FCache.SetCapacity(BlockCacheCapacity(kDefaultBlobBlockSize));
+  FCache.SetCapacity(BlockCacheCapacity(kDefaultBlockSize));
 }
 
 TBlobFile::~TBlobFile() {

@@ -19,6 +19,7 @@
 #include "storage/blob_chains.h"
 #include "storage/blob_format.h"
 #include "storage/buffer_cache.h"
+#include "storage/data_file.h"
 #include "storage/file_handler.h"
 
 namespace kura {
@@ -34,6 +35,11 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   void SetStoredBlockSize(std::uint32_t storedBlockSize);
   // Blocks and header are scrambled on disk when the table is encrypted.
   void SetEncrypted(bool encrypted) { FEncrypted = encrypted; }
+  // Takes the block size and the encrypted flag from the table's open data file.
+  void ConfigureFrom(const TDataFile& dataFile) {
+    SetStoredBlockSize(dataFile.BlobBlockSize());
+    SetEncrypted(dataFile.Encrypted());
+  }
   // Answers whether the table lock is held: while it is, a full cache grows instead of
   // writing changed blocks back.
   void SetTableLockQuery(std::function<bool()> query);
@@ -77,6 +83,13 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   // header's LastBlobChange and to write into the records' BLOB references.
   std::int32_t WriteRecordBlobs(std::span<TBlobBuffer* const> modified,
                                 std::int32_t lastBlobChange);
+  // The same, taking the number from the data file's LastBlobChange and storing the new one
+  // there (which marks the data header changed).
+  std::int32_t WriteRecordBlobs(std::span<TBlobBuffer* const> modified, TDataFile& dataFile) {
+    const std::int32_t newChange = WriteRecordBlobs(modified, dataFile.LastBlobChange());
+    dataFile.SetLastBlobChange(newChange);
+    return newChange;
+  }
   // Frees a value's chain; see TBlobChains::FreeBlob.
   void FreeBlob(std::int32_t firstBlock, std::int32_t expectedChange, bool force) {
     FChains.FreeBlob(firstBlock, expectedChange, force);
@@ -122,7 +135,7 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   void CheckBlockSize(std::uint16_t code) const;
 
   std::uint32_t FStoredBlockSize = 0;
-  int FBlockSize = kDefaultBlobBlockSize;
+  int FBlockSize = kDefaultBlockSize;
   bool FEncrypted = false;
   TBlobHeader FHeader;
   TCachePool<TBlock> FPool;

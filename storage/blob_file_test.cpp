@@ -12,7 +12,9 @@
 
 #include "base/engine_codes.h"
 #include "storage/blob_test_support.h"
+#include "storage/data_file.h"
 #include "storage/failing_file.h"
+#include "storage/field_types.h"
 #include "storage/file_test_support.h"
 #include "storage/little_endian.h"
 
@@ -417,6 +419,40 @@ TEST_F(BlobFileTest, FailedReadsAndWritesRaiseAndLoseNothing) {
   EXPECT_EQ(blob->Cache().Count(), 0u);
   io.FailReads = false;
   EXPECT_EQ(Read(*blob, buffer), bytes);
+}
+
+TEST_F(BlobFileTest, TheDataFileGivesBlockSizeScramblingAndTheChangeNumbers) {
+  TDataFile data(list);
+  data.SetFileName(folder.File("memo.DAT"));
+  TFieldDescriptor memo;
+  memo.FieldName = "MEMO";
+  memo.FieldType = kFieldTypeBlob;
+  memo.FieldSubType = 22;
+  TDataFileSettings settings;
+  settings.BlobBlockSize = 1024;
+  settings.Encrypted = true;
+  settings.Password = "secret";
+  const TFieldDescriptor fields[] = {memo};
+  data.CreateDataFile(fields, settings);
+  data.SetLastBlobChange(2147483647);
+
+  auto blob = Handler();
+  blob->ConfigureFrom(data);
+  EXPECT_EQ(blob->BlockSize(), 1024);
+  EXPECT_TRUE(blob->Encrypted());
+  blob->CreateBlobFile();
+  TBlobBuffer buffer;
+  buffer.Data = Bytes(2000, 1);
+  TBlobBuffer* modified[] = {&buffer};
+  EXPECT_EQ(blob->WriteRecordBlobs(modified, data), 1);  // wraps to 1
+  EXPECT_EQ(data.LastBlobChange(), 1);
+  EXPECT_EQ(blob->WriteRecordBlobs(modified, data), 2);
+  EXPECT_EQ(data.LastBlobChange(), 2);
+  blob->WriteChangedBlocks();
+  blob->FlushBlobHeader(false);
+  EXPECT_EQ(Disk().size(), 512u + 2u * 1024u);
+  EXPECT_NE(At(Disk(), 8), 5);  // scrambled
+  EXPECT_EQ(Read(*blob, buffer), buffer.Data);
 }
 
 // The model run through the real cache: small caches (so blocks are evicted and written back

@@ -9,7 +9,7 @@ namespace kura {
 
 int BlobBlockSizeOf(std::uint32_t storedBlockSize) {
   const int size = static_cast<int>(storedBlockSize & 0xFFFFu);
-  if (size == 0) return kDefaultBlobBlockSize;
+  if (size == 0) return kDefaultBlockSize;
   return size < kMinBlobBlockSize ? 0 : size;
 }
 

@@ -54,7 +54,7 @@ namespace kura {
 // --- Sizes ----------------------------------------------------------------------------------
 inline constexpr int kBlobHeaderSize = 512;
 inline constexpr int kBlockHeaderSize = 18;
-inline constexpr int kDefaultBlobBlockSize = 512;
+inline constexpr int kDefaultBlockSize = 512;
 inline constexpr int kMinBlobBlockSize = kBlockHeaderSize + 1;  // at least one data byte
 inline constexpr int kMaxBlobBlockSize = 0xFFFF;                // the low 16 bits of the field
 inline constexpr std::uint8_t kBlobVersion = 5;
@@ -114,7 +114,7 @@ TBlobHeader DecodeBlobHeader(const std::uint8_t* bytes);
 // One block in memory, a cache entry whose Number is the block number: its header fields and
 // B - 18 data bytes.
 struct TBlock : TCacheEntry {
-  explicit TBlock(int blockSize = kDefaultBlobBlockSize)
+  explicit TBlock(int blockSize = kDefaultBlockSize)
       : Data(static_cast<std::size_t>(BlockDataSize(blockSize)), 0) {}
 
   std::int32_t PrevBlock = 0;

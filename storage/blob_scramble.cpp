@@ -1,18 +1,14 @@
 #include "storage/blob_scramble.h"
 
+#include <span>
+
 #include "storage/blob_format.h"
+#include "storage/data_file.h"
 
 namespace kura {
 
 void ScrambleBlobBytes(std::uint8_t* bytes, std::size_t length) {
-  if ((length & 0xFFFFu) == 0) return;
-  std::uint8_t low = kRecordScrambleLow;
-  std::uint8_t high = kRecordScrambleHigh;
-  for (std::size_t i = 0; i < length; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(bytes[i] ^ low ^ high);
-    ++low;
-    --high;
-  }
+  Scramble(std::span<std::uint8_t>(bytes, length), kDataScrambleLow, kDataScrambleHigh);
 }
 
 void ScrambleBlock(std::uint8_t* bytes, int blockSize) {

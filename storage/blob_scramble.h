@@ -8,12 +8,8 @@
 
 namespace kura {
 
-// The seeds every record image, BLOB header and BLOB block buffer starts with.
-inline constexpr std::uint8_t kRecordScrambleLow = 0x0B;
-inline constexpr std::uint8_t kRecordScrambleHigh = 0x0D;
-
-// XORs each byte with the low and the high seed, then steps low up and high down (both
-// modulo 256). A length whose low 16 bits are zero leaves the buffer as it is.
+// Scrambles one buffer with the data file's routine and its record seeds (0x0B / 0x0D), the
+// seeds every record image, BLOB header and BLOB block buffer starts with.
 void ScrambleBlobBytes(std::uint8_t* bytes, std::size_t length);
 
 // Scrambles (or unscrambles) one encoded block of blockSize bytes in place.

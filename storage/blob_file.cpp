@@ -20,6 +20,18 @@ TCacheSettings BlockCacheSettings(TFileHandler* owner) {
   return settings;
 }
 
+// Holds the file's critical section across a seek and the read or write that follows it.
+class TFileAccess {
+ public:
+  explicit TFileAccess(TFileHandler& file) : FFile(file) { FFile.BeginAccess(); }
+  ~TFileAccess() { FFile.EndAccess(); }
+  TFileAccess(const TFileAccess&) = delete;
+  TFileAccess& operator=(const TFileAccess&) = delete;
+
+ private:
+  TFileHandler& FFile;
+};
+
 }  // namespace
 
 TBlobFile::TBlobFile(TFileList& list)
@@ -56,15 +68,11 @@ void TBlobFile::CheckBlockSize(std::uint16_t code) const {
 }
 
 void TBlobFile::ReadHeaderBytes(std::uint8_t* bytes) {
-  BeginAccess();
-  try {
+  {
+    const TFileAccess access(*this);
     Seek(kSeekFromStart, 0);
     ReadBuffer(bytes, kBlobHeaderSize);
-  } catch (...) {
-    EndAccess();
-    throw;
   }
-  EndAccess();
   if (FEncrypted) ScrambleBlobBytes(bytes, kBlobHeaderSize);
 }
 
@@ -124,15 +132,11 @@ TBlock& TBlobFile::ReadBlocks(std::int32_t blockNo, std::int32_t count) {
 
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * FBlockSize);
   std::int64_t got = 0;
-  BeginAccess();
-  try {
+  {
+    const TFileAccess access(*this);
     Seek(kSeekFromStart, BlockPosition(blockNo, FBlockSize));
     got = ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()), true);
-  } catch (...) {
-    EndAccess();
-    throw;
   }
-  EndAccess();
   const std::int64_t whole = got / FBlockSize;
   // A block the header counts but the file does not hold: the file was cut short.
   if (whole < 1) RaiseTableError(codes::kBlobBuffersCorrupt, FFileName);
@@ -180,15 +184,11 @@ void TBlobFile::WriteRun(std::span<TBlock* const> run) {
     EncodeBlock(*run[i], at, FBlockSize);
     if (FEncrypted) ScrambleBlock(at, FBlockSize);
   }
-  BeginAccess();
-  try {
+  {
+    const TFileAccess access(*this);
     Seek(kSeekFromStart, BlockPosition(run.front()->Number, FBlockSize));
     WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  } catch (...) {
-    EndAccess();
-    throw;
   }
-  EndAccess();
 }
 
 std::int32_t TBlobFile::WriteRecordBlobs(std::span<TBlobBuffer* const> modified,
@@ -210,15 +210,11 @@ void TBlobFile::FlushBlobHeader(bool force) {
   std::uint8_t bytes[kBlobHeaderSize];
   EncodeBlobHeader(written, bytes);
   if (FEncrypted) ScrambleBlobBytes(bytes, kBlobHeaderSize);
-  BeginAccess();
-  try {
+  {
+    const TFileAccess access(*this);
     Seek(kSeekFromStart, 0);
     WriteBuffer(bytes, kBlobHeaderSize);
-  } catch (...) {
-    EndAccess();
-    throw;
   }
-  EndAccess();
   FHeader.BlobChangeCount = written.BlobChangeCount;
   FHeader.Changed = false;
 }
@@ -233,15 +229,11 @@ void TBlobFile::DiscardBlocks() {
 
 void TBlobFile::EmptyBlobFile() {
   FCache.Discard();
-  BeginAccess();
-  try {
+  {
+    const TFileAccess access(*this);
     Seek(kSeekFromStart, kBlobHeaderSize);
     WriteBuffer(nullptr, 0);
-  } catch (...) {
-    EndAccess();
-    throw;
   }
-  EndAccess();
   FHeader.NextBlockNo = 1;
   FHeader.FirstFreeBlock = 0;
   FHeader.Changed = true;

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "dataset/cp932.h"
 #include "base/engine_error.h"
+#include "dataset/cp932.h"
 
 namespace kura {
 namespace {

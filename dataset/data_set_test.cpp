@@ -176,8 +176,8 @@ TEST_F(DataSetTest, RowDeletedThroughAnotherQueryRefusesEdits) {
   other.SetRequestLive(true);
   other.SQL().Add("Select * From mondai Order By HNB");
   other.Open();
+  query_.First();  // read before the other query deletes it
   other.Delete();
-  query_.First();
   try {
     query_.Edit();
     FAIL() << "edited a deleted row";
@@ -226,10 +226,16 @@ TEST_F(DataSetTest, LinksHearEveryChangeUntilDetached) {
   query_.Next();
   query_.DisableControls();
   link.SetDataSource(&source);
-  query_.Prior();  // disabled: not heard
-  query_.EnableControls();
+  query_.Prior();           // disabled: not heard
+  query_.EnableControls();  // only the cursor moved meanwhile
+  query_.DisableControls();
+  query_.Edit();
+  query_.Cancel();
+  query_.EnableControls();  // the state changed meanwhile
+  query_.DisableControls();
+  query_.EnableControls();  // nothing happened
   query_.Close();
-  EXPECT_THAT(link.events, ElementsAre("inactive", "active", "changed", "inactive"));
+  EXPECT_THAT(link.events, ElementsAre("inactive", "active", "scrolled 0", "changed", "inactive"));
 }
 
 TEST_F(DataSetTest, ObjectsMayGoInAnyOrder) {

@@ -31,6 +31,12 @@
 //  5. Record locks are the process's own: nothing is locked against other processes, and a
 //     lock is never waited for (the engine retries LockRetryCount times, LockWaitTime apart).
 //  6. Only the statement shapes of memory_sql.h are understood.
+//  7. There are no unique indexes, so nothing is refused as a key violation (9729). The
+//     renumbering walks (TNB of tejun, MNB of mondai) pass through rows that briefly share a
+//     number, and a new problem row is posted before its number is checked; a unique key on
+//     those fields in the engine's tables would refuse them.
+//  8. Field values are whole: a BLOB is kept in the record itself, and a value's size is not
+//     checked against the field's declared size (the engine cuts or refuses longer strings).
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,9 @@
 // component's reference count, and when the last one detaches a component without
 // KeepConnection disconnects, and a temporary one is freed.
 //
+// Names and directories keep their "/": on this system it is the path separator, so it is
+// not turned into "\"; a name holding "/", "\" or ":" is a path.
+//
 // Until the table engine opens directories, the default opener knows only directories that
 // were given a provider (RegisterDatabase, the test and start-up hook) and the in-memory one.
 #pragma once

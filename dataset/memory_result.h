@@ -36,7 +36,7 @@
 //     number, and a new problem row is posted before its number is checked; a unique key on
 //     those fields in the engine's tables would refuse them.
 //  8. Field values are whole: a BLOB is kept in the record itself, and a value's size is not
-//     checked against the field's declared size (the engine cuts or refuses longer strings).
+//     checked against the field's declared size (an engine record holds the declared size only).
 #pragma once
 
 #include <cstdint>

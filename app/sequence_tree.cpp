@@ -31,6 +31,7 @@ bool OnLastRow() {
 
 // Moves to the first row whose BFR is `label`; false (on the last row) when none has it.
 bool FindSequenceEnd(int label) {
+  TQuietWalk quiet;
   kura::TKuraQuery& q = Sequences();
   q.First();
   while (SequenceField(tejun::kBFR) != label) {
@@ -42,6 +43,7 @@ bool FindSequenceEnd(int label) {
 
 // Draws the sequence starting at row `tnb` up to and including its end row (or the last row).
 void DrawSequence(int tnb, int labelMode) {
+  TQuietWalk quiet;
   GoToRow(tnb);
   for (;;) {
     const int colour = SequenceField(tejun::kCOL);
@@ -55,12 +57,14 @@ void DrawSequence(int tnb, int labelMode) {
 }  // namespace
 
 void GoToRow(int tnb) {
+  TQuietWalk quiet;
   kura::TKuraQuery& q = Sequences();
   q.First();
   if (tnb > 1) q.MoveBy(tnb - 1);
 }
 
 int WalkToSequenceEnd() {
+  TQuietWalk quiet;
   int visited = 1;
   while (SequenceField(tejun::kBFR) == 0 && !OnLastRow()) {
     Sequences().Next();
@@ -70,11 +74,13 @@ int WalkToSequenceEnd() {
 }
 
 void WalkToSequenceStart() {
+  TQuietWalk quiet;
   kura::TKuraQuery& q = Sequences();
   while (SequenceField(tejun::kBTO) == 0 && q.RecNo() > 1) q.Prior();
 }
 
 void StepBack() {
+  TQuietWalk quiet;
   const int parent = SequenceField(tejun::kBTO);
   if (parent == 0) {
     Sequences().Prior();
@@ -98,6 +104,7 @@ void RenumberMoves() {
 }
 
 int CollectContinuations(int label) {
+  TQuietWalk quiet;
   Continuations.fill(TContinuation{});
   const int start = SequenceField(tejun::kTNB);
   int found = 0;
@@ -129,6 +136,7 @@ int NextKind() {
 }
 
 int ClassifyMove(int point) {
+  TQuietWalk quiet;
   const int kind = NextKind();
   if (kind == 0) return 0;
   if (kind == 1) {
@@ -145,6 +153,7 @@ int ClassifyMove(int point) {
 }
 
 void ShowSequencePath() {
+  TQuietWalk quiet;
   ClearBoard();
   TGridDetach detach("DBGrid2");
   const int selected = SequenceField(tejun::kTNB);

@@ -33,6 +33,19 @@ bool DrawStoredMove(int moveNumber, int colour, int point, int boardCode, int la
   return PlaceStone(moveNumber, colour, point, labelMode);
 }
 
+TQuietWalk::TQuietWalk() {
+  Sequences().DisableControls();
+}
+
+TQuietWalk::~TQuietWalk() {
+  try {
+    Sequences().EnableControls();
+  } catch (...) {
+    // A control that fails to redraw must not end the program from a destructor; the next
+    // change redraws it.
+  }
+}
+
 TGridDetach::TGridDetach(const char* gridName) {
   if (TToolkit* toolkit = ToolkitOrNull()) grid_ = toolkit->FindControl(gridName);
   if (grid_ != nullptr) grid_->DetachDataSource();

@@ -46,6 +46,17 @@ class TGridDetach {
   TControl* grid_ = nullptr;
 };
 
+// Keeps the sequence query's bound controls quiet for the life of the guard: a walk over the
+// sequence rows moves the cursor many times, and the controls hear once, at the end, where
+// it stopped.
+class TQuietWalk {
+ public:
+  TQuietWalk();
+  ~TQuietWalk();
+  TQuietWalk(const TQuietWalk&) = delete;
+  TQuietWalk& operator=(const TQuietWalk&) = delete;
+};
+
 // Installed on the problem query's BeforePost: keeps the hint out of a post of the problem
 // row (the stored comment goes back into the row) and shows the hint button as unpressed.
 void ForgetHintBeforePost();

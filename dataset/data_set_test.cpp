@@ -176,8 +176,8 @@ TEST_F(DataSetTest, RowDeletedThroughAnotherQueryRefusesEdits) {
   other.SetRequestLive(true);
   other.SQL().Add("Select * From mondai Order By HNB");
   other.Open();
+  query_.First();  // read before the other query deletes it
   other.Delete();
-  query_.First();
   try {
     query_.Edit();
     FAIL() << "edited a deleted row";
@@ -226,10 +226,16 @@ TEST_F(DataSetTest, LinksHearEveryChangeUntilDetached) {
   query_.Next();
   query_.DisableControls();
   link.SetDataSource(&source);
-  query_.Prior();  // disabled: not heard
-  query_.EnableControls();
+  query_.Prior();           // disabled: not heard
+  query_.EnableControls();  // only the cursor moved meanwhile
+  query_.DisableControls();
+  query_.Edit();
+  query_.Cancel();
+  query_.EnableControls();  // the state changed meanwhile
+  query_.DisableControls();
+  query_.EnableControls();  // nothing happened
   query_.Close();
-  EXPECT_THAT(link.events, ElementsAre("inactive", "active", "changed", "inactive"));
+  EXPECT_THAT(link.events, ElementsAre("inactive", "active", "scrolled 0", "changed", "inactive"));
 }
 
 TEST_F(DataSetTest, ObjectsMayGoInAnyOrder) {
@@ -299,6 +305,204 @@ TEST_F(DataSetTest, BeforePostMayAmendOrDropThePendingRow) {
   EXPECT_EQ(query_.State(), TDataSetState::dsBrowse);
   EXPECT_EQ(database_->Rows("mondai")[2][5].Text, "b");
   query_.BeforePost = nullptr;
+}
+
+}  // namespace
+}  // namespace kura
+
+namespace kura {
+namespace {
+
+// Counts the calls that move a result, so the tests can tell how often the dataset
+// repositions it.
+class CountingResult : public TResultCursor {
+ public:
+  CountingResult(std::unique_ptr<TResultCursor> inner, int& moves)
+      : inner_(std::move(inner)), moves_(moves) {}
+  const std::vector<TFieldDef>& FieldDefs() const override { return inner_->FieldDefs(); }
+  bool IsReadOnly() const override { return inner_->IsReadOnly(); }
+  void First() override { ++moves_, inner_->First(); }
+  void Last() override { ++moves_, inner_->Last(); }
+  TFetchResult GetCurrentRecord(TRecord& r) override { return inner_->GetCurrentRecord(r); }
+  TFetchResult GetNextRecord(TRecord& r) override { return ++moves_, inner_->GetNextRecord(r); }
+  TFetchResult GetPriorRecord(TRecord& r) override { return ++moves_, inner_->GetPriorRecord(r); }
+  int RecNo() override { return inner_->RecNo(); }
+  int RecordCount() override { return inner_->RecordCount(); }
+  bool SetRecNo(int n) override { return ++moves_, inner_->SetRecNo(n); }
+  TBookmark GetBookmark() override { return inner_->GetBookmark(); }
+  bool GotoBookmark(const TBookmark& b) override { return ++moves_, inner_->GotoBookmark(b); }
+  int CompareBookmarks(const TBookmark& a, const TBookmark& b) override {
+    return inner_->CompareBookmarks(a, b);
+  }
+  void Refresh() override { inner_->Refresh(); }
+  TRecord InitNewRecord() override { return inner_->InitNewRecord(); }
+  void BeginEdit(const TRecord& image) override { inner_->BeginEdit(image); }
+  void CancelEdit() override { inner_->CancelEdit(); }
+  TPostAnswer PostEdit(const TRecord& r) override { return inner_->PostEdit(r); }
+  TPostAnswer PostInsert(const TRecord& r) override { return inner_->PostInsert(r); }
+  void DeleteRecord(const TRecord& image) override { inner_->DeleteRecord(image); }
+  std::unique_ptr<TBlobStream> OpenBlob(int field, TRecord& buffer, TBlobMode mode) override {
+    return inner_->OpenBlob(field, buffer, mode);
+  }
+  void Close() override { inner_->Close(); }
+
+ private:
+  std::unique_ptr<TResultCursor> inner_;
+  int& moves_;
+};
+
+class CountingProvider : public TQueryProvider {
+ public:
+  CountingProvider(std::shared_ptr<TQueryProvider> inner, int& moves)
+      : inner_(std::move(inner)), moves_(moves) {}
+  std::unique_ptr<TPreparedQuery> Prepare(std::string_view text,
+                                          const TQueryOptions& options) override {
+    struct Statement : TPreparedQuery {
+      std::unique_ptr<TPreparedQuery> inner;
+      int* moves = nullptr;
+      std::unique_ptr<TResultCursor> Execute(const std::vector<TMarkerValue>& markers) override {
+        return std::make_unique<CountingResult>(inner->Execute(markers), *moves);
+      }
+    };
+    auto statement = std::make_unique<Statement>();
+    statement->inner = inner_->Prepare(text, options);
+    statement->moves = &moves_;
+    return statement;
+  }
+
+ private:
+  std::shared_ptr<TQueryProvider> inner_;
+  int& moves_;
+};
+
+class DataSetCursorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = CreateProblemCollection();
+    for (int i = 1; i <= 100; ++i) database_->AppendRow("mondai", Mondai(i % 2, i));
+    query_.SetProvider(std::make_shared<CountingProvider>(database_, moves_));
+    query_.SetRequestLive(true);
+  }
+
+  std::shared_ptr<TMemoryDatabase> database_;
+  int moves_ = 0;
+  TKuraQuery query_;
+};
+
+// A grid showing 20 rows reads them in one block, not with a repositioning per cell, and
+// the current row stays where it was.
+TEST_F(DataSetCursorTest, AGridWindowIsReadInOneBlock) {
+  query_.SQL().SetText("Select * From mondai Order By HNB");
+  query_.Open();
+  query_.SetRecNo(5);
+  moves_ = 0;
+  for (int row = 1; row <= 20; ++row)
+    for (int field = 0; field < 7; ++field) query_.CellValue(row, field);
+  EXPECT_LE(moves_, 1 + 32);  // First, then one block read
+  EXPECT_EQ(query_.CellValue(12, 1).Integer, 12);
+  EXPECT_EQ(query_.RecNo(), 5);
+  query_.Next();
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 6);
+  EXPECT_EQ(query_.CellValue(90, 1).Integer, 90);  // another window, further down
+  EXPECT_EQ(query_.CellValue(101, 1).IsNull, true);
+}
+
+// The result's position numbers skip the rows its condition hides; the dataset's RecNo
+// counts the visible rows only.
+TEST_F(DataSetCursorTest, RecNoCountsVisibleRows) {
+  query_.SQL().SetText("Select * From mondai Where MNB > 0 Order By HNB");
+  query_.Open();
+  EXPECT_EQ(query_.RecordCount(), 50);
+  query_.Last();
+  EXPECT_EQ(query_.RecNo(), 50);
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 99);
+  query_.SetRecNo(10);
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 19);
+  ASSERT_TRUE(query_.Locate("HNB", std::int64_t{41}));
+  EXPECT_EQ(query_.RecNo(), 21);
+  EXPECT_EQ(query_.MoveBy(-100), -20);
+  EXPECT_TRUE(query_.Bof());
+  EXPECT_EQ(query_.RecNo(), 1);
+}
+
+// Showing a hint is an edit followed by a cancel: the record lock must go with the cancel,
+// or the next edit of that problem through another query would fail.
+TEST_F(DataSetCursorTest, CancelAndCloseReleaseTheRecordLock) {
+  query_.SQL().SetText("Select * From mondai Order By HNB");
+  query_.Open();
+  TKuraQuery other;
+  other.SetProvider(database_);
+  other.SetRequestLive(true);
+  other.SQL().SetText("Select * From mondai Order By HNB");
+  other.Open();
+  query_.Edit();
+  try {
+    other.Edit();
+    FAIL() << "edited a locked row";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, 10258);
+  }
+  query_.Cancel();
+  other.Edit();
+  other.Cancel();
+  query_.Edit();
+  query_.Close();
+  other.Edit();
+  other.Fields(5).SetAsString("free");
+  other.Post();
+  EXPECT_EQ(database_->Rows("mondai")[0][5].Text, "free");
+}
+
+// A posted row that no longer meets the condition leaves the result; the dataset stands on
+// the row that followed it.
+TEST_F(DataSetCursorTest, APostedRowMayLeaveTheResult) {
+  query_.SQL().SetText("Select * From mondai Where MNB > 0 Order By HNB");
+  query_.Open();
+  query_.SetRecNo(2);
+  query_.Edit();
+  query_.Fields(0).SetAsInteger(0);
+  query_.Post();
+  EXPECT_EQ(query_.RecordCount(), 49);
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 5);
+  EXPECT_EQ(query_.RecNo(), 2);
+}
+
+TEST_F(DataSetCursorTest, RefreshSeesOtherQueriesChanges) {
+  query_.SQL().SetText("Select * From mondai Order By HNB");
+  query_.Open();
+  query_.SetRecNo(3);
+  TKuraQuery other;
+  other.SetProvider(database_);
+  other.SetRequestLive(true);
+  other.SQL().SetText("Select * From mondai Where HNB = 3");
+  other.Open();
+  other.Delete();
+  query_.Refresh();
+  EXPECT_EQ(query_.RecordCount(), 99);
+  EXPECT_EQ(query_.Fields(1).AsInteger(), 4);
+  EXPECT_EQ(query_.RecNo(), 3);
+}
+
+TEST(DataSetBlobTest, BlobFieldsAreReadAndWrittenAsStreams) {
+  auto database = std::make_shared<TMemoryDatabase>();
+  database->CreateTable("notes",
+                        {{"N", TFieldType::ftInteger, 0, 0}, {"BODY", TFieldType::ftMemo, 0, 0}});
+  TKuraQuery query;
+  query.SetProvider(database);
+  query.SetRequestLive(true);
+  query.SQL().SetText("Select * From notes");
+  query.Open();
+  query.Append();
+  query.Fields(0).SetAsInteger(1);
+  EXPECT_THROW(query.CreateBlobStream(query.Fields(0), TBlobMode::kRead), EKuraEngineError);
+  query.CreateBlobStream(query.Fields(1), TBlobMode::kReadWrite)->Write(0, "piece by piece");
+  query.Post();
+  EXPECT_THROW(query.CreateBlobStream(query.Fields(1), TBlobMode::kReadWrite), EDatabaseError);
+  std::unique_ptr<TBlobStream> stream = query.CreateBlobStream(query.Fields(1), TBlobMode::kRead);
+  char piece[5] = {};
+  ASSERT_EQ(stream->Read(6, 5, piece), 5);
+  EXPECT_EQ(std::string(piece, 5), "by pi");
+  EXPECT_EQ(query.Fields(1).AsString(), "piece by piece");
 }
 
 }  // namespace

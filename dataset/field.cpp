@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "dataset/data_set.h"
 #include "base/database_error.h"
+#include "dataset/data_set.h"
 
 namespace kura {
 namespace {
@@ -23,7 +23,11 @@ Range RangeOf(TFieldType type) {
     case TFieldType::ftBoolean:
       return {0, 1};
     case TFieldType::ftInteger:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftDate:
       return {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+    case TFieldType::ftTime:
+      return {0, 86'399'999};
     default:
       return {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()};
   }
@@ -42,14 +46,46 @@ std::string_view Trim(std::string_view text) {
 }  // namespace
 
 bool IsIntegerType(TFieldType type) {
-  return type == TFieldType::ftSmallint || type == TFieldType::ftInteger ||
-         type == TFieldType::ftWord || type == TFieldType::ftBoolean ||
-         type == TFieldType::ftLargeint;
+  switch (type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftBoolean:
+    case TFieldType::ftLargeint:
+    case TFieldType::ftAutoInc:
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsFloatType(TFieldType type) {
+  return type == TFieldType::ftFloat || type == TFieldType::ftCurrency ||
+         type == TFieldType::ftBCD || type == TFieldType::ftDateTime;
+}
+
+bool IsTextType(TFieldType type) {
+  return type != TFieldType::ftUnknown && !IsIntegerType(type) && !IsFloatType(type);
+}
+
+bool IsBlobType(TFieldType type) {
+  switch (type) {
+    case TFieldType::ftBlob:
+    case TFieldType::ftMemo:
+    case TFieldType::ftFmtMemo:
+    case TFieldType::ftGraphic:
+    case TFieldType::ftTypedBinary:
+      return true;
+    default:
+      return false;
+  }
 }
 
 TFieldValue ValueFromInteger(TFieldType type, std::int64_t value, std::string_view name) {
-  if (type == TFieldType::ftString) return TFieldValue::OfString(std::to_string(value));
-  if (type == TFieldType::ftFloat) return {false, 0, static_cast<double>(value), {}};
+  if (IsTextType(type)) return TFieldValue::OfString(std::to_string(value));
+  if (IsFloatType(type)) return {false, 0, static_cast<double>(value), {}};
   if (type == TFieldType::ftBoolean) return TFieldValue::OfInteger(value != 0);
   Range range = RangeOf(type);
   if (value < range.low || value > range.high)
@@ -60,11 +96,11 @@ TFieldValue ValueFromInteger(TFieldType type, std::int64_t value, std::string_vi
 }
 
 TFieldValue ValueFromString(TFieldType type, std::string_view text, std::string_view name) {
-  if (type == TFieldType::ftString || type == TFieldType::ftUnknown)
+  if (IsTextType(type) || type == TFieldType::ftUnknown)
     return TFieldValue::OfString(std::string(text));
   std::string_view number = Trim(text);
   if (number.empty()) return TFieldValue::Null();
-  if (type == TFieldType::ftFloat) {
+  if (IsFloatType(type)) {
     double value = 0;
     auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (error != std::errc() || end != number.data() + number.size())
@@ -83,8 +119,8 @@ TFieldValue ValueFromString(TFieldType type, std::string_view text, std::string_
 }
 
 TFieldValue ValueFromFloat(TFieldType type, double value, std::string_view name) {
-  if (type == TFieldType::ftFloat) return {false, 0, value, {}};
-  if (type == TFieldType::ftString) return ValueFromString(type, std::to_string(value), name);
+  if (IsFloatType(type)) return {false, 0, value, {}};
+  if (IsTextType(type)) return ValueFromString(type, std::to_string(value), name);
   if (!std::isfinite(value) || std::fabs(value) > 9.2e18)
     throw EDatabaseError("Value is out of range for field '" + std::string(name) + "'");
   return ValueFromInteger(type, std::llround(value), name);
@@ -92,8 +128,8 @@ TFieldValue ValueFromFloat(TFieldType type, double value, std::string_view name)
 
 std::int64_t ValueAsInteger(TFieldType type, const TFieldValue& value) {
   if (value.IsNull) return 0;
-  if (type == TFieldType::ftFloat) return std::llround(value.Float);
-  if (type == TFieldType::ftString) {
+  if (IsFloatType(type)) return std::llround(value.Float);
+  if (IsTextType(type)) {
     std::string_view number = Trim(value.Text);
     if (number.empty()) return 0;
     std::int64_t result = 0;
@@ -106,9 +142,9 @@ std::int64_t ValueAsInteger(TFieldType type, const TFieldValue& value) {
 
 std::string ValueAsString(TFieldType type, const TFieldValue& value) {
   if (value.IsNull) return {};
-  if (type == TFieldType::ftString || type == TFieldType::ftUnknown) return value.Text;
+  if (IsTextType(type) || type == TFieldType::ftUnknown) return value.Text;
   if (type == TFieldType::ftBoolean) return value.Integer ? "True" : "False";
-  if (type == TFieldType::ftFloat) {
+  if (IsFloatType(type)) {
     char buffer[64];
     auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value.Float);
     return error == std::errc() ? std::string(buffer, end) : std::string();
@@ -118,7 +154,7 @@ std::string ValueAsString(TFieldType type, const TFieldValue& value) {
 
 double ValueAsFloat(TFieldType type, const TFieldValue& value) {
   if (value.IsNull) return 0;
-  if (type == TFieldType::ftFloat) return value.Float;
+  if (IsFloatType(type)) return value.Float;
   return static_cast<double>(ValueAsInteger(type, value));
 }
 

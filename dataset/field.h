@@ -9,6 +9,21 @@
 
 namespace kura {
 
+// Every field type a result can carry: one per engine field type and subtype.
+//   engine type 1  string           -> ftString (subtype 31: ftFixedChar)
+//               2  date             -> ftDate
+//               3  BLOB             -> ftBlob (subtypes 22 ftMemo, 24 ftFmtMemo, 26 ftGraphic,
+//                                      28 ftTypedBinary)
+//               4  boolean          -> ftBoolean
+//               5  16-bit integer   -> ftSmallint
+//               6  32-bit integer   -> ftInteger (subtype 29: ftAutoInc); 13 also ftInteger
+//               7  float            -> ftFloat (subtype 21: ftCurrency)
+//               8  packed decimal   -> ftBCD
+//               9  bytes            -> ftBytes;  15 var-bytes -> ftVarBytes
+//               10 time             -> ftTime;   11 timestamp -> ftDateTime
+//               12 16-bit unsigned  -> ftWord
+//               18, 19 64-bit       -> ftLargeint
+//               20..23 structured   -> ftADT, ftArray, ftReference, ftDataSet
 enum class TFieldType {
   ftUnknown,
   ftString,
@@ -17,19 +32,42 @@ enum class TFieldType {
   ftWord,
   ftBoolean,
   ftFloat,
-  ftLargeint
+  ftLargeint,
+  ftFixedChar,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftCurrency,
+  ftBCD,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftFmtMemo,
+  ftGraphic,
+  ftTypedBinary,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet
 };
 
-// One column of a result: name, type and (for strings) the size in bytes; 0 means unbounded.
+// One column of a result: name, type and (for strings and bytes) the size in bytes; 0 means
+// unbounded. Decimals is the scale of a BCD field.
 struct TFieldDef {
   std::string Name;
   TFieldType DataType = TFieldType::ftUnknown;
   int Size = 0;
+  int Decimals = 0;
 };
 
-// One value: a null flag and the value in its field's representation. Integer types use
-// Integer, ftFloat uses Float, ftBoolean uses Integer (0 or 1), ftString uses Text (the bytes
-// as stored, code page 932 in the problem tables).
+// One value: a null flag and the value in its field's representation.
+//   Integer: the integer types, ftBoolean (0 or 1), ftAutoInc, ftDate (days, day 1 being
+//            0001-01-01) and ftTime (milliseconds since midnight);
+//   Float:   ftFloat, ftCurrency, ftBCD and ftDateTime (milliseconds since 0001-01-01 00:00);
+//   Text:    strings (the bytes as stored, code page 932 in the problem tables), bytes,
+//            BLOBs (the whole contents) and the structured types.
 struct TFieldValue {
   bool IsNull = true;
   std::int64_t Integer = 0;
@@ -47,6 +85,12 @@ using TRecord = std::vector<TFieldValue>;
 
 // True for the types kept in TFieldValue::Integer.
 bool IsIntegerType(TFieldType type);
+// True for the types kept in TFieldValue::Float.
+bool IsFloatType(TFieldType type);
+// True for the types kept in TFieldValue::Text (strings, bytes, BLOBs, structured types).
+bool IsTextType(TFieldType type);
+// True for the BLOB types, whose values are also read and written as streams.
+bool IsBlobType(TFieldType type);
 
 // Conversions shared by fields and parameters. Both raise EDatabaseError for text that is not
 // a number, or a number outside the range of the type.

@@ -73,12 +73,18 @@ void TKuraQuery::SetProvider(std::shared_ptr<TQueryProvider> provider) {
   provider_ = std::move(provider);
 }
 
-std::shared_ptr<TQueryProvider> TKuraQuery::ResolveProvider() const {
+std::shared_ptr<TQueryProvider> TKuraQuery::ResolveProvider() {
   if (provider_) return provider_;
   if (database_name_.empty()) throw EDatabaseError("Database name is missing.");
-  std::shared_ptr<TQueryProvider> found = FindDatabase(database_name_);
-  if (!found) throw EDatabaseError("Database name " + database_name_ + " is not valid.");
-  return found;
+  if (!database_) database_ = &SessionByName(session_name_).AttachDataset(database_name_);
+  return database_->Provider();
+}
+
+void TKuraQuery::DetachDatabase() {
+  if (!database_) return;
+  TKuraDatabase* database = database_;
+  database_ = nullptr;
+  database->Session().DetachDataset(*database);
 }
 
 void TKuraQuery::Prepare() {
@@ -86,13 +92,20 @@ void TKuraQuery::Prepare() {
   if (sql_.Count() == 0 || processed_text_.size() < 2)
     throw EDatabaseError("No SQL statement available");
   std::shared_ptr<TQueryProvider> provider = ResolveProvider();
-  statement_ = provider->Prepare(processed_text_, {request_live_, max_row_count_});
+  try {
+    statement_ = provider->Prepare(processed_text_, {request_live_, max_row_count_});
+  } catch (...) {
+    DetachDatabase();
+    throw;
+  }
   prepared_with_ = std::move(provider);  // the statement may refer to the provider's tables
 }
 
 void TKuraQuery::UnPrepare() {
+  Close();
   statement_.reset();
   prepared_with_.reset();
+  DetachDatabase();
 }
 
 void TKuraQuery::TakeMasterValues() {
@@ -120,7 +133,7 @@ std::vector<TMarkerValue> TKuraQuery::MarkerValues() {
   return markers;
 }
 
-std::unique_ptr<TResultSet> TKuraQuery::OpenResult() {
+std::unique_ptr<TResultCursor> TKuraQuery::OpenResult() {
   if (sql_.Count() == 0) throw EDatabaseError("No SQL statement available");
   Prepare();
   TakeMasterValues();

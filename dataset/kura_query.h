@@ -16,6 +16,7 @@
 #include "dataset/data_set.h"
 #include "dataset/params.h"
 #include "dataset/query_provider.h"
+#include "dataset/session.h"
 #include "dataset/sql_lines.h"
 
 namespace kura {
@@ -60,8 +61,8 @@ class TKuraQuery : public TDataSet {
   TDataSource* DataSource() const { return master_; }
   void SetDataSource(TDataSource* source) { master_ = source; }
 
-  // The provider that answers this query. When unset, the query resolves DatabaseName among
-  // the registered databases when it opens.
+  // The provider that answers this query. When unset, the query finds its database through
+  // its session when it prepares (session.h) and stays attached to it until it unprepares.
   void SetProvider(std::shared_ptr<TQueryProvider> provider);
   const std::shared_ptr<TQueryProvider>& Provider() const { return provider_; }
 
@@ -69,15 +70,20 @@ class TKuraQuery : public TDataSet {
   // Prepares the processed text. Raises "No SQL statement available" for no text or a
   // processed text under 2 characters; a provider's error leaves the query unprepared.
   void Prepare();
+  // Closes first: the result must not outlive its statement.
   void UnPrepare();
   bool Prepared() const { return statement_ != nullptr; }
+  // The database component the query is attached to while prepared (nullptr with an explicit
+  // provider or when unprepared).
+  TKuraDatabase* Database() const { return database_; }
 
  protected:
-  std::unique_ptr<TResultSet> OpenResult() override;
+  std::unique_ptr<TResultCursor> OpenResult() override;
 
  private:
   void TextChanged();
-  std::shared_ptr<TQueryProvider> ResolveProvider() const;
+  std::shared_ptr<TQueryProvider> ResolveProvider();
+  void DetachDatabase();
   std::vector<TMarkerValue> MarkerValues();
   void TakeMasterValues();
 
@@ -97,6 +103,7 @@ class TKuraQuery : public TDataSet {
   std::shared_ptr<TQueryProvider> provider_;
   std::shared_ptr<TQueryProvider> prepared_with_;
   std::unique_ptr<TPreparedQuery> statement_;
+  TKuraDatabase* database_ = nullptr;
 };
 
 }  // namespace kura

@@ -6,6 +6,7 @@
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "dataset/memory_result.h"
 #include "dataset/memory_sql.h"
 #include "storage/ascii_case.h"
 
@@ -89,7 +90,7 @@ class MemoryStatement : public TPreparedQuery {
     }
   }
 
-  std::unique_ptr<TResultSet> Execute(const std::vector<TMarkerValue>& markers) override;
+  std::unique_ptr<TResultCursor> Execute(const std::vector<TMarkerValue>& markers) override;
 
  private:
   [[noreturn]] void RaiseUnknownColumn(const std::string& name) const {
@@ -108,114 +109,13 @@ class MemoryStatement : public TPreparedQuery {
   int order_column_ = -1;
 };
 
-class MemoryResult : public TResultSet {
- public:
-  MemoryResult(std::shared_ptr<TMemoryTable> table, std::vector<std::shared_ptr<TMemoryRow>> rows,
-               bool live, int orderColumn, bool descending)
-      : table_(std::move(table)),
-        rows_(std::move(rows)),
-        live_(live),
-        order_column_(orderColumn),
-        descending_(descending) {}
-
-  const std::vector<TFieldDef>& FieldDefs() const override { return table_->fields; }
-  bool IsReadOnly() const override { return !live_; }
-  int RecordCount() const override { return static_cast<int>(rows_.size()); }
-
-  bool ReadRecord(int recNo, TRecord& record) const override {
-    if (recNo < 1 || recNo > RecordCount()) return false;
-    record = rows_[static_cast<std::size_t>(recNo - 1)]->values;
-    return true;
-  }
-
-  TRecord InitNewRecord() const override {
-    return TRecord(table_->fields.size(), TFieldValue::Null());
-  }
-
-  void BeginEdit(int recNo) override { LiveRow(recNo); }
-
-  int PostEdit(int recNo, const TRecord& record) override {
-    TMemoryRow& row = LiveRow(recNo);
-    const bool key_changed = order_column_ >= 0 && !(row.values[Key()] == record[Key()]);
-    row.values = Widened(record);
-    if (!key_changed) return recNo;
-    std::shared_ptr<TMemoryRow> moved = rows_[static_cast<std::size_t>(recNo - 1)];
-    rows_.erase(rows_.begin() + (recNo - 1));
-    return Place(std::move(moved));
-  }
-
-  int PostInsert(const TRecord& record) override {
-    CheckLive();
-    auto row = std::make_shared<TMemoryRow>();
-    row->values = Widened(record);
-    table_->rows.push_back(row);
-    if (order_column_ < 0) {
-      rows_.push_back(std::move(row));
-      return RecordCount();
-    }
-    return Place(std::move(row));
-  }
-
-  void DeleteRecord(int recNo) override {
-    TMemoryRow& row = LiveRow(recNo);
-    row.deleted = true;
-    auto& table_rows = table_->rows;
-    table_rows.erase(std::remove_if(table_rows.begin(), table_rows.end(),
-                                    [&](const auto& r) { return r.get() == &row; }),
-                     table_rows.end());
-    rows_.erase(rows_.begin() + (recNo - 1));
-  }
-
- private:
-  std::size_t Key() const { return static_cast<std::size_t>(order_column_); }
-
-  void CheckLive() const {
-    if (!live_) RaiseSqlError("The result is not live and cannot be changed");
-  }
-
-  TMemoryRow& LiveRow(int recNo) {
-    CheckLive();
-    if (recNo < 1 || recNo > RecordCount()) RaiseTableError(codes::kRecordNotFound, table_->name);
-    TMemoryRow& row = *rows_[static_cast<std::size_t>(recNo - 1)];
-    if (row.deleted) RaiseTableError(codes::kRecordChanged, table_->name);
-    return row;
-  }
-
-  TRecord Widened(const TRecord& record) const {
-    TRecord values = record;
-    values.resize(table_->fields.size());
-    return values;
-  }
-
-  bool Before(const TMemoryRow& a, const TMemoryRow& b) const {
-    const bool numeric = table_->fields[Key()].DataType != TFieldType::ftString;
-    const int c = CompareValues(numeric, a.values[Key()], b.values[Key()]);
-    return descending_ ? c > 0 : c < 0;
-  }
-
-  // Inserts after every row of equal key; answers the 1-based position.
-  int Place(std::shared_ptr<TMemoryRow> row) {
-    auto at = std::upper_bound(rows_.begin(), rows_.end(), row,
-                               [&](const auto& a, const auto& b) { return Before(*a, *b); });
-    at = rows_.insert(at, std::move(row));
-    return static_cast<int>(at - rows_.begin()) + 1;
-  }
-
-  std::shared_ptr<TMemoryTable> table_;
-  std::vector<std::shared_ptr<TMemoryRow>> rows_;
-  bool live_;
-  int order_column_;
-  bool descending_;
-};
-
 BoundOperand MemoryStatement::Bind(const TSqlOperand& operand,
                                    const std::vector<TMarkerValue>& markers) const {
   BoundOperand bound;
   switch (operand.kind) {
     case TSqlOperand::Kind::kColumn:
       bound.column = table_->FieldIndex(operand.name);
-      bound.numeric =
-          table_->fields[static_cast<std::size_t>(bound.column)].DataType != TFieldType::ftString;
+      bound.numeric = !IsTextType(table_->fields[static_cast<std::size_t>(bound.column)].DataType);
       break;
     case TSqlOperand::Kind::kInteger:
       bound.numeric = true;
@@ -226,9 +126,9 @@ BoundOperand MemoryStatement::Bind(const TSqlOperand& operand,
       break;
     case TSqlOperand::Kind::kMarker: {
       const TMarkerValue& marker = markers[static_cast<std::size_t>(operand.marker)];
-      if (marker.DataType == TFieldType::ftString) {
+      if (IsTextType(marker.DataType)) {
         bound.constant = marker.Value;
-      } else if (marker.DataType == TFieldType::ftFloat) {
+      } else if (IsFloatType(marker.DataType)) {
         RaiseSqlError("Parameter '" + marker.Name.substr(0, 32) +
                       "': decimal values are not supported");
       } else {
@@ -264,27 +164,18 @@ std::vector<BoundComparison> MemoryStatement::BindAll(
   return bound;
 }
 
-std::unique_ptr<TResultSet> MemoryStatement::Execute(const std::vector<TMarkerValue>& markers) {
-  const std::vector<BoundComparison> where = BindAll(markers);
-  std::vector<std::shared_ptr<TMemoryRow>> rows;
-  for (const auto& row : table_->rows) {
-    bool keep = true;
-    for (const BoundComparison& comparison : where) keep = keep && Holds(comparison, row->values);
-    if (keep) rows.push_back(options_.RequestLive ? row : std::make_shared<TMemoryRow>(*row));
-  }
-  if (order_column_ >= 0) {
-    const std::size_t key = static_cast<std::size_t>(order_column_);
-    const bool numeric = table_->fields[key].DataType != TFieldType::ftString;
-    const bool descending = statement_.descending;
-    std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) {
-      const int c = CompareValues(numeric, a->values[key], b->values[key]);
-      return descending ? c > 0 : c < 0;
-    });
-  }
-  if (options_.MaxRowCount >= 0 && rows.size() > static_cast<std::size_t>(options_.MaxRowCount))
-    rows.resize(static_cast<std::size_t>(options_.MaxRowCount));
-  return std::make_unique<MemoryResult>(table_, std::move(rows), options_.RequestLive,
-                                        order_column_, statement_.descending);
+std::unique_ptr<TResultCursor> MemoryStatement::Execute(const std::vector<TMarkerValue>& markers) {
+  TMemoryResultShape shape;
+  shape.Condition = [where = BindAll(markers)](const TRecord& row) {
+    for (const BoundComparison& comparison : where)
+      if (!Holds(comparison, row)) return false;
+    return true;
+  };
+  shape.OrderColumn = order_column_;
+  shape.Descending = statement_.descending;
+  shape.Live = options_.RequestLive;
+  shape.MaxRowCount = options_.MaxRowCount;
+  return std::make_unique<TMemoryResult>(table_, std::move(shape));
 }
 
 }  // namespace
@@ -293,6 +184,23 @@ int TMemoryTable::FieldIndex(std::string_view fieldName) const {
   for (std::size_t i = 0; i < fields.size(); ++i)
     if (EqualsIgnoringAsciiCase(fields[i].Name, fieldName)) return static_cast<int>(i);
   return -1;
+}
+
+std::shared_ptr<TMemoryRow> TMemoryTable::AddRow(TRecord values) {
+  values.resize(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].DataType != TFieldType::ftAutoInc) continue;
+    if (values[i].IsNull)
+      values[i] = TFieldValue::OfInteger(++last_auto_inc);
+    else
+      last_auto_inc = std::max(last_auto_inc, values[i].Integer);
+  }
+  auto row = std::make_shared<TMemoryRow>();
+  row->values = std::move(values);
+  row->id = ++last_row_id;
+  rows.push_back(row);
+  ++changes;
+  return row;
 }
 
 void TMemoryDatabase::CreateTable(std::string_view name, std::vector<TFieldDef> fields) {
@@ -313,9 +221,7 @@ void TMemoryDatabase::AppendRow(std::string_view table, TRecord values) {
   std::shared_ptr<TMemoryTable> found = FindTable(table);
   if (!found) RaiseTableError(codes::kTableNotFound, table);
   if (values.size() != found->fields.size()) RaiseTableError(codes::kInvalidField, table);
-  auto row = std::make_shared<TMemoryRow>();
-  row->values = std::move(values);
-  found->rows.push_back(std::move(row));
+  found->AddRow(std::move(values));
 }
 
 std::vector<TRecord> TMemoryDatabase::Rows(std::string_view table) const {

@@ -1,16 +1,17 @@
 // An in-memory collection of tables that answers queries: the provider the application runs
 // on until the table engine's files take over.
 //
-// Tables keep their rows in append order. A live result (RequestLive) holds the table's own
-// rows, so edits, appends and deletes made through it change the table; other results see
-// the new values of rows they hold, but rows appended or deleted elsewhere only when they are
-// opened again (a row deleted underneath a result refuses edits with engine error 8708). A
-// result with ORDER BY keeps its order when a posted row's key changes or a row is appended;
-// rows of equal key stay in table order.
+// Tables keep their rows in append order. Results are TMemoryResult cursors
+// (memory_result.h, which also lists what the application relies on here that the engine
+// will not give): a live result (RequestLive) walks the table's own rows, so edits, appends
+// and deletes made through it change the table, and other live results notice them at their
+// next step; a canned result holds copies.
 //
 // String values are kept as bytes, the problem tables' code page 932.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,15 +25,26 @@ namespace kura {
 struct TMemoryRow {
   TRecord values;
   bool deleted = false;
+  std::uint64_t id = 0;  // row number: unique in its table, growing in append order
 };
 
 struct TMemoryTable {
   std::string name;
   std::vector<TFieldDef> fields;
   std::vector<std::shared_ptr<TMemoryRow>> rows;  // append order
+  std::uint64_t last_row_id = 0;
+  std::int64_t last_auto_inc = 0;
+  // Advances with every change made through a result; results compare it to notice changes
+  // made through others.
+  std::uint64_t changes = 0;
+  // Locked row numbers and the result holding each lock.
+  std::map<std::uint64_t, const void*> locks;
 
   // Position of a field by name (any case); -1 when there is none.
   int FieldIndex(std::string_view fieldName) const;
+  // Appends a row with the next row number; auto-increment fields without a value take the
+  // next counter value. Answers the row.
+  std::shared_ptr<TMemoryRow> AddRow(TRecord values);
 };
 
 class TMemoryDatabase : public TQueryProvider {

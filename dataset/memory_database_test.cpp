@@ -35,10 +35,12 @@ class MemoryDatabaseTest : public ::testing::Test {
   // HNB of every row of the result, in result order (null as -1).
   std::vector<int> Run(std::string_view text, std::vector<TMarkerValue> markers = {},
                        TQueryOptions options = {true, -1}) {
-    std::unique_ptr<TResultSet> result = database_->Prepare(text, options)->Execute(markers);
+    std::unique_ptr<TPreparedQuery> prepared = database_->Prepare(text, options);
+    std::unique_ptr<TResultCursor> result = prepared->Execute(markers);
     std::vector<int> numbers;
     TRecord row;
-    for (int i = 1; result->ReadRecord(i, row); ++i)
+    result->First();
+    while (result->GetNextRecord(row) == TFetchResult::kOk)
       numbers.push_back(row[1].IsNull ? -1 : static_cast<int>(row[1].Integer));
     return numbers;
   }

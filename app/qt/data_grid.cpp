@@ -117,7 +117,14 @@ int TDataGridModel::CurrentRow() const {
 void TDataGridModel::Reload() {
   beginResetModel();
   endResetModel();
+  marked_row_ = CurrentRow();
   if (onCurrentChanged) onCurrentChanged();
+}
+
+void TDataGridModel::RedrawRow(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  emit headerDataChanged(Qt::Vertical, row, row);
 }
 
 void TDataGridModel::ActiveChanged() {
@@ -129,11 +136,12 @@ void TDataGridModel::DataSetChanged() {
 }
 
 void TDataGridModel::DataSetScrolled(int) {
-  // The row left may have shown pending values; every row is redrawn from the result.
-  if (rowCount() > 0) {
-    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
-    emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-  }
+  // Only the row left (it may have shown pending values, and its indicator) and the row
+  // reached change; redrawing every row would lay the whole grid out again on every move.
+  const int row = CurrentRow();
+  if (row != marked_row_) RedrawRow(marked_row_);
+  RedrawRow(row);
+  marked_row_ = row;
   if (onCurrentChanged) onCurrentChanged();
 }
 
@@ -199,7 +207,18 @@ void QtDataGrid::SetAttached(bool attached) {
   }
 }
 
+void QtDataGrid::showEvent(QShowEvent* event) {
+  QTableView::showEvent(event);
+  if (follow_pending_) FollowCursor();
+}
+
 void QtDataGrid::FollowCursor() {
+  // A hidden grid catches up when it is shown: moving its selection now would lay it out.
+  if (!isVisible()) {
+    follow_pending_ = true;
+    return;
+  }
+  follow_pending_ = false;
   const int row = model_->CurrentRow();
   if (row < 0 || row >= model_->rowCount()) {
     clearSelection();

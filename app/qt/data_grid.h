@@ -1,6 +1,8 @@
 // The data-aware grid: a table view over a model that follows a dataset through a data link.
 // The rows are the dataset's rows (plus the row being appended); the current row follows the
 // dataset's cursor and is marked in the indicator column (▶ browsing, I editing, * appending).
+// Following the cursor is cheap: a move redraws the row left and the row reached, never the
+// whole grid, and a hidden grid only notes that it must catch up when it is shown again.
 // Text fields hold code page 932 and are shown and typed as Unicode.
 #pragma once
 
@@ -46,9 +48,11 @@ class TDataGridModel : public QAbstractTableModel, public kura::TDataLink {
   // The dataset's field shown in column `column`, or -1 when the result has no such field.
   int FieldIndexOf(int column) const;
   void Reload();
+  void RedrawRow(int row);
 
   std::vector<TGridColumn> columns_;
   TErrorHandler onError_;
+  int marked_row_ = -1;  // the row last drawn as current
 };
 
 class QtDataGrid : public QTableView {
@@ -67,11 +71,15 @@ class QtDataGrid : public QTableView {
   std::function<void(int row)> onCellClick;
   std::function<void()> onDblClick;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void FollowCursor();
 
   TDataGridModel* model_;
   kura::TDataSource* source_ = nullptr;
+  bool follow_pending_ = false;  // the cursor moved while the grid was hidden
 };
 
 }  // namespace goramina

@@ -181,6 +181,27 @@ TEST_F(MainWindowTest, DetachedGridsShowNothingAndAttachingRedrawsThem) {
   EXPECT_EQ(grid->currentIndex().row(), 2);
 }
 
+// The hidden sequence grid does not follow the trainer's cursor moves; shown again, it
+// catches up with the row the sequence query stands on.
+TEST_F(MainWindowTest, AHiddenGridCatchesUpWithTheCursorWhenShown) {
+  auto* grid = Widget<QtDataGrid>("DBGrid2");
+  ASSERT_FALSE(grid->isVisible());
+  const int before = grid->currentIndex().row();
+  QTest::mouseClick(Widget<QWidget>("Label21"), Qt::LeftButton);  // the stored answer
+  QApplication::processEvents();
+  const int row = module_->KuraQuery2.RecNo() - 1;
+  ASSERT_GT(row, 0);
+  EXPECT_EQ(grid->currentIndex().row(), before) << "followed while hidden";
+  TriggerMenu("N3");
+  ASSERT_TRUE(grid->isVisible());
+  EXPECT_EQ(grid->currentIndex().row(), module_->KuraQuery2.RecNo() - 1);
+  // Shown, it follows every move at once.
+  module_->KuraQuery2.First();
+  EXPECT_EQ(grid->currentIndex().row(), 0);
+  module_->KuraQuery2.Last();
+  EXPECT_EQ(grid->currentIndex().row(), module_->KuraQuery2.RecordCount() - 1);
+}
+
 TEST_F(MainWindowTest, TheEditScreenTakesTypedHintsIntoTheProblemRow) {
   TriggerMenu("N3");
   EXPECT_EQ(ScreenKind, 2);

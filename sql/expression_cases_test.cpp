@@ -1,0 +1,304 @@
+// Runs the expression case files in sql/cases/: each case parses, binds and evaluates one
+// expression against the record declared by the last "fields:" directive and compares the
+// value and type, the engine error, or the parse tree with the expectation.
+//
+// Directives: context <name>, code <n>, flags <n>, locale <language> <sort>,
+// strings_as_columns on|off, boolean_columns on|off, and "fields:" with one line per field:
+// "<name> <SQL type> <value or NULL>".
+// Cases: eval (expects "<type> <value>"), error (expects "<code> <message>"), tree (expects
+// the tree in prefix form), compare <case-insensitive 0|1> <partial length> (evaluates the
+// comparison as a filter compare node; expects "<type> <value>").
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "base/engine_codes.h"
+#include "base/engine_error.h"
+#include "sql/case_file.h"
+#include "sql/expression_binder.h"
+#include "sql/expression_evaluator.h"
+#include "sql/expression_parser.h"
+#include "sql/expression_values.h"
+#include "sql/record_fields.h"
+#include "storage/field_types.h"
+#include "storage/field_values.h"
+#include "storage/record_image.h"
+
+namespace kura {
+namespace {
+
+using testing::TCaseBlock;
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+  return text;
+}
+
+std::string OperatorName(const TExpToken& node) {
+  static const std::map<int, std::string> kNames{{opIsBlank, "IS BLANK"},
+                                                 {opIsNotBlank, "IS NOT BLANK"},
+                                                 {opEqual, "="},
+                                                 {opNotEqual, "<>"},
+                                                 {opGreater, ">"},
+                                                 {opLess, "<"},
+                                                 {opGreaterEqual, ">="},
+                                                 {opLessEqual, "<="},
+                                                 {opNot, "NOT"},
+                                                 {opAnd, "AND"},
+                                                 {opOr, "OR"},
+                                                 {opNegate, "NEG"},
+                                                 {opPlusSign, "POS"},
+                                                 {opAdd, "+"},
+                                                 {opSubtract, "-"},
+                                                 {opMultiply, "*"},
+                                                 {opDivide, "/"}};
+  auto found = kNames.find(node.FOperator);
+  if ((node.FKind == kNodeUnary || node.FKind == kNodeBinary) && found != kNames.end()) {
+    return found->second;
+  }
+  return node.FText + "#" + std::to_string(node.FOperator);
+}
+
+// The tree in prefix form: (op child ...); constants as type:text, columns by name.
+std::string DumpTree(const TExpToken* node) {
+  if (node == nullptr) return "_";
+  switch (node->FKind) {
+    case kNodeColumn:
+      return node->FTableName.empty() ? node->FColumnName
+                                      : node->FTableName + "." + node->FColumnName;
+    case kNodeConstant:
+      if (node->FIsParam) return "?";
+      if (node->FDataType == kUntyped) return "NULL";
+      return std::string(TypeName(node->FDataType, node->FSubType)) + ":" + ValueText(*node);
+    case kNodeSubSelect:
+      return "(SELECT)";
+    default: {
+      std::string text = "(" + OperatorName(*node);
+      if (node->FKind == kNodeFunction && node->FOperator == opCast) {
+        text += " AS " + std::string(TypeName(node->FDataType, node->FSubType));
+      }
+      if (node->FLeft) text += " " + DumpTree(node->FLeft);
+      if (node->FRight) text += " " + DumpTree(node->FRight);
+      for (const TExpToken* arg : node->FArgs) text += " " + DumpTree(arg);
+      return text + ")";
+    }
+  }
+}
+
+class TExpressionCaseRunner {
+ public:
+  explicit TExpressionCaseRunner(std::string file) : FFile(std::move(file)) {}
+
+  void Run() {
+    std::set<std::string> kinds;
+    for (const auto& entry : CaseHandlers()) kinds.insert(entry.first);
+    for (const TCaseBlock& block : testing::ReadCaseFile(FFile, kinds)) {
+      SCOPED_TRACE(FFile + ":" + std::to_string(block.Line));
+      if (block.IsDirective) {
+        RunDirective(block);
+      } else {
+        CaseHandlers().at(block.Kind)(*this, block);
+      }
+    }
+  }
+
+ private:
+  using THandler = std::function<void(TExpressionCaseRunner&, const TCaseBlock&)>;
+
+  static const std::map<std::string, THandler>& CaseHandlers() {
+    static const std::map<std::string, THandler> handlers{
+        {"eval", [](TExpressionCaseRunner& r, const TCaseBlock& b) { r.RunEval(b, false); }},
+        {"compare", [](TExpressionCaseRunner& r, const TCaseBlock& b) { r.RunEval(b, true); }},
+        {"error", [](TExpressionCaseRunner& r, const TCaseBlock& b) { r.RunError(b); }},
+        {"tree", [](TExpressionCaseRunner& r, const TCaseBlock& b) { r.RunTree(b); }},
+    };
+    return handlers;
+  }
+
+  void RunDirective(const TCaseBlock& block) {
+    const std::string& a = block.Arguments;
+    if (block.Kind == "context") {
+      FContext = a;
+    } else if (block.Kind == "code") {
+      FCode = static_cast<std::uint16_t>(std::stoi(a));
+    } else if (block.Kind == "flags") {
+      FFlags = std::stoi(a);
+    } else if (block.Kind == "locale") {
+      std::istringstream in(a);
+      in >> FLocale.LanguageId >> FLocale.SortId;
+    } else if (block.Kind == "strings_as_columns") {
+      FStringsAsColumns = a == "on";
+    } else if (block.Kind == "boolean_columns") {
+      FBooleanColumns = a == "on";
+    } else if (block.Kind == "fields") {
+      DeclareFields(block.Input);
+    } else {
+      ADD_FAILURE() << "unknown directive " << block.Kind;
+    }
+  }
+
+  void DeclareFields(const std::vector<std::string>& lines) {
+    FFields.clear();
+    FBlobs.clear();
+    std::vector<std::string> values;
+    for (const std::string& line : lines) {
+      std::istringstream in(line);
+      std::string name, type;
+      in >> name >> type;
+      std::string value;
+      std::getline(in, value);
+      if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+      TExpressionParser parser;
+      parser.SetExpression(type);
+      parser.NextToken();
+      TExpTokenPtr node = NewToken();
+      parser.ParseDataType(*node, false);
+      TFieldDescriptor field;
+      field.FieldName = name;
+      field.FieldType = node->FDataType;
+      field.FieldSubType = node->FSubType;
+      if (node->FArgs.size() > 1 && node->FArgs[1] != nullptr) {
+        field.FieldSize = static_cast<std::uint8_t>(ReadInteger(*node->FArgs[1]));
+      }
+      if (field.FieldType == kFieldTypeBcd) {
+        field.FieldDecimals =
+            node->FArgs.size() > 2 ? static_cast<std::uint8_t>(ReadInteger(*node->FArgs[2])) : 4;
+      }
+      FFields.push_back(field);
+      values.push_back(value);
+    }
+    std::size_t size = LayoutFields(FFields);
+    FRecord.assign(size, 0);
+    std::int32_t lastRowId = 0;
+    InitRecord(FRecord, 1, true, lastRowId);
+    for (std::size_t i = 0; i < FFields.size(); ++i) {
+      const TFieldDescriptor& field = FFields[i];
+      if (values[i] == "NULL") continue;
+      if (field.FieldType == kFieldTypeBlob) {
+        FBlobs[field.FieldNo] = values[i];
+        std::uint8_t reference[8] = {1};
+        SetField(FRecord, field, reference, true, {});
+        continue;
+      }
+      std::vector<std::uint8_t> bytes =
+          ValueFromText(field.FieldType, values[i], field.FieldSize, field.FieldDecimals);
+      bytes.push_back(0);
+      SetField(FRecord, field, bytes.data(), true, {});
+    }
+  }
+
+  TExpTokenPtr Parse(const std::string& text, TExpressionParser& parser) {
+    parser.SetErrorCode(FCode);
+    parser.SetContextName(FContext);
+    parser.SetLanguageId(FLocale.LanguageId);
+    parser.SetExpression(text);
+    parser.NextToken();
+    TExpTokenPtr tree = parser.ParseExpression(FFlags);
+    if (!parser.IsToken(kTokenEnd)) {
+      parser.Fail("Unknown or unexpected symbol '" + parser.TokenText() + "' found in " +
+                  parser.ContextName());
+    }
+    return tree;
+  }
+
+  // Parses, binds and evaluates; answers "<type> <value>".
+  std::string Evaluate(const TCaseBlock& block, bool asCompareNode) {
+    TExpressionParser parser;
+    TExpTokenPtr tree = Parse(Join(block.Input), parser);
+    TRecordFields fields(FFields, FRecord.size());
+    fields.SetBlobReader(
+        [this](const std::uint8_t*, const TFieldDescriptor& field, std::string& value) {
+          auto found = FBlobs.find(field.FieldNo);
+          if (found == FBlobs.end()) return false;
+          value = found->second;
+          return true;
+        });
+    TBindOptions options;
+    options.ErrorCode = FCode;
+    options.ContextName = FContext;
+    options.StringConstantsAsColumns = FStringsAsColumns;
+    options.BooleanColumnsStandAlone = FBooleanColumns;
+    BindExpression(options, &fields, nullptr, *tree);
+    if (asCompareNode) {
+      std::istringstream in(block.Arguments);
+      int caseInsensitive = 0;
+      in >> caseInsensitive >> tree->FPartialLength;
+      tree->FKind = kNodeCompare;
+      tree->FCaseInsensitive = static_cast<std::uint8_t>(caseInsensitive);
+    }
+    TExpTokenPtr value = EvaluateExpression(*tree, FRecord.data(), &fields, FLocale);
+    return std::string(TypeName(value->FDataType, value->FSubType)) + " " + ValueText(*value);
+  }
+
+  void RunEval(const TCaseBlock& block, bool asCompareNode) {
+    try {
+      std::string actual = Evaluate(block, asCompareNode);
+      EXPECT_EQ(Join(block.Expected), actual) << Join(block.Input);
+    } catch (const EKuraEngineError& e) {
+      ADD_FAILURE() << Join(block.Input) << "\nraised " << e.ErrorCode << " " << e.ErrorText;
+    }
+  }
+
+  void RunError(const TCaseBlock& block) {
+    try {
+      std::string actual = Evaluate(block, false);
+      ADD_FAILURE() << Join(block.Input) << "\ngave " << actual;
+    } catch (const EKuraEngineError& e) {
+      EXPECT_EQ(Join(block.Expected), std::to_string(e.ErrorCode) + " " + e.ErrorText)
+          << Join(block.Input);
+    }
+  }
+
+  void RunTree(const TCaseBlock& block) {
+    try {
+      TExpressionParser parser;
+      TExpTokenPtr tree = Parse(Join(block.Input), parser);
+      EXPECT_EQ(Join(block.Expected), DumpTree(tree.get())) << Join(block.Input);
+    } catch (const EKuraEngineError& e) {
+      ADD_FAILURE() << Join(block.Input) << "\nraised " << e.ErrorCode << " " << e.ErrorText;
+    }
+  }
+
+  std::string FFile;
+  std::string FContext = "SQL statement";
+  std::uint16_t FCode = codes::kSqlError;
+  int FFlags = kWhereFlags;
+  TEvalLocale FLocale;
+  bool FStringsAsColumns = false;
+  bool FBooleanColumns = false;
+  std::vector<TFieldDescriptor> FFields;
+  std::vector<std::uint8_t> FRecord = std::vector<std::uint8_t>(kRecordHeaderSize, 0);
+  std::map<std::uint16_t, std::string> FBlobs;
+};
+
+std::vector<std::string> CaseFiles() {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(GORAMINA_SQL_CASES_DIR)) {
+    if (entry.path().extension() == ".test") files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class ExpressionCases : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ExpressionCases, File) {
+  TExpressionCaseRunner(std::string(GORAMINA_SQL_CASES_DIR) + "/" + GetParam()).Run();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExpressionCases, ::testing::ValuesIn(CaseFiles()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param.substr(0, info.param.rfind('.'));
+                           std::replace_if(
+                               name.begin(), name.end(),
+                               [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+                               '_');
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace kura

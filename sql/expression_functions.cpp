@@ -289,8 +289,9 @@ TExpTokenPtr Round(const TExpToken& node, TFunctionContext& context) {
   if (value->FDataType == kFieldTypeFloat) {
     double x = ReadFloat(*value);
     if (x != 0.0) {
-      double step = std::pow(0.1, static_cast<double>(digits));
-      double rounded = std::trunc(x / step + (x > 0 ? 0.5 : -0.5)) * step;
+      // x / 0.1^d written as x * 10^d, which is exact for the powers of ten a double holds.
+      double scale = std::pow(10.0, static_cast<double>(digits));
+      double rounded = std::trunc(x * scale + (x > 0 ? 0.5 : -0.5)) / scale;
       if (std::isfinite(rounded)) x = rounded;
     }
     PutF64LE(result->Data(), x);

@@ -38,7 +38,7 @@ TExpTokenPtr TExpressionParser::NewNode(std::uint8_t kind, std::uint8_t op,
 }
 
 void TExpressionParser::CheckDepth(const TExpToken& node) const {
-  if (node.FDepth > kMaxExpressionDepth) FailIn("Expression nested too deeply");
+  if (node.FDepth > kMaxTreeHeight) FailIn("Expression nested too deeply");
 }
 
 void TExpressionParser::Attach(TExpToken& parent, TExpTokenPtr& child, bool right) const {

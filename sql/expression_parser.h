@@ -18,8 +18,8 @@
 //   unary      := + primary | - primary | primary     (a sign applies to a primary only)
 //   primary    := ( expression ) | ? | * | number | #code | string | column | function
 //
-// Trees are at most kMaxExpressionDepth nodes high and parentheses nest at most that deep,
-// so that binding, evaluation and release never recurse without bound.
+// Parentheses nest at most kMaxExpressionDepth deep and trees are at most kMaxTreeHeight
+// nodes high, so that parsing, binding and evaluation never recurse without bound.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +55,11 @@ inline constexpr int kJoinFlags = kAllowPredicates | kAllowParameters;
 inline constexpr int kHavingFlags = kAllowAggregates;
 inline constexpr int kValueFlags = kAllowParameters;
 
+// Parentheses and argument lists nest at most this deep, and a tree is at most
+// kMaxTreeHeight nodes high (a chain of 1000 ORs is fine; binding and evaluation recurse
+// once per level).
 inline constexpr int kMaxExpressionDepth = 256;
+inline constexpr int kMaxTreeHeight = 1024;
 // Longest table and context name kept.
 inline constexpr std::size_t kMaxParserNameLength = 255;
 

@@ -28,9 +28,11 @@ bool TRecordFields::ResolveColumn(TExpToken& node) {
 }
 
 void TRecordFields::FetchColumn(const void* record, TExpToken& node) {
+  // Fields are numbered 1..n in order, so the number finds the descriptor directly.
   const TFieldDescriptor* field = nullptr;
-  for (const TFieldDescriptor& candidate : FFields) {
-    if (candidate.FieldNo == node.FFieldNo) field = &candidate;
+  std::size_t index = static_cast<std::size_t>(node.FFieldNo) - 1;
+  if (node.FFieldNo > 0 && index < FFields.size() && FFields[index].FieldNo == node.FFieldNo) {
+    field = &FFields[index];
   }
   if (field == nullptr || record == nullptr) {
     SetNullValue(node);

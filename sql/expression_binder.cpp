@@ -207,7 +207,7 @@ void TBinder::BindColumn(TExpToken* parent, TExpToken& node) {
   SetBoolean(*truth, true);
   node.FKind = kNodeBinary;
   node.FOperator = opEqual;
-  node.FText = "=";
+  node.FText.assign(1, '=');
   node.FColumnName.clear();
   node.FTableName.clear();
   node.FFieldNo = 0;

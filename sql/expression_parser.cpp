@@ -337,7 +337,7 @@ TExpTokenPtr TExpressionParser::ParsePrimary(int flags) {
     case '*': {
       if ((flags & kAllowStar) == 0) FailIn("* (all columns) symbol is not allowed");
       TExpTokenPtr node = NewNode(kNodeColumn, opNone, "*");
-      node->FColumnName = "*";
+      node->FColumnName.assign(1, '*');
       NextToken();
       return node;
     }

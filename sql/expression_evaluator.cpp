@@ -217,8 +217,8 @@ bool TEvaluator::Compare(std::uint8_t op, const TExpToken& l, const TExpToken& r
     // Strings order by their stored text whatever their NULL flags: NULL is the empty string.
     order = CompareStrings(FLocale, l.Chars(), false, 0, r.Chars());
   } else {
+    // Exactly one NULL is FALSE; two NULLs compare their zeroed bytes, as equal values.
     if (l.FIsNull != r.FIsNull) return false;
-    if (IsUntypedNullValue(l) || IsUntypedNullValue(r)) return false;
     order = CompareScalars(l, r);
   }
   switch (op) {

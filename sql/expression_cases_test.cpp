@@ -77,14 +77,19 @@ std::string DumpTree(const TExpToken* node) {
     case kNodeSubSelect:
       return "(SELECT)";
     default: {
-      std::string text = "(" + OperatorName(*node);
+      std::string text = "(";
+      text.append(OperatorName(*node));
       if (node->FKind == kNodeFunction && node->FOperator == opCast) {
-        text += " AS " + std::string(TypeName(node->FDataType, node->FSubType));
+        text.append(" AS ").append(TypeName(node->FDataType, node->FSubType));
       }
-      if (node->FLeft) text += " " + DumpTree(node->FLeft);
-      if (node->FRight) text += " " + DumpTree(node->FRight);
-      for (const TExpToken* arg : node->FArgs) text += " " + DumpTree(arg);
-      return text + ")";
+      auto child = [&text](const TExpToken* operand) {
+        text.append(1, ' ').append(DumpTree(operand));
+      };
+      if (node->FLeft) child(node->FLeft);
+      if (node->FRight) child(node->FRight);
+      for (const TExpToken* arg : node->FArgs) child(arg);
+      text.append(1, ')');
+      return text;
     }
   }
 }

@@ -106,3 +106,47 @@ TEST(ExpressionEvaluator, ResultsComeFromThePoolAndGoBackToIt) {
 
 }  // namespace
 }  // namespace kura
+
+namespace kura {
+namespace {
+
+class TTwoAndThree : public TSubQuery {
+ public:
+  int ColumnCount() const override { return 1; }
+  bool BindColumn(TExpToken& column) override {
+    column.FDataType = kFieldTypeInteger;
+    column.FDataSize = 4;
+    return true;
+  }
+  bool Contains(const TExpToken& value) override {
+    std::int64_t v = ReadInteger(value);
+    return !value.FIsNull && (v == 2 || v == 3);
+  }
+};
+
+class TSubSelects : public TExpressionOwner {
+ public:
+  void AddParameter(TExpToken*) override {}
+  TSubQuery* ParseSubSelect(TExpressionParser& parser) override {
+    while (!parser.IsToken(')')) parser.NextToken();
+    return new TTwoAndThree;
+  }
+};
+
+TEST(ExpressionEvaluator, InWithASubSelectAsksItsResult) {
+  TSubSelects owner;
+  TExpressionParser parser(&owner);
+  parser.SetExpression("a IN (SELECT x FROM t) AND NOT b IN (SELECT x FROM t)");
+  parser.NextToken();
+  TExpTokenPtr tree = parser.ParseExpression(kWhereFlags);
+  TCountingColumns columns;
+  BindExpression(TBindOptions{}, &columns, nullptr, *tree);
+  columns.Values[1] = 3;
+  columns.Values[2] = 4;
+  EXPECT_TRUE(IsTrue(*EvaluateExpression(*tree, nullptr, &columns, {})));
+  columns.Values[2] = 2;
+  EXPECT_FALSE(IsTrue(*EvaluateExpression(*tree, nullptr, &columns, {})));
+}
+
+}  // namespace
+}  // namespace kura

@@ -173,3 +173,56 @@ TEST(ExpressionParser, NestingAndTreeHeightAreCapped) {
 
 }  // namespace
 }  // namespace kura
+
+namespace kura {
+namespace {
+
+// A sub-select that reads its tokens up to the closing parenthesis and holds one column of
+// the values 2 and 3.
+class TStubSubQuery : public TSubQuery {
+ public:
+  int ColumnCount() const override { return 1; }
+  bool BindColumn(TExpToken& column) override {
+    column.FDataType = kFieldTypeInteger;
+    column.FDataSize = 4;
+    return true;
+  }
+  bool Contains(const TExpToken& value) override {
+    return value.FDataType == kFieldTypeInteger && !value.FIsNull &&
+           (value.Data()[0] == 2 || value.Data()[0] == 3);
+  }
+};
+
+class TSubSelectOwner : public TExpressionOwner {
+ public:
+  void AddParameter(TExpToken*) override {}
+  TSubQuery* ParseSubSelect(TExpressionParser& parser) override {
+    while (!parser.IsToken(')') && !parser.IsToken(kTokenEnd)) parser.NextToken();
+    return new TStubSubQuery;
+  }
+};
+
+TEST(ExpressionParser, SubSelectsInsideInBelongToTheirNode) {
+  TSubSelectOwner owner;
+  TExpressionParser parser(&owner);
+  parser.SetExpression("3 NOT IN (SELECT x FROM t) OR 2 IN (SELECT x FROM t WHERE y = 1)");
+  parser.NextToken();
+  TExpTokenPtr tree = parser.ParseExpression(kWhereFlags);
+  ASSERT_TRUE(parser.IsToken(kTokenEnd));
+  ASSERT_EQ(opOr, tree->FOperator);
+  EXPECT_EQ(opNotInSubSelect, tree->FLeft->FOperator);
+  EXPECT_EQ(kNodeSubSelect, tree->FLeft->FArgs[1]->FKind);
+  EXPECT_NE(nullptr, tree->FLeft->FArgs[1]->FSubQuery);
+  EXPECT_EQ(opInSubSelect, tree->FRight->FOperator);
+  // Unclosed: the node built so far, sub-query included, is released by the caller.
+  parser.SetExpression("2 IN (SELECT x");
+  parser.NextToken();
+  EXPECT_THROW(parser.ParseExpression(kWhereFlags), EKuraEngineError);
+  // Without flag 16 the owner is never asked.
+  parser.SetExpression("2 IN (SELECT x)");
+  parser.NextToken();
+  EXPECT_THROW(parser.ParseExpression(kFilterFlags), EKuraEngineError);
+}
+
+}  // namespace
+}  // namespace kura

@@ -124,6 +124,12 @@ void TExpTokenStack::Release(TExpToken* node) {
     TakeChildren(current, pending);
     delete current->FSubQuery;
     current->FSubQuery = nullptr;
+    // A large value buffer is given back now rather than when the node is next taken, so
+    // the free nodes never hold more than 256 bytes each.
+    if (current->FData.size() > kTokenDataQuantum) {
+      current->FData.resize(kTokenDataQuantum);
+      current->FData.shrink_to_fit();
+    }
     bool kept = false;
     {
       std::lock_guard lock(pool.Mutex);

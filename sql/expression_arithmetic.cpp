@@ -32,6 +32,7 @@ TExpTokenPtr Concatenate(const TExpToken& node, const TExpToken& left, const TEx
   result->FDataType = node.FDataType;
   result->FSubType = node.FSubType;
   std::size_t size = a.size() + b.size();
+  CheckComputedLength(size);
   std::uint8_t* data = result->Reserve(size + 1);
   std::memcpy(data, a.data(), a.size());
   std::memcpy(data + a.size(), b.data(), b.size());

@@ -107,6 +107,7 @@ TExpTokenPtr Replace(const TExpToken& node, TFunctionContext& context) {
   for (;;) {
     std::size_t found = FindAtBoundary(context.Locale.LanguageId, text, a, position);
     if (found == std::string_view::npos) break;
+    CheckComputedLength(out.size() + (found - position) + b.size());
     out.append(text.substr(position, found - position));
     out.append(b);
     position = found + a.size();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "base/engine_codes.h"
+#include "base/engine_error.h"
 #include "storage/collation.h"
 #include "storage/dbcs.h"
 #include "storage/field_types.h"
@@ -13,6 +15,10 @@
 #include "storage/little_endian.h"
 
 namespace kura {
+
+void CheckComputedLength(std::size_t length) {
+  if (length > kMaxComputedStringLength) RaiseEngineError(codes::kOutOfMemory);
+}
 
 // --- Type classes ---------------------------------------------------------------------------
 

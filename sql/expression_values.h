@@ -17,6 +17,13 @@ struct TEvalLocale {
   std::uint16_t SortId = 0;
 };
 
+// Longest string an operator or function builds (REPLACE can multiply a text's length at
+// every level of nesting); a longer result raises engine error 11016 (out of memory).
+inline constexpr std::size_t kMaxComputedStringLength = 16 * 1024 * 1024;
+
+// Raises engine error 11016 when a computed string of the length would be too long.
+void CheckComputedLength(std::size_t length);
+
 // --- Type classes ---------------------------------------------------------------------------
 
 // 16-bit, 32-bit, word and 64-bit integers.

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <numeric>
 
+#include "storage/dbcs.h"
 #include "storage/locale_table.h"
 
 namespace kura {
@@ -144,10 +145,6 @@ UCollator* CollatorFor(std::uint16_t languageId, std::uint16_t sortId, bool igno
 }
 
 // --- Language 0: bytes of code page 932 -----------------------------------------------------
-
-bool IsCp932LeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 
 // Maps the ASCII letters of at most `length` bytes (0 = up to the terminator) and steps over
 // the second byte of every double-byte character, which may look like an ASCII letter.

@@ -1,0 +1,40 @@
+// Binding: walks a parsed expression tree once, resolves column names through the caller's
+// resolver, checks operand types and fixes the result type, subtype, size and scale of every
+// node. Type errors raise the caller's engine error code (11949 SQL, 10051 filters).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sql/exp_token.h"
+
+namespace kura {
+
+// Resolves column names for binding: the SQL layer's source tables, a cursor's fields, the
+// result columns of HAVING, or a plain record's fields (record_fields.h).
+class TColumnResolver {
+ public:
+  virtual ~TColumnResolver() = default;
+  // Called with a column node (or a string constant offered as a column name, whose
+  // FColumnName holds the text). On success sets FFieldNo, FSourceTable, FDataType,
+  // FSubType, FDataSize and FScale and answers true; false when no such column exists.
+  virtual bool ResolveColumn(TExpToken& node) = 0;
+};
+
+struct TBindOptions {
+  std::uint16_t ErrorCode = 11949;
+  std::string DatabaseName;
+  std::string TableName;
+  std::string ContextName;
+  // A non-parameter string constant may name a column ('Name' = 'x' reads column Name).
+  bool StringConstantsAsColumns = false;
+  // A boolean column standing alone (at the top or under NOT, AND, OR) means column = True.
+  bool BooleanColumnsStandAlone = false;
+};
+
+// Binds node and its subtree in place; parent is the node's parent (nullptr at the top).
+// The resolver may be null when the tree names no column.
+void BindExpression(const TBindOptions& options, TColumnResolver* resolver, TExpToken* parent,
+                    TExpToken& node);
+
+}  // namespace kura

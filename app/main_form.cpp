@@ -10,6 +10,7 @@
 #include "app/data_module.h"
 #include "app/main_unit.h"
 #include "app/selector_vocabulary.h"
+#include "app/sgf_menu.h"
 #include "app/toolkit.h"
 
 namespace goramina {
@@ -175,6 +176,11 @@ void AddSelectors(std::vector<TControlSpec>& controls) {
 
 std::vector<TMenuItemSpec> MainMenu() {
   return {
+      {"N5",
+       "ファイル",
+       {{"SgfImport", "SGF読み込み…", {}},
+        {"SgfImportFolder", "SGFフォルダ読み込み…", {}},
+        {"SgfExport", "SGF書き出し…", {}}}},
       {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}},
       {"N4", "ヘルプ", {{"Allhelp", "オンラインヘルプ", {}}, {"Vinfo", "バージョン情報", {}}}},
       {"Apriend", "終了", {}},
@@ -397,6 +403,9 @@ void ConnectHandlers(TToolkit& tk) {
   click("Allhelp", AllhelpClick);
   click("Vinfo", VinfoClick);
   click("Apriend", ApriendClick);
+  click("SgfImport", SgfImportClick);
+  click("SgfImportFolder", SgfImportFolderClick);
+  click("SgfExport", SgfExportClick);
   tk.OnTimer("Timer1", [](const std::string&) { Timer1Timer(); });
   tk.OnTimer("Timer2", [](const std::string&) { Timer2Timer(); });
   click("RadioButton1", [] { PlayMode = 1; });

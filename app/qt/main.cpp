@@ -3,6 +3,9 @@
 //   goramina                    opens the collection ./DBgoramina and shows the main window
 //   goramina --screenshot FILE  starts as usual, draws the window once the first problem is on
 //                               the board, writes it to FILE (PNG) and ends
+//   goramina --import-sgf FILE_OR_FOLDER...
+//   goramina --export-sgf FOLDER_OR_FILE.sgf [--problem N]
+//                               SGF import into ./DBgoramina or export from it, without a window
 //
 // The collection is held in memory while the program runs; when the program ends, the changes
 // made to it are written back to the collection's text files.
@@ -12,12 +15,15 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/data_module.h"
 #include "app/main_form.h"
 #include "app/qt/main_window.h"
+#include "app/sgf_command.h"
 #include "dataset/collection_text.h"
 #include "widgets/ui_font.h"
 
@@ -91,9 +97,22 @@ int RunWindow(TDataModule1& module, const TOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  {
+    std::string error;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (const std::optional<TSgfCommand> command = ParseSgfCommand(arguments, error)) {
+      if (!error.empty()) {
+        std::fprintf(stderr, "goramina: %s\nusage: goramina [--screenshot FILE]\n%s", error.c_str(),
+                     kSgfUsage);
+        return 2;
+      }
+      return RunSgfCommand(*command, std::filesystem::current_path() / kCollectionFolder, std::cout,
+                           std::cerr);
+    }
+  }
   const TOptions options = ParseOptions(argc, argv);
   if (!options.valid) {
-    std::fprintf(stderr, "usage: goramina [--screenshot FILE]\n");
+    std::fprintf(stderr, "usage: goramina [--screenshot FILE]\n%s", kSgfUsage);
     return 2;
   }
   if (options.screenshot) ChooseOffscreenWithoutDisplay();

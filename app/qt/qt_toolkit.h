@@ -18,6 +18,7 @@ class QLabel;
 class QTimer;
 class QSoundEffect;
 class QTextBrowser;
+class QProgressDialog;
 
 namespace goramina {
 
@@ -47,6 +48,14 @@ class TQtToolkit : public TToolkit {
   void PropertyChanged(TControl& control, TProperty property) override;
   bool OpenSound(TMediaPlayer& player) override;
   void PlaySound(TMediaPlayer& player) override;
+  std::vector<std::string> ChooseFilesToOpen(const std::string& title,
+                                             const std::string& filter) override;
+  std::string ChooseFolder(const std::string& title) override;
+  std::string ChooseFileToSave(const std::string& title, const std::string& filter,
+                               const std::string& suggested) override;
+  bool ShowProgress(const std::string& title, int done, int total,
+                    const std::string& text) override;
+  void CloseProgress() override;
 
  protected:
   void RealiseForm() override;
@@ -74,6 +83,7 @@ class TQtToolkit : public TToolkit {
   std::unique_ptr<QSoundEffect> sound_;
   int audioState_ = -1;  // -1 not asked yet, 0 no output device, 1 available
   QPointer<QTextBrowser> help_;
+  QPointer<QProgressDialog> progress_;
   bool applying_ = false;  // set while the logic's change is shown, so no event echoes back
 };
 

@@ -21,6 +21,9 @@ constexpr int kMaxSequences = kSetUpStart - 2;
 constexpr int kBlack = 1, kWhite = 2;
 
 constexpr const char* kRightWord = "RIGHT";
+// Marks a node whose comment got the RIGHT line from the export, so that import takes it off
+// again and only there.
+constexpr const char* kAddedRightMark = "GORIGHT";
 
 std::optional<int> ParseInt(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -267,13 +270,16 @@ class TImporter {
     if (current == 0)
       Join(result_.problem.CMT, OneLine(*comment));
     else
-      Join(nodes_[static_cast<std::size_t>(current)].comment, Comment(*comment));
+      Join(nodes_[static_cast<std::size_t>(current)].comment, Comment(node));
   }
 
-  // A move comment; in our own files the RIGHT line the export added goes.
-  std::string Comment(const std::string& raw) const {
-    std::string text = SgfText(raw);
-    if (ours_) {
+  // A move comment; in our own files the RIGHT line the export added (and marked with
+  // GORIGHT) goes.
+  std::string Comment(const TSgfNode& node) const {
+    const std::string* raw = node.First("C");
+    if (raw == nullptr) return {};
+    std::string text = SgfText(*raw);
+    if (ours_ && node.Has(kAddedRightMark)) {
       const std::string suffix = std::string("\n") + kRightWord;
       if (text == kRightWord)
         text.clear();
@@ -300,7 +306,7 @@ class TImporter {
     move.tes = from.tes + 1;
     if (const std::string* number = node.First("MN"))
       if (const auto mn = ParseInt(*number); mn && *mn > 0 && *mn <= kSetUpStart) move.tes = *mn;
-    if (const std::string* comment = node.First("C")) move.comment = Comment(*comment);
+    move.comment = Comment(node);
     move.te = node.Has("TE");
     move.bm = node.Has("BM");
     if (const std::string* seq = node.First("GOSEQ"); seq != nullptr && ours_) {
@@ -676,8 +682,10 @@ class TExporter {
         if (row.COL < 0) node.Add("BM", "1");
       }
       std::string comment = row.CMT;
-      if (i == s.last && s.children.empty() && !s.wrongPath)
+      if (i == s.last && s.children.empty() && !s.wrongPath) {
         comment += comment.empty() ? kRightWord : std::string("\n") + kRightWord;
+        node.Add(kAddedRightMark, "1");
+      }
       if (!comment.empty()) node.Add("C", comment);
       tree.nodes.push_back(std::move(node));
     }

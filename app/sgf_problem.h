@@ -26,7 +26,8 @@
 // move of a wrong sequence marked BM[1], the last node of every correct line carrying RIGHT in
 // its comment. What SGF has no place for is kept in private properties: GOMAJOR and GOMINOR
 // (categories), GOMARK (mark), GOHINT (hint), GOSEQ[first row:label] on the first move of every
-// sequence and GOSETUPC[row:comment] for comments of set-up rows. Reading that tree back gives
+// sequence, GORIGHT[1] on the nodes whose comment got the RIGHT line, and GOSETUPC[row:comment]
+// for comments of set-up rows. Reading that tree back gives
 // the same rows.
 #pragma once
 

@@ -204,10 +204,10 @@ TStoredProblem CraftedProblem() {
       {0, 2, 2, 0, 0, "白石"},
       {0, 1, 3, 1, 0, ""},
       {1, 1, 40, 0, 1, "a]b\\c"},
-      {2, 2, 41, 2, 0, ""},              // correct, continued once
+      {2, 2, 41, 2, 0, "RIGHT"},         // correct, continued once; a comment like a mark
       {3, 1, 42, 3, 2, "RIGHT のあと"},  // chained to the one before
       {1, -1, 60, 5, 1, "悪手"},         // wrong, label 5 (a refilled gap)
-      {2, -2, 61, 4, 5, ""},             // wrong again below it
+      {2, -2, 61, 4, 5, "RIGHT"},        // wrong again below it
       {1, 2, 80, 0, 1, ""},
       {3, 1, 81, 6, 0, "手数が飛ぶ"},  // White first, move numbers skip
   };
@@ -230,7 +230,9 @@ TEST(SgfExport, ExportThenImportGivesTheSameRows) {
 }
 
 TEST(SgfExport, ForeignReadersSeeMarksAndVariations) {
-  const std::string text = WriteSgfTree(*SgfFromProblem(CraftedProblem()));
+  TStoredProblem crafted = CraftedProblem();
+  crafted.rows[7].CMT.clear();  // RIGHT at the end of a line is a mark to other readers
+  const std::string text = WriteSgfTree(*SgfFromProblem(crafted));
   // Read without our private properties, the marks alone give the same correct lines.
   const TSgfCollection c = ParseSgf(text);
   TSgfTree& tree = *c.trees[0];

@@ -361,7 +361,10 @@ std::string ImportSummary(const TImportReport& report) {
   if (report.Refused() > 0)
     text += "取り込めなかったもの " + std::to_string(report.Refused()) + " 件。";
   if (report.stopped) text += "途中で中止しました。";
-  for (const TImportOutcome& o : report.outcomes) text += "\n" + DescribeOutcome(o);
+  for (const TImportOutcome& o : report.outcomes) {
+    text += '\n';
+    text += DescribeOutcome(o);
+  }
   return text;
 }
 
@@ -369,8 +372,14 @@ std::string ExportSummary(const TExportReport& report) {
   std::string text = "SGF書き出し：" + std::to_string(report.problems) + " 問を " +
                      std::to_string(report.files.size()) + " 個のファイルに書き出しました。";
   if (report.stopped) text += "途中で中止しました。";
-  for (const fs::path& file : report.files) text += "\n" + file.string();
-  for (const std::string& note : report.notes) text += "\n注意：" + note;
+  for (const fs::path& file : report.files) {
+    text += '\n';
+    text += file.string();
+  }
+  for (const std::string& note : report.notes) {
+    text += "\n注意：";
+    text += note;
+  }
   return text;
 }
 

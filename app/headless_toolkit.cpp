@@ -60,4 +60,31 @@ TModalResult THeadlessToolkit::ShowBox(TBoxKind kind, const std::string& text) {
   return answer;
 }
 
+std::vector<std::string> THeadlessToolkit::ChooseFilesToOpen(const std::string&,
+                                                             const std::string&) {
+  if (files_.empty()) return {};
+  std::vector<std::string> files = std::move(files_.front());
+  files_.pop_front();
+  return files;
+}
+
+std::string THeadlessToolkit::ChooseFolder(const std::string&) {
+  if (paths_.empty()) return {};
+  std::string path = std::move(paths_.front());
+  paths_.pop_front();
+  return path;
+}
+
+std::string THeadlessToolkit::ChooseFileToSave(const std::string& title, const std::string&,
+                                               const std::string&) {
+  return ChooseFolder(title);
+}
+
+bool THeadlessToolkit::ShowProgress(const std::string&, int done, int total,
+                                    const std::string& text) {
+  progressOpen_ = true;
+  progress_.push_back(std::to_string(done) + "/" + std::to_string(total) + " " + text);
+  return cancelAt_ == 0 || static_cast<int>(progress_.size()) < cancelAt_;
+}
+
 }  // namespace goramina

@@ -32,12 +32,21 @@ class THeadlessToolkit : public TToolkit {
   // combo box keeps the keys typed into it.
   void SetFocusedControl(const std::string& name) { focused_ = name; }
 
+  // What the coming file dialogs answer (each answer is used once; none left: cancelled).
+  void AnswerNextFiles(std::vector<std::string> files) { files_.push_back(std::move(files)); }
+  void AnswerNextPath(std::string path) { paths_.push_back(std::move(path)); }
+  // The progress box asks to cancel from its `calls`-th showing on (1 is the first).
+  void CancelProgressAt(int calls) { cancelAt_ = calls; }
+
   // --- What the test reads ---------------------------------------------------------------------
   const std::vector<TShownBox>& Boxes() const { return boxes_; }
   // Files played, in order.
   const std::vector<std::string>& PlayedSounds() const { return played_; }
   int HelpOpenCount() const { return helpOpened_; }
   bool Terminated() const { return terminated_; }
+  // Every progress line shown, "done/total text", and whether the box is open.
+  const std::vector<std::string>& ProgressShown() const { return progress_; }
+  bool ProgressOpen() const { return progressOpen_; }
   bool Running() const { return running_; }
   void ClearRecords();
 
@@ -52,6 +61,14 @@ class THeadlessToolkit : public TToolkit {
   void Terminate() override { terminated_ = true; }
   void PropertyChanged(TControl&, TProperty) override {}
   bool OpenSound(TMediaPlayer& player) override;
+  std::vector<std::string> ChooseFilesToOpen(const std::string& title,
+                                             const std::string& filter) override;
+  std::string ChooseFolder(const std::string& title) override;
+  std::string ChooseFileToSave(const std::string& title, const std::string& filter,
+                               const std::string& suggested) override;
+  bool ShowProgress(const std::string& title, int done, int total,
+                    const std::string& text) override;
+  void CloseProgress() override { progressOpen_ = false; }
   void PlaySound(TMediaPlayer& player) override { played_.push_back(player.FileName()); }
 
  protected:
@@ -73,6 +90,11 @@ class THeadlessToolkit : public TToolkit {
   int helpOpened_ = 0;
   bool terminated_ = false;
   bool running_ = false;
+  std::deque<std::vector<std::string>> files_;
+  std::deque<std::string> paths_;
+  std::vector<std::string> progress_;
+  bool progressOpen_ = false;
+  int cancelAt_ = 0;
 };
 
 }  // namespace goramina

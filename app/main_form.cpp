@@ -12,6 +12,7 @@
 #include "app/main_unit.h"
 #include "app/player_aids.h"
 #include "app/selector_vocabulary.h"
+#include "app/sgf_menu.h"
 #include "app/toolkit.h"
 
 namespace goramina {
@@ -177,6 +178,11 @@ void AddSelectors(std::vector<TControlSpec>& controls) {
 
 std::vector<TMenuItemSpec> MainMenu() {
   std::vector<TMenuItemSpec> menu = {
+      {"N5",
+       "ファイル",
+       {{"SgfImport", "SGF読み込み…", {}},
+        {"SgfImportFolder", "SGFフォルダ読み込み…", {}},
+        {"SgfExport", "SGF書き出し…", {}}}},
       {"N1", "画面切替", {{"N2", "道場画面", {}}, {"N3", "編集画面", {}}}}};
   for (auto& item : PlayerAidMenus()) menu.push_back(std::move(item));
   menu.push_back(
@@ -410,6 +416,9 @@ void ConnectHandlers(TToolkit& tk) {
   click("Apriend", ApriendClick);
   click("KenshoOne", CheckCurrentProblemClick);
   click("KenshoAll", CheckAllProblemsClick);
+  click("SgfImport", SgfImportClick);
+  click("SgfImportFolder", SgfImportFolderClick);
+  click("SgfExport", SgfExportClick);
   tk.OnTimer("Timer1", [](const std::string&) { Timer1Timer(); });
   tk.OnTimer("Timer2", [](const std::string&) { Timer2Timer(); });
   click("RadioButton1", [] { PlayMode = 1; });

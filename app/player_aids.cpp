@@ -185,7 +185,7 @@ std::vector<TControlSpec> PlayerAidControlSpecs() {
 }
 
 std::vector<TMenuItemSpec> PlayerAidMenus() {
-  TMenuItemSpec play{"N5", "操作", {}};
+  TMenuItemSpec play{"NPlay", "操作", {}};
   play.items = {
       {"KeyForward", "1手進む", {}, "→"},
       {"KeyBack", "１手戻す", {}, "←"},
@@ -195,7 +195,7 @@ std::vector<TMenuItemSpec> PlayerAidMenus() {
       {"KeyPrevious", "前の問題", {}, "↑"},
       {"KeyNext", "次の問題", {}, "↓"},
   };
-  TMenuItemSpec view{"N6", "表示", {}};
+  TMenuItemSpec view{"NView", "表示", {}};
   view.items = {{kCoordinatesItem, "座標表示", {}, {}, true}};
   return {play, view};
 }

@@ -149,6 +149,24 @@ void TToolkit::SetTitle(const std::string& title) {
   TitleChanged();
 }
 
+std::vector<std::string> TToolkit::ChooseFilesToOpen(const std::string&, const std::string&) {
+  return {};
+}
+
+std::string TToolkit::ChooseFolder(const std::string&) {
+  return {};
+}
+
+std::string TToolkit::ChooseFileToSave(const std::string&, const std::string&, const std::string&) {
+  return {};
+}
+
+bool TToolkit::ShowProgress(const std::string&, int, int, const std::string&) {
+  return true;
+}
+
+void TToolkit::CloseProgress() {}
+
 std::string TToolkit::ProgramDir() const {
   char buffer[4096];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -97,6 +97,21 @@ class TToolkit {
   virtual std::string ReadSetting(const std::string& key, const std::string& fallback) const;
   virtual void WriteSetting(const std::string& key, const std::string& value);
 
+  // --- File dialogs and the progress box (a toolkit without them chooses nothing) -------------
+  // Asks for existing files to read; `filter` like "SGF (*.sgf)". Empty when cancelled.
+  virtual std::vector<std::string> ChooseFilesToOpen(const std::string& title,
+                                                     const std::string& filter);
+  // Asks for an existing folder. Empty when cancelled.
+  virtual std::string ChooseFolder(const std::string& title);
+  // Asks for a file to write, starting at `suggested`. Empty when cancelled.
+  virtual std::string ChooseFileToSave(const std::string& title, const std::string& filter,
+                                       const std::string& suggested);
+  // Shows (the first call opens it) a modal progress box with a cancel button: `done` of
+  // `total` with a line of text. Answers false once the user has asked to cancel.
+  virtual bool ShowProgress(const std::string& title, int done, int total, const std::string& text);
+  // Closes the progress box, if open.
+  virtual void CloseProgress();
+
   // --- Timers: while enabled each ticks every interval through the event queue ---------------
   void SetTimerEnabled(const std::string& name, bool enabled);
   bool TimerEnabled(const std::string& name) const;

@@ -7,6 +7,9 @@
 //                               checks every problem (or problem N) with GNU Go, prints the
 //                               findings and ends: 0 all sound, 1 a problem is unsound or could
 //                               not be checked, 2 no such problem or no GNU Go
+//   goramina --import-sgf FILE_OR_FOLDER...
+//   goramina --export-sgf FOLDER_OR_FILE.sgf [--problem N]
+//                               SGF import into ./DBgoramina or export from it, without a window
 //
 // The collection is held in memory while the program runs; when the program ends, the changes
 // made to it are written back to the collection's text files.
@@ -19,11 +22,13 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
 #include "app/qt/main_window.h"
+#include "app/sgf_command.h"
 #include "dataset/collection_text.h"
 #include "widgets/ui_font.h"
 
@@ -126,9 +131,23 @@ int RunWindow(TDataModule1& module, const TOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  {
+    std::string error;
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (const std::optional<TSgfCommand> command = ParseSgfCommand(arguments, error)) {
+      if (!error.empty()) {
+        std::fprintf(stderr, "goramina: %s\nusage: goramina [--screenshot FILE | --check-problems [--problem N]]\n%s", error.c_str(),
+                     kSgfUsage);
+        return 2;
+      }
+      return RunSgfCommand(*command, std::filesystem::current_path() / kCollectionFolder, std::cout,
+                           std::cerr);
+    }
+  }
   const TOptions options = ParseOptions(argc, argv);
   if (!options.valid) {
-    std::fprintf(stderr, "usage: goramina [--screenshot FILE | --check-problems [--problem N]]\n");
+    std::fprintf(stderr, "usage: goramina [--screenshot FILE | --check-problems [--problem N]]\n%s",
+                 kSgfUsage);
     return 2;
   }
   if (options.checkProblems) {

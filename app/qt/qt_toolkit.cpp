@@ -4,6 +4,7 @@
 #include <QAudioDevice>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -502,6 +504,47 @@ void TQtToolkit::ShowHelpContents() {
   help_->setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
   help_->show();
   help_->raise();
+}
+
+std::vector<std::string> TQtToolkit::ChooseFilesToOpen(const std::string& title,
+                                                       const std::string& filter) {
+  std::vector<std::string> files;
+  for (const QString& file : QFileDialog::getOpenFileNames(window_, Q(title), QString(), Q(filter)))
+    files.push_back(file.toStdString());
+  return files;
+}
+
+std::string TQtToolkit::ChooseFolder(const std::string& title) {
+  return QFileDialog::getExistingDirectory(window_, Q(title)).toStdString();
+}
+
+std::string TQtToolkit::ChooseFileToSave(const std::string& title, const std::string& filter,
+                                         const std::string& suggested) {
+  return QFileDialog::getSaveFileName(window_, Q(title), Q(suggested), Q(filter)).toStdString();
+}
+
+bool TQtToolkit::ShowProgress(const std::string& title, int done, int total,
+                              const std::string& text) {
+  if (progress_ == nullptr) {
+    progress_ = new QProgressDialog(window_);
+    progress_->setWindowTitle(Q(title));
+    progress_->setCancelButtonText(QStringLiteral("中止"));
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setMinimumDuration(0);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+  }
+  progress_->setMaximum(std::max(total, 1));
+  progress_->setValue(std::min(done, std::max(total, 1)));
+  progress_->setLabelText(Q(text));
+  QApplication::processEvents();
+  return !progress_->wasCanceled();
+}
+
+void TQtToolkit::CloseProgress() {
+  if (progress_ == nullptr) return;
+  progress_->close();
+  delete progress_;
 }
 
 std::string TQtToolkit::ProgramDir() const {

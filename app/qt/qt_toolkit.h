@@ -23,6 +23,8 @@ class QAction;
 class QEvent;
 class QObject;
 
+class QProgressDialog;
+
 namespace goramina {
 
 // The installed face that stands in for a font family of the form ("ＭＳ Ｐゴシック" is drawn
@@ -54,6 +56,15 @@ class TQtToolkit : public TToolkit {
   // Settings are kept with QSettings (organisation "Goramina", application "goramina").
   std::string ReadSetting(const std::string& key, const std::string& fallback) const override;
   void WriteSetting(const std::string& key, const std::string& value) override;
+
+  std::vector<std::string> ChooseFilesToOpen(const std::string& title,
+                                             const std::string& filter) override;
+  std::string ChooseFolder(const std::string& title) override;
+  std::string ChooseFileToSave(const std::string& title, const std::string& filter,
+                               const std::string& suggested) override;
+  bool ShowProgress(const std::string& title, int done, int total,
+                    const std::string& text) override;
+  void CloseProgress() override;
 
  protected:
   void MenuCheckedChanged(const std::string& name) override;
@@ -97,6 +108,7 @@ class TQtToolkit : public TToolkit {
   std::unique_ptr<QSoundEffect> sound_;
   int audioState_ = -1;  // -1 not asked yet, 0 no output device, 1 available
   QPointer<QTextBrowser> help_;
+  QPointer<QProgressDialog> progress_;
   bool applying_ = false;  // set while the logic's change is shown, so no event echoes back
 };
 

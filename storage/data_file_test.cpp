@@ -657,6 +657,48 @@ TEST_F(BigTableTest, ChangingFiveHundredNeighboursCostsAHandfulOfWrites) {
   }
 }
 
+TEST_F(BigTableTest, WhileTheTableLockIsHeldTenThousandChangesStayCachedUntilCommit) {
+  auto file = Opened();
+  bool lockHeld = true;
+  file->SetTableLockQuery([&] { return lockHeld; });
+  faults.ResetCounters();
+  for (std::int32_t n = 1; n <= 10000; ++n) {
+    TRecord* record = file->GetRecord(n);
+    record->Image[30] = 0x42;
+    file->MarkRecordChanged(record);
+    file->ReleaseRecord(record);
+  }
+  EXPECT_EQ(faults.WriteCalls, 0);
+  EXPECT_EQ(file->RecordCache().Count(), 10000u);
+  EXPECT_EQ(file->RecordCache().CheckInvariants(), "");
+  lockHeld = false;
+  file->WriteChangedRecords();  // commit
+  EXPECT_LE(faults.WriteCalls, 2) << "one run of 1 MB pieces";
+  file->RecordCache().Trim();
+  EXPECT_EQ(file->RecordCache().Capacity(), 163u);
+  EXPECT_LE(file->RecordCache().Count(), 163u);
+}
+
+TEST_F(BigTableTest, AfterAnotherWritersChangeTheDiscardedCacheReadsTheNewContents) {
+  auto reader = Opened();
+  auto writer = Opened();
+  TRecord* seen = reader->GetRecord(5);
+  EXPECT_EQ(seen->Image[40], 0);
+  reader->ReleaseRecord(seen);
+  TRecord* changed = writer->GetRecord(5);
+  changed->Image[40] = 9;
+  writer->MarkRecordChanged(changed);
+  writer->ReleaseRecord(changed);
+  writer->WriteChangedRecords();
+  writer->MarkChanged();
+  writer->FlushHeader(false);
+  ASSERT_TRUE(reader->HeaderChangedOnDisk());
+  reader->RecordCache().Discard();
+  seen = reader->GetRecord(5);
+  EXPECT_EQ(seen->Image[40], 9);
+  reader->ReleaseRecord(seen);
+}
+
 // Random appends, changes, deletions, reuses, write-backs, discards and reopenings against a
 // map of what each record should hold; the structure check and the cache's invariants hold
 // after every flush.

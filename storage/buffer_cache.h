@@ -32,6 +32,9 @@
 //   read-ahead never grows the cache. A cached entry that is neither pinned nor changed is
 //   answered for the caller to refresh; a pinned or changed one, or no room, answers nullptr
 //   and the caller drops that part of the read.
+// - The common fields (Changed, PinCount, Number, links) change only through the cache's
+//   methods: the cache keeps its evictable entries in recency order, so that finding the least
+//   recently used one never walks a chain full of pinned or changed entries.
 // - Release(e) unpins (never below 0). Pin(e) pins again. Touch(e) makes a cached entry the
 //   most recent without pinning it. Peek(n) looks without pinning, moving or counting. The caller
 //   that changes an entry's data calls MarkChanged(e) (a changed entry is never evicted).
@@ -63,6 +66,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -145,6 +149,7 @@ struct TCacheEntry {
   TCacheEntry* MruPrev = nullptr;  // towards the head (more recently used)
   TCacheEntry* MruNext = nullptr;  // towards the tail (less recently used)
   bool Detached = false;           // discarded while pinned; gone on its last release
+  std::uint64_t Recency = 0;       // when it last became the head of the chain
 };
 
 template <typename T>
@@ -286,12 +291,16 @@ class TBufferCache {
 
   void Pin(TEntry* entry) {
     if (entry->PinCount == UINT16_MAX) Raise();
+    Untrack(entry);
     ++entry->PinCount;
   }
 
   // Unpins; a detached entry goes back to the pool on its last release.
   void Release(TEntry* entry) {
-    if (entry->PinCount > 0) --entry->PinCount;
+    if (entry->PinCount > 0) {
+      --entry->PinCount;
+      Track(entry);
+    }
     if (entry->Detached && entry->PinCount == 0) {
       auto it = std::find_if(FDetached.begin(), FDetached.end(),
                              [entry](const auto& held) { return held.get() == entry; });
@@ -302,7 +311,10 @@ class TBufferCache {
     }
   }
 
-  void MarkChanged(TEntry* entry) { entry->Changed = true; }
+  void MarkChanged(TEntry* entry) {
+    Untrack(entry);
+    entry->Changed = true;
+  }
 
   // Makes a cached entry the most recently used without pinning it or counting anything.
   void Touch(TEntry* entry) { MoveToHead(entry); }
@@ -372,7 +384,9 @@ class TBufferCache {
   //   2. the chain holds exactly the listed entries, its links agree both ways;
   //   3. count <= capacity and target <= capacity;
   //   4. no listed entry is detached, every detached entry is pinned;
-  //   5. every entry's owner is the cache's owner.
+  //   5. every entry's owner is the cache's owner;
+  //   6. the evictable entries (listed, unchanged, unpinned) are exactly those of the set kept
+  //      in recency order, and the chain runs from the most recent stamp to the least.
   std::string CheckInvariants() const {
     for (std::size_t i = 0; i < FEntries.size(); ++i) {
       if (FEntries[i]->Number <= 0) return "1: number not positive";
@@ -391,6 +405,16 @@ class TBufferCache {
     if (previous != FTail) return "2: tail wrong";
     if (chained != FEntries.size()) return "2: chain shorter than list";
     if (FEntries.size() > FCapacity) return "3: count above capacity";
+    const auto evictable = std::count_if(FEntries.begin(), FEntries.end(), [](const auto& held) {
+      return !held->Changed && !held->Pinned();
+    });
+    if (static_cast<std::size_t>(evictable) != FEvictable.size()) return "6: evictable set wrong";
+    for (const auto& [recency, entry] : FEvictable) {
+      if (!Evictable(Cast(entry)) || entry->Recency != recency) return "6: evictable set wrong";
+    }
+    for (const TCacheEntry* e = FHead; e != nullptr && e->MruNext != nullptr; e = e->MruNext) {
+      if (e->Recency <= e->MruNext->Recency) return "6: chain not in recency order";
+    }
     if (FTarget > FCapacity) return "3: target above capacity";
     for (const auto& held : FDetached) {
       if (!held->Detached || !held->Pinned()) return "4: detached entry not pinned";
@@ -442,12 +466,21 @@ class TBufferCache {
     return FPool.Take();
   }
 
-  TEntry* LeastRecentClean() const {
-    for (TCacheEntry* e = FTail; e != nullptr; e = e->MruPrev) {
-      if (!e->Changed && e->PinCount == 0) return Cast(e);
-    }
-    return nullptr;
+  // Whether a listed entry may be evicted as it is.
+  static bool Evictable(const TEntry* entry) {
+    return !entry->Detached && !entry->Changed && entry->PinCount == 0;
   }
+
+  // The entry a walk of the chain from its tail would find first that is neither changed nor
+  // pinned: the evictable entry of the oldest recency stamp, found without the walk.
+  TEntry* LeastRecentClean() const {
+    return FEvictable.empty() ? nullptr : Cast(FEvictable.begin()->second);
+  }
+
+  void Track(TEntry* entry) {
+    if (Evictable(entry)) FEvictable.insert({entry->Recency, entry});
+  }
+  void Untrack(TEntry* entry) { FEvictable.erase({entry->Recency, entry}); }
 
   TEntry* Install(std::unique_ptr<TEntry> entry, std::int32_t number, bool pinned) {
     entry->Clear();
@@ -456,7 +489,9 @@ class TBufferCache {
     entry->Detached = false;
     entry->Number = number;
     entry->PinCount = pinned ? 1 : 0;
+    entry->Recency = ++FClock;
     TEntry* raw = entry.get();
+    Track(raw);
     FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(LowerBound(number)),
                     std::move(entry));
     raw->MruPrev = nullptr;
@@ -471,6 +506,7 @@ class TBufferCache {
   std::unique_ptr<TEntry> Unlink(TEntry* entry) {
     std::size_t index = LowerBound(entry->Number);
     if (index >= FEntries.size() || FEntries[index].get() != entry) Raise();
+    Untrack(entry);
     std::unique_ptr<TEntry> owned = std::move(FEntries[index]);
     FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(index));
     if (entry->MruPrev != nullptr) entry->MruPrev->MruNext = entry->MruNext;
@@ -483,6 +519,9 @@ class TBufferCache {
 
   void MoveToHead(TEntry* entry) {
     if (FHead == entry) return;
+    Untrack(entry);
+    entry->Recency = ++FClock;
+    Track(entry);
     entry->MruPrev->MruNext = entry->MruNext;
     if (entry->MruNext != nullptr) {
       entry->MruNext->MruPrev = entry->MruPrev;
@@ -497,7 +536,10 @@ class TBufferCache {
 
   void WriteRun(std::vector<TEntry*>& run) {
     FWriteRun(std::span<TEntry* const>(run.data(), run.size()));
-    for (TEntry* entry : run) entry->Changed = false;
+    for (TEntry* entry : run) {
+      entry->Changed = false;
+      Track(entry);
+    }
     run.clear();
   }
 
@@ -511,6 +553,9 @@ class TBufferCache {
   TCacheEntry* FTail = nullptr;
   std::size_t FCapacity = 0;
   std::size_t FTarget = 0;
+  // Listed entries neither changed nor pinned, least recent first.
+  std::set<std::pair<std::uint64_t, TCacheEntry*>> FEvictable;
+  std::uint64_t FClock = 0;  // recency stamps
   std::uint64_t FHits = 0;
   std::uint64_t FReads = 0;
 };

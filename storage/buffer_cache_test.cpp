@@ -236,7 +236,9 @@ TEST_F(TCacheFixture, BookkeepingFaultsRaiseTheCorruptBuffersCode) {
   entry->PinCount = UINT16_MAX;
   EXPECT_EQ(RaisedCode([&] { FCache.Pin(entry); }), codes::kRecordBuffersCorrupt);
   EXPECT_EQ(entry->PinCount, UINT16_MAX);
-  entry->PinCount = 0;
+  entry->PinCount = 1;
+  FCache.Release(entry);
+  EXPECT_EQ(FCache.CheckInvariants(), "");
 }
 
 TEST(BufferCachePool, KeepsAtMostItsLimitAndResetsTakenEntries) {

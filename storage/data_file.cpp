@@ -446,8 +446,11 @@ void TDataFile::ReadRecordRun(std::int32_t n, TTravel travel, bool readAhead) {
   fill(target, n);
   for (std::int64_t number = first; number <= end; ++number) {
     if (number == n) continue;
+    const bool cached = FRecords.Peek(static_cast<std::int32_t>(number)) != nullptr;
     if (TRecord* other = FRecords.InsertReadAhead(static_cast<std::int32_t>(number))) {
       fill(other, number);
+    } else if (!cached) {
+      break;  // no room without growing: the rest of the run would find none either
     }
   }
   FRecords.Touch(target);

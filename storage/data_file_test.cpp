@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -32,6 +33,13 @@ TFieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t 
   field.FieldSize = size;
   field.FieldSubType = subType;
   return field;
+}
+
+// A field name of a letter and a number ("B7").
+std::string NumberedName(char letter, int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%c%d", letter, number);
+  return name;
 }
 
 // Two fields: an integer and a string of 10 (record size 9 + 5 + 12 = 26).
@@ -221,7 +229,7 @@ TEST_F(DataFileTest, AnEmptyTableOfTwoFieldsIs1663Bytes) {
 TEST_F(DataFileTest, CreationLimits) {
   auto file = NewFile();
   std::vector<TFieldDescriptor> blobs;
-  for (int i = 0; i < 129; ++i) blobs.push_back(Field("B" + std::to_string(i), kFieldTypeBlob));
+  for (int i = 0; i < 129; ++i) blobs.push_back(Field(NumberedName('B', i), kFieldTypeBlob));
   EXPECT_EQ(RaisedCode([&] { file->CreateDataFile(blobs, {}); }), codes::kBlobFieldLimits);
   blobs.pop_back();
   EXPECT_EQ(RaisedCode([&] { file->CreateDataFile(blobs, {}); }), 0) << "128 BLOB fields";
@@ -230,8 +238,7 @@ TEST_F(DataFileTest, CreationLimits) {
   // 9 + 261 * 251 = 65520 fits; one more byte field of 15 makes 65536, which the 16-bit
   // record size cannot hold.
   std::vector<TFieldDescriptor> wide;
-  for (int i = 0; i < 261; ++i)
-    wide.push_back(Field("W" + std::to_string(i), kFieldTypeBytes, 250));
+  for (int i = 0; i < 261; ++i) wide.push_back(Field(NumberedName('W', i), kFieldTypeBytes, 250));
   EXPECT_EQ(RaisedCode([&] { file->CreateDataFile(wide, {}); }), 0);
   EXPECT_EQ(file->RecordSize(), 65520);
   file->Close();
@@ -422,8 +429,7 @@ TEST_F(DataFileTest, TheTableIsFullAtItsLimits) {
 
   // Records of 65520 bytes: the file may hold (4e9 - 127 - 261 * 768) div 65520 of them.
   std::vector<TFieldDescriptor> wide;
-  for (int i = 0; i < 261; ++i)
-    wide.push_back(Field("W" + std::to_string(i), kFieldTypeBytes, 250));
+  for (int i = 0; i < 261; ++i) wide.push_back(Field(NumberedName('W', i), kFieldTypeBytes, 250));
   Create(wide, {}, "W.DAT");
   const std::int64_t fits = (kMaxDataFileSize - 127 - 261 * 768) / 65520;
   bytes = Bytes("W.DAT");
@@ -649,6 +655,48 @@ TEST_F(BigTableTest, ChangingFiveHundredNeighboursCostsAHandfulOfWrites) {
     EXPECT_EQ(record->Image[20] == 0x77, n >= 4001 && n <= 4500) << n;
     file->ReleaseRecord(record);
   }
+}
+
+TEST_F(BigTableTest, WhileTheTableLockIsHeldTenThousandChangesStayCachedUntilCommit) {
+  auto file = Opened();
+  bool lockHeld = true;
+  file->SetTableLockQuery([&] { return lockHeld; });
+  faults.ResetCounters();
+  for (std::int32_t n = 1; n <= 10000; ++n) {
+    TRecord* record = file->GetRecord(n);
+    record->Image[30] = 0x42;
+    file->MarkRecordChanged(record);
+    file->ReleaseRecord(record);
+  }
+  EXPECT_EQ(faults.WriteCalls, 0);
+  EXPECT_EQ(file->RecordCache().Count(), 10000u);
+  EXPECT_EQ(file->RecordCache().CheckInvariants(), "");
+  lockHeld = false;
+  file->WriteChangedRecords();  // commit
+  EXPECT_LE(faults.WriteCalls, 2) << "one run of 1 MB pieces";
+  file->RecordCache().Trim();
+  EXPECT_EQ(file->RecordCache().Capacity(), 163u);
+  EXPECT_LE(file->RecordCache().Count(), 163u);
+}
+
+TEST_F(BigTableTest, AfterAnotherWritersChangeTheDiscardedCacheReadsTheNewContents) {
+  auto reader = Opened();
+  auto writer = Opened();
+  TRecord* seen = reader->GetRecord(5);
+  EXPECT_EQ(seen->Image[40], 0);
+  reader->ReleaseRecord(seen);
+  TRecord* changed = writer->GetRecord(5);
+  changed->Image[40] = 9;
+  writer->MarkRecordChanged(changed);
+  writer->ReleaseRecord(changed);
+  writer->WriteChangedRecords();
+  writer->MarkChanged();
+  writer->FlushHeader(false);
+  ASSERT_TRUE(reader->HeaderChangedOnDisk());
+  reader->RecordCache().Discard();
+  seen = reader->GetRecord(5);
+  EXPECT_EQ(seen->Image[40], 9);
+  reader->ReleaseRecord(seen);
 }
 
 // Random appends, changes, deletions, reuses, write-backs, discards and reopenings against a

@@ -418,6 +418,9 @@ void TDataFile::ReadRecordRun(std::int32_t n, TTravel travel, bool readAhead) {
   }
   const std::size_t recordSize = FHeader.RecordSize;
   const auto runLength = static_cast<std::size_t>(end - first + 1);
+  // Room for n is made before the read: making room may write changed records back, and the
+  // run must see those writes.
+  TRecord* target = FRecords.MakeEntry(n);
   std::vector<std::uint8_t> run(runLength * recordSize);
   // Slots appended but not written back yet may lie past the end of the file: the run is
   // read short and only whole records that came back are used. Record n itself must be there.
@@ -428,30 +431,36 @@ void TDataFile::ReadRecordRun(std::int32_t n, TTravel travel, bool readAhead) {
     got = ReadBuffer(run.data(), static_cast<std::int64_t>(run.size()), true);
   } catch (...) {
     EndAccess();
+    FRecords.Remove(target);
+    FRecords.Release(target);
     throw;
   }
   EndAccess();
   end = std::min<std::int64_t>(end, first + got / static_cast<std::int64_t>(recordSize) - 1);
-  if (end < n) Raise(codes::kReadError);
-  auto imageOf = [&](std::int64_t number) {
-    return std::span<std::uint8_t>(
-        run.data() + static_cast<std::size_t>(number - first) * recordSize, recordSize);
-  };
+  if (end < n) {
+    FRecords.Remove(target);
+    FRecords.Release(target);
+    Raise(codes::kReadError);
+  }
   auto fill = [&](TRecord* record, std::int64_t number) {
-    std::span<std::uint8_t> image = imageOf(number);
-    std::copy(image.begin(), image.end(), record->Image.begin());
+    const auto* image = run.data() + static_cast<std::size_t>(number - first) * recordSize;
+    std::copy(image, image + recordSize, record->Image.begin());
     if (Encrypted()) Scramble(record->Image, kDataScrambleLow, kDataScrambleHigh);
   };
-  TRecord* target = FRecords.MakeEntry(n);
   fill(target, n);
+  // Records cached when the run was read are left as they are: the cache is at least as new as
+  // the file, and one of them written back and evicted while room is made below would
+  // otherwise come back with the run's older bytes.
+  std::vector<bool> cachedAtRead(runLength);
   for (std::int64_t number = first; number <= end; ++number) {
-    if (number == n) continue;
-    const bool cached = FRecords.Peek(static_cast<std::int32_t>(number)) != nullptr;
-    if (TRecord* other = FRecords.InsertReadAhead(static_cast<std::int32_t>(number))) {
-      fill(other, number);
-    } else if (!cached) {
-      break;  // no room without growing: the rest of the run would find none either
-    }
+    cachedAtRead[static_cast<std::size_t>(number - first)] =
+        FRecords.Peek(static_cast<std::int32_t>(number)) != nullptr;
+  }
+  for (std::int64_t number = first; number <= end; ++number) {
+    if (number == n || cachedAtRead[static_cast<std::size_t>(number - first)]) continue;
+    TRecord* other = FRecords.InsertReadAhead(static_cast<std::int32_t>(number));
+    if (other == nullptr) break;  // no room without growing: the rest would find none either
+    fill(other, number);
   }
   FRecords.Touch(target);
 }

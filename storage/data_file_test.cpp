@@ -657,6 +657,26 @@ TEST_F(BigTableTest, ChangingFiveHundredNeighboursCostsAHandfulOfWrites) {
   }
 }
 
+TEST_F(BigTableTest, ARunReadWhileRoomIsMadeNeverBringsBackOlderBytes) {
+  // The cache full of changed records 1001..1163: reading record 1000 with read-ahead must
+  // make room by writing them back, and the run it reads must not undo those changes.
+  auto file = Opened();
+  ASSERT_EQ(file->RecordCache().Capacity(), 163u);
+  for (std::int32_t n = 1001; n <= 1163; ++n) {
+    TRecord* record = file->GetRecord(n, TTravel::Forward, false);
+    record->Image[20] = 0x77;
+    file->MarkRecordChanged(record);
+    file->ReleaseRecord(record);
+  }
+  file->ReleaseRecord(file->GetRecord(1000, TTravel::Forward, true));
+  for (std::int32_t n = 1001; n <= 1163; ++n) {
+    TRecord* record = file->GetRecord(n, TTravel::Forward, false);
+    EXPECT_EQ(record->Image[20], 0x77) << n;
+    file->ReleaseRecord(record);
+  }
+  EXPECT_EQ(file->RecordCache().CheckInvariants(), "");
+}
+
 TEST_F(BigTableTest, WhileTheTableLockIsHeldTenThousandChangesStayCachedUntilCommit) {
   auto file = Opened();
   bool lockHeld = true;

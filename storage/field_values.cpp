@@ -469,7 +469,9 @@ std::vector<std::uint8_t> ValueFromText(std::uint8_t fieldType, std::string_view
     case kFieldTypeVarBytes: {
       std::size_t capacity =
           static_cast<std::size_t>(std::clamp(declaredSize, 0, kMaxDeclaredSize));
-      std::memcpy(value.data(), text.data(), std::min(text.size(), capacity));
+      // A declared size of 0 leaves nothing to copy (and no buffer to copy into).
+      std::size_t count = std::min(text.size(), capacity);
+      if (count > 0) std::memcpy(value.data(), text.data(), count);
       return value;
     }
     case kFieldTypeDate: {
@@ -574,9 +576,14 @@ std::string ValueToText(std::uint8_t fieldType, std::span<const std::uint8_t> va
     case kFieldTypeLargeInt:
       need(8);
       return IntegerToText(GetI64LE(value.data()));
-    case kFieldTypeFloat:
+    case kFieldTypeFloat: {
       need(8);
-      return FloatToText(GetF64LE(value.data()));
+      const double number = GetF64LE(value.data());
+      // "nan" and "inf" would not read back: a non-finite number has no text form.
+      if (!std::isfinite(number))
+        throw EConvertError("A number that is not finite has no text form");
+      return FloatToText(number);
+    }
     case kFieldTypeBcd: {
       need(kBcdStoredSize);
       auto text = BcdToText(value.first<kBcdStoredSize>());

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/qt/japanese_ui.h"
 #include "app/qt/qt_widgets.h"
 
 namespace goramina {
@@ -80,6 +81,8 @@ QString QtFontFamily(const std::string& family) {
 TQtToolkit::TQtToolkit() {
   // Whatever asks for the form's font by its Windows name gets the installed counterpart.
   QFont::insertSubstitution(Q(kMsPGothic), kJapaneseFace);
+  // Qt's own dialogs and the edit menus of text boxes speak Japanese like the rest.
+  InstallJapaneseTranslations();
 }
 
 TQtToolkit::~TQtToolkit() {
@@ -386,6 +389,7 @@ TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {
       box.setStandardButtons(QMessageBox::Ok);
       break;
   }
+  ApplyJapaneseButtonTexts(box);
   const int answer = box.exec();
   if (kind != TBoxKind::Confirmation) return TModalResult::Ok;
   if (answer == QMessageBox::Yes) return TModalResult::Yes;
@@ -396,7 +400,7 @@ TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {
 void TQtToolkit::ShowHelpContents() {
   const QString path = Q(HelpFile());
   if (path.isEmpty() || !QFileInfo(path).isFile()) {
-    ShowBox(TBoxKind::Error, "Cannot open the help file \"" + HelpFile() + "\".");
+    ShowBox(TBoxKind::Error, "ヘルプファイル「" + HelpFile() + "」を開けません。");
     return;
   }
   if (help_ == nullptr) {

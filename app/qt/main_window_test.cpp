@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include "app/field_text.h"
 #include "app/main_unit.h"
 #include "app/qt/data_grid.h"
+#include "app/qt/grid_cell_delegate.h"
 #include "app/qt/qt_widgets.h"
 #include "dataset/data_set.h"
 #include "widgets/ui_font.h"
@@ -234,6 +236,33 @@ TEST_F(MainWindowTest, ANewProblemIsRegisteredWithClicksAndListed) {
   EXPECT_EQ(grid->currentIndex().row(), 3);
   EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 3) << "three set-up stones";
   window_->Grab().save("main_window_registered.png");
+}
+
+TEST_F(MainWindowTest, GridCellsDrawTheirWholeNumberHoweverNarrow) {
+  TriggerMenu("N3");  // the edit screen shows the sequence grid
+  auto* grid = Widget<QtDataGrid>("DBGrid2");
+  ASSERT_NE(dynamic_cast<TGridCellDelegate*>(grid->itemDelegate()), nullptr);
+  const QModelIndex bto = grid->model()->index(0, 5);  // the set-up's first row
+  ASSERT_EQ(bto.data().toString(), "9999");
+  ASSERT_EQ(grid->columnWidth(5), 28);
+  for (const QString text : {"9999", "-2147483648", "1"}) {
+    SCOPED_TRACE(text.toStdString());
+    QStyleOptionViewItem option;
+    option.initFrom(grid);
+    option.widget = grid;
+    option.rect = grid->visualRect(bto);
+    option.font = grid->font();
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = text;
+    const int room = CellTextRoom(option);
+    ASSERT_GT(room, 0);
+    FitCellText(option);
+    EXPECT_LE(QFontMetricsF(option.font).horizontalAdvance(text), room);
+    if (QFontMetricsF(grid->font()).horizontalAdvance(text) <= room) {
+      EXPECT_EQ(option.font, grid->font()) << "a text that fits keeps the grid's font";
+    }
+  }
+  grid->grab().save("sequence_grid.png");
 }
 
 TEST_F(MainWindowTest, ACategoryTypedIntoASelectorIsSearchedAndNotAddedToItsList) {

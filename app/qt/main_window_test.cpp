@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -263,6 +264,24 @@ TEST_F(MainWindowTest, GridCellsDrawTheirWholeNumberHoweverNarrow) {
     }
   }
   grid->grab().save("sequence_grid.png");
+}
+
+TEST_F(MainWindowTest, CategoryListsOpenWideEnoughForTheirLongestEntry) {
+  for (const char* name : {"ComboBox1", "ComboBox2"}) {
+    SCOPED_TRACE(name);
+    auto* selector = Widget<QComboBox>(name);
+    ASSERT_NE(selector, nullptr);
+    ASSERT_GT(selector->count(), 1);
+    const int boxWidth = selector->width();
+    QAbstractItemView* list = selector->view();
+    selector->showPopup();
+    QApplication::processEvents();
+    EXPECT_TRUE(list->isVisible());
+    // The widest entry with the list's own item margins.
+    EXPECT_GE(list->viewport()->width(), list->sizeHintForColumn(0)) << "no entry is cut";
+    selector->hidePopup();
+    EXPECT_EQ(selector->width(), boxWidth) << "the box keeps its size";
+  }
 }
 
 TEST_F(MainWindowTest, ACategoryTypedIntoASelectorIsSearchedAndNotAddedToItsList) {

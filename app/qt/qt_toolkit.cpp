@@ -1,5 +1,6 @@
 #include "app/qt/qt_toolkit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QSoundEffect>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTimer>
@@ -33,6 +35,15 @@ constexpr int kDefaultPixelHeight = 12;
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// The box keeps the width the form gave it; its list opens wide enough for the longest item
+// (and the list's scroll bar) so that no entry is cut.
+void FitListToItems(QComboBox& combo) {
+  QAbstractItemView* list = combo.view();
+  const int frame = 2 * list->frameWidth();
+  const int scrollBar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+  list->setMinimumWidth(combo.count() == 0 ? 0 : list->sizeHintForColumn(0) + frame + scrollBar);
 }
 
 // Box texts carry Windows line breaks.
@@ -328,6 +339,7 @@ void TQtToolkit::ApplyProperty(TControl& control, QWidget* w, TProperty property
       if (auto* c = dynamic_cast<QComboBox*>(w)) {
         c->clear();
         for (const auto& item : control.Items()) c->addItem(Q(item));
+        FitListToItems(*c);
         c->setCurrentIndex(-1);
         if (c->isEditable()) c->setEditText(Q(control.Text()));
       }

@@ -26,6 +26,7 @@
 #include "app/qt/data_grid.h"
 #include "app/qt/grid_cell_delegate.h"
 #include "app/qt/qt_widgets.h"
+#include "dataset/cp932.h"
 #include "dataset/data_set.h"
 #include "widgets/ui_font.h"
 
@@ -281,6 +282,32 @@ TEST_F(MainWindowTest, CategoryListsOpenWideEnoughForTheirLongestEntry) {
     EXPECT_GE(list->viewport()->width(), list->sizeHintForColumn(0)) << "no entry is cut";
     selector->hidePopup();
     EXPECT_EQ(selector->width(), boxWidth) << "the box keeps its size";
+  }
+}
+
+TEST_F(MainWindowTest, ATypedCategoryIsSearchedExactlyAsTheBoxShowsIt) {
+  struct Case {
+    QString typed;
+    int rows;  // problems found with 全て as the minor category
+  };
+  // 石を取る is problem 2's category; 活 only begins one (活きる, problem 1).
+  for (const Case& c : {Case{"石を取る", 1}, Case{"活", 0}, Case{"活きる", 1}}) {
+    SCOPED_TRACE(c.typed.toStdString());
+    auto* major = Widget<QComboBox>("ComboBox1");
+    major->lineEdit()->setFocus();
+    major->lineEdit()->selectAll();
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, c.typed);
+    QApplication::sendEvent(major->lineEdit(), &typed);
+    QApplication::processEvents();
+    EXPECT_EQ(major->currentText(), c.typed) << "nothing is completed behind the typing";
+    EXPECT_EQ(Tk().Control("ComboBox1").Text(), c.typed.toStdString());
+    QTest::mouseClick(Widget<QWidget>("CuteButton15"), Qt::LeftButton);  // 問題検索
+    EXPECT_EQ(major->currentText(), c.typed) << "the box still shows what was typed";
+    EXPECT_EQ(module_->KuraQuery1.RecordCount(), c.rows);
+    if (c.rows == 1) {
+      EXPECT_EQ(module_->KuraQuery1.Fields(mondai::kKB1).AsString(),
+                kura::Utf8ToCp932(c.typed.toStdString()));
+    }
   }
 }
 

@@ -250,6 +250,9 @@ QWidget* TQtToolkit::CreateWidget(TControl& control, QWidget* parent) {
       combo->setEditable(spec.comboStyle == TComboStyle::DropDown);
       // Typed text is the combo's text only; the list keeps the items the logic gave it.
       combo->setInsertPolicy(QComboBox::NoInsert);
+      // What is typed is what is shown and searched for: no item is completed behind the
+      // typing (typing 活 must not turn into 活きる).
+      if (combo->isEditable()) combo->setCompleter(nullptr);
       QObject::connect(combo, &QComboBox::activated, [this, name](int index) {
         if (TControl* c = FindControl(name)) c->TakeUserItemIndex(index);
         DeliverChange(name);

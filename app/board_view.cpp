@@ -1,5 +1,6 @@
 #include "app/board_view.h"
 
+#include <memory>
 #include <stdexcept>
 
 #include "app/toolkit.h"
@@ -98,10 +99,20 @@ int PointFromLabel(int labelLeft, int labelTop, int horizontalScroll, int vertic
 TBoardView::TBoardView(TToolkit& toolkit, std::string programDir)
     : toolkit_(toolkit), programDir_(std::move(programDir)) {}
 
+const std::shared_ptr<const TBitmap>& TBoardView::StonePicture(bool black) {
+  std::shared_ptr<const TBitmap>& picture = black ? blackStone_ : whiteStone_;
+  if (!picture) {
+    const char* file = black ? kBlackStoneFile : kWhiteStoneFile;
+    picture = std::make_shared<const TBitmap>(ReadBmpFile(programDir_ + file));
+  }
+  return picture;
+}
+
 void TBoardView::ShowStone(int point, int colour) {
   CheckPoint(point);
-  const char* file = (colour == 1 || colour == -1) ? kBlackStoneFile : kWhiteStoneFile;
-  toolkit_.Control(Indexed("Image", point)).LoadPicture(programDir_ + file);
+  const bool black = colour == 1 || colour == -1;
+  TControl& image = toolkit_.Control(Indexed("Image", point));
+  image.SetPicture(StonePicture(black), programDir_ + (black ? kBlackStoneFile : kWhiteStoneFile));
 }
 
 void TBoardView::ClearStone(int point) {

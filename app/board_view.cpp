@@ -13,7 +13,9 @@ constexpr int kStarSize = 5;
 constexpr int kStarLefts[] = {98, 266, 434};  // 16 + 28 * {3, 9, 15} - 2
 
 std::string Indexed(const char* prefix, int index) {
-  return prefix + std::to_string(index);
+  std::string name(prefix);  // built in place: GCC 12 warns falsely about prefix + string
+  name += std::to_string(index);
+  return name;
 }
 
 void CheckPoint(int point) {
@@ -81,7 +83,7 @@ std::vector<TControlSpec> BoardControlSpecs() {
     label.top = kLabelTopInset + kCellPixels * RowOf(n);
     label.width = kLabelWidth;
     label.height = kLabelHeight;
-    label.text = "5";  // cleared at start-up
+    label.text.push_back('5');  // cleared at start-up (not "= \"5\"": GCC 12 warns falsely)
     label.alignment = TAlignment::Center;
     label.transparent = true;
     label.font = TFont{kMsPGothic, 12, false, clBlack};

@@ -1,5 +1,6 @@
 #include "app/board_view.h"
 
+#include <memory>
 #include <stdexcept>
 
 #include "app/toolkit.h"
@@ -12,7 +13,9 @@ constexpr int kStarSize = 5;
 constexpr int kStarLefts[] = {98, 266, 434};  // 16 + 28 * {3, 9, 15} - 2
 
 std::string Indexed(const char* prefix, int index) {
-  return prefix + std::to_string(index);
+  std::string name(prefix);  // built in place: GCC 12 warns falsely about prefix + string
+  name += std::to_string(index);
+  return name;
 }
 
 void CheckPoint(int point) {
@@ -80,7 +83,7 @@ std::vector<TControlSpec> BoardControlSpecs() {
     label.top = kLabelTopInset + kCellPixels * RowOf(n);
     label.width = kLabelWidth;
     label.height = kLabelHeight;
-    label.text = "5";  // cleared at start-up
+    label.text.push_back('5');  // cleared at start-up (not "= \"5\"": GCC 12 warns falsely)
     label.alignment = TAlignment::Center;
     label.transparent = true;
     label.font = TFont{kMsPGothic, 12, false, clBlack};
@@ -98,10 +101,20 @@ int PointFromLabel(int labelLeft, int labelTop, int horizontalScroll, int vertic
 TBoardView::TBoardView(TToolkit& toolkit, std::string programDir)
     : toolkit_(toolkit), programDir_(std::move(programDir)) {}
 
+const std::shared_ptr<const TBitmap>& TBoardView::StonePicture(bool black) {
+  std::shared_ptr<const TBitmap>& picture = black ? blackStone_ : whiteStone_;
+  if (!picture) {
+    const char* file = black ? kBlackStoneFile : kWhiteStoneFile;
+    picture = std::make_shared<const TBitmap>(ReadBmpFile(programDir_ + file));
+  }
+  return picture;
+}
+
 void TBoardView::ShowStone(int point, int colour) {
   CheckPoint(point);
-  const char* file = (colour == 1 || colour == -1) ? kBlackStoneFile : kWhiteStoneFile;
-  toolkit_.Control(Indexed("Image", point)).LoadPicture(programDir_ + file);
+  const bool black = colour == 1 || colour == -1;
+  TControl& image = toolkit_.Control(Indexed("Image", point));
+  image.SetPicture(StonePicture(black), programDir_ + (black ? kBlackStoneFile : kWhiteStoneFile));
 }
 
 void TBoardView::ClearStone(int point) {

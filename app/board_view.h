@@ -8,9 +8,11 @@
 // (16 + 28 * column, 16 + 28 * row) in the window's client area.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/bitmap.h"
 #include "app/form_spec.h"
 
 namespace goramina {
@@ -63,9 +65,10 @@ class TBoardView {
   // `programDir` ends with a path separator; the stone pictures are read from there.
   TBoardView(TToolkit& toolkit, std::string programDir);
 
-  // Loads stB.bmp into Image<n> when |colour| = 1, otherwise stW.bmp; read from disk every
-  // time. A missing or broken file throws the toolkit's file error (EFOpenError or
-  // EInvalidGraphic) and leaves the point as it was.
+  // Shows stB.bmp in Image<n> when |colour| = 1, otherwise stW.bmp. Each picture is read from
+  // disk once, at its first use, and then shared by every point. A missing or broken file
+  // throws the toolkit's file error (EFOpenError or EInvalidGraphic) and leaves the point as
+  // it was; the next stone of that colour tries the file again.
   void ShowStone(int point, int colour);
   // Removes Image<n>'s picture.
   void ClearStone(int point);
@@ -77,8 +80,13 @@ class TBoardView {
   const std::string& ProgramDir() const { return programDir_; }
 
  private:
+  // The black or white stone's picture, read at the first call.
+  const std::shared_ptr<const TBitmap>& StonePicture(bool black);
+
   TToolkit& toolkit_;
   std::string programDir_;
+  std::shared_ptr<const TBitmap> blackStone_;
+  std::shared_ptr<const TBitmap> whiteStone_;
 };
 
 }  // namespace goramina

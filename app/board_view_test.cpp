@@ -102,6 +102,21 @@ TEST_F(BoardViewTest, StonesAreReadFromTheProgramFolderByColour) {
   EXPECT_THROW(view_->SetLabel(362, ""), std::out_of_range);
 }
 
+TEST_F(BoardViewTest, EachStonePictureIsReadOnceAndShared) {
+  view_->ShowStone(1, 1);
+  view_->ShowStone(2, 2);
+  // Gone from disk after the first use: every later stone still shows, from the one reading.
+  std::filesystem::remove(dir_ / kBlackStoneFile);
+  std::filesystem::remove(dir_ / kWhiteStoneFile);
+  for (int point = 3; point <= 40; ++point) view_->ShowStone(point, point % 2 == 1 ? 1 : -2);
+  EXPECT_EQ(Stone(39), "B");
+  EXPECT_EQ(Stone(40), "W");
+  EXPECT_EQ(tk_.Control("Image39").Picture(), tk_.Control("Image1").Picture());
+  EXPECT_EQ(tk_.Control("Image40").Picture(), tk_.Control("Image2").Picture());
+  EXPECT_NE(tk_.Control("Image1").Picture(), tk_.Control("Image2").Picture());
+  EXPECT_EQ(tk_.Control("Image40").PicturePath(), dir_.string() + "/stW.bmp");
+}
+
 TEST_F(BoardViewTest, AMissingStonePictureFailsWithAFileErrorAndChangesNothing) {
   std::filesystem::remove(dir_ / kWhiteStoneFile);
   view_->ShowStone(7, 1);

@@ -114,6 +114,13 @@ void TControl::LoadPicture(const std::string& path) {
   Changed(TProperty::Picture);
 }
 
+void TControl::SetPicture(std::shared_ptr<const TBitmap> picture, const std::string& path) {
+  Require(TControlKind::Image, "SetPicture");
+  picture_ = std::move(picture);
+  picturePath_ = picture_ ? path : std::string();
+  Changed(TProperty::Picture);
+}
+
 void TControl::ClearPicture() {
   Require(TControlKind::Image, "ClearPicture");
   if (!picture_) return;

@@ -77,6 +77,8 @@ class TControl {
   // that cannot be opened, EInvalidGraphic for one that is not a bitmap) the picture is left
   // as it was.
   void LoadPicture(const std::string& path);
+  // Images: shows a picture already read from `path` (shared, never copied).
+  void SetPicture(std::shared_ptr<const TBitmap> picture, const std::string& path);
   // Images: no picture (the point shows nothing).
   void ClearPicture();
   bool HasPicture() const { return picture_ != nullptr; }

@@ -155,6 +155,8 @@ void StoreMark(TDataModule1& module, std::string_view markText) {
   module.KuraQuery1.Edit();
   module.KuraQuery1.Fields(mondai::kMRK)
       .SetAsString(markText == kNoMark ? std::string() : kura::Utf8ToCp932(markText));
+  // A new row being appended waits for 問題登録; only a stored problem's mark is posted here.
+  if (module.KuraQuery1.State() == kura::TDataSetState::dsInsert) return;
   module.KuraQuery1.Post();
 }
 

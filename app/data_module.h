@@ -89,7 +89,8 @@ void ShowAllProblems(TDataModule1& module);
 void SearchBySelectors(TDataModule1& module, int majorIndex, std::string_view majorText,
                        int minorIndex, std::string_view minorText);
 
-// Mark selector changed: store its text as the current problem's mark (なし as empty).
+// Mark selector changed: store its text as the current problem's mark (なし as empty). The new
+// row of a problem being registered only takes the mark; 問題登録 stores it.
 void StoreMark(TDataModule1& module, std::string_view markText);
 
 // Loads the collection's text form from `folder` and registers it as "DBgoramina".

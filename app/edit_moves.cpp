@@ -1,8 +1,10 @@
 // Recording a move on the edit screen: every click adds a move to the history, drawn without
-// a number and compared with nothing; the register buttons turn the history into rows.
+// a number and compared with nothing; the register buttons turn the history into rows. Also
+// the state of a problem being registered that the problem list's hooks need.
 #include <stdexcept>
 
 #include "app/board.h"
+#include "app/data_module.h"
 #include "app/main_unit.h"
 
 namespace goramina {
@@ -21,6 +23,28 @@ void RecordEditMove(int point, TMouseButton button) {
   MoveHistory[HistoryTop] = TMoveRecord{MoveNumber, colour, point};
   PlaceStone(MoveNumber, colour, point, 0);
   ColourToPlay = 2 / colour;
+}
+
+void SetRegisteringButtons(bool registering) {
+  TToolkit& toolkit = Toolkit();
+  toolkit.Control("CuteButton1").SetEnabled(registering);
+  for (const char* name :
+       {"CuteButton2", "CuteButton3", "CuteButton4", "CuteButton5", "CuteButton6"})
+    toolkit.Control(name).SetEnabled(!registering);
+}
+
+bool NewProblemRowPending() {
+  return DataModule1().KuraQuery1.State() == kura::TDataSetState::dsInsert;
+}
+
+void AbandonNewProblemRow() {
+  if (!NewProblemRowPending()) return;
+  // Only 問題登録 stores the new row: leaving it half typed (its number possibly still empty,
+  // which would hide it from every list) drops it and ends the registration.
+  DataModule1().KuraQuery1.Cancel();
+  SetRegisteringButtons(false);
+  ClearBoard();
+  Toolkit().SetStatusText(0, "問題の登録を取り消しました。");
 }
 
 }  // namespace goramina

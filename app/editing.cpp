@@ -72,19 +72,6 @@ void DropHint() {
   if (HintShown != 0) CancelHint();
 }
 
-void EnableButton(const char* name, bool enabled) {
-  Toolkit().Control(name).SetEnabled(enabled);
-}
-
-// 問題登録 usable alone while a problem is being registered; the other register and delete
-// buttons otherwise.
-void SetRegisteringButtons(bool registering) {
-  EnableButton("CuteButton1", registering);
-  for (const char* name :
-       {"CuteButton2", "CuteButton3", "CuteButton4", "CuteButton5", "CuteButton6"})
-    EnableButton(name, !registering);
-}
-
 // Appends one tejun row; fields left out stay empty (read as 0).
 void AppendMoveRow(int problem, int moveNumber, int colour, int point, int from, int label) {
   kura::TKuraQuery& moves = Moves();
@@ -411,6 +398,11 @@ void CuteButton12Click() {
   problems.Edit();
   SetFieldText(problems.Fields(mondai::kKB1), Toolkit().Control("ComboBox1").Text());
   SetFieldText(problems.Fields(mondai::kKB2), Toolkit().Control("ComboBox2").Text());
+  if (NewProblemRowPending()) {
+    // The categories of a problem being registered are stored with it by 問題登録.
+    Status(kFinishRegistering);
+    return;
+  }
   problems.Post();
   Status(kRegistered);
   PlaySound(0);

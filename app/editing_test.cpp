@@ -226,6 +226,59 @@ TEST_F(EditingTest, CancelDropsTheNewProblemRow) {
   EXPECT_TRUE(Enabled("CuteButton4"));
 }
 
+TEST_F(EditingTest, NothingOfAHalfTypedNewRowIsStoredWithoutRegistering) {
+  AddProblem(1);
+  AddRow(1, 0, 1, 10, 1, 9999);
+  AddProblem(2);
+  AddRow(2, 0, 1, 11, 1, 9999);
+  StartEditing();
+  const int shown = module_.KuraQuery1.DisplayRowCount();
+
+  // Another row of the problem list clicked while the new row is half typed (with or without
+  // its number): the new row is dropped, the registration ends, and the clicked problem loads.
+  for (int number : {7, 0}) {
+    SCOPED_TRACE(number);
+    RequestRegistration(number);
+    SetFieldText(module_.KuraQuery1.Fields(mondai::kCMT), "途中");
+    Click(30);
+    SelectProblem(2);
+    EXPECT_THAT(StoredProblemNumbers(), ElementsAre(1, 2));
+    EXPECT_EQ(module_.KuraQuery1.State(), kura::TDataSetState::dsBrowse);
+    EXPECT_EQ(module_.KuraQuery1.DisplayRowCount(), shown);
+    EXPECT_EQ(Registering, 0);
+    EXPECT_EQ(CurrentProblem, 2);
+    EXPECT_EQ(Stone(30), "");
+    EXPECT_EQ(Stone(11), "B");
+    EXPECT_FALSE(Enabled("CuteButton1"));
+    EXPECT_TRUE(Enabled("CuteButton4"));
+  }
+  // A search reopens the list: the half-typed row goes the same way, and the status says so.
+  RequestRegistration(9);
+  Click(32);
+  SearchBySelectors(module_, 0, "全て", 0, "全て");
+  EXPECT_THAT(StoredProblemNumbers(), ElementsAre(1, 2));
+  EXPECT_EQ(Registering, 0);
+  EXPECT_EQ(Stone(32), "");
+  EXPECT_EQ(StatusText(), "問題の登録を取り消しました。");
+
+  // Categories and a mark given to the new row wait for 問題登録 and are stored with it.
+  RequestRegistration(8);
+  Click(31);
+  tk_.Control("ComboBox1").SetText("活きる");
+  tk_.Control("ComboBox2").SetText("ハネ");
+  Press("CuteButton12");
+  StoreMark(module_, "○");
+  EXPECT_THAT(StoredProblemNumbers(), ElementsAre(1, 2));
+  EXPECT_EQ(module_.KuraQuery1.State(), kura::TDataSetState::dsInsert);
+  EXPECT_EQ(Registering, 1);
+  EXPECT_EQ(StatusText(), "問題登録をクリックしてください。");
+  Press("CuteButton1");
+  EXPECT_THAT(StoredProblemNumbers(), ElementsAre(1, 2, 8));
+  EXPECT_EQ(StoredProblemText(2, mondai::kKB1), "活きる");
+  EXPECT_EQ(StoredProblemText(2, mondai::kKB2), "ハネ");
+  EXPECT_EQ(StoredProblemText(2, mondai::kMRK), "○");
+}
+
 TEST_F(EditingTest, SequenceRegistrationNeedsMovesAndRoomAtTheEnd) {
   AddProblem(1);
   AddRow(1, 0, 1, 10, 0, 9999);

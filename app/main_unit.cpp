@@ -31,8 +31,12 @@ void SetMainUnit(TToolkit* newToolkit, TDataModule1* newDataModule, TBoardView* 
   SetBoardView(view);
   if (dataModule != nullptr) {
     // The hint stands in the problem row as an unposted edit: it is dropped before the row
-    // changes or the list closes, and kept out of any post of that row.
-    dataModule->KuraQuery1.BeforeScroll = [] { CancelHint(); };
+    // changes or the list closes, and kept out of any post of that row. A half-typed new row
+    // of 登録要求 is dropped too: moving off it must not store it.
+    dataModule->KuraQuery1.BeforeScroll = [] {
+      CancelHint();
+      AbandonNewProblemRow();
+    };
     dataModule->KuraQuery1.BeforePost = [] { ForgetHintBeforePost(); };
   }
 }

@@ -69,7 +69,7 @@ void AdvanceOne();
 // so that the hint is never stored as the comment. Called before the problem row changes.
 void CancelHint();
 void Label1MouseDown(const std::string& sender, TMouseButton button, TShiftState shift);
-void DBGrid1CellClick();  // also the double click
+void DBGrid1CellClick();   // also the double click
 void CuteButton7Click();   // 解答表示
 void CuteButton8Click();   // 1手進む
 void CuteButton9Click();   // １手戻す
@@ -77,9 +77,17 @@ void CuteButton10Click();  // １手順戻す
 void CuteButton13Click();  // ヒント表示 / ヒント消去
 void Timer2Timer();
 
-// --- Editing (editing.cpp) ----------------------------------------------------------------------
+// --- Editing (edit_moves.cpp, editing.cpp) -------------------------------------------------------
 // A click on the edit screen that is neither a choice mark nor a shift-removal.
 void RecordEditMove(int point, TMouseButton button);
+// 問題登録 usable alone while a problem is being registered; the other register and delete
+// buttons otherwise.
+void SetRegisteringButtons(bool registering);
+// Whether the problem list holds the unposted new row of 登録要求.
+bool NewProblemRowPending();
+// Called before the problem list leaves its current row: a new row of 登録要求 still pending
+// is dropped (never stored without 問題登録), the registration ends and the status says so.
+void AbandonNewProblemRow();
 void RegisterSequence(int sign);
 void DeleteSequenceTree();
 void CuteButton1Click();   // 問題登録

@@ -24,6 +24,9 @@ constexpr const char* kNotRegistered =
     "登録手順にありません。\r\n打ち直すなら 「はい」\r\n登録手を表示するなら 「いいえ」\r\n"
     "を選んでください。";
 
+// The label of the set-up sequence: the parent of every first answer sequence.
+constexpr int kSetUpLabel = 1;
+
 constexpr const char* kHintButton = "CuteButton13";
 constexpr const char* kShowHintCaption = "ヒント表示";
 constexpr const char* kHideHintCaption = "ヒント消去";
@@ -350,11 +353,22 @@ void CuteButton9Click() {
 
 void CuteButton10Click() {
   Status("");
+  const int startRow = SequenceField(tejun::kTNB);
   WalkToSequenceStart();
   const int parent = SequenceField(tejun::kBTO);
   MoveNumber = SequenceField(tejun::kTES);
   if (MoveNumber == 0) {
+    // Already at the set-up: the walk must not leave the cursor on the set-up's first row,
+    // where the right first move would no longer be found.
+    if (startRow > 0) GoToRow(startRow);
     Status(kCannotGoBack);
+    PlaySound(0);
+    return;
+  }
+  if (parent == kSetUpLabel) {
+    // Back to the set-up: the trainer stands exactly as after loading the problem.
+    LoadProblem();
+    Status(kSequenceBack);
     PlaySound(0);
     return;
   }

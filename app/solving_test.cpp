@@ -308,6 +308,36 @@ TEST_F(SolvingTest, OneSequenceBackShowsTheParentAndItsChoices) {
   EXPECT_EQ(StatusText(), "もう戻せません。");
 }
 
+TEST_F(SolvingTest, OneSequenceBackToTheSetUpLeavesTheProblemAsLoaded) {
+  // From the first sequence after the set-up, and then once more at the set-up itself: each
+  // time the right first move is accepted and answered as after loading the problem.
+  for (int presses : {1, 2, 3}) {
+    SCOPED_TRACE(testing::Message() << presses << " presses");
+    ClearBoard();
+    LoadProblem();
+    Click(100);
+    Tick();
+    ASSERT_EQ(Row(), 5);
+    tk_.ClearRecords();
+    for (int i = 0; i < presses; ++i) Press("CuteButton10");
+    EXPECT_EQ(StatusText(), presses == 1 ? "１手順戻しました。" : "もう戻せません。");
+    EXPECT_EQ(Row(), 3) << "the set-up's last row, as after loading";
+    EXPECT_EQ(Stone(100), "");
+    EXPECT_EQ(Stone(101), "");
+    EXPECT_EQ(Label(100).Text(), "") << "no marks give the answer away";
+    EXPECT_EQ(Stone(41), "B");
+    EXPECT_EQ(ColourToPlay, 1);
+    tk_.ClearRecords();
+    Click(100);
+    EXPECT_TRUE(tk_.Boxes().empty()) << "the right first move is not refused";
+    EXPECT_EQ(Row(), 4);
+    EXPECT_EQ(Label(100).Text(), "1");
+    ASSERT_TRUE(ReplyPending());
+    Tick();
+    EXPECT_EQ(Stone(101), "W");
+  }
+}
+
 TEST_F(SolvingTest, FreeAndAlternatePlayPlaceStonesWithoutComparing) {
   PlayMode = 3;
   Click(200, TMouseButton::Left);

@@ -89,6 +89,9 @@ TEST_F(CollectionTextTest, BadFilesNameTheFileAndLine) {
       {std::string(kMondaiHeader) + "1\t4294967296\t\t\t\t\t\n",
        "field HNB is not a 32-bit integer"},
       {std::string(kMondaiHeader) + "1\t1\t\xFF\t\t\t\t\n", "line 2: field KB1 is not UTF-8"},
+      // A zero-width space has no code page 932 form: refused, never silently dropped.
+      {std::string(kMondaiHeader) + "1\t1\t\xE6\xB4\xBB\xE2\x80\x8B\t\t\t\t\n",
+       "line 2: field KB1 is not UTF-8 text or holds a character code page 932 lacks"},
       {"# only a comment\n", "line 1: the file has no header line"},
   };
   for (const Case& c : kCases) {

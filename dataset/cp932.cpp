@@ -4,6 +4,7 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,17 @@ void ReplaceWithFffd(const void*, UConverterToUnicodeArgs* args, const char*, in
   ucnv_cbToUWriteUChars(args, &kReplacementCharacter, 1, 0, status);
 }
 
+// Refuses (strict) or writes '?' for (lenient) every character code page 932 lacks. ICU's
+// own stop and substitute callbacks pass over "default-ignorable" characters such as U+200B
+// or U+FE0F without a word, which would lose them silently.
+void RefuseOrQuestionMark(const void* context, UConverterFromUnicodeArgs* args, const UChar*,
+                          int32_t, UChar32, UConverterCallbackReason reason, UErrorCode* status) {
+  if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
+  if (static_cast<Mode>(reinterpret_cast<std::uintptr_t>(context)) == Mode::kStrict) return;
+  *status = U_ZERO_ERROR;
+  ucnv_cbFromUWriteBytes(args, "?", 1, 0, status);
+}
+
 std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8, Mode mode) {
   if (utf8.empty()) return std::u16string();
   std::u16string out(utf8.size() + 1, u'\0');  // UTF-16 never needs more units than bytes
@@ -56,12 +68,9 @@ std::optional<std::string> Utf16ToCp932(const std::u16string& text, Mode mode) {
   ConverterPtr converter = OpenConverter();
   if (!converter) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
-  if (mode == Mode::kStrict) {
-    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                          &status);
-  } else {
-    ucnv_setSubstChars(converter.get(), "?", 1, &status);
-  }
+  ucnv_setFromUCallBack(converter.get(), RefuseOrQuestionMark,
+                        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(mode)), nullptr,
+                        nullptr, &status);
   if (U_FAILURE(status)) return std::nullopt;
   std::string out(text.size() * 2 + 1, '\0');  // at most two bytes per UTF-16 unit
   int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),

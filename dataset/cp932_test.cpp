@@ -51,6 +51,19 @@ TEST(Cp932Test, StrictRefusesWhatLenientReplaces) {
   EXPECT_EQ(std::string(Cp932ToUtf8(std::string("a\0b", 3))), std::string("a\0b", 3));
 }
 
+TEST(Cp932Test, InvisibleCharactersWithoutACodeAreRefusedNotDropped) {
+  // Default-ignorable characters: variation selectors, zero-width space, soft hyphen, word
+  // joiner, a tag character. None has a code page 932 form, so none may vanish.
+  const char* const kInvisible[] = {"\uFE0D", "\u200B", "\uFE0F", "\u00AD", "\u2060", "\U000E0001"};
+  for (const char* invisible : kInvisible) {
+    SCOPED_TRACE(testing::PrintToString(std::string(invisible)));
+    EXPECT_FALSE(TryUtf8ToCp932(invisible));
+    EXPECT_FALSE(TryUtf8ToCp932(std::string("a") + invisible + "b"));
+    EXPECT_EQ(Utf8ToCp932(std::string("a") + invisible + "b"), "a?b");
+    EXPECT_EQ(Utf8ToCp932(invisible), "?");
+  }
+}
+
 TEST(Cp932Test, RandomBytesNeverCrash) {
   std::mt19937 random(932);
   for (int round = 0; round < 2000; ++round) {

@@ -161,7 +161,11 @@ class Parser {
     return true;
   }
   void ExpectSymbol(std::string_view symbol) {
-    if (!AcceptSymbol(symbol)) Expected("'" + std::string(symbol) + "'");
+    if (AcceptSymbol(symbol)) return;
+    std::string quoted(1, '\'');  // built in place: GCC 12 warns falsely about "'" + string
+    quoted += symbol;
+    quoted += '\'';
+    Expected(quoted);
   }
 
   std::string Name(std::string_view what) {

@@ -98,9 +98,10 @@ TRecordsBitmap::WalkResult TRecordsBitmap::FindNext(std::uint32_t& p, std::uint3
     std::uint32_t w = static_cast<std::uint32_t>((r - 1) / 32);
     const std::uint32_t first_bit = static_cast<std::uint32_t>((r - 1) % 32);
     if (first_bit == 0) {
-      // Whole words of set records inside the size, while they cannot overshoot n.
-      while (Word(w) == kAllOnes && (static_cast<std::uint64_t>(w) + 1) * 32 <= size_ &&
-             passed + 32 < n) {
+      // Whole words of set records inside the size, while they cannot overshoot n. The
+      // bound comes first: with a size that fills the buffer, word w may lie past its end.
+      while ((static_cast<std::uint64_t>(w) + 1) * 32 <= size_ && passed + 32 < n &&
+             Word(w) == kAllOnes) {
         passed += 32;
         counter += 32;
         p = (w + 1) * 32;

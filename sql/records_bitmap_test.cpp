@@ -87,6 +87,31 @@ TEST(RecordsBitmap, AllOnesWordPastTheSizeIsNotCounted) {
   EXPECT_EQ(p, 40u);
 }
 
+TEST(RecordsBitmap, WalksStayInsideABufferTheSizeFillsExactly) {
+  // 2048 records fill the first 256-byte step exactly: the whole-word skip forward and
+  // backward must stop at the last word instead of reading the one after it.
+  for (std::uint32_t size : {2048u, 4096u}) {
+    SCOPED_TRACE(size);
+    TRecordsBitmap b;
+    b.SetSize(size);
+    b.SetAll();
+    ASSERT_EQ(b.Capacity() * 8, size);
+    std::uint32_t p = 0;
+    std::int64_t counter = 0;
+    auto r = b.FindNext(p, 0xFFFFFFFFu, counter);
+    EXPECT_FALSE(r.reached);
+    EXPECT_EQ(r.passed, size);
+    EXPECT_EQ(p, size);
+    EXPECT_EQ(counter, static_cast<std::int64_t>(size));
+    p = size + 1;
+    counter = 0;
+    r = b.FindPrior(p, 0xFFFFFFFFu, counter);
+    EXPECT_EQ(r.passed, size);
+    EXPECT_EQ(p, 1u);
+    EXPECT_EQ(b.CountBefore(size + 1), size);
+  }
+}
+
 // The model: a plain vector of flags, index k-1 for record k.
 struct Model {
   std::vector<bool> set;

@@ -90,10 +90,13 @@ const TLocaleEntry& EntryOf(std::uint16_t languageId) {
   return entry != nullptr ? *entry : kFallbackEntry;
 }
 
+// The German phone-book order is one order for all five German locales: ICU's Austrian
+// variant would make ö a letter of its own after o instead of spelling it oe.
+constexpr const char* kGermanPhoneBookLocale = "de-u-co-phonebk";
+
 std::string IcuLocaleOf(std::uint16_t languageId, std::uint16_t sortId) {
-  std::string locale(EntryOf(languageId).IcuLocale);
-  if (sortId == kGermanPhoneBookSortId && IsGerman(languageId)) locale += "-u-co-phonebk";
-  return locale;
+  if (sortId == kGermanPhoneBookSortId && IsGerman(languageId)) return kGermanPhoneBookLocale;
+  return std::string(EntryOf(languageId).IcuLocale);
 }
 
 // Decodes at most `length` bytes of text (stopping at a zero byte) into UTF-16.
@@ -196,11 +199,17 @@ int CompareAnsi(const char* first, bool ignoreCase, std::size_t length, const ch
 
 using TCaseTable = std::array<std::uint8_t, 256>;
 
-// Each byte's counterpart in the locale, or the byte itself when the code page has none.
+// ICU's name for the root locale: case mapping without any language's special rules.
+constexpr const char* kLanguageNeutralCasing = "";
+
+// Each byte's counterpart in the locale's code page, or the byte itself when the code page
+// has none. The mapping itself is language-neutral: Greek capitals keep their accents
+// (ά → Ά) and Turkish i and I map to each other, so stored text and case-insensitive keys
+// lose nothing that another table's rules would keep.
 TCaseTable BuildCaseTable(std::uint16_t languageId, bool upper) {
   const TLocaleEntry& entry = EntryOf(languageId);
   const TCodePageTable& codePage = CodePageTable(entry.CodePage);
-  std::string locale(entry.IcuLocale);
+  const char* locale = kLanguageNeutralCasing;
   TCaseTable table;
   for (int byte = 0; byte < 256; ++byte) {
     table[byte] = static_cast<std::uint8_t>(byte);
@@ -208,8 +217,8 @@ TCaseTable BuildCaseTable(std::uint16_t languageId, bool upper) {
     if (byte == 0 || unit == 0xFFFD) continue;
     UChar mapped[8];
     UErrorCode status = U_ZERO_ERROR;
-    int32_t length = upper ? u_strToUpper(mapped, 8, &unit, 1, locale.c_str(), &status)
-                           : u_strToLower(mapped, 8, &unit, 1, locale.c_str(), &status);
+    int32_t length = upper ? u_strToUpper(mapped, 8, &unit, 1, locale, &status)
+                           : u_strToLower(mapped, 8, &unit, 1, locale, &status);
     if (U_FAILURE(status) || length != 1) continue;  // e.g. German sharp s to "SS"
     auto found = codePage.FromUnicode.find(mapped[0]);
     if (found != codePage.FromUnicode.end() && found->second != 0) table[byte] = found->second;

@@ -14,6 +14,7 @@ constexpr std::uint16_t kGermanAustrian = 0x0C07;
 constexpr std::uint16_t kEnglishUK = 0x0809;
 constexpr std::uint16_t kEnglishUSA = 0x0409;
 constexpr std::uint16_t kTurkish = 0x041F;
+constexpr std::uint16_t kGreek = 0x0408;
 constexpr std::uint16_t kSpanishCastilian = 0x040A;
 constexpr std::uint16_t kSpanishModern = 0x0C0A;
 
@@ -139,6 +140,20 @@ TEST(CompareLocaleStringsTest, GermanPhoneBookOrderSpellsUmlautsOut) {
   EXPECT_EQ(Compare(kGermanStandard, 1, mueller, "Muffler"), -1);
 }
 
+TEST(CompareLocaleStringsTest, EveryGermanLocaleUsesTheSamePhoneBookOrder) {
+  // Windows-1252 ö is 0xF6. In the phone book ö is spelt oe, in every German locale alike.
+  const std::string goethe = "G\xF6the";
+  for (const TLocaleName& locale : LocaleNames()) {
+    if (!SortNameExists(locale.LanguageId, "German Phone Book Order")) continue;
+    SCOPED_TRACE(locale.Name);
+    EXPECT_EQ(Compare(locale.LanguageId, 1, goethe, "Goethe"), 0);
+    EXPECT_EQ(Compare(locale.LanguageId, 1, goethe, "Gofe"), -1);
+    EXPECT_EQ(Compare(locale.LanguageId, 1, "M\xFCller", "Mueller"), 0);
+    EXPECT_TRUE(LocaleInstalled(locale.LanguageId, 1));
+  }
+  EXPECT_EQ(Compare(kGermanAustrian, 1, goethe, "Goethe"), 0);
+}
+
 TEST(CompareLocaleStringsTest, TraditionalSpanishSortsChAsOneLetter) {
   // Modern order: "ch" is c then h, before "cz"; traditional: "ch" follows every "c…".
   EXPECT_EQ(Compare(kSpanishModern, 0, "chico", "cuna"), -1);
@@ -186,12 +201,37 @@ TEST(CaseMappingTest, LocalesMapTheirCodePage) {
             "STRA\xDF"
             "E");  // ß keeps its length
   EXPECT_EQ(Upper(0x0419, "\xEC\xEE\xF1\xEA\xE2\xE0"), "\xCC\xCE\xD1\xCA\xC2\xC0");  // москва
-  EXPECT_EQ(Upper(kTurkish, "i"), "\xDD");          // Turkish dotted capital İ
   EXPECT_EQ(Upper(kEnglishUSA, "i\xB5"), "I\xB5");  // µ has no capital in the code page
   std::string empty;
   UpperCaseLocale(kEnglishUSA, 0, empty.data());
   UpperCaseLocale(kEnglishUSA, 0, nullptr);
   EXPECT_EQ(empty, "");
+}
+
+TEST(CaseMappingTest, CaseIsMappedWithoutLanguageSpecialRules) {
+  struct Case {
+    std::uint16_t language;
+    const char* text;
+    const char* upper;
+    const char* lower;
+  };
+  // Greek in Windows-1253: ά 0xDC, Ά 0xA2, έ 0xDD, Έ 0xB8, σ 0xF3, ς 0xF2, Σ 0xD3.
+  // Turkish in Windows-1254: İ 0xDD, ı 0xFD.
+  const Case kCases[] = {
+      {kGreek, "\xDC", "\xA2", "\xDC"},  // accents survive upper-casing
+      {kGreek, "\xDC\xDD\xF3\xF2", "\xA2\xB8\xD3\xD3", "\xDC\xDD\xF3\xF2"},
+      {kGreek, "\xA2\xB8", "\xA2\xB8", "\xDC\xDD"},
+      {kTurkish, "i", "I", "i"},           // no dotted capital
+      {kTurkish, "I", "I", "i"},           // no dotless small letter
+      {kTurkish, "\xDD", "\xDD", "\xDD"},  // İ has no single lower letter here
+      {kTurkish, "\xFD", "I", "\xFD"},
+      {kTurkish, "Izmir istanbul", "IZMIR ISTANBUL", "izmir istanbul"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.language << " " << testing::PrintToString(c.text));
+    EXPECT_EQ(Upper(c.language, c.text), c.upper);
+    EXPECT_EQ(Lower(c.language, c.text), c.lower);
+  }
 }
 
 TEST(CharOrderMapTest, AnsiStandardIsTheIdentity) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -118,7 +119,7 @@ void Rescale(TDecimalDigits& d, int scale) {
   } else {
     std::size_t keep = d.Digits.size() - static_cast<std::size_t>(d.Scale - scale);
     bool roundUp = d.Digits[keep] >= '5';
-    d.Digits.resize(keep);
+    d.Digits.erase(keep);
     for (std::size_t i = keep; roundUp && i > 0; --i) {
       if (d.Digits[i - 1] == '9') {
         d.Digits[i - 1] = '0';
@@ -351,7 +352,7 @@ std::optional<std::string> BcdToText(std::span<const std::uint8_t, 34> bcd) {
   std::string integer = d->Digits.substr(0, integerDigits);
   std::string fraction = d->Digits.substr(integerDigits);
   integer.erase(0, std::min(integer.find_first_not_of('0'), integer.size()));
-  if (integer.empty()) integer = "0";
+  if (integer.empty()) integer.push_back('0');
   fraction.erase(fraction.find_last_not_of('0') + 1);
   bool zero = integer == "0" && fraction.empty();
   std::string text = (d->Negative && !zero) ? "-" + integer : integer;
@@ -443,10 +444,15 @@ std::string TimeToText(std::int32_t milliseconds, bool use24Hour) {
   std::string text = TwoDigits(hour) + ":" + TwoDigits(time->Minute);
   // Seconds and milliseconds appear whenever they are not zero, so that no part of the
   // value is lost; milliseconds take three digits so that ".050" is not read as half a second.
-  if (time->Second != 0 || time->Millisecond != 0) text += ":" + TwoDigits(time->Second);
+  // (Appended piece by piece: GCC 12 warns falsely about "literal" + std::string.)
+  if (time->Second != 0 || time->Millisecond != 0) {
+    text += ':';
+    text += TwoDigits(time->Second);
+  }
   if (time->Millisecond != 0) {
-    std::string ms = IntegerToText(time->Millisecond);
-    text += "." + std::string(3 - ms.size(), '0') + ms;
+    char ms[8];
+    std::snprintf(ms, sizeof ms, ".%03d", static_cast<int>(time->Millisecond));
+    text += ms;
   }
   if (!use24Hour) text += time->Hour >= 12 ? " PM" : " AM";
   return text;
@@ -469,7 +475,9 @@ std::vector<std::uint8_t> ValueFromText(std::uint8_t fieldType, std::string_view
     case kFieldTypeVarBytes: {
       std::size_t capacity =
           static_cast<std::size_t>(std::clamp(declaredSize, 0, kMaxDeclaredSize));
-      std::memcpy(value.data(), text.data(), std::min(text.size(), capacity));
+      // A declared size of 0 leaves nothing to copy (and no buffer to copy into).
+      std::size_t count = std::min(text.size(), capacity);
+      if (count > 0) std::memcpy(value.data(), text.data(), count);
       return value;
     }
     case kFieldTypeDate: {
@@ -574,9 +582,14 @@ std::string ValueToText(std::uint8_t fieldType, std::span<const std::uint8_t> va
     case kFieldTypeLargeInt:
       need(8);
       return IntegerToText(GetI64LE(value.data()));
-    case kFieldTypeFloat:
+    case kFieldTypeFloat: {
       need(8);
-      return FloatToText(GetF64LE(value.data()));
+      const double number = GetF64LE(value.data());
+      // "nan" and "inf" would not read back: a non-finite number has no text form.
+      if (!std::isfinite(number))
+        throw EConvertError("A number that is not finite has no text form");
+      return FloatToText(number);
+    }
     case kFieldTypeBcd: {
       need(kBcdStoredSize);
       auto text = BcdToText(value.first<kBcdStoredSize>());

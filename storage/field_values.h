@@ -121,7 +121,8 @@ std::vector<std::uint8_t> ValueFromText(std::uint8_t fieldType, std::string_view
 
 // The text form of a value given as its stored bytes; times in 12-hour form unless
 // use24Hour. Raises EConvertError for a value that has no text form (a BLOB, a date outside
-// the calendar, a malformed packed decimal, too few bytes).
+// the calendar, a float that is NaN or infinite, a malformed packed decimal, too few bytes),
+// so that every text answered reads back through ValueFromText.
 std::string ValueToText(std::uint8_t fieldType, std::span<const std::uint8_t> value,
                         bool use24Hour = false);
 

@@ -1,6 +1,7 @@
 #include "storage/record_image.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "base/engine_codes.h"
@@ -25,6 +26,14 @@ std::span<Byte> SlotOf(std::span<Byte> record, const TFieldDescriptor& field) {
     RaiseEngineError(codes::kHeaderCorrupt, {}, {}, {}, {}, field.FieldName);
   }
   return record.subspan(field.FieldOffset, size);
+}
+
+// NaN and the infinities have no text form and no place in an index order, so they are
+// never stored: minus infinity is below any minimum, the others above any maximum.
+void RefuseNotFinite(double value, const TFieldDescriptor& field) {
+  if (std::isfinite(value)) return;
+  RaiseEngineError(value < 0 ? codes::kBelowMinimum : codes::kAboveMaximum, {}, {}, {}, {},
+                   field.FieldName);
 }
 
 void RequireHeader(std::size_t recordSize) {
@@ -130,6 +139,12 @@ void SetField(std::span<std::uint8_t> record, const TFieldDescriptor& field, con
     case kFieldTypeBoolean:
       slot[0] = 1;
       PutU16LE(slot.data() + 1, GetU16LE(bytes) != 0 ? 1 : 0);
+      return;
+    case kFieldTypeFloat:
+    case kFieldTypeTimestamp:
+      RefuseNotFinite(GetF64LE(bytes), field);
+      slot[0] = 1;
+      std::memcpy(slot.data() + 1, bytes, slot.size() - 1);
       return;
     default:
       slot[0] = 1;

@@ -74,7 +74,8 @@ bool GetField(std::span<const std::uint8_t> record, const TFieldDescriptor& fiel
 // table locale; an empty result is NULL. Booleans are stored as 0 or 1; a BLOB reference
 // takes only the first-block number and is NULL when that is 0; the auto-increment field
 // writes RowId and ignores NULL. A computed field is left alone unless force is set.
-// Raises engine error 8961 when the slot lies outside the record.
+// Raises engine error 8961 when the slot lies outside the record, and 9730 (minus infinity)
+// or 9731 (plus infinity, NaN) for a float or timestamp that is not finite, storing nothing.
 void SetField(std::span<std::uint8_t> record, const TFieldDescriptor& field, const void* value,
               bool force, TTableLocale locale);
 

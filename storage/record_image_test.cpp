@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,37 @@ TEST_F(RecordFixture, DamagedDescriptorRaisesInsteadOfOverrunning) {
   EXPECT_THROW(GetField(record, damaged), EKuraEngineError);
   damaged.FieldOffset = 2;  // inside the record header
   EXPECT_THROW(GetField(record, damaged), EKuraEngineError);
+}
+
+TEST(RecordFloatTest, NumbersThatAreNotFiniteAreNeverStored) {
+  struct Case {
+    double value;
+    std::uint16_t code;
+  };
+  const Case kCases[] = {{std::numeric_limits<double>::infinity(), 9731},
+                         {-std::numeric_limits<double>::infinity(), 9730},
+                         {std::numeric_limits<double>::quiet_NaN(), 9731}};
+  for (std::uint8_t type : {kFieldTypeFloat, kFieldTypeTimestamp}) {
+    std::vector<TFieldDescriptor> fields = {Field("AMOUNT", type)};
+    std::vector<std::uint8_t> record(LayoutFields(fields));
+    std::uint8_t bytes[8];
+    PutF64LE(bytes, 2.5);
+    SetField(record, fields[0], bytes, false, {});
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(testing::Message() << "type " << int(type) << " value " << c.value);
+      PutF64LE(bytes, c.value);
+      try {
+        SetField(record, fields[0], bytes, false, {});
+        ADD_FAILURE() << "stored";
+      } catch (const EKuraEngineError& error) {
+        EXPECT_EQ(error.ErrorCode, c.code);
+        EXPECT_NE(std::string(error.what()).find("AMOUNT"), std::string::npos) << error.what();
+      }
+      std::uint8_t value[8];
+      EXPECT_FALSE(GetField(record, fields[0], value));
+      EXPECT_EQ(GetF64LE(value), 2.5) << "the stored value stays";
+    }
+  }
 }
 
 TEST(RowNumberTest, InitRecordAssignsAndWraps) {

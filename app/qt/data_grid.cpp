@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/field_text.h"
+#include "app/qt/grid_cell_delegate.h"
 #include "dataset/cp932.h"
 #include "dataset/data_set.h"
 #include "dataset/field.h"
@@ -161,6 +162,7 @@ QtDataGrid::QtDataGrid(const std::vector<TGridColumn>& columns,
                        TDataGridModel::TErrorHandler onError, QWidget* parent)
     : QTableView(parent), model_(new TDataGridModel(columns, std::move(onError), this)) {
   setModel(model_);
+  setItemDelegate(new TGridCellDelegate(this));  // numbers are never cut
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed);

@@ -27,6 +27,7 @@
 #include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
+#include "app/qt/japanese_ui.h"
 #include "app/qt/main_window.h"
 #include "app/sgf_command.h"
 #include "dataset/collection_text.h"
@@ -156,6 +157,7 @@ int main(int argc, char** argv) {
   if (options.screenshot) ChooseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
   InstallJapaneseFontSubstitutes();
+  InstallJapaneseTranslations();
   QApplication::setApplicationName(QString::fromStdString(std::string(kApplicationTitle)));
 
   const std::filesystem::path folder = std::filesystem::current_path() / kCollectionFolder;

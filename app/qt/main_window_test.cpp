@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +25,9 @@
 #include "app/main_unit.h"
 #include "app/player_aids.h"
 #include "app/qt/data_grid.h"
+#include "app/qt/grid_cell_delegate.h"
 #include "app/qt/qt_widgets.h"
+#include "dataset/cp932.h"
 #include "dataset/data_set.h"
 #include "widgets/ui_font.h"
 
@@ -256,6 +260,77 @@ TEST_F(MainWindowTest, ANewProblemIsRegisteredWithClicksAndListed) {
   EXPECT_EQ(grid->currentIndex().row(), 3);
   EXPECT_EQ(Widget<QtDataGrid>("DBGrid2")->model()->rowCount(), 3) << "three set-up stones";
   window_->Grab().save("main_window_registered.png");
+}
+
+TEST_F(MainWindowTest, GridCellsDrawTheirWholeNumberHoweverNarrow) {
+  TriggerMenu("N3");  // the edit screen shows the sequence grid
+  auto* grid = Widget<QtDataGrid>("DBGrid2");
+  ASSERT_NE(dynamic_cast<TGridCellDelegate*>(grid->itemDelegate()), nullptr);
+  const QModelIndex bto = grid->model()->index(0, 5);  // the set-up's first row
+  ASSERT_EQ(bto.data().toString(), "9999");
+  ASSERT_EQ(grid->columnWidth(5), 28);
+  for (const QString text : {"9999", "-2147483648", "1"}) {
+    SCOPED_TRACE(text.toStdString());
+    QStyleOptionViewItem option;
+    option.initFrom(grid);
+    option.widget = grid;
+    option.rect = grid->visualRect(bto);
+    option.font = grid->font();
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    option.text = text;
+    const int room = CellTextRoom(option);
+    ASSERT_GT(room, 0);
+    FitCellText(option);
+    EXPECT_LE(QFontMetricsF(option.font).horizontalAdvance(text), room);
+    if (QFontMetricsF(grid->font()).horizontalAdvance(text) <= room) {
+      EXPECT_EQ(option.font, grid->font()) << "a text that fits keeps the grid's font";
+    }
+  }
+  grid->grab().save("sequence_grid.png");
+}
+
+TEST_F(MainWindowTest, CategoryListsOpenWideEnoughForTheirLongestEntry) {
+  for (const char* name : {"ComboBox1", "ComboBox2"}) {
+    SCOPED_TRACE(name);
+    auto* selector = Widget<QComboBox>(name);
+    ASSERT_NE(selector, nullptr);
+    ASSERT_GT(selector->count(), 1);
+    const int boxWidth = selector->width();
+    QAbstractItemView* list = selector->view();
+    selector->showPopup();
+    QApplication::processEvents();
+    EXPECT_TRUE(list->isVisible());
+    // The widest entry with the list's own item margins.
+    EXPECT_GE(list->viewport()->width(), list->sizeHintForColumn(0)) << "no entry is cut";
+    selector->hidePopup();
+    EXPECT_EQ(selector->width(), boxWidth) << "the box keeps its size";
+  }
+}
+
+TEST_F(MainWindowTest, ATypedCategoryIsSearchedExactlyAsTheBoxShowsIt) {
+  struct Case {
+    QString typed;
+    int rows;  // problems found with 全て as the minor category
+  };
+  // 石を取る is problem 2's category; 活 only begins one (活きる, problem 1).
+  for (const Case& c : {Case{"石を取る", 1}, Case{"活", 0}, Case{"活きる", 1}}) {
+    SCOPED_TRACE(c.typed.toStdString());
+    auto* major = Widget<QComboBox>("ComboBox1");
+    major->lineEdit()->setFocus();
+    major->lineEdit()->selectAll();
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, c.typed);
+    QApplication::sendEvent(major->lineEdit(), &typed);
+    QApplication::processEvents();
+    EXPECT_EQ(major->currentText(), c.typed) << "nothing is completed behind the typing";
+    EXPECT_EQ(Tk().Control("ComboBox1").Text(), c.typed.toStdString());
+    QTest::mouseClick(Widget<QWidget>("CuteButton15"), Qt::LeftButton);  // 問題検索
+    EXPECT_EQ(major->currentText(), c.typed) << "the box still shows what was typed";
+    EXPECT_EQ(module_->KuraQuery1.RecordCount(), c.rows);
+    if (c.rows == 1) {
+      EXPECT_EQ(module_->KuraQuery1.Fields(mondai::kKB1).AsString(),
+                kura::Utf8ToCp932(c.typed.toStdString()));
+    }
+  }
 }
 
 TEST_F(MainWindowTest, ACategoryTypedIntoASelectorIsSearchedAndNotAddedToItsList) {

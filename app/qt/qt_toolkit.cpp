@@ -1,5 +1,6 @@
 #include "app/qt/qt_toolkit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
 #include <QComboBox>
@@ -21,11 +22,13 @@
 #include <QSettings>
 #include <QSoundEffect>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 
+#include "app/qt/japanese_ui.h"
 #include "app/qt/qt_widgets.h"
 
 namespace goramina {
@@ -36,6 +39,15 @@ constexpr int kDefaultPixelHeight = 12;
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// The box keeps the width the form gave it; its list opens wide enough for the longest item
+// (and the list's scroll bar) so that no entry is cut.
+void FitListToItems(QComboBox& combo) {
+  QAbstractItemView* list = combo.view();
+  const int frame = 2 * list->frameWidth();
+  const int scrollBar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+  list->setMinimumWidth(combo.count() == 0 ? 0 : list->sizeHintForColumn(0) + frame + scrollBar);
 }
 
 // Box texts carry Windows line breaks.
@@ -84,6 +96,8 @@ QString QtFontFamily(const std::string& family) {
 TQtToolkit::TQtToolkit() {
   // Whatever asks for the form's font by its Windows name gets the installed counterpart.
   QFont::insertSubstitution(Q(kMsPGothic), kJapaneseFace);
+  // Qt's own dialogs and the edit menus of text boxes speak Japanese like the rest.
+  InstallJapaneseTranslations();
 }
 
 TQtToolkit::~TQtToolkit() {
@@ -329,6 +343,9 @@ QWidget* TQtToolkit::CreateWidget(TControl& control, QWidget* parent) {
       combo->setEditable(spec.comboStyle == TComboStyle::DropDown);
       // Typed text is the combo's text only; the list keeps the items the logic gave it.
       combo->setInsertPolicy(QComboBox::NoInsert);
+      // What is typed is what is shown and searched for: no item is completed behind the
+      // typing (typing 活 must not turn into 活きる).
+      if (combo->isEditable()) combo->setCompleter(nullptr);
       QObject::connect(combo, &QComboBox::activated, [this, name](int index) {
         if (TControl* c = FindControl(name)) c->TakeUserItemIndex(index);
         DeliverChange(name);
@@ -418,6 +435,7 @@ void TQtToolkit::ApplyProperty(TControl& control, QWidget* w, TProperty property
       if (auto* c = dynamic_cast<QComboBox*>(w)) {
         c->clear();
         for (const auto& item : control.Items()) c->addItem(Q(item));
+        FitListToItems(*c);
         c->setCurrentIndex(-1);
         if (c->isEditable()) c->setEditText(Q(control.Text()));
       }
@@ -479,6 +497,7 @@ TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {
       box.setStandardButtons(QMessageBox::Ok);
       break;
   }
+  ApplyJapaneseButtonTexts(box);
   const int answer = box.exec();
   if (kind != TBoxKind::Confirmation) return TModalResult::Ok;
   if (answer == QMessageBox::Yes) return TModalResult::Yes;
@@ -489,7 +508,7 @@ TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {
 void TQtToolkit::ShowHelpContents() {
   const QString path = Q(HelpFile());
   if (path.isEmpty() || !QFileInfo(path).isFile()) {
-    ShowBox(TBoxKind::Error, "Cannot open the help file \"" + HelpFile() + "\".");
+    ShowBox(TBoxKind::Error, "ヘルプファイル「" + HelpFile() + "」を開けません。");
     return;
   }
   if (help_ == nullptr) {

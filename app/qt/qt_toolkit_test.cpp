@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include "app/board_view.h"
 #include "app/headless_toolkit.h"
 #include "app/qt/board_demo_scene.h"
+#include "app/qt/japanese_ui.h"
 
 namespace goramina {
 namespace {
@@ -260,6 +263,63 @@ TEST(QtToolkit, ConfirmationBoxesAreModalAndAnswerTheButtonPressed) {
     EXPECT_EQ(qt.Confirm("登録手順にありません。\r\n打ち直すなら 「はい」"), expected);
     EXPECT_EQ(text, "登録手順にありません。\n打ち直すなら 「はい」");
   }
+}
+
+// The texts of the buttons of the next modal box, which is then closed with its first button.
+struct TBoxSeen {
+  QString text;
+  QStringList buttons;
+};
+void CloseNextBox(TBoxSeen& seen) {
+  QTimer::singleShot(0, [&seen] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen.text = box->text();
+    for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
+    seen.buttons.sort();
+    box->buttons().first()->click();
+  });
+}
+
+TEST(QtToolkit, EveryBoxSpeaksJapaneseButtonsIncluded) {
+  TQtToolkit qt;
+  qt.CreateForm(PanelForm());
+  qt.Window()->show();
+  TBoxSeen seen;
+  CloseNextBox(seen);
+  qt.Confirm("登録手順にありません。");
+  EXPECT_EQ(seen.buttons, (QStringList{"いいえ", "はい"}));
+  for (auto show : {&TToolkit::ShowMessage, &TToolkit::ShowInformation}) {
+    seen = {};
+    CloseNextBox(seen);
+    (qt.*show)("分類を登録しました。");
+    EXPECT_EQ(seen.buttons, QStringList{"OK"});
+  }
+  seen = {};
+  qt.SetHelpFile("/nonexistent/ゴラミナ.html");
+  CloseNextBox(seen);
+  qt.ShowHelpContents();
+  EXPECT_EQ(seen.buttons, QStringList{"OK"});
+  EXPECT_EQ(seen.text, "ヘルプファイル「/nonexistent/ゴラミナ.html」を開けません。");
+}
+
+TEST(QtToolkit, QtsOwnDialogsSpeakJapaneseOnceAToolkitExists) {
+  TQtToolkit qt;
+  ASSERT_TRUE(InstallJapaneseTranslations()) << "Qt's Japanese translations are missing";
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Open | QMessageBox::Save | QMessageBox::Cancel);
+  QStringList texts;
+  for (QAbstractButton* button : box.buttons()) texts << button->text();
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{"キャンセル", "保存", "開く"}));
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  QStringList dialogTexts;
+  for (auto* buttons : dialog.findChildren<QDialogButtonBox*>())
+    for (QAbstractButton* button : buttons->buttons()) dialogTexts << button->text();
+  dialogTexts.sort();
+  EXPECT_EQ(dialogTexts, (QStringList{"キャンセル", "保存(&S)"}));
 }
 
 TEST(QtToolkit, EnabledTimersTickThroughTheEventLoop) {

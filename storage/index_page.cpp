@@ -86,7 +86,6 @@ void TPage::Reset(std::int32_t pageNo, int slot, const TPageFormat& format) {
   PrevPage = 0;
   NextPage = 0;
   Freed = false;
-  Changed = false;
   Params.clear();
   FCount = 0;
   FBytesUsed = 0;
@@ -256,13 +255,14 @@ void TPage::MoveTailToFrontOf(int n, TPage& other) {
 
 // --- Disk image ----------------------------------------------------------------------------
 
-void TPage::Encode(std::span<std::uint8_t, kIndexPageSize> image) const {
+void TPage::Encode(std::span<std::uint8_t, kIndexPageBytes> image) const {
   std::fill(image.begin(), image.end(), 0);
   std::uint8_t* p = image.data();
   if (Freed) {
     PutI32LE(p + kNextOffset, NextPage);
     return;
   }
+  if (Type != kPageParams && OverCapacity()) PageCorrupt();  // split before writing
   p[kTypeOffset] = Type;
   PutU16LE(p + kCountOffset, static_cast<std::uint16_t>(FCount));
   PutI32LE(p + kPrevOffset, PrevPage);
@@ -303,7 +303,7 @@ void TPage::Encode(std::span<std::uint8_t, kIndexPageSize> image) const {
   }
 }
 
-void TPage::Decode(std::span<const std::uint8_t, kIndexPageSize> image) {
+void TPage::Decode(std::span<const std::uint8_t, kIndexPageBytes> image) {
   const std::uint8_t* p = image.data();
   std::int32_t pageNo = FPageNo;
   int slot = FSlot;

@@ -41,13 +41,14 @@
 #include <span>
 #include <vector>
 
+#include "storage/buffer_cache.h"
 #include "storage/index_key.h"
 
 namespace kura {
 
-inline constexpr std::size_t kIndexPageSize = 4096;
+inline constexpr std::size_t kIndexPageBytes = 4096;
 inline constexpr std::size_t kPageHeaderSize = 13;
-inline constexpr std::size_t kPageEntryArea = kIndexPageSize - kPageHeaderSize;  // 4083
+inline constexpr std::size_t kPageEntryArea = kIndexPageBytes - kPageHeaderSize;  // 4083
 
 inline constexpr std::uint8_t kPageRootBranch = 0;
 inline constexpr std::uint8_t kPageBranch = 1;
@@ -58,7 +59,7 @@ inline constexpr std::uint8_t kPageParams = 4;
 // Longest run of shared or trailing bytes one compression byte can say.
 inline constexpr int kMaxCompressionRun = 254;
 
-using TPageImage = std::array<std::uint8_t, kIndexPageSize>;
+using TPageImage = std::array<std::uint8_t, kIndexPageBytes>;
 
 // What the pages of one index need to know about its keys.
 struct TPageFormat {
@@ -76,9 +77,14 @@ int BranchCapacity(const TPageFormat& format);
 // Entries an uncompressed leaf of the format holds.
 int LeafCapacity(const TPageFormat& format);
 
-class TPage {
+// A page in memory: a cache entry of the index slot's page cache (the cache owns the common
+// part; Changed marks a page to be written back).
+class TPage : public TCacheEntry {
  public:
   TPage() = default;
+
+  // Empties the page for a new number (the cache's contract).
+  void Clear() { Reset(0, FSlot, FFormat); }
 
   // Makes the page an empty page `pageNo` of the format, with type and links zero.
   void Reset(std::int32_t pageNo, int slot, const TPageFormat& format);
@@ -91,7 +97,6 @@ class TPage {
   std::int32_t PrevPage = 0;
   std::int32_t NextPage = 0;
   bool Freed = false;
-  bool Changed = false;
   // Raw parameter data of a parameter page (type 4).
   std::vector<std::uint8_t> Params;
 
@@ -139,10 +144,10 @@ class TPage {
   void MoveTailToFrontOf(int n, TPage& other);
 
   // Writes the 4096-byte image. A free page is written with its next link and no entries.
-  void Encode(std::span<std::uint8_t, kIndexPageSize> image) const;
+  void Encode(std::span<std::uint8_t, kIndexPageBytes> image) const;
   // Reads the 4096-byte image into this page (already Reset with number, slot and format).
   // Raises 8965 when the image breaks an invariant above.
-  void Decode(std::span<const std::uint8_t, kIndexPageSize> image);
+  void Decode(std::span<const std::uint8_t, kIndexPageBytes> image);
 
  private:
   std::size_t Stride() const { return static_cast<std::size_t>(FFormat.KeyLength) + 10; }

@@ -107,7 +107,7 @@ int TPage::BytesUsed() const {
   return FCount * entry;
 }
 
-std::int32_t TPage::Number(int pos) const {
+std::int32_t TPage::ChildOrRecord(int pos) const {
   return GetI32LE(Entry(pos) + FFormat.KeyLength + kNumberAfterKey);
 }
 
@@ -124,7 +124,7 @@ void TPage::SetKey(int pos, const std::uint8_t* key) {
   Changed = true;
 }
 
-void TPage::SetNumber(int pos, std::int32_t number) {
+void TPage::SetChildOrRecord(int pos, std::int32_t number) {
   PutI32LE(Entry(pos) + FFormat.KeyLength + kNumberAfterKey, number);
   Changed = true;
 }

@@ -119,14 +119,14 @@ class TPage : public TCacheEntry {
   // Entry access, positions 1..Count().
   const std::uint8_t* Key(int pos) const { return Entry(pos); }
   // The record number of a leaf entry or the child page of a branch entry.
-  std::int32_t Number(int pos) const;
+  std::int32_t ChildOrRecord(int pos) const;
   // The subtree count of a branch entry.
   std::int32_t KeyCount(int pos) const;
   std::uint8_t SharedPrefix(int pos) const { return Entry(pos)[FFormat.KeyLength + 8]; }
   std::uint8_t TrailingZeros(int pos) const { return Entry(pos)[FFormat.KeyLength + 9]; }
 
   void SetKey(int pos, const std::uint8_t* key);
-  void SetNumber(int pos, std::int32_t number);
+  void SetChildOrRecord(int pos, std::int32_t number);
   void SetKeyCount(int pos, std::int32_t count);
   // Sum of the subtree counts of a branch (the entry count of a leaf).
   std::int64_t TotalKeys() const;

@@ -97,7 +97,7 @@ TEST(IndexPage, EveryModeRoundTripsThroughItsImage) {
         for (int pos = 1; pos <= back.Count(); ++pos) {
           ASSERT_EQ(std::vector<std::uint8_t>(back.Key(pos), back.Key(pos) + k),
                     keys[held[pos - 1]]);
-          EXPECT_EQ(back.Number(pos), held[pos - 1] + 1);
+          EXPECT_EQ(back.ChildOrRecord(pos), held[pos - 1] + 1);
         }
         if (mode != kCompressNone) {
           EXPECT_LE(page.BytesUsed(), 4083);

@@ -86,7 +86,7 @@ TPageRef TIndexTree::Descend(const std::uint8_t* key, std::vector<TPathStep>& pa
     std::int64_t ignored = 0;
     int pos = FindCounting(*page, FKeys, key, countLeft != nullptr ? *countLeft : ignored);
     path.push_back({pageNo, pos});
-    pageNo = page->Number(pos);
+    pageNo = page->ChildOrRecord(pos);
   }
 }
 
@@ -262,7 +262,7 @@ void TIndexTree::Rebalance(std::vector<TPathStep>& path, int level) {
   TPageRef page = Get(path[level].PageNo);
   const bool withPrevious = ppos > 1;
   const int spos = withPrevious ? ppos - 1 : ppos + 1;
-  const std::int32_t siblingNo = parent->Number(spos);
+  const std::int32_t siblingNo = parent->ChildOrRecord(spos);
   const std::int32_t link = withPrevious ? page->PrevPage : page->NextPage;
   if (link == 0 || link != siblingNo) TreeCorrupt();
   TPageRef sibling = Get(siblingNo);
@@ -301,7 +301,7 @@ void TIndexTree::CollapseRoot() {
   for (int level = 0; level < kMaxTreeLevels; ++level) {
     TPageRef root = Get(FStore.RootPage());
     if (root->IsLeaf() || root->Count() != 1) return;
-    std::int32_t childNo = root->Number(1);
+    std::int32_t childNo = root->ChildOrRecord(1);
     FStore.FreePage(root.Get());
     root.Reset();
     TPageRef child = Get(childNo);
@@ -340,7 +340,7 @@ std::int32_t TIndexTree::FindRecord(const std::uint8_t* key) {
   std::vector<TPathStep> path;
   TPageRef leaf = Descend(key, path, nullptr);
   int pos = FindExact(*leaf, FKeys, key);
-  return pos == 0 ? 0 : leaf->Number(pos);
+  return pos == 0 ? 0 : leaf->ChildOrRecord(pos);
 }
 
 std::int64_t TIndexTree::KeyCount() {
@@ -363,7 +363,7 @@ bool TIndexTree::KeyAtOrdinal(std::int64_t ordinal, std::span<std::uint8_t> key,
     if (page->IsLeaf()) {
       if (ordinal > page->Count()) return false;
       std::copy_n(page->Key(static_cast<int>(ordinal)), FFormat.KeyLength, key.begin());
-      recordNo = page->Number(static_cast<int>(ordinal));
+      recordNo = page->ChildOrRecord(static_cast<int>(ordinal));
       return true;
     }
     int pos = 1;
@@ -372,7 +372,7 @@ bool TIndexTree::KeyAtOrdinal(std::int64_t ordinal, std::span<std::uint8_t> key,
       ++pos;
     }
     if (pos > page->Count()) return false;
-    pageNo = page->Number(pos);
+    pageNo = page->ChildOrRecord(pos);
   }
   TreeCorrupt();
 }

@@ -166,13 +166,13 @@ void TIndexTree::ForEachKey(TVisit visit) {
     TPageRef page = Get(pageNo);
     if (page->IsLeaf()) break;
     if (page->Count() == 0) RaiseEngineError(codes::kIndexPagesCorrupt);
-    pageNo = page->Number(1);
+    pageNo = page->ChildOrRecord(1);
   }
   std::int32_t limit = FStore.NextPageNo();
   for (std::int32_t steps = 0; pageNo != 0; ++steps) {
     if (steps >= limit) RaiseEngineError(codes::kIndexPagesCorrupt);
     TPageRef page = Get(pageNo);
-    for (int pos = 1; pos <= page->Count(); ++pos) visit(page->Key(pos), page->Number(pos));
+    for (int pos = 1; pos <= page->Count(); ++pos) visit(page->Key(pos), page->ChildOrRecord(pos));
     pageNo = page->NextPage;
   }
 }

@@ -94,7 +94,7 @@ class TTreeChecker {
       }
       FChildren[pageNo] = {};
       for (int pos = 1; pos <= page->Count(); ++pos) {
-        std::int32_t child = page->Number(pos);
+        std::int32_t child = page->ChildOrRecord(pos);
         next.push_back(child);
         FChildren[pageNo].push_back(child);
         const std::uint8_t* key = page->Key(pos);

@@ -105,8 +105,8 @@ TEST(IndexTree, The315thKeySplitsAFullLeafInto158And157) {
   TPageRef rootPage = t.Page(root);
   EXPECT_EQ(rootPage->Type, kPageRootBranch);
   ASSERT_EQ(rootPage->Count(), 2);
-  TPageRef left = t.Page(rootPage->Number(1));
-  TPageRef right = t.Page(rootPage->Number(2));
+  TPageRef left = t.Page(rootPage->ChildOrRecord(1));
+  TPageRef right = t.Page(rootPage->ChildOrRecord(2));
   EXPECT_EQ(left->Count(), 158);
   EXPECT_EQ(right->Count(), 157);
   EXPECT_EQ(rootPage->KeyCount(1), 158);
@@ -158,8 +158,8 @@ TEST(IndexTree, AnEmptiedCompressedLeafLeavesItsChain) {
   }
   TPageRef root = t.Page(t.Store->RootPage());
   ASSERT_EQ(root->Count(), 2);
-  std::int32_t leftNo = root->Number(1);
-  std::int32_t rightNo = root->Number(2);
+  std::int32_t leftNo = root->ChildOrRecord(1);
+  std::int32_t rightNo = root->ChildOrRecord(2);
   TPageRef rightPage = t.Page(rightNo);
   int rightCount = rightPage->Count();
   root.Reset();
@@ -207,22 +207,22 @@ TEST(IndexTree, DamagedTreesAreReportedAndRefused) {
   {
     TPageRef root = t.Page(rootNo);
     root->SetKeyCount(2, root->KeyCount(2) - 1);
-    childNo = root->Number(2);
+    childNo = root->ChildOrRecord(2);
     TPageRef child = t.Page(childNo);
     child->NextPage = childNo;  // a page that links to itself
   }
   EXPECT_FALSE(CheckIndexTree(*t.Store, t.Keys, t.Pages).Ok());
   {
     TPageRef child = t.Page(childNo);
-    child->NextPage = t.Page(rootNo)->Number(3);
+    child->NextPage = t.Page(rootNo)->ChildOrRecord(3);
     TPageRef root = t.Page(rootNo);
-    root->SetNumber(1, 4000);  // a child past NextPageNo
+    root->SetChildOrRecord(1, 4000);  // a child past NextPageNo
   }
   EXPECT_FALSE(CheckIndexTree(*t.Store, t.Keys, t.Pages).Ok());
   EXPECT_EQ(RaisedCode([&] { t.Tree->Insert(t.IntKey(-5).data(), 1); }), codes::kIndexPagesCorrupt);
   {
     TPageRef root = t.Page(rootNo);
-    root->SetNumber(1, rootNo);  // a branch whose child is itself: a descent that loops
+    root->SetChildOrRecord(1, rootNo);  // a branch whose child is itself: a descent that loops
   }
   EXPECT_EQ(RaisedCode([&] { t.Tree->Insert(t.IntKey(-5).data(), 1); }), codes::kIndexPagesCorrupt);
   EXPECT_FALSE(CheckIndexTree(*t.Store, t.Keys, t.Pages).Ok());

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -168,9 +169,9 @@ void TIndexTree::ForEachKey(TVisit visit) {
     if (page->Count() == 0) RaiseEngineError(codes::kIndexPagesCorrupt);
     pageNo = page->ChildOrRecord(1);
   }
-  std::int32_t limit = FStore.NextPageNo();
-  for (std::int32_t steps = 0; pageNo != 0; ++steps) {
-    if (steps >= limit) RaiseEngineError(codes::kIndexPagesCorrupt);
+  std::set<std::int32_t> visited;  // a leaf chain that loops is corrupt
+  while (pageNo != 0) {
+    if (!visited.insert(pageNo).second) RaiseEngineError(codes::kIndexPagesCorrupt);
     TPageRef page = Get(pageNo);
     for (int pos = 1; pos <= page->Count(); ++pos) visit(page->Key(pos), page->ChildOrRecord(pos));
     pageNo = page->NextPage;

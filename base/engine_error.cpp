@@ -236,7 +236,16 @@ EKuraEngineError::EKuraEngineError(std::uint16_t code) : EDatabaseError("") {
 void RaiseEngineError(std::uint16_t code, std::string_view server, std::string_view user,
                       std::string_view database, std::string_view table, std::string_view field,
                       std::string_view index, std::string_view text) {
-  const int os_error = errno;
+  RaiseWithOSError(code, errno, server, user, database, table, field, index, text);
+}
+
+void RaiseTableErrorWithOSError(std::uint16_t code, std::string_view table, int osError) {
+  RaiseWithOSError(code, osError, {}, {}, {}, table, {}, {}, {});
+}
+
+void RaiseWithOSError(std::uint16_t code, int os_error, std::string_view server,
+                      std::string_view user, std::string_view database, std::string_view table,
+                      std::string_view field, std::string_view index, std::string_view text) {
   std::lock_guard<std::recursive_mutex> lock(context_mutex);
   context = ErrorContext{};
   context.os_error = os_error;

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "base/database_error.h"
+#include "base/engine_codes.h"
 
 namespace kura {
 
@@ -24,7 +25,7 @@ inline constexpr std::size_t kMaxErrorItemLength = 255;
 // Longest message text after the prefix; longer texts are cut.
 inline constexpr std::size_t kMaxErrorTextLength = 254;
 // Code answered for anything that is not an engine error: "an unknown operating system error".
-inline constexpr std::uint16_t kUnknownOSErrorCode = 11047;
+inline constexpr std::uint16_t kUnknownOSErrorCode = codes::kUnknownOSError;
 
 class EKuraEngineError : public EDatabaseError {
  public:
@@ -52,6 +53,15 @@ class EKuraEngineError : public EDatabaseError {
                                    std::string_view user = {}, std::string_view database = {},
                                    std::string_view table = {}, std::string_view field = {},
                                    std::string_view index = {}, std::string_view text = {});
+
+// As RaiseEngineError, with the operating system's error number given rather than taken from
+// errno: the file layer reports the reason it carried from the failed call.
+[[noreturn]] void RaiseWithOSError(std::uint16_t code, int osError, std::string_view server,
+                                   std::string_view user, std::string_view database,
+                                   std::string_view table, std::string_view field,
+                                   std::string_view index, std::string_view text);
+[[noreturn]] void RaiseTableErrorWithOSError(std::uint16_t code, std::string_view table,
+                                             int osError);
 
 // Shorthand for the common case of a code about one table.
 [[noreturn]] inline void RaiseTableError(std::uint16_t code, std::string_view table) {

@@ -5,20 +5,18 @@
 #include <sstream>
 #include <system_error>
 
-#include "dataset/cp932.h"
+#include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "dataset/cp932.h"
 
 namespace kura {
 namespace {
 
-constexpr std::uint16_t kWriteErrorCode = 9218;
-constexpr std::uint16_t kNoSuchTableCode = 11010;
-constexpr std::uint16_t kImportErrorCode = 11300;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 [[noreturn]] void RaiseImportError(std::string_view table, const std::filesystem::path& file,
                                    std::size_t line, const std::string& what) {
-  RaiseEngineError(kImportErrorCode, {}, {}, {}, table, {}, {},
+  RaiseEngineError(codes::kImportError, {}, {}, {}, table, {}, {},
                    file.string() + " line " + std::to_string(line) + ": " + what);
 }
 
@@ -81,9 +79,9 @@ std::string WriteCell(const TFieldDef& field, const TFieldValue& value) {
 void LoadTableText(TMemoryDatabase& database, std::string_view table,
                    const std::filesystem::path& file) {
   std::shared_ptr<TMemoryTable> target = database.FindTable(table);
-  if (!target) RaiseTableError(kNoSuchTableCode, table);
+  if (!target) RaiseTableError(codes::kTableNotFound, table);
   std::ifstream in(file, std::ios::binary);
-  if (!in) RaiseTableError(kNoSuchTableCode, file.string());
+  if (!in) RaiseTableError(codes::kTableNotFound, file.string());
   const std::string expected_header = HeaderOf(target->fields);
   bool header_seen = false;
   std::string line;
@@ -114,7 +112,7 @@ void LoadTableText(TMemoryDatabase& database, std::string_view table,
       row.push_back(ReadCell(target->fields[i], cells[i], at));
     rows.push_back(std::move(row));
   }
-  if (in.bad()) RaiseTableError(kNoSuchTableCode, file.string());
+  if (in.bad()) RaiseTableError(codes::kTableNotFound, file.string());
   if (!header_seen) RaiseImportError(table, file, 1, "the file has no header line");
   // Rows go in only when the whole file is good: a bad line leaves the table as it was.
   for (TRecord& row : rows) database.AppendRow(table, std::move(row));
@@ -130,7 +128,7 @@ std::shared_ptr<TMemoryDatabase> LoadProblemCollection(const std::filesystem::pa
 void SaveProblemCollection(const TMemoryDatabase& database, const std::filesystem::path& folder) {
   for (const char* table : {"mondai", "tejun"}) {
     std::shared_ptr<TMemoryTable> source = database.FindTable(table);
-    if (!source) RaiseTableError(kNoSuchTableCode, table);
+    if (!source) RaiseTableError(codes::kTableNotFound, table);
     const std::filesystem::path file = folder / (std::string(table) + ".tsv");
     std::filesystem::path temporary = file;
     temporary += ".tmp";
@@ -148,12 +146,12 @@ void SaveProblemCollection(const TMemoryDatabase& database, const std::filesyste
       if (!out) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        RaiseTableError(kWriteErrorCode, file.string());
+        RaiseTableError(codes::kWriteError, file.string());
       }
     }
     std::error_code error;
     std::filesystem::rename(temporary, file, error);
-    if (error) RaiseTableError(kWriteErrorCode, file.string());
+    if (error) RaiseTableError(codes::kWriteError, file.string());
   }
 }
 

@@ -1,13 +1,11 @@
 #include "dataset/kura_query.h"
 
 #include "base/database_error.h"
+#include "base/engine_codes.h"
 #include "base/engine_error.h"
 
 namespace kura {
 namespace {
-
-// The SQL layer's code for text it cannot parse or run.
-constexpr std::uint16_t kSqlErrorCode = 11949;
 
 // A string parameter runs without its trailing blanks, and as null when nothing remains.
 TFieldValue TrimmedStringValue(const TFieldValue& value) {
@@ -130,7 +128,7 @@ std::unique_ptr<TResultSet> TKuraQuery::OpenResult() {
   try {
     return statement_->Execute(markers);
   } catch (const EKuraEngineError& error) {
-    if (error.ErrorCode == kSqlErrorCode) UnPrepare();
+    if (error.ErrorCode == codes::kSqlError) UnPrepare();
     throw;
   }
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "dataset/memory_sql.h"
 #include "storage/ascii_case.h"
@@ -11,15 +12,8 @@
 namespace kura {
 namespace {
 
-constexpr std::uint16_t kSqlErrorCode = 11949;
-constexpr std::uint16_t kRecordChangedCode = 8708;
-constexpr std::uint16_t kRecordNotFoundCode = 8710;
-constexpr std::uint16_t kInvalidFieldCode = 9985;
-constexpr std::uint16_t kNoSuchTableCode = 11010;
-constexpr std::uint16_t kTableExistsCode = 13060;
-
 [[noreturn]] void RaiseSqlError(const std::string& text) {
-  RaiseEngineError(kSqlErrorCode, {}, {}, {}, {}, {}, {}, text);
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, text);
 }
 
 // A comparison operand once bound: a column of the row, or a constant.
@@ -181,9 +175,9 @@ class MemoryResult : public TResultSet {
 
   TMemoryRow& LiveRow(int recNo) {
     CheckLive();
-    if (recNo < 1 || recNo > RecordCount()) RaiseTableError(kRecordNotFoundCode, table_->name);
+    if (recNo < 1 || recNo > RecordCount()) RaiseTableError(codes::kRecordNotFound, table_->name);
     TMemoryRow& row = *rows_[static_cast<std::size_t>(recNo - 1)];
-    if (row.deleted) RaiseTableError(kRecordChangedCode, table_->name);
+    if (row.deleted) RaiseTableError(codes::kRecordChanged, table_->name);
     return row;
   }
 
@@ -302,7 +296,7 @@ int TMemoryTable::FieldIndex(std::string_view fieldName) const {
 }
 
 void TMemoryDatabase::CreateTable(std::string_view name, std::vector<TFieldDef> fields) {
-  if (FindTable(name)) RaiseTableError(kTableExistsCode, name);
+  if (FindTable(name)) RaiseTableError(codes::kTableExists, name);
   auto table = std::make_shared<TMemoryTable>();
   table->name = std::string(name);
   table->fields = std::move(fields);
@@ -317,8 +311,8 @@ std::shared_ptr<TMemoryTable> TMemoryDatabase::FindTable(std::string_view name) 
 
 void TMemoryDatabase::AppendRow(std::string_view table, TRecord values) {
   std::shared_ptr<TMemoryTable> found = FindTable(table);
-  if (!found) RaiseTableError(kNoSuchTableCode, table);
-  if (values.size() != found->fields.size()) RaiseTableError(kInvalidFieldCode, table);
+  if (!found) RaiseTableError(codes::kTableNotFound, table);
+  if (values.size() != found->fields.size()) RaiseTableError(codes::kInvalidField, table);
   auto row = std::make_shared<TMemoryRow>();
   row->values = std::move(values);
   found->rows.push_back(std::move(row));
@@ -335,7 +329,7 @@ std::unique_ptr<TPreparedQuery> TMemoryDatabase::Prepare(std::string_view proces
                                                          const TQueryOptions& options) {
   TSelectStatement statement = ParseSelect(processedText);
   std::shared_ptr<TMemoryTable> table = FindTable(statement.table);
-  if (!table) RaiseTableError(kNoSuchTableCode, statement.table.substr(0, 64));
+  if (!table) RaiseTableError(codes::kTableNotFound, statement.table.substr(0, 64));
   return std::make_unique<MemoryStatement>(std::move(table), std::move(statement), options);
 }
 

@@ -3,19 +3,19 @@
 #include <cctype>
 #include <charconv>
 
+#include "base/engine_codes.h"
 #include "base/engine_error.h"
 
 namespace kura {
 namespace {
 
-constexpr std::uint16_t kSqlErrorCode = 11949;
 // Deepest nesting of parentheses accepted; deeper text is refused rather than recursed into.
 constexpr int kMaxNesting = 32;
 // Longest piece of the text quoted back in an error message.
 constexpr std::size_t kMaxQuotedToken = 32;
 
 [[noreturn]] void RaiseSqlError(const std::string& text) {
-  RaiseEngineError(kSqlErrorCode, {}, {}, {}, {}, {}, {}, text);
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, text);
 }
 
 struct Token {

@@ -25,42 +25,43 @@ int TAbstractFile::FindHandle(std::int32_t handleId) {
   return -1;
 }
 
-std::int64_t TAbstractFile::GetFileSize() {
+TFileResult<std::int64_t> TAbstractFile::GetFileSize() {
   Guard guard(FLock);
   return FSize;
 }
 
-std::int32_t TAbstractFile::OpenFile() {
+TFileResult<std::int32_t> TAbstractFile::OpenFile() {
   Guard guard(FLock);
   return AddHandle();
 }
 
-std::int32_t TAbstractFile::CloseHandle(std::int32_t handleId) {
+TFileStatus TAbstractFile::CloseHandle(std::int32_t handleId) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0) return FailWithErrno(EBADF);
+  if (index < 0) return OSFailure(EBADF);
   FHandles.erase(FHandles.begin() + index);
-  return 0;
+  return {};
 }
 
-std::int32_t TAbstractFile::Rename(const std::string& newName) {
+TFileStatus TAbstractFile::Rename(const std::string& newName) {
   Guard guard(FLock);
   FName = newName;
-  return 0;
+  return {};
 }
 
-std::int32_t TAbstractFile::Delete() {
-  return 0;
+TFileStatus TAbstractFile::Delete() {
+  return {};
 }
 
-bool TAbstractFile::Flush() {
-  return true;
+TFileStatus TAbstractFile::Flush() {
+  return {};
 }
 
-std::int64_t TAbstractFile::Seek(std::int32_t handleId, int origin, std::int64_t offset) {
+TFileResult<std::int64_t> TAbstractFile::Seek(std::int32_t handleId, int origin,
+                                              std::int64_t offset) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0) return FailWithErrno(EBADF), -1;
+  if (index < 0) return OSFailure(EBADF);
   std::int64_t base = 0;
   switch (origin) {
     case kSeekFromStart:
@@ -68,16 +69,17 @@ std::int64_t TAbstractFile::Seek(std::int32_t handleId, int origin, std::int64_t
     case kSeekFromCurrent:
       base = FHandles[index].Position;
       break;
-    case kSeekFromEnd:
-      base = GetFileSize();
-      if (base < 0) return -1;
+    case kSeekFromEnd: {
+      const TFileResult<std::int64_t> size = GetFileSize();
+      if (!size.Ok()) return size.Status;
+      base = size.Value;
       break;
+    }
     default:
-      return FailWithErrno(EINVAL), -1;
+      return OSFailure(EINVAL);
   }
   // Overflow-safe base + offset, refusing positions before the start.
-  if ((offset > 0 && base > kMaxPosition - offset) || base + offset < 0)
-    return FailWithErrno(EINVAL), -1;
+  if ((offset > 0 && base > kMaxPosition - offset) || base + offset < 0) return OSFailure(EINVAL);
   FHandles[index].Position = base + offset;
   return FHandles[index].Position;
 }
@@ -137,7 +139,7 @@ int TAbstractFile::FindListedLock(std::int64_t length, std::int64_t start) const
 TMemoryFile::TMemoryFile(std::string name, bool temporary, bool exclusive)
     : TAbstractFile(std::move(name), temporary, exclusive) {}
 
-std::int32_t TMemoryFile::CreateFile() {
+TFileResult<std::int32_t> TMemoryFile::CreateFile() {
   Guard guard(FLock);
   FBlock.clear();
   FBlock.shrink_to_fit();
@@ -146,20 +148,21 @@ std::int32_t TMemoryFile::CreateFile() {
   return AddHandle();
 }
 
-std::int32_t TMemoryFile::CloseHandle(std::int32_t handleId) {
+TFileStatus TMemoryFile::CloseHandle(std::int32_t handleId) {
   Guard guard(FLock);
-  const std::int32_t result = TAbstractFile::CloseHandle(handleId);
+  const TFileStatus result = TAbstractFile::CloseHandle(handleId);
   // Closing the last handle gives up its locks, as closing a disk file does; otherwise a
   // table closed while holding a lock could never be locked again.
-  if (result == 0 && FHandles.empty()) FLocks.clear();
+  if (result.Ok() && FHandles.empty()) FLocks.clear();
   return result;
 }
 
-std::int64_t TMemoryFile::Read(std::int32_t handleId, void* buffer, std::int64_t count) {
+TFileResult<std::int64_t> TMemoryFile::Read(std::int32_t handleId, void* buffer,
+                                            std::int64_t count) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0) return FailWithErrno(EBADF), -1;
-  if (count < 0) return FailWithErrno(EINVAL), -1;
+  if (index < 0) return OSFailure(EBADF);
+  if (count < 0) return OSFailure(EINVAL);
   std::int64_t& position = FHandles[index].Position;
   const std::int64_t available = position < FSize ? FSize - position : 0;
   const std::int64_t moved = std::min(count, available);
@@ -168,40 +171,41 @@ std::int64_t TMemoryFile::Read(std::int32_t handleId, void* buffer, std::int64_t
   return moved;
 }
 
-std::int64_t TMemoryFile::Write(std::int32_t handleId, const void* buffer, std::int64_t count) {
+TFileResult<std::int64_t> TMemoryFile::Write(std::int32_t handleId, const void* buffer,
+                                             std::int64_t count) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0) return FailWithErrno(EBADF), -1;
-  if (count < 0) return FailWithErrno(EINVAL), -1;
+  if (index < 0) return OSFailure(EBADF);
+  if (count < 0) return OSFailure(EINVAL);
   std::int64_t& position = FHandles[index].Position;
   if (count == 0) {
     // Cut (or extend with zeros) the file at the handle's position.
-    if (!Reserve(position)) return -1;
+    if (const TFileStatus reserved = Reserve(position); !reserved.Ok()) return reserved;
     if (position < FSize)
       std::fill(FBlock.begin() + position, FBlock.begin() + FSize, static_cast<unsigned char>(0));
     FSize = position;
     return 0;
   }
-  if (position > kMaxPosition - count) return FailWithErrno(EFBIG), -1;
+  if (position > kMaxPosition - count) return OSFailure(EFBIG);
   const std::int64_t end = position + count;
-  if (!Reserve(end)) return -1;
+  if (const TFileStatus reserved = Reserve(end); !reserved.Ok()) return reserved;
   std::memcpy(FBlock.data() + position, buffer, static_cast<std::size_t>(count));
   position = end;
   FSize = std::max(FSize, end);
   return count;
 }
 
-bool TMemoryFile::Reserve(std::int64_t newSize) {
-  if (newSize <= Capacity()) return true;
-  if (newSize > kMaxPosition - kGrowStep) return FailWithErrno(ENOMEM), false;
+TFileStatus TMemoryFile::Reserve(std::int64_t newSize) {
+  if (newSize <= Capacity()) return {};
+  if (newSize > kMaxPosition - kGrowStep) return OSFailure(ENOMEM);
   const std::int64_t capacity = (newSize + kGrowStep - 1) / kGrowStep * kGrowStep;
-  if (static_cast<std::uint64_t>(capacity) > FBlock.max_size()) return FailWithErrno(ENOMEM), false;
+  if (static_cast<std::uint64_t>(capacity) > FBlock.max_size()) return OSFailure(ENOMEM);
   try {
     FBlock.resize(static_cast<std::size_t>(capacity), 0);  // new bytes are zero
   } catch (const std::exception&) {
-    return FailWithErrno(ENOMEM), false;
+    return OSFailure(ENOMEM);
   }
-  return true;
+  return {};
 }
 
 }  // namespace kura

@@ -6,15 +6,18 @@
 // own 64-bit position. Every operation takes the file's own lock; the file list takes its own
 // lock before a file's lock, never the other way round.
 //
-// Results of create and open are a handle id or a negated engine error code; Read and Write
-// answer the byte count moved, or -1 when the call failed outright (the reason is left in
-// LastFileErrno()).
+// Every operation that can fail answers a TFileStatus (or a TFileResult with its value): the
+// engine error code and the operating system's reason together (storage/os_errors.h). Lock and
+// unlock answer a plain yes or no: a refused lock is an answer the caller retries, not a
+// failure to report.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "storage/os_errors.h"
 
 namespace kura {
 
@@ -42,27 +45,31 @@ class TAbstractFile {
 
   // Index of the handle in the handle list, or -1 when the id is not open.
   virtual int FindHandle(std::int32_t handleId);
-  // Current length in bytes; -1 when it cannot be read.
-  virtual std::int64_t GetFileSize();
-  // Creates (or empties) the file and opens a handle: new handle id or a negated error code.
-  virtual std::int32_t CreateFile() = 0;
-  // Opens one more handle: new handle id or a negated error code.
-  virtual std::int32_t OpenFile();
-  // Closes one handle: 0, or -11014 for an id that is not open.
-  virtual std::int32_t CloseHandle(std::int32_t handleId);
-  // Renames the file (which must have no open handle): 0 or a negated error code.
-  virtual std::int32_t Rename(const std::string& newName);
-  // Deletes the file (which must have no open handle): 0 or a negated error code.
-  virtual std::int32_t Delete();
-  // Reads up to count bytes at the handle's position and advances it.
-  virtual std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) = 0;
+  // Current length in bytes.
+  virtual TFileResult<std::int64_t> GetFileSize();
+  // Creates (or empties) the file and opens a handle: the new handle id.
+  virtual TFileResult<std::int32_t> CreateFile() = 0;
+  // Opens one more handle: the new handle id.
+  virtual TFileResult<std::int32_t> OpenFile();
+  // Closes one handle; 11014 for an id that is not open.
+  virtual TFileStatus CloseHandle(std::int32_t handleId);
+  // Renames the file (which must have no open handle).
+  virtual TFileStatus Rename(const std::string& newName);
+  // Deletes the file (which must have no open handle).
+  virtual TFileStatus Delete();
+  // Reads up to count bytes at the handle's position and advances it past what was read:
+  // the byte count, fewer than asked (with success) at the end of the file.
+  virtual TFileResult<std::int64_t> Read(std::int32_t handleId, void* buffer,
+                                         std::int64_t count) = 0;
   // Writes count bytes at the handle's position and advances it; count 0 cuts the file there.
-  virtual std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) = 0;
-  // Pushes written data to the device; false when that fails.
-  virtual bool Flush();
-  // Moves the handle's position; answers the new position, or -1 (position unchanged) for an
+  // A failure after part of the bytes were written answers that part with the failure.
+  virtual TFileResult<std::int64_t> Write(std::int32_t handleId, const void* buffer,
+                                          std::int64_t count) = 0;
+  // Pushes written data to the device.
+  virtual TFileStatus Flush();
+  // Moves the handle's position and answers the new one; fails (position unchanged) for an
   // unknown handle, a bad origin or a position before the start of the file.
-  virtual std::int64_t Seek(std::int32_t handleId, int origin, std::int64_t offset);
+  virtual TFileResult<std::int64_t> Seek(std::int32_t handleId, int origin, std::int64_t offset);
   // Locks bytes start .. start + length - 1 without waiting. Fails when the range overlaps any
   // lock already taken; the range may lie beyond the end of the file.
   virtual bool LockRange(std::int64_t length, std::int64_t start);
@@ -120,18 +127,19 @@ class TMemoryFile : public TAbstractFile {
 
   TMemoryFile(std::string name, bool temporary, bool exclusive);
 
-  std::int32_t CreateFile() override;
-  std::int32_t CloseHandle(std::int32_t handleId) override;
-  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override;
-  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override;
+  TFileResult<std::int32_t> CreateFile() override;
+  TFileStatus CloseHandle(std::int32_t handleId) override;
+  TFileResult<std::int64_t> Read(std::int32_t handleId, void* buffer, std::int64_t count) override;
+  TFileResult<std::int64_t> Write(std::int32_t handleId, const void* buffer,
+                                  std::int64_t count) override;
   bool IsInMemory() const override { return true; }
 
   // Bytes reserved for the contents: the size rounded up to the grow step.
   std::int64_t Capacity() const { return static_cast<std::int64_t>(FBlock.size()); }
 
  private:
-  // Makes room for newSize bytes; false when memory runs out.
-  bool Reserve(std::int64_t newSize);
+  // Makes room for newSize bytes; fails with 11016 when memory runs out.
+  TFileStatus Reserve(std::int64_t newSize);
 
   std::vector<unsigned char> FBlock;
 };

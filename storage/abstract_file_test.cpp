@@ -2,6 +2,7 @@
 // writes that grow and cut the file, and byte-range locks within one process.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -90,8 +91,10 @@ TEST_P(FileKindTest, SeekRefusesPositionsBeforeTheStart) {
   EXPECT_EQ(first.Seek(kSeekFromEnd, -1), 2);
   EXPECT_THROW(first.Seek(kSeekFromCurrent, -5), EKuraEngineError);
   EXPECT_EQ(first.Seek(kSeekFromCurrent, 0), 2) << "a refused seek leaves the position";
-  EXPECT_EQ(first.File()->Seek(first.HandleId(), 7, 0), -1) << "unknown origin";
-  EXPECT_EQ(first.File()->Seek(999, kSeekFromStart, 0), -1) << "unknown handle";
+  EXPECT_EQ(first.File()->Seek(first.HandleId(), 7, 0).Status, OSFailure(EINVAL))
+      << "unknown origin";
+  EXPECT_EQ(first.File()->Seek(999, kSeekFromStart, 0).Status, OSFailure(EBADF))
+      << "unknown handle";
 }
 
 struct LockStep {
@@ -162,29 +165,29 @@ INSTANTIATE_TEST_SUITE_P(MemoryAndDisk, FileKindTest, ::testing::Values(true, fa
 
 TEST(MemoryFileTest, BlockGrowsInSteps) {
   TMemoryFile file("grow", false, true);
-  const std::int32_t handle = file.CreateFile();
+  const std::int32_t handle = file.CreateFile().Value;
   ASSERT_GT(handle, 0);
   EXPECT_EQ(file.Capacity(), 0);
-  EXPECT_EQ(file.Write(handle, "a", 1), 1);
+  EXPECT_EQ(file.Write(handle, "a", 1).Value, 1);
   EXPECT_EQ(file.Capacity(), 4096);
   file.Seek(handle, kSeekFromStart, 4096);
-  EXPECT_EQ(file.Write(handle, "b", 1), 1);
+  EXPECT_EQ(file.Write(handle, "b", 1).Value, 1);
   EXPECT_EQ(file.Capacity(), 8192);
-  EXPECT_EQ(file.GetFileSize(), 4097);
-  EXPECT_EQ(file.Read(handle, nullptr, -1), -1);
-  EXPECT_EQ(file.Write(99, "c", 1), -1) << "unknown handle";
+  EXPECT_EQ(file.GetFileSize().Value, 4097);
+  EXPECT_EQ(file.Read(handle, nullptr, -1).Status, OSFailure(EINVAL));
+  EXPECT_EQ(file.Write(99, "c", 1).Status.Code, codes::kInvalidFileHandle) << "unknown handle";
 }
 
 TEST(MemoryFileTest, ClosingTheLastHandleGivesUpItsLocks) {
   TFileList list;
   TAbstractFile* file = nullptr;
-  const std::int32_t handle = list.CreateListedFile("locks", true, false, file);
+  const std::int32_t handle = list.CreateListedFile("locks", true, false, file).Value;
   ASSERT_GT(handle, 0);
   ASSERT_TRUE(file->LockRange(1, 4294967295));
-  ASSERT_EQ(list.CloseListedFile(file, true, handle), 0);
+  ASSERT_TRUE(list.CloseListedFile(file, true, handle).Ok());
   bool readOnly, attribute;
   const std::int32_t again =
-      list.OpenListedFile("locks", true, false, false, file, readOnly, attribute);
+      list.OpenListedFile("locks", true, false, false, file, readOnly, attribute).Value;
   ASSERT_GT(again, handle) << "ids keep counting for the life of the file";
   EXPECT_TRUE(file->LockRange(1, 4294967295));
 }

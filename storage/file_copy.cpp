@@ -37,54 +37,57 @@ struct TCopyEnds {
   TAbstractFile& Destination;
   std::int32_t DestinationHandle;
 
-  // Bytes read into buffer, or -1 when the read failed.
-  std::int64_t ReadChunk(std::vector<unsigned char>& buffer) {
+  // Bytes read into buffer; a failed read is reported as 9217 with the system's reason.
+  TFileResult<std::int64_t> ReadChunk(std::vector<unsigned char>& buffer) {
     Source.BeginAccess();
-    const std::int64_t got = Source.Read(SourceHandle, buffer.data(), kCopyChunkSize);
+    const TFileResult<std::int64_t> got = Source.Read(SourceHandle, buffer.data(), kCopyChunkSize);
     Source.EndAccess();
+    if (!got.Ok()) return FileFailure(codes::kReadError, got.Status.OSError);
     return got;
   }
 
-  bool WriteAll(const unsigned char* bytes, std::int64_t count) {
-    if (count == 0) return true;  // a zero-length write would cut the file
+  // Writes all bytes; anything less is reported as 9218 with the system's reason.
+  TFileStatus WriteAll(const unsigned char* bytes, std::int64_t count) {
+    if (count == 0) return {};  // a zero-length write would cut the file
     Destination.BeginAccess();
-    const std::int64_t put = Destination.Write(DestinationHandle, bytes, count);
+    const TFileResult<std::int64_t> put = Destination.Write(DestinationHandle, bytes, count);
     Destination.EndAccess();
-    return put == count;
+    if (!put.Ok() || put.Value != count) return FileFailure(codes::kWriteError, put.Status.OSError);
+    return {};
   }
 };
 
-std::int32_t CopyPlain(TCopyEnds& ends, TProgressReporter& reporter) {
+TFileStatus CopyPlain(TCopyEnds& ends, TProgressReporter& reporter) {
   std::vector<unsigned char> chunk(kCopyChunkSize);
   std::int64_t copied = 0;
   for (;;) {
-    const std::int64_t got = ends.ReadChunk(chunk);
-    if (got < 0) return -kErrReadFailed;
-    if (!ends.WriteAll(chunk.data(), got)) return -kErrWriteFailed;
-    copied += got;
+    const TFileResult<std::int64_t> got = ends.ReadChunk(chunk);
+    if (!got.Ok()) return got.Status;
+    if (const TFileStatus put = ends.WriteAll(chunk.data(), got.Value); !put.Ok()) return put;
+    copied += got.Value;
     reporter.Copied(copied);
-    if (got < kCopyChunkSize) return 0;
+    if (got.Value < kCopyChunkSize) return {};
   }
 }
 
-std::int32_t CopyCompressed(TCopyEnds& ends, TProgressReporter& reporter) {
+TFileStatus CopyCompressed(TCopyEnds& ends, TProgressReporter& reporter) {
   std::vector<unsigned char> chunk(kCopyChunkSize);
   std::vector<unsigned char> packed(compressBound(kCopyChunkSize));
   std::int64_t copied = 0;
   for (;;) {
-    const std::int64_t got = ends.ReadChunk(chunk);
-    if (got < 0) return -kErrReadFailed;
-    if (got > 0) {
+    const TFileResult<std::int64_t> got = ends.ReadChunk(chunk);
+    if (!got.Ok()) return got.Status;
+    if (got.Value > 0) {
       uLongf packedSize = static_cast<uLongf>(packed.size());
-      if (compress2(packed.data(), &packedSize, chunk.data(), static_cast<uLong>(got),
+      if (compress2(packed.data(), &packedSize, chunk.data(), static_cast<uLong>(got.Value),
                     kCopyCompressionLevel) != Z_OK)
-        return -kErrCompress;
-      if (!ends.WriteAll(packed.data(), static_cast<std::int64_t>(packedSize)))
-        return -kErrWriteFailed;
+        return FileFailure(codes::kCompressError);
+      const TFileStatus put = ends.WriteAll(packed.data(), static_cast<std::int64_t>(packedSize));
+      if (!put.Ok()) return put;
     }
-    copied += got;
+    copied += got.Value;
     reporter.Copied(copied);
-    if (got < kCopyChunkSize) return 0;
+    if (got.Value < kCopyChunkSize) return {};
   }
 }
 
@@ -96,24 +99,25 @@ class TInflater {
     if (FReady) inflateEnd(&FStream);
   }
 
-  std::int32_t Run(TCopyEnds& ends, TProgressReporter& reporter) {
-    if (!FReady) return -kErrUncompress;
+  TFileStatus Run(TCopyEnds& ends, TProgressReporter& reporter) {
+    if (!FReady) return FileFailure(codes::kUncompressError);
     std::vector<unsigned char> chunk(kCopyChunkSize);
     std::int64_t consumed = 0;
     for (;;) {
-      const std::int64_t got = ends.ReadChunk(chunk);
-      if (got < 0) return -kErrReadFailed;
-      if (const std::int32_t result = InflateChunk(ends, chunk.data(), got); result < 0)
+      const TFileResult<std::int64_t> got = ends.ReadChunk(chunk);
+      if (!got.Ok()) return got.Status;
+      if (const TFileStatus result = InflateChunk(ends, chunk.data(), got.Value); !result.Ok())
         return result;
-      consumed += got;
+      consumed += got.Value;
       reporter.Copied(consumed);
-      if (got < kCopyChunkSize) break;
+      if (got.Value < kCopyChunkSize) break;
     }
-    return FInStream ? -kErrUncompress : 0;  // a stream cut short is a damaged source
+    // A stream cut short is a damaged source.
+    return FInStream ? FileFailure(codes::kUncompressError) : TFileStatus{};
   }
 
  private:
-  std::int32_t InflateChunk(TCopyEnds& ends, unsigned char* input, std::int64_t count) {
+  TFileStatus InflateChunk(TCopyEnds& ends, unsigned char* input, std::int64_t count) {
     FStream.next_in = input;
     FStream.avail_in = static_cast<uInt>(count);
     bool outputFull = false;
@@ -129,13 +133,13 @@ class TInflater {
       if (status == Z_STREAM_END)
         FInStream = false;
       else if (status != Z_OK && status != Z_BUF_ERROR)
-        return -kErrUncompress;
+        return FileFailure(codes::kUncompressError);
       const auto produced = static_cast<std::int64_t>(FOutput.size() - FStream.avail_out);
-      if (!ends.WriteAll(FOutput.data(), produced)) return -kErrWriteFailed;
+      if (const TFileStatus put = ends.WriteAll(FOutput.data(), produced); !put.Ok()) return put;
       if (status == Z_BUF_ERROR) break;  // needs the next chunk
       outputFull = FStream.avail_out == 0;
     }
-    return 0;
+    return {};
   }
 
   z_stream FStream{};
@@ -146,13 +150,16 @@ class TInflater {
 
 }  // namespace
 
-std::int32_t CopyFileContents(TAbstractFile& source, std::int32_t sourceHandle,
-                              TAbstractFile& destination, std::int32_t destinationHandle,
-                              TCopyMode mode, const TCopyProgress& progress) {
-  if (source.Seek(sourceHandle, kSeekFromStart, 0) != 0) return -kErrReadFailed;
-  if (destination.Seek(destinationHandle, kSeekFromStart, 0) != 0) return -kErrWriteFailed;
+TFileStatus CopyFileContents(TAbstractFile& source, std::int32_t sourceHandle,
+                             TAbstractFile& destination, std::int32_t destinationHandle,
+                             TCopyMode mode, const TCopyProgress& progress) {
+  if (const auto at = source.Seek(sourceHandle, kSeekFromStart, 0); !at.Ok())
+    return FileFailure(codes::kReadError, at.Status.OSError);
+  if (const auto at = destination.Seek(destinationHandle, kSeekFromStart, 0); !at.Ok())
+    return FileFailure(codes::kWriteError, at.Status.OSError);
   TCopyEnds ends{source, sourceHandle, destination, destinationHandle};
-  TProgressReporter reporter(progress, source.GetFileSize());
+  const TFileResult<std::int64_t> size = source.GetFileSize();
+  TProgressReporter reporter(progress, size.Ok() ? size.Value : 0);
   switch (mode) {
     case TCopyMode::Compress:
       return CopyCompressed(ends, reporter);

@@ -31,11 +31,11 @@ struct TCopyProgress {
 };
 
 // Copies the source, from its start, to the destination, from its start, through the two
-// handles. Answers 0, or the negated code of the first failure: 9217 a read, 9218 a write,
-// 15001 compression, 15002 decompression (a damaged or truncated compressed source). Does not
-// cut the destination; the caller does when it may be longer than the copy.
-std::int32_t CopyFileContents(TAbstractFile& source, std::int32_t sourceHandle,
-                              TAbstractFile& destination, std::int32_t destinationHandle,
-                              TCopyMode mode, const TCopyProgress& progress);
+// handles. Answers the first failure: 9217 a read, 9218 a write (each with the system's
+// reason), 15001 compression, 15002 decompression (a damaged or truncated compressed source).
+// Does not cut the destination; the caller does when it may be longer than the copy.
+TFileStatus CopyFileContents(TAbstractFile& source, std::int32_t sourceHandle,
+                             TAbstractFile& destination, std::int32_t destinationHandle,
+                             TCopyMode mode, const TCopyProgress& progress);
 
 }  // namespace kura

@@ -13,32 +13,25 @@ TFileHandler::~TFileHandler() {
   if (FOpen && FFile) FList.CloseListedFile(FFile, FInMemory, FHandleId);
 }
 
-void TFileHandler::RaiseFileError(std::int32_t negatedCode) const {
-  errno = LastFileErrno();
-  RaiseTableError(static_cast<std::uint16_t>(-negatedCode), FFileName);
+void TFileHandler::RaiseFileError(const TFileStatus& status) const {
+  RaiseTableErrorWithOSError(status.Code, FFileName, status.OSError);
 }
 
 TAbstractFile& TFileHandler::OpenFileObject() const {
-  if (!FOpen || !FFile) {
-    errno = EBADF;
-    RaiseTableError(static_cast<std::uint16_t>(kErrBadHandle), FFileName);
-  }
+  if (!FOpen || !FFile) RaiseFileError(OSFailure(EBADF));
   return *FFile;
 }
 
 void TFileHandler::Open() {
   if (FOpen) return;
-  if (!FileExists()) {
-    errno = ENOENT;
-    RaiseTableError(static_cast<std::uint16_t>(kErrFileNotFound), FFileName);
-  }
+  if (!FileExists()) RaiseFileError(OSFailure(ENOENT));
   TAbstractFile* file = nullptr;
   bool readOnly = false, readOnlyAttribute = false;
-  const std::int32_t handle = FList.OpenListedFile(FFileName, FInMemory, FTemporary, FExclusive,
-                                                   file, readOnly, readOnlyAttribute);
-  if (handle <= 0) RaiseFileError(handle);
+  const TFileResult<std::int32_t> handle = FList.OpenListedFile(
+      FFileName, FInMemory, FTemporary, FExclusive, file, readOnly, readOnlyAttribute);
+  if (!handle.Ok()) RaiseFileError(handle.Status);
   FFile = file;
-  FHandleId = handle;
+  FHandleId = handle.Value;
   FOpenedReadOnly = readOnly;
   FReadOnlyAttribute = readOnlyAttribute;
   FOpen = true;
@@ -46,31 +39,34 @@ void TFileHandler::Open() {
 
 void TFileHandler::Close() {
   if (!FOpen) return;
-  const std::int32_t result = FFile ? FList.CloseListedFile(FFile, FInMemory, FHandleId) : 0;
+  const TFileStatus result =
+      FFile ? FList.CloseListedFile(FFile, FInMemory, FHandleId) : TFileStatus{};
   FFile = nullptr;
   FHandleId = 0;
   FOpen = false;
-  if (result < 0) RaiseFileError(result);
+  if (!result.Ok()) RaiseFileError(result);
 }
 
 void TFileHandler::CreateFile() {
   if (FOpen) Close();  // a handler holds one handle: the old one goes first
   TAbstractFile* file = nullptr;
-  const std::int32_t handle = FList.CreateListedFile(FFileName, FInMemory, FTemporary, file);
-  if (handle <= 0) RaiseFileError(handle);
+  const TFileResult<std::int32_t> handle =
+      FList.CreateListedFile(FFileName, FInMemory, FTemporary, file);
+  if (!handle.Ok()) RaiseFileError(handle.Status);
   FFile = file;
-  FHandleId = handle;
+  FHandleId = handle.Value;
   FOpenedReadOnly = FReadOnlyAttribute = false;
   FOpen = true;
 }
 
 void TFileHandler::DeleteFile() {
-  if (const std::int32_t result = FList.DeleteListedFile(FFileName, FInMemory); result < 0)
+  if (const TFileStatus result = FList.DeleteListedFile(FFileName, FInMemory); !result.Ok())
     RaiseFileError(result);
 }
 
 void TFileHandler::RenameFile(const std::string& newName) {
-  if (const std::int32_t result = FList.RenameListedFile(FFileName, FInMemory, newName); result < 0)
+  if (const TFileStatus result = FList.RenameListedFile(FFileName, FInMemory, newName);
+      !result.Ok())
     RaiseFileError(result);
   FFileName = newName;
 }
@@ -79,9 +75,9 @@ void TFileHandler::CopyToFile(const std::string& destinationName, bool compress,
                               TProgressCallback callback, void* callbackData) {
   TAbstractFile& file = OpenFileObject();
   const TCopyProgress progress{progressStep, callback, callbackData};
-  if (const std::int32_t result =
+  if (const TFileStatus result =
           FList.CopyListedFileTo(&file, FHandleId, progress, compress, destinationName, FInMemory);
-      result < 0)
+      !result.Ok())
     RaiseFileError(result);
 }
 
@@ -89,60 +85,45 @@ void TFileHandler::CopyFromFile(const std::string& sourceName, bool compress, in
                                 TProgressCallback callback, void* callbackData) {
   TAbstractFile& file = OpenFileObject();
   const TCopyProgress progress{progressStep, callback, callbackData};
-  if (const std::int32_t result =
+  if (const TFileStatus result =
           FList.CopyListedFileFrom(&file, FHandleId, progress, compress, sourceName, FInMemory);
-      result < 0)
+      !result.Ok())
     RaiseFileError(result);
 }
 
 std::int64_t TFileHandler::ReadBuffer(void* buffer, std::int64_t count, bool allowShort) {
   TAbstractFile& file = OpenFileObject();
-  const std::int64_t got = file.Read(FHandleId, buffer, count);
-  if (got < 0 || (got < count && !allowShort)) {
-    errno = got < 0 ? LastFileErrno() : 0;
-    RaiseTableError(static_cast<std::uint16_t>(kErrReadFailed), FFileName);
-  }
-  return got;
+  const TFileResult<std::int64_t> got = file.Read(FHandleId, buffer, count);
+  if (!got.Ok() || (got.Value < count && !allowShort))
+    RaiseFileError(FileFailure(codes::kReadError, got.Status.OSError));
+  return got.Value;
 }
 
 void TFileHandler::WriteBuffer(const void* buffer, std::int64_t count) {
   TAbstractFile& file = OpenFileObject();
-  if (file.Write(FHandleId, buffer, count) != count) {
-    errno = LastFileErrno();
-    RaiseTableError(static_cast<std::uint16_t>(kErrWriteFailed), FFileName);
-  }
+  const TFileResult<std::int64_t> put = file.Write(FHandleId, buffer, count);
+  if (!put.Ok() || put.Value != count)
+    RaiseFileError(FileFailure(codes::kWriteError, put.Status.OSError));
 }
 
 void TFileHandler::FlushFile() {
   TAbstractFile& file = OpenFileObject();
-  if (!file.Flush()) {
-    errno = LastFileErrno();
-    RaiseTableError(static_cast<std::uint16_t>(kErrWriteFailed), FFileName);
-  }
+  if (const TFileStatus flushed = file.Flush(); !flushed.Ok())
+    RaiseFileError(FileFailure(codes::kWriteError, flushed.OSError));
 }
 
 std::int64_t TFileHandler::Seek(int origin, std::int64_t offset) {
   TAbstractFile& file = OpenFileObject();
-  const std::int64_t position = file.Seek(FHandleId, origin, offset);
-  if (position < 0) {
-    errno = LastFileErrno();
-    RaiseTableError(static_cast<std::uint16_t>(kErrUnknownOS), FFileName);
-  }
-  return position;
+  const TFileResult<std::int64_t> position = file.Seek(FHandleId, origin, offset);
+  if (!position.Ok()) RaiseFileError(FileFailure(codes::kUnknownOSError, position.Status.OSError));
+  return position.Value;
 }
 
 std::int64_t TFileHandler::FileSize() {
   TAbstractFile& file = OpenFileObject();
-  file.BeginAccess();
-  const std::int64_t position = file.HandlePosition(FHandleId);
-  const std::int64_t size = file.Seek(FHandleId, kSeekFromEnd, 0);
-  file.Seek(FHandleId, kSeekFromStart, position);
-  file.EndAccess();
-  if (size < 0) {
-    errno = LastFileErrno();
-    RaiseTableError(static_cast<std::uint16_t>(kErrUnknownOS), FFileName);
-  }
-  return size;
+  const TFileResult<std::int64_t> size = file.GetFileSize();
+  if (!size.Ok()) RaiseFileError(FileFailure(codes::kUnknownOSError, size.Status.OSError));
+  return size.Value;
 }
 
 bool TFileHandler::FileExists() {

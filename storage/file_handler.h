@@ -81,8 +81,8 @@ class TFileHandler {
   TAbstractFile* File() const { return FFile; }
 
  protected:
-  // Raises the engine error of a negated code, naming the operating system's reason.
-  [[noreturn]] void RaiseFileError(std::int32_t negatedCode) const;
+  // Raises the status's engine error with its operating system reason and the file's name.
+  [[noreturn]] void RaiseFileError(const TFileStatus& status) const;
   // The open file, or raises 11014 when the handler is closed.
   TAbstractFile& OpenFileObject() const;
 

@@ -11,60 +11,27 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "storage/failing_file.h"
 #include "storage/file_test_support.h"
 #include "storage/physical_file.h"
 
 namespace kura {
 namespace {
 
+using testing::InstallFailingFiles;
 using testing::PathExists;
 using testing::PatternBytes;
 using testing::RaisedCode;
 using testing::ReadWholeFile;
+using testing::TFileFaults;
 using testing::TScratchFolder;
 using testing::WriteWholeFile;
-
-// What the faulty disk file does, shared with the test.
-struct TFaults {
-  std::vector<std::int64_t> reads;  // bytes each read brought back
-  bool failReads = false;
-  std::int64_t writeBudget = -1;  // bytes still written before writes fail; -1: no limit
-  bool failFlush = false;
-};
-
-class TFaultyFile : public TPhysicalFile {
- public:
-  TFaultyFile(std::string name, bool temporary, bool exclusive, TFaults& faults)
-      : TPhysicalFile(std::move(name), temporary, exclusive), FFaults(faults) {}
-
-  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override {
-    if (FFaults.failReads) return errno = EIO, -1;
-    const std::int64_t got = TPhysicalFile::Read(handleId, buffer, count);
-    FFaults.reads.push_back(got);
-    return got;
-  }
-  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override {
-    if (FFaults.writeBudget >= 0 && count > FFaults.writeBudget) {
-      const std::int64_t part = FFaults.writeBudget;
-      FFaults.writeBudget = 0;
-      return part > 0 ? TPhysicalFile::Write(handleId, buffer, part) : (errno = ENOSPC, -1);
-    }
-    if (FFaults.writeBudget >= 0) FFaults.writeBudget -= count;
-    return TPhysicalFile::Write(handleId, buffer, count);
-  }
-  bool Flush() override { return !FFaults.failFlush && TPhysicalFile::Flush(); }
-
- private:
-  TFaults& FFaults;
-};
 
 class FileHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(folder.Path().empty());
-    list.SetDiskFileFactory([this](const std::string& name, bool temporary, bool exclusive) {
-      return std::make_unique<TFaultyFile>(name, temporary, exclusive, faults);
-    });
+    InstallFailingFiles(list, faults);
   }
 
   std::unique_ptr<TFileHandler> Handler(const std::string& name, bool inMemory = false) {
@@ -93,7 +60,7 @@ class FileHandlerTest : public ::testing::Test {
 
   TScratchFolder folder;
   TFileList list;
-  TFaults faults;
+  TFileFaults faults;
 };
 
 TEST_F(FileHandlerTest, OpenCloseAndTheFileName) {
@@ -128,12 +95,12 @@ TEST_F(FileHandlerTest, FailedTransfersRaise) {
   auto handler = CreatedWith(folder.File("t.DAT"), "abcdef");
   handler->Seek(kSeekFromStart, 0);
 
-  faults.failReads = true;
+  faults.FailReads = true;
   EXPECT_EQ(RaisedCode([&] { handler->ReadBuffer(nullptr, 4, true); }), 9217)
       << "a failed read is not a short one";
-  faults.failReads = false;
+  faults.FailReads = false;
 
-  faults.writeBudget = 2;
+  faults.WriteBudget = 2;
   try {
     handler->WriteBuffer("0123", 4);
     FAIL() << "a short write passed";
@@ -141,12 +108,49 @@ TEST_F(FileHandlerTest, FailedTransfersRaise) {
     EXPECT_EQ(error.ErrorCode, 9218);
     EXPECT_EQ(error.ErrorTableName, folder.File("t.DAT"));
   }
-  faults.writeBudget = -1;
+  faults.WriteBudget = -1;
 
-  faults.failFlush = true;
+  faults.FailFlush = true;
   EXPECT_EQ(RaisedCode([&] { handler->FlushFile(); }), 9218);
-  faults.failFlush = false;
+  faults.FailFlush = false;
   EXPECT_EQ(RaisedCode([&] { handler->FlushFile(); }), 0);
+}
+
+// Failures carry the operating system's reason into the raised error, for disk and memory
+// files alike.
+TEST_F(FileHandlerTest, FailuresNameTheSystemsReason) {
+  for (const bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory ? "memory" : "disk");
+    auto handler = CreatedWith(folder.File("why.DAT"), "abcdef", inMemory);
+    auto raised = [&](auto call) {
+      try {
+        call();
+      } catch (const EKuraEngineError& error) {
+        return std::make_pair(static_cast<int>(error.ErrorCode), error.OSErrorCode);
+      }
+      return std::make_pair(0, 0);
+    };
+    handler->Seek(kSeekFromStart, 0);
+    faults.FailReads = true;
+    EXPECT_EQ(raised([&] { handler->ReadBuffer(nullptr, 4); }), std::make_pair(9217, EIO));
+    faults.FailReads = false;
+    char bytes[8];
+    EXPECT_EQ(raised([&] { handler->ReadBuffer(bytes, 8); }), std::make_pair(9217, 0))
+        << "a short read is the engine's complaint, not the system's";
+    faults.WriteBudget = 0;
+    EXPECT_EQ(raised([&] { handler->WriteBuffer("x", 1); }), std::make_pair(9218, ENOSPC));
+    faults.WriteBudget = -1;
+    faults.FailFlush = true;
+    EXPECT_EQ(raised([&] { handler->FlushFile(); }), std::make_pair(9218, EIO));
+    faults.FailFlush = false;
+    handler->Close();
+    EXPECT_EQ(raised([&] { handler->ReadBuffer(bytes, 1); }), std::make_pair(11014, EBADF));
+    handler->SetFileName(folder.File("none.DAT"));
+    EXPECT_EQ(raised([&] { handler->Open(); }), std::make_pair(11010, ENOENT));
+  }
+  EXPECT_GT(faults.ReadCalls, 0);
+  EXPECT_GT(faults.WriteCalls, 0);
+  EXPECT_GT(faults.FlushCalls, 0);
 }
 
 constexpr std::size_t kCopySize = 150000;
@@ -158,11 +162,11 @@ void RecordPercent(int percent, void* data) {
 TEST_F(FileHandlerTest, CopyReadsWholeChunksAndReportsProgressBySteps) {
   const std::string bytes = PatternBytes(kCopySize);
   auto source = CreatedWith(folder.File("src.DAT"), bytes);
-  faults.reads.clear();
+  faults.Reads.clear();
   std::vector<int> reported;
   source->CopyToFile(folder.File("src.IBK"), false, 20, RecordPercent, &reported);
   EXPECT_EQ(reported, (std::vector<int>{43, 87}));
-  EXPECT_EQ(faults.reads, (std::vector<std::int64_t>{65536, 65536, 18928}));
+  EXPECT_EQ(faults.Reads, (std::vector<std::int64_t>{65536, 65536, 18928}));
   EXPECT_EQ(ReadWholeFile(folder.File("src.IBK")), bytes);
   EXPECT_TRUE(source->IsOpen());
   EXPECT_EQ(list.FindListedFile(folder.File("src.IBK"), false), nullptr) << "copy closed";
@@ -260,19 +264,19 @@ TEST_F(FileHandlerTest, DamagedCompressedSourceRaises15002) {
 
 TEST_F(FileHandlerTest, FailedCopyLeavesNoHalfBackup) {
   auto source = CreatedWith(folder.File("f.DAT"), PatternBytes(kCopySize));
-  faults.writeBudget = 70000;  // the second chunk is cut short
+  faults.WriteBudget = 70000;  // the second chunk is cut short
   EXPECT_EQ(
       RaisedCode([&] { source->CopyToFile(folder.File("f.IBK"), false, 0, nullptr, nullptr); }),
       9218);
-  faults.writeBudget = -1;
+  faults.WriteBudget = -1;
   EXPECT_FALSE(PathExists(folder.File("f.IBK")));
 
-  faults.failReads = true;
+  faults.FailReads = true;
   EXPECT_EQ(
       RaisedCode([&] { source->CopyToFile(folder.File("f.IBK"), false, 0, nullptr, nullptr); }),
       9217)
       << "a failed read does not end the copy as if the file had ended";
-  faults.failReads = false;
+  faults.FailReads = false;
   EXPECT_FALSE(PathExists(folder.File("f.IBK")));
 }
 

@@ -31,6 +31,9 @@ std::size_t CharacterCount(std::string_view text) {
 TFileList::TFileList()
     : FDiskFileFactory([](const std::string& path, bool temporary, bool exclusive) {
         return std::make_unique<TPhysicalFile>(path, temporary, exclusive);
+      }),
+      FMemoryFileFactory([](const std::string& name, bool temporary, bool exclusive) {
+        return std::make_unique<TMemoryFile>(name, temporary, exclusive);
       }) {}
 
 TFileList::~TFileList() = default;
@@ -42,8 +45,8 @@ std::string TFileList::ListKey(std::string_view name, bool inMemory) {
 }
 
 // Why ListKey gave no key: a blank name names no file, a long one is refused.
-static std::int32_t BadNameError(std::string_view name) {
-  return FailWithErrno(TrimBlanks(name).empty() ? ENOENT : ENAMETOOLONG);
+static TFileStatus BadNameError(std::string_view name) {
+  return OSFailure(TrimBlanks(name).empty() ? ENOENT : ENAMETOOLONG);
 }
 
 int TFileList::FindIndex(const std::string& key, bool inMemory) {
@@ -64,7 +67,7 @@ int TFileList::FindIndex(const TAbstractFile* file) {
 
 std::unique_ptr<TAbstractFile> TFileList::MakeFile(const std::string& key, bool inMemory,
                                                    bool temporary, bool exclusive) {
-  if (inMemory) return std::make_unique<TMemoryFile>(key, temporary, exclusive);
+  if (inMemory) return FMemoryFileFactory(key, temporary, exclusive);
   return FDiskFileFactory(key, temporary, exclusive);
 }
 
@@ -72,8 +75,8 @@ void TFileList::Remove(int index) {
   FFiles.erase(FFiles.begin() + index);
 }
 
-std::int32_t TFileList::CreateListedFile(std::string_view name, bool inMemory, bool temporary,
-                                         TAbstractFile*& file) {
+TFileResult<std::int32_t> TFileList::CreateListedFile(std::string_view name, bool inMemory,
+                                                      bool temporary, TAbstractFile*& file) {
   Guard guard(FLock);
   file = nullptr;
   const std::string key = ListKey(name, inMemory);
@@ -81,48 +84,49 @@ std::int32_t TFileList::CreateListedFile(std::string_view name, bool inMemory, b
   const int index = FindIndex(key, inMemory);
   if (index >= 0) {
     TAbstractFile& listed = *FFiles[index];
-    if (listed.OpenCount() > 0) return FailWithErrno(EAGAIN);
+    if (listed.OpenCount() > 0) return OSFailure(EAGAIN);
     listed.SetExclusive(true);
     listed.SetTemporary(temporary);
-    const std::int32_t handle = listed.CreateFile();
-    if (handle > 0) file = &listed;
+    const TFileResult<std::int32_t> handle = listed.CreateFile();
+    if (handle.Ok()) file = &listed;
     return handle;
   }
   std::unique_ptr<TAbstractFile> made = MakeFile(key, inMemory, temporary, true);
-  const std::int32_t handle = made->CreateFile();
-  if (handle <= 0) return handle;
+  const TFileResult<std::int32_t> handle = made->CreateFile();
+  if (!handle.Ok()) return handle;
   file = made.get();
   FFiles.push_back(std::move(made));
   return handle;
 }
 
-std::int32_t TFileList::OpenListedFile(std::string_view name, bool inMemory, bool temporary,
-                                       bool exclusive, TAbstractFile*& file, bool& readOnly,
-                                       bool& readOnlyAttribute) {
+TFileResult<std::int32_t> TFileList::OpenListedFile(std::string_view name, bool inMemory,
+                                                    bool temporary, bool exclusive,
+                                                    TAbstractFile*& file, bool& readOnly,
+                                                    bool& readOnlyAttribute) {
   Guard guard(FLock);
   file = nullptr;
   readOnly = readOnlyAttribute = false;
   const std::string key = ListKey(name, inMemory);
   if (key.empty()) return BadNameError(name);
   const int index = FindIndex(key, inMemory);
-  std::int32_t handle;
+  TFileResult<std::int32_t> handle = 0;
   TAbstractFile* opened;
   if (index >= 0) {
     opened = FFiles[index].get();
     if (opened->OpenCount() > 0) {
-      if (opened->IsExclusive() || exclusive) return FailWithErrno(EAGAIN);
+      if (opened->IsExclusive() || exclusive) return OSFailure(EAGAIN);
     } else {
       opened->SetExclusive(exclusive);
       opened->SetTemporary(temporary);
     }
     handle = opened->OpenFile();
-    if (handle <= 0) return handle;
+    if (!handle.Ok()) return handle;
   } else {
     // A memory file exists only once it has been created.
-    if (inMemory) return FailWithErrno(ENOENT);
+    if (inMemory) return OSFailure(ENOENT);
     std::unique_ptr<TAbstractFile> made = MakeFile(key, inMemory, temporary, exclusive);
     handle = made->OpenFile();
-    if (handle <= 0) return handle;
+    if (!handle.Ok()) return handle;
     opened = made.get();
     FFiles.push_back(std::move(made));
   }
@@ -132,44 +136,44 @@ std::int32_t TFileList::OpenListedFile(std::string_view name, bool inMemory, boo
   return handle;
 }
 
-std::int32_t TFileList::CloseListedFile(TAbstractFile* file, bool inMemory, std::int32_t handleId) {
+TFileStatus TFileList::CloseListedFile(TAbstractFile* file, bool inMemory, std::int32_t handleId) {
   Guard guard(FLock);
   const int index = FindIndex(file);
-  if (index < 0 || file->IsInMemory() != inMemory) return FailWithErrno(ENOENT);
-  const std::int32_t result = file->CloseHandle(handleId);
-  if (result == 0 && !inMemory && file->OpenCount() == 0) Remove(index);
+  if (index < 0 || file->IsInMemory() != inMemory) return OSFailure(ENOENT);
+  const TFileStatus result = file->CloseHandle(handleId);
+  if (result.Ok() && !inMemory && file->OpenCount() == 0) Remove(index);
   return result;
 }
 
-std::int32_t TFileList::RenameListedFile(std::string_view name, bool inMemory,
-                                         std::string_view newName) {
+TFileStatus TFileList::RenameListedFile(std::string_view name, bool inMemory,
+                                        std::string_view newName) {
   Guard guard(FLock);
   const std::string key = ListKey(name, inMemory);
   const std::string newKey = ListKey(newName, inMemory);
   if (key.empty()) return BadNameError(name);
   if (newKey.empty()) return BadNameError(newName);
   const int index = FindIndex(key, inMemory);
-  if (index >= 0 && FFiles[index]->OpenCount() > 0) return FailWithErrno(EAGAIN);
+  if (index >= 0 && FFiles[index]->OpenCount() > 0) return OSFailure(EAGAIN);
   if (inMemory) {
-    if (index < 0) return FailWithErrno(ENOENT);
+    if (index < 0) return OSFailure(ENOENT);
     const int taken = FindIndex(newKey, true);
-    if (taken >= 0 && taken != index) return FailWithErrno(EEXIST);
+    if (taken >= 0 && taken != index) return OSFailure(EEXIST);
     return FFiles[index]->Rename(std::string(TrimBlanks(newName)));
   }
   std::unique_ptr<TAbstractFile> unlisted = MakeFile(key, false, false, false);
   return unlisted->Rename(std::string(newName));
 }
 
-std::int32_t TFileList::DeleteListedFile(std::string_view name, bool inMemory) {
+TFileStatus TFileList::DeleteListedFile(std::string_view name, bool inMemory) {
   Guard guard(FLock);
   const std::string key = ListKey(name, inMemory);
   if (key.empty()) return BadNameError(name);
   const int index = FindIndex(key, inMemory);
-  if (index >= 0 && FFiles[index]->OpenCount() > 0) return FailWithErrno(EAGAIN);
+  if (index >= 0 && FFiles[index]->OpenCount() > 0) return OSFailure(EAGAIN);
   if (inMemory) {
-    if (index < 0) return FailWithErrno(ENOENT);
-    const std::int32_t result = FFiles[index]->Delete();
-    if (result == 0) Remove(index);
+    if (index < 0) return OSFailure(ENOENT);
+    const TFileStatus result = FFiles[index]->Delete();
+    if (result.Ok()) Remove(index);
     return result;
   }
   std::unique_ptr<TAbstractFile> unlisted = MakeFile(key, false, false, false);
@@ -184,44 +188,43 @@ bool TFileList::ListedFileExists(std::string_view name, bool inMemory) {
   return !inMemory && DiskFileExists(key);
 }
 
-std::int32_t TFileList::CopyListedFileTo(TAbstractFile* file, std::int32_t handleId,
-                                         const TCopyProgress& progress, bool compress,
-                                         std::string_view destinationName,
-                                         bool destinationInMemory) {
+TFileStatus TFileList::CopyListedFileTo(TAbstractFile* file, std::int32_t handleId,
+                                        const TCopyProgress& progress, bool compress,
+                                        std::string_view destinationName,
+                                        bool destinationInMemory) {
   Guard guard(FLock);
-  if (FindIndex(file) < 0) return FailWithErrno(ENOENT);
+  if (FindIndex(file) < 0) return OSFailure(ENOENT);
   TAbstractFile* destination = nullptr;
-  const std::int32_t handle =
+  const TFileResult<std::int32_t> handle =
       CreateListedFile(destinationName, destinationInMemory, false, destination);
-  if (handle <= 0) return handle;
-  const std::int32_t result =
-      CopyFileContents(*file, handleId, *destination, handle,
+  if (!handle.Ok()) return handle.Status;
+  const TFileStatus result =
+      CopyFileContents(*file, handleId, *destination, handle.Value,
                        compress ? TCopyMode::Compress : TCopyMode::Plain, progress);
-  const int savedErrno = LastFileErrno();
-  CloseListedFile(destination, destinationInMemory, handle);
+  CloseListedFile(destination, destinationInMemory, handle.Value);
   // Half a copy must not pass for a good one (a backup, say): it goes.
-  if (result < 0) DeleteListedFile(destinationName, destinationInMemory);
-  FailWithErrno(savedErrno);
+  if (!result.Ok()) DeleteListedFile(destinationName, destinationInMemory);
   return result;
 }
 
-std::int32_t TFileList::CopyListedFileFrom(TAbstractFile* file, std::int32_t handleId,
-                                           const TCopyProgress& progress, bool compress,
-                                           std::string_view sourceName, bool sourceInMemory) {
+TFileStatus TFileList::CopyListedFileFrom(TAbstractFile* file, std::int32_t handleId,
+                                          const TCopyProgress& progress, bool compress,
+                                          std::string_view sourceName, bool sourceInMemory) {
   Guard guard(FLock);
-  if (FindIndex(file) < 0) return FailWithErrno(ENOENT);
+  if (FindIndex(file) < 0) return OSFailure(ENOENT);
   TAbstractFile* source = nullptr;
   bool readOnly, readOnlyAttribute;
-  const std::int32_t handle =
+  const TFileResult<std::int32_t> handle =
       OpenListedFile(sourceName, sourceInMemory, false, true, source, readOnly, readOnlyAttribute);
-  if (handle <= 0) return handle;
-  std::int32_t result = CopyFileContents(
-      *source, handle, *file, handleId, compress ? TCopyMode::Inflate : TCopyMode::Plain, progress);
+  if (!handle.Ok()) return handle.Status;
+  TFileStatus result = CopyFileContents(*source, handle.Value, *file, handleId,
+                                        compress ? TCopyMode::Inflate : TCopyMode::Plain, progress);
   // Cut what the file held beyond the copy, so a longer old file leaves no tail behind.
-  if (result == 0 && file->Write(handleId, nullptr, 0) != 0) result = -kErrWriteFailed;
-  const int savedErrno = LastFileErrno();
-  CloseListedFile(source, sourceInMemory, handle);
-  FailWithErrno(savedErrno);
+  if (result.Ok()) {
+    if (const auto cut = file->Write(handleId, nullptr, 0); !cut.Ok())
+      result = FileFailure(codes::kWriteError, cut.Status.OSError);
+  }
+  CloseListedFile(source, sourceInMemory, handle.Value);
   return result;
 }
 
@@ -233,9 +236,15 @@ TAbstractFile* TFileList::FindListedFile(std::string_view name, bool inMemory) {
   return index < 0 ? nullptr : FFiles[index].get();
 }
 
-TFileList::TDiskFileFactory TFileList::SetDiskFileFactory(TDiskFileFactory factory) {
+TFileList::TFileFactory TFileList::SetDiskFileFactory(TFileFactory factory) {
   Guard guard(FLock);
   std::swap(FDiskFileFactory, factory);
+  return factory;
+}
+
+TFileList::TFileFactory TFileList::SetMemoryFileFactory(TFileFactory factory) {
+  Guard guard(FLock);
+  std::swap(FMemoryFileFactory, factory);
   return factory;
 }
 

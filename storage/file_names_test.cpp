@@ -51,7 +51,7 @@ TEST(FileNamesTest, TemporaryNamesSkipTakenOnes) {
   EXPECT_EQ(TemporaryFileName(folder.Path(), ".TMP", list), stem + "0.TMP");
   testing::WriteWholeFile(stem + "0.TMP", "");  // on disk
   TAbstractFile* file = nullptr;
-  ASSERT_GT(list.CreateListedFile(stem + "1.TMP", true, true, file), 0);  // a memory file
+  ASSERT_GT(list.CreateListedFile(stem + "1.TMP", true, true, file).Value, 0);  // a memory file
   EXPECT_EQ(TemporaryFileName(folder.Path() + "/", ".TMP", list), stem + "2.TMP");
 }
 

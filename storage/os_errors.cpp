@@ -3,9 +3,6 @@
 #include <cerrno>
 
 namespace kura {
-namespace {
-thread_local int last_file_errno = 0;
-}  // namespace
 
 // errno -> engine error code. Everything not listed is "an unknown operating system error".
 //
@@ -21,14 +18,14 @@ thread_local int last_file_errno = 0;
 //   ENODEV, ENXIO                 11023        the device cannot be reached
 //   EXDEV                         11025        a rename across file systems
 //   anything else                 11047        unknown operating system error
-std::int32_t EngineCodeForErrno(int error) {
+codes::Code EngineCodeForErrno(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      return kErrFileNotFound;
+      return codes::kTableNotFound;
     case EMFILE:
     case ENFILE:
-      return kErrTooManyFiles;
+      return codes::kTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -38,28 +35,19 @@ std::int32_t EngineCodeForErrno(int error) {
     case EWOULDBLOCK:
 #endif
     case ETXTBSY:
-      return kErrAccessDenied;
+      return codes::kAccessDenied;
     case EBADF:
-      return kErrBadHandle;
+      return codes::kInvalidFileHandle;
     case ENOMEM:
-      return kErrNoMemory;
+      return codes::kOutOfMemory;
     case ENODEV:
     case ENXIO:
-      return kErrDeviceAccess;
+      return codes::kDeviceAccessDenied;
     case EXDEV:
-      return kErrMoved;
+      return codes::kTableMoved;
     default:
-      return kErrUnknownOS;
+      return codes::kUnknownOSError;
   }
-}
-
-std::int32_t FailWithErrno(int error) {
-  last_file_errno = error;
-  return -EngineCodeForErrno(error);
-}
-
-int LastFileErrno() {
-  return last_file_errno;
 }
 
 }  // namespace kura

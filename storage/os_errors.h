@@ -1,34 +1,51 @@
-// Operating system errors of the file layer and their engine error codes.
+// How the file layer reports a failure: one status carrying the engine error code and the
+// operating system's reason, returned by every file operation that can fail.
 #pragma once
 
 #include <cstdint>
 
+#include "base/engine_codes.h"
+
 namespace kura {
 
-// Engine error codes the file layer answers (negated) for operating system failures.
-inline constexpr std::int32_t kErrFileNotFound = 11010;
-inline constexpr std::int32_t kErrTooManyFiles = 11012;
-inline constexpr std::int32_t kErrAccessDenied = 11013;
-inline constexpr std::int32_t kErrBadHandle = 11014;
-inline constexpr std::int32_t kErrNoMemory = 11016;
-inline constexpr std::int32_t kErrDeviceAccess = 11023;
-inline constexpr std::int32_t kErrMoved = 11025;
-inline constexpr std::int32_t kErrUnknownOS = 11047;
-// Codes of the handlers and of whole-file copies.
-inline constexpr std::int32_t kErrReadFailed = 9217;
-inline constexpr std::int32_t kErrWriteFailed = 9218;
-inline constexpr std::int32_t kErrCompress = 15001;
-inline constexpr std::int32_t kErrUncompress = 15002;
+// The outcome of a file operation. Code 0 is success; otherwise Code is the engine error code
+// to raise and OSError the errno of the system call that failed (0 when the failure was the
+// file layer's own decision, such as a short read at the end of a file).
+struct TFileStatus {
+  codes::Code Code = 0;
+  int OSError = 0;
 
-// The engine error code for an errno value (see the table in os_errors.cpp). Always positive.
-std::int32_t EngineCodeForErrno(int error);
+  bool Ok() const { return Code == 0; }
+  friend bool operator==(const TFileStatus&, const TFileStatus&) = default;
+};
 
-// Records a failed system call's errno for the calling thread and answers the negated engine
-// code, ready to be returned by a file operation.
-std::int32_t FailWithErrno(int error);
+// A value (a handle id, a byte count, a position, a size) together with the status of the
+// operation that produced it. On failure Value holds what the operation still achieved (the
+// bytes moved before a transfer failed), or 0.
+template <typename T>
+struct TFileResult {
+  TFileResult(T value) : Value(value) {}                                      // success
+  TFileResult(TFileStatus status) : Status(status) {}                         // failure
+  TFileResult(T value, TFileStatus status) : Value(value), Status(status) {}  // partial
 
-// The errno of the calling thread's last failure recorded by FailWithErrno (0 when none), so
-// that the error raised later names the operating system's reason.
-int LastFileErrno();
+  bool Ok() const { return Status.Ok(); }
+
+  T Value{};
+  TFileStatus Status;
+};
+
+// The engine error code for an errno value (see the table in os_errors.cpp). Never 0.
+codes::Code EngineCodeForErrno(int error);
+
+// The status of a system call that failed with the given errno.
+inline TFileStatus OSFailure(int error) {
+  return {EngineCodeForErrno(error), error};
+}
+
+// A failure with a code of the file layer's own (9217, 9218, 15001, ...) and, when a system
+// call lies behind it, that call's errno.
+inline TFileStatus FileFailure(codes::Code code, int error = 0) {
+  return {code, error};
+}
 
 }  // namespace kura

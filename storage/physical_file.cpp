@@ -111,32 +111,32 @@ int TPhysicalFile::SystemOpen(const char* path, int flags, mode_t mode) {
   return open(path, flags, mode);
 }
 
-std::int64_t TPhysicalFile::GetFileSize() {
+TFileResult<std::int64_t> TPhysicalFile::GetFileSize() {
   Guard guard(FLock);
   struct stat info;
-  if (FDescriptor < 0 || fstat(FDescriptor, &info) != 0) return FailWithErrno(EBADF), -1;
-  return info.st_size;
+  if (FDescriptor < 0 || fstat(FDescriptor, &info) != 0) return OSFailure(EBADF);
+  return static_cast<std::int64_t>(info.st_size);
 }
 
-std::int32_t TPhysicalFile::TakeShareLock() {
+TFileStatus TPhysicalFile::TakeShareLock() {
   const bool writable = !FReadOnly;
   if (FExclusive && !writable) {
     // A write lock needs a writable descriptor: refuse if anyone has the file open, then
     // hold a read lock so that no one can open it exclusively.
-    if (ShareByteConflicts(FDescriptor, F_WRLCK)) return FailWithErrno(EAGAIN);
+    if (ShareByteConflicts(FDescriptor, F_WRLCK)) return OSFailure(EAGAIN);
   }
   const short type = FExclusive && writable ? F_WRLCK : F_RDLCK;
   if (SetLock(FDescriptor, type, kShareLockPosition, 1) != 0)
-    return FailWithErrno(errno == EACCES ? EAGAIN : errno);
-  return 0;
+    return OSFailure(errno == EACCES ? EAGAIN : errno);
+  return {};
 }
 
-std::int32_t TPhysicalFile::OpenFile() {
+TFileResult<std::int32_t> TPhysicalFile::OpenFile() {
   Guard guard(FLock);
   if (FDescriptor >= 0) return AddHandle();
   struct stat info;
-  if (!ReadMode(FName, info)) return FailWithErrno(errno);
-  if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
+  if (!ReadMode(FName, info)) return OSFailure(errno);
+  if (S_ISDIR(info.st_mode)) return OSFailure(EISDIR);
   FReadOnly = FReadOnlyAttribute = (info.st_mode & kAnyWriteBit) == 0;
   const int common = O_CLOEXEC | O_NOCTTY;
   FDescriptor = SystemOpen(FName.c_str(), (FReadOnly ? O_RDONLY : O_RDWR) | common, 0);
@@ -144,9 +144,9 @@ std::int32_t TPhysicalFile::OpenFile() {
     FDescriptor = SystemOpen(FName.c_str(), O_RDONLY | common, 0);
     FReadOnly = FDescriptor >= 0;
   }
-  if (FDescriptor < 0) return FailWithErrno(errno);
+  if (FDescriptor < 0) return OSFailure(errno);
   posix_fadvise(FDescriptor, 0, 0, POSIX_FADV_RANDOM);
-  if (const std::int32_t shared = TakeShareLock(); shared < 0) {
+  if (const TFileStatus shared = TakeShareLock(); !shared.Ok()) {
     CloseDescriptor();
     return shared;
   }
@@ -154,22 +154,22 @@ std::int32_t TPhysicalFile::OpenFile() {
   return AddHandle();
 }
 
-std::int32_t TPhysicalFile::CreateFile() {
+TFileResult<std::int32_t> TPhysicalFile::CreateFile() {
   Guard guard(FLock);
   if (FDescriptor < 0) {
     struct stat info;
     if (ReadMode(FName, info)) {
-      if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
+      if (S_ISDIR(info.st_mode)) return OSFailure(EISDIR);
       // Like the read-only attribute elsewhere, it keeps the file from being overwritten.
-      if ((info.st_mode & kAnyWriteBit) == 0) return FailWithErrno(EACCES);
+      if ((info.st_mode & kAnyWriteBit) == 0) return OSFailure(EACCES);
     }
     FDescriptor = SystemOpen(FName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kNewFileMode);
-    if (FDescriptor < 0) return FailWithErrno(errno);
+    if (FDescriptor < 0) return OSFailure(errno);
     FReadOnly = FReadOnlyAttribute = false;
     FExclusive = true;
     // Take the share byte before emptying, so a file another process has open is refused
     // with its contents intact.
-    if (const std::int32_t shared = TakeShareLock(); shared < 0) {
+    if (const TFileStatus shared = TakeShareLock(); !shared.Ok()) {
       CloseDescriptor();
       return shared;
     }
@@ -178,17 +178,17 @@ std::int32_t TPhysicalFile::CreateFile() {
   if (ftruncate(FDescriptor, 0) != 0) {
     const int error = errno;
     if (FHandles.empty()) CloseDescriptor();
-    return FailWithErrno(error);
+    return OSFailure(error);
   }
   FDeleteOnClose = false;  // users of created temporary files delete them themselves
   FSize = 0;
   return AddHandle();
 }
 
-std::int32_t TPhysicalFile::CloseHandle(std::int32_t handleId) {
+TFileStatus TPhysicalFile::CloseHandle(std::int32_t handleId) {
   Guard guard(FLock);
-  const std::int32_t result = TAbstractFile::CloseHandle(handleId);
-  if (result == 0 && FHandles.empty()) {
+  const TFileStatus result = TAbstractFile::CloseHandle(handleId);
+  if (result.Ok() && FHandles.empty()) {
     if (FDeleteOnClose && FDescriptor >= 0 && !ShareByteConflicts(FDescriptor, F_WRLCK))
       unlink(FName.c_str());
     CloseDescriptor();
@@ -202,44 +202,45 @@ void TPhysicalFile::CloseDescriptor() {
   FLocks.clear();
 }
 
-std::int32_t TPhysicalFile::Rename(const std::string& newName) {
+TFileStatus TPhysicalFile::Rename(const std::string& newName) {
   Guard guard(FLock);
   struct stat from, to;
-  if (!ReadMode(FName, from)) return FailWithErrno(errno);
+  if (!ReadMode(FName, from)) return OSFailure(errno);
   const std::string target = ResolveDiskFileName(newName);
   // A rename never replaces another file; renaming to a different case of the same name is
   // allowed.
   if (lstat(target.c_str(), &to) == 0 && !(to.st_dev == from.st_dev && to.st_ino == from.st_ino))
-    return FailWithErrno(EEXIST);
-  if (DiskFileInUse(FName)) return FailWithErrno(EAGAIN);
+    return OSFailure(EEXIST);
+  if (DiskFileInUse(FName)) return OSFailure(EAGAIN);
   const std::string destination = MakeAbsolute(NormaliseDiskFileName(newName));
   int done = renameat2(AT_FDCWD, FName.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
   if (done != 0 && (errno == EINVAL || errno == ENOSYS || errno == EEXIST)) {
     // No RENAME_NOREPLACE on this file system, or a case-only rename onto itself.
-    if (errno == EEXIST && target != FName) return FailWithErrno(EEXIST);
+    if (errno == EEXIST && target != FName) return OSFailure(EEXIST);
     done = rename(FName.c_str(), destination.c_str());
   }
-  if (done != 0) return FailWithErrno(errno);
+  if (done != 0) return OSFailure(errno);
   FName = destination;
-  return 0;
+  return {};
 }
 
-std::int32_t TPhysicalFile::Delete() {
+TFileStatus TPhysicalFile::Delete() {
   Guard guard(FLock);
   struct stat info;
-  if (!ReadMode(FName, info)) return FailWithErrno(errno);
-  if (S_ISDIR(info.st_mode)) return FailWithErrno(EISDIR);
-  if ((info.st_mode & kAnyWriteBit) == 0) return FailWithErrno(EACCES);
-  if (DiskFileInUse(FName)) return FailWithErrno(EAGAIN);
-  if (unlink(FName.c_str()) != 0) return FailWithErrno(errno);
-  return 0;
+  if (!ReadMode(FName, info)) return OSFailure(errno);
+  if (S_ISDIR(info.st_mode)) return OSFailure(EISDIR);
+  if ((info.st_mode & kAnyWriteBit) == 0) return OSFailure(EACCES);
+  if (DiskFileInUse(FName)) return OSFailure(EAGAIN);
+  if (unlink(FName.c_str()) != 0) return OSFailure(errno);
+  return {};
 }
 
-std::int64_t TPhysicalFile::Read(std::int32_t handleId, void* buffer, std::int64_t count) {
+TFileResult<std::int64_t> TPhysicalFile::Read(std::int32_t handleId, void* buffer,
+                                              std::int64_t count) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0 || FDescriptor < 0) return FailWithErrno(EBADF), -1;
-  if (count < 0) return FailWithErrno(EINVAL), -1;
+  if (index < 0 || FDescriptor < 0) return OSFailure(EBADF);
+  if (count < 0) return OSFailure(EINVAL);
   std::int64_t& position = FHandles[index].Position;
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::int64_t done = 0;
@@ -247,7 +248,7 @@ std::int64_t TPhysicalFile::Read(std::int32_t handleId, void* buffer, std::int64
     const ssize_t got = pread(FDescriptor, bytes + done, static_cast<std::size_t>(count - done),
                               static_cast<off_t>(position + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return FailWithErrno(errno), -1;
+    if (got < 0) return OSFailure(errno);
     if (got == 0) break;  // end of file
     done += got;
   }
@@ -255,17 +256,18 @@ std::int64_t TPhysicalFile::Read(std::int32_t handleId, void* buffer, std::int64
   return done;
 }
 
-std::int64_t TPhysicalFile::Write(std::int32_t handleId, const void* buffer, std::int64_t count) {
+TFileResult<std::int64_t> TPhysicalFile::Write(std::int32_t handleId, const void* buffer,
+                                               std::int64_t count) {
   Guard guard(FLock);
   const int index = FindHandle(handleId);
-  if (index < 0 || FDescriptor < 0) return FailWithErrno(EBADF), -1;
-  if (count < 0) return FailWithErrno(EINVAL), -1;
+  if (index < 0 || FDescriptor < 0) return OSFailure(EBADF);
+  if (count < 0) return OSFailure(EINVAL);
   std::int64_t& position = FHandles[index].Position;
   if (count == 0) {
-    if (ftruncate(FDescriptor, static_cast<off_t>(position)) != 0) return FailWithErrno(errno), -1;
+    if (ftruncate(FDescriptor, static_cast<off_t>(position)) != 0) return OSFailure(errno);
     return 0;
   }
-  if (position > kMaxPosition - count) return FailWithErrno(EFBIG), -1;
+  if (position > kMaxPosition - count) return OSFailure(EFBIG);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   std::int64_t done = 0;
   while (done < count) {
@@ -273,10 +275,9 @@ std::int64_t TPhysicalFile::Write(std::int32_t handleId, const void* buffer, std
                                static_cast<off_t>(position + done));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
-      if (put == 0) errno = ENOSPC;
-      FailWithErrno(errno);
-      if (done == 0) return -1;
-      break;  // a short write: the caller sees fewer bytes than it asked for
+      // A short write: the caller sees the bytes written and the reason for the rest.
+      position += done;
+      return {done, OSFailure(put == 0 ? ENOSPC : errno)};
     }
     done += put;
   }
@@ -284,14 +285,15 @@ std::int64_t TPhysicalFile::Write(std::int32_t handleId, const void* buffer, std
   return done;
 }
 
-bool TPhysicalFile::Flush() {
+TFileStatus TPhysicalFile::Flush() {
   Guard guard(FLock);
-  if (FDescriptor < 0) return FailWithErrno(EBADF), false;
-  if (fsync(FDescriptor) != 0) return FailWithErrno(errno), false;
-  return true;
+  if (FDescriptor < 0) return OSFailure(EBADF);
+  if (fsync(FDescriptor) != 0) return OSFailure(errno);
+  return {};
 }
 
-std::int64_t TPhysicalFile::Seek(std::int32_t handleId, int origin, std::int64_t offset) {
+TFileResult<std::int64_t> TPhysicalFile::Seek(std::int32_t handleId, int origin,
+                                              std::int64_t offset) {
   return TAbstractFile::Seek(handleId, origin, offset);
 }
 
@@ -305,10 +307,7 @@ bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
   if (OverlapsListedLock(range)) return false;  // our own locks never conflict in the system
   // A read-only descriptor cannot take a write lock; a read lock still keeps writers out.
   const short type = FReadOnly ? F_RDLCK : F_WRLCK;
-  if (SetLock(FDescriptor, type, range.Start, range.Length) != 0) {
-    FailWithErrno(errno);
-    return false;
-  }
+  if (SetLock(FDescriptor, type, range.Start, range.Length) != 0) return false;
   FLocks.push_back(range);
   return true;
 }
@@ -317,10 +316,7 @@ bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
   const int index = FindListedLock(length, start);
   if (FDescriptor < 0 || index < 0) return false;
-  if (SetLock(FDescriptor, F_UNLCK, start, length) != 0) {
-    FailWithErrno(errno);
-    return false;
-  }
+  if (SetLock(FDescriptor, F_UNLCK, start, length) != 0) return false;
   FLocks.erase(FLocks.begin() + index);
   return true;
 }

@@ -33,22 +33,23 @@ class TPhysicalFile : public TAbstractFile {
   TPhysicalFile(std::string name, bool temporary, bool exclusive);
   ~TPhysicalFile() override;
 
-  std::int64_t GetFileSize() override;
-  std::int32_t CreateFile() override;
-  std::int32_t OpenFile() override;
+  TFileResult<std::int64_t> GetFileSize() override;
+  TFileResult<std::int32_t> CreateFile() override;
+  TFileResult<std::int32_t> OpenFile() override;
   // Closing the last handle closes the descriptor; a temporary file that was opened (not
   // created) is then deleted, unless another process still has it open.
-  std::int32_t CloseHandle(std::int32_t handleId) override;
+  TFileStatus CloseHandle(std::int32_t handleId) override;
   // Renames the closed file. Refused when the new name is taken by another file (a rename
   // never replaces a file) or another process has the file open.
-  std::int32_t Rename(const std::string& newName) override;
+  TFileStatus Rename(const std::string& newName) override;
   // Deletes the closed file. Refused for a file with the read-only attribute or one that
   // another process has open.
-  std::int32_t Delete() override;
-  std::int64_t Read(std::int32_t handleId, void* buffer, std::int64_t count) override;
-  std::int64_t Write(std::int32_t handleId, const void* buffer, std::int64_t count) override;
-  bool Flush() override;
-  std::int64_t Seek(std::int32_t handleId, int origin, std::int64_t offset) override;
+  TFileStatus Delete() override;
+  TFileResult<std::int64_t> Read(std::int32_t handleId, void* buffer, std::int64_t count) override;
+  TFileResult<std::int64_t> Write(std::int32_t handleId, const void* buffer,
+                                  std::int64_t count) override;
+  TFileStatus Flush() override;
+  TFileResult<std::int64_t> Seek(std::int32_t handleId, int origin, std::int64_t offset) override;
   bool LockRange(std::int64_t length, std::int64_t start) override;
   bool UnlockRange(std::int64_t length, std::int64_t start) override;
   bool IsInMemory() const override { return false; }
@@ -59,8 +60,8 @@ class TPhysicalFile : public TAbstractFile {
 
  private:
   // Takes the share byte for this open: a write lock when exclusive and writable, else a
-  // read lock. 0 or a negated error code.
-  std::int32_t TakeShareLock();
+  // read lock.
+  TFileStatus TakeShareLock();
   void CloseDescriptor();
 
   int FDescriptor = -1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "storage/collation.h"
 #include "storage/field_types.h"
@@ -10,8 +11,6 @@
 
 namespace kura {
 namespace {
-
-constexpr std::uint16_t kHeaderCorrupt = 8961;
 
 int SlotSize(const TFieldDescriptor& field) {
   return StoredSize(field.FieldType, field.FieldSize);
@@ -23,13 +22,13 @@ template <typename Byte>
 std::span<Byte> SlotOf(std::span<Byte> record, const TFieldDescriptor& field) {
   std::size_t size = 1 + static_cast<std::size_t>(SlotSize(field));
   if (field.FieldOffset < kRecordHeaderSize || field.FieldOffset + size > record.size()) {
-    RaiseEngineError(kHeaderCorrupt, {}, {}, {}, {}, field.FieldName);
+    RaiseEngineError(codes::kHeaderCorrupt, {}, {}, {}, {}, field.FieldName);
   }
   return record.subspan(field.FieldOffset, size);
 }
 
 void RequireHeader(std::size_t recordSize) {
-  if (recordSize < kRecordHeaderSize) RaiseEngineError(kHeaderCorrupt);
+  if (recordSize < kRecordHeaderSize) RaiseEngineError(codes::kHeaderCorrupt);
 }
 
 void StoreString(std::span<std::uint8_t> slot, const TFieldDescriptor& field, const char* text,

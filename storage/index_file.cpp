@@ -487,6 +487,12 @@ TPage* TIndexFile::NewPage(int slot) {
   TPage* page = nullptr;
   if (d.FreePage != 0) {
     page = GetPage(slot, d.FreePage);
+    // A free page holds no entries, is used by nobody and does not link to itself; anything
+    // else means the chain runs into live pages.
+    if (page->Count() != 0 || page->PinCount != 1 || page->NextPage == page->PageNo()) {
+      FCaches[slot]->Release(page);
+      Raise(codes::kIndexPagesCorrupt);
+    }
     d.FreePage = page->NextPage;
   } else {
     std::int32_t pageNo = FHeader.NextPageNo;

@@ -305,6 +305,15 @@ TEST_F(IndexFileTest, DamagedPagesGive8965AndTheFileLimitGives9479) {
   file->Open();
   EXPECT_EQ(RaisedCode([&] { file->Tree(0).Insert(key.data(), 1); }), codes::kIndexPagesCorrupt);
   EXPECT_FALSE(file->CheckTree(0).Ok());
+  // A free chain that runs into the tree: its head is the root, a page with entries.
+  file->Close();
+  std::vector<std::uint8_t> freeHead(4);
+  PutI32LE(freeHead.data(), root);
+  WriteRaw(14 + 90, freeHead);
+  file = MakeFile();
+  file->Open();
+  EXPECT_EQ(RaisedCode([&] { file->NewPage(0); }), codes::kIndexPagesCorrupt);
+  EXPECT_FALSE(file->CheckTree(0).Ok());
   // The file can hold 976 562 pages of 4096 bytes below 4 000 000 000 bytes.
   file->Close();
   std::vector<std::uint8_t> next(4);

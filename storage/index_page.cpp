@@ -187,13 +187,13 @@ void TPage::RecomputeAll() {
 
 void TPage::InsertEntry(int pos, const std::uint8_t* key, std::int32_t number, std::int32_t count) {
   const std::size_t stride = Stride();
-  std::vector<std::uint8_t> entry(stride, 0);
-  std::memcpy(entry.data(), key, static_cast<std::size_t>(FFormat.KeyLength));
-  PutI32LE(entry.data() + FFormat.KeyLength + kNumberAfterKey, number);
-  PutI32LE(entry.data() + FFormat.KeyLength + kCountAfterKey, count);
-  FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>((pos - 1) * stride), entry.begin(),
-                  entry.end());
+  FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>((pos - 1) * stride), stride,
+                  std::uint8_t{0});
   ++FCount;
+  std::uint8_t* entry = Entry(pos);
+  std::memcpy(entry, key, static_cast<std::size_t>(FFormat.KeyLength));
+  PutI32LE(entry + FFormat.KeyLength + kNumberAfterKey, number);
+  PutI32LE(entry + FFormat.KeyLength + kCountAfterKey, count);
   if (IsCompressedLeaf()) {
     if (pos < FCount) FBytesUsed -= EntrySize(pos + 1);
     FBytesUsed += Recompute(pos);

@@ -52,12 +52,12 @@ void FuzzPage(const std::uint8_t* data, std::size_t size) {
 
 std::vector<TFieldDescriptor> FuzzFields() {
   std::vector<TFieldDescriptor> fields(3);
-  fields[0].FieldName = "ID";
+  fields[0].FieldName = std::string("ID");
   fields[0].FieldType = kFieldTypeInteger;
-  fields[1].FieldName = "NAME";
+  fields[1].FieldName = std::string("NAME");
   fields[1].FieldType = kFieldTypeString;
   fields[1].FieldSize = 10;
-  fields[2].FieldName = "V";
+  fields[2].FieldName = std::string(1, 'V');
   fields[2].FieldType = kFieldTypeFloat;
   LayoutFields(fields);
   return fields;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -16,6 +18,13 @@ namespace kura {
 namespace {
 
 using testing::RaisedCode;
+
+// Orders keys of one index (all of the same length) by their bytes.
+struct TSameLengthLess {
+  bool operator()(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) const {
+    return std::memcmp(a.data(), b.data(), std::min(a.size(), b.size())) < 0;
+  }
+};
 
 TIndexDefinition Def(std::string name, std::vector<std::uint16_t> fields) {
   TIndexDefinition definition;
@@ -164,7 +173,11 @@ TEST_F(IndexFileTest, IndexDefinitionsAndTheirCodes) {
   EXPECT_EQ(d.KeyLength, 22 + 5 + 4);
   EXPECT_TRUE(d.FieldDescending[0]);
   EXPECT_TRUE(d.CaseInsensitive);
-  for (int i = 4; i <= 30; ++i) file->AddSecondaryIndex(Def("I" + std::to_string(i), {1}));
+  for (int i = 4; i <= 30; ++i) {
+    std::string name(1, 'I');
+    name += std::to_string(i);
+    file->AddSecondaryIndex(Def(name, {1}));
+  }
   EXPECT_EQ(RaisedCode([&] { file->AddSecondaryIndex(Def("Extra", {1})); }), codes::kIndexLimits);
   file->DeleteIndex(1);
   EXPECT_EQ(file->SecondaryCount(), 29);
@@ -190,7 +203,7 @@ TEST_F(IndexFileTest, TreesSurviveWriteBackAndReopen) {
     byNameDefinition.Compression = kCompressFull;
     int byName = file->AddSecondaryIndex(byNameDefinition);
     std::map<std::int32_t, std::int32_t> primary;
-    std::map<std::vector<std::uint8_t>, std::int32_t> names;
+    std::map<std::vector<std::uint8_t>, std::int32_t, TSameLengthLess> names;
     std::mt19937 random(99);
     std::vector<std::uint8_t> record(200, 0);
     auto fields = TableFields();
@@ -199,7 +212,8 @@ TEST_F(IndexFileTest, TreesSurviveWriteBackAndReopen) {
       std::uint8_t idBytes[4];
       PutI32LE(idBytes, id);
       SetField(record, fields[0], idBytes, false, {});
-      std::string name = "n" + std::to_string(id % 500);
+      std::string name(1, 'n');
+      name += std::to_string(id % 500);
       SetField(record, fields[1], name.c_str(), false, {});
       SetRowId(record, id + 1);
       std::vector<std::uint8_t> pk(file->KeyFormat(0).KeyLength);

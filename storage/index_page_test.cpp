@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -45,7 +46,9 @@ std::vector<std::vector<std::uint8_t>> SortedKeys(int k, int count, std::uint32_
     if (random() % 2 && k >= 4) key[k - 1] = static_cast<std::uint8_t>(random());
     keys.push_back(key);
   }
-  std::sort(keys.begin(), keys.end());
+  std::sort(keys.begin(), keys.end(), [k](const auto& a, const auto& b) {
+    return std::memcmp(a.data(), b.data(), static_cast<std::size_t>(k)) < 0;
+  });
   return keys;
 }
 

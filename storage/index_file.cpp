@@ -190,6 +190,11 @@ void TIndexFile::Open() {
     } catch (const EKuraEngineError& e) {
       Raise(e.ErrorCode);
     }
+    // Every page below NextPageNo lies in the file; a header that claims more is damaged (and
+    // would have new pages written far past the end).
+    if (FileSize() < std::int64_t{FHeader.NextPageNo} * std::int64_t{kIndexPageBytes}) {
+      Raise(codes::kHeaderCorrupt);
+    }
     for (auto& cache : FCaches) cache->SetOwnerName(FileName());
     ResetKeyFormats();
   } catch (...) {

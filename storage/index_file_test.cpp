@@ -328,18 +328,52 @@ TEST_F(IndexFileTest, DamagedPagesGive8965AndTheFileLimitGives9479) {
   file->Open();
   EXPECT_EQ(RaisedCode([&] { file->NewPage(0); }), codes::kIndexPagesCorrupt);
   EXPECT_FALSE(file->CheckTree(0).Ok());
-  // The file can hold 976 562 pages of 4096 bytes below 4 000 000 000 bytes.
   file->Close();
+}
+
+TEST_F(IndexFileTest, AHeaderClaimingPagesPastTheFileIsRefused) {
+  Created()->Close();
   std::vector<std::uint8_t> next(4);
-  PutI32LE(next.data(), 976'561);
-  WriteRaw(9, next);
-  file = MakeFile();
-  file->Open();
-  TPage* page = file->NewPage(1);
+  PutI32LE(next.data(), 5);
+  WriteRaw(9, next);  // five pages claimed, none there
+  auto file = MakeFile();
+  EXPECT_EQ(RaisedCode([&] { file->Open(); }), codes::kHeaderCorrupt);
+}
+
+// The file can hold 976 562 pages of 4096 bytes below 4 000 000 000 bytes (a sparse disk file
+// stands in for a full one).
+TEST(IndexFileLimits, APagePast4000000000BytesGives9479) {
+  testing::TScratchFolder folder;
+  const std::string name = folder.File("full.IDX");
+  {
+    TIndexFile file;
+    file.SetFileName(name);
+    file.SetTable({}, {}, false);
+    file.CreateFile();
+    file.Close();
+  }
+  {
+    TFileHandler raw;
+    raw.SetFileName(name);
+    raw.Open();
+    std::vector<std::uint8_t> next(4);
+    PutI32LE(next.data(), 976'561);
+    raw.Seek(kSeekFromStart, 9);
+    raw.WriteBuffer(next.data(), 4);
+    std::uint8_t zero = 0;
+    raw.Seek(kSeekFromStart, std::int64_t{976'561} * 4096 - 1);
+    raw.WriteBuffer(&zero, 1);
+  }
+  TIndexFile file;
+  file.SetFileName(name);
+  file.SetTable({}, {}, false);
+  file.Open();
+  TPage* page = file.NewPage(1);
   EXPECT_EQ(page->PageNo(), 976'561);
-  file->ReleasePage(1, page);
-  EXPECT_EQ(RaisedCode([&] { file->NewPage(1); }), codes::kTableFull);
-  file->DiscardPages();
+  file.ReleasePage(1, page);
+  EXPECT_EQ(RaisedCode([&] { file.NewPage(1); }), codes::kTableFull);
+  file.DiscardPages();
+  file.Close();
 }
 
 }  // namespace

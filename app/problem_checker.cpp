@@ -352,7 +352,15 @@ class TProblemChecker::TRun {
 
   // --- Whether the goal holds --------------------------------------------------------------
   // With the defender to move: can the defence no longer prevent the goal?
-  TOutcome AfterMoverMove(int* defence = nullptr) {
+  TOutcome AfterMoverMove(int* defence = nullptr) { return GoalReading(false, defence); }
+
+  // With the mover to move: can the mover still reach the goal?
+  TOutcome WithMoverToMove() { return GoalReading(true, nullptr); }
+
+  // Reads the goal with the mover (attack readings: reached when the move succeeds) or the
+  // defender (defence readings: reached when the defence fails) to move. Gone targets decide
+  // at once: captured stones reach a capture or kill and miss a life goal.
+  TOutcome GoalReading(bool moverToMove, int* defence) {
     const TGoal& goal = report_.goal;
     const int owner = goal.kind == TGoalKind::kLive ? Mover() : Defender();
     const std::set<int> stones = StonesOf(owner);
@@ -362,48 +370,28 @@ class TProblemChecker::TRun {
     TReading r;
     switch (goal.kind) {
       case TGoalKind::kCapture:
-        r = goal.targets.size() == 1 ? Read("defend", goal.targets)
-                                     : Read("defend_both", {goal.targets[0], goal.targets[1]});
+        if (goal.targets.size() == 1) {
+          r = Read(moverToMove ? "attack" : "defend", goal.targets);
+        } else {
+          r = Read(moverToMove ? "attack_either" : "defend_both",
+                   {goal.targets[0], goal.targets[1]});
+        }
         break;
       case TGoalKind::kKill:
-        r = Read("owl_defend", goal.targets);
+        r = Read(moverToMove ? "owl_attack" : "owl_defend", goal.targets);
         break;
       case TGoalKind::kLive:
-        r = Read("owl_attack", goal.targets);
+        r = Read(moverToMove ? "owl_defend" : "owl_attack", goal.targets);
         break;
       case TGoalKind::kUnknown:
         return TOutcome::kNotReached;
     }
     if (defence) *defence = r.move;
     if (r.Ko()) return NoteKo();
-    return r.code == 0 ? TOutcome::kReached : TOutcome::kNotReached;
-  }
-
-  // With the mover to move: can the mover still reach the goal?
-  TOutcome WithMoverToMove() {
-    const TGoal& goal = report_.goal;
-    const int owner = goal.kind == TGoalKind::kLive ? Mover() : Defender();
-    const std::set<int> stones = StonesOf(owner);
-    for (int t : goal.targets)
-      if (!stones.count(t))
-        return goal.kind == TGoalKind::kLive ? TOutcome::kNotReached : TOutcome::kReached;
-    TReading r;
-    switch (goal.kind) {
-      case TGoalKind::kCapture:
-        r = goal.targets.size() == 1 ? Read("attack", goal.targets)
-                                     : Read("attack_either", {goal.targets[0], goal.targets[1]});
-        break;
-      case TGoalKind::kKill:
-        r = Read("owl_attack", goal.targets);
-        break;
-      case TGoalKind::kLive:
-        r = Read("owl_defend", goal.targets);
-        break;
-      case TGoalKind::kUnknown:
-        return TOutcome::kNotReached;
-    }
-    if (r.Ko()) return NoteKo();
-    return r.code != 0 ? TOutcome::kReached : TOutcome::kNotReached;
+    // A reading answers 0 when its side fails: the goal is reached when the mover's reading
+    // succeeds or the defender's fails.
+    const bool succeeded = r.code != 0;
+    return succeeded == moverToMove ? TOutcome::kReached : TOutcome::kNotReached;
   }
 
   TOutcome NoteKo() {

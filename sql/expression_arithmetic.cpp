@@ -12,18 +12,6 @@ namespace kura {
 
 namespace {
 
-TExpTokenPtr NullResult(const TExpToken& node) {
-  TExpTokenPtr result = NewToken();
-  result->FKind = kNodeConstant;
-  result->FDataType = node.FDataType;
-  result->FSubType = node.FSubType;
-  result->FScale = node.FScale;
-  std::int32_t fixed = FixedSizeOf(node.FDataType);
-  result->FDataSize = fixed > 0 ? fixed : 1;
-  SetNullValue(*result);
-  return result;
-}
-
 TExpTokenPtr Concatenate(const TExpToken& node, const TExpToken& left, const TExpToken& right) {
   std::string_view a = ReadString(left);
   std::string_view b = ReadString(right);
@@ -168,8 +156,8 @@ TExpTokenPtr EvaluateArithmetic(const TExpToken& node, const TExpToken& left,
       IsStringLike(right.FDataType, right.FSubType)) {
     return Concatenate(node, left, right);
   }
-  if (left.FIsNull || right.FIsNull) return NullResult(node);
-  if ((op == opDivide) && IsZero(right)) return NullResult(node);
+  if (left.FIsNull || right.FIsNull) return NullResultOf(node);
+  if ((op == opDivide) && IsZero(right)) return NullResultOf(node);
   TExpTokenPtr result = NewToken();
   result->FKind = kNodeConstant;
   if (IsDateTimeType(left.FDataType) || IsDateTimeType(right.FDataType)) {
@@ -187,11 +175,11 @@ TExpTokenPtr EvaluateArithmetic(const TExpToken& node, const TExpToken& left,
   }
   if (type == kFieldTypeBcd) {
     std::int64_t units = 0;
-    if (!FixedOp(op, ReadFixed(left), ReadFixed(right), units)) return NullResult(node);
-    if (!SetFixed(*result, units, node.FScale)) return NullResult(node);
+    if (!FixedOp(op, ReadFixed(left), ReadFixed(right), units)) return NullResultOf(node);
+    if (!SetFixed(*result, units, node.FScale)) return NullResultOf(node);
     return result;
   }
-  if (!IsIntegerType(type)) return NullResult(node);
+  if (!IsIntegerType(type)) return NullResultOf(node);
   std::int64_t value = IntegerOp(op, ReadInteger(left), ReadInteger(right));
   if (type != kFieldTypeLargeInt) value = Wrap32(value);
   StoreInteger(*result, value);

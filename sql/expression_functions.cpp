@@ -15,27 +15,9 @@ namespace kura {
 
 namespace {
 
-TExpTokenPtr NewResult(const TExpToken& node) {
-  TExpTokenPtr result = NewToken();
-  result->FKind = kNodeConstant;
-  result->FDataType = node.FDataType;
-  result->FSubType = node.FSubType;
-  result->FScale = node.FScale;
-  std::int32_t fixed = FixedSizeOf(node.FDataType);
-  result->FDataSize = fixed > 0 ? fixed : 1;
-  result->Reserve(static_cast<std::size_t>(result->FDataSize) + 1);
-  return result;
-}
-
-TExpTokenPtr NullOf(const TExpToken& node) {
-  TExpTokenPtr result = NewResult(node);
-  SetNullValue(*result);
-  return result;
-}
-
 // A string result of the node's type (string or memo); empty text is NULL.
 TExpTokenPtr TextResult(const TExpToken& node, std::string_view text) {
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   SetString(*result, text);
   result->FDataType = node.FDataType == kFieldTypeBlob ? kFieldTypeBlob : kFieldTypeString;
   result->FSubType = node.FSubType;
@@ -64,7 +46,7 @@ std::size_t FindAtBoundary(std::uint16_t language, std::string_view text, std::s
 }
 
 TExpTokenPtr CaseMapped(const TExpToken& node, const TExpToken& value, TEvalLocale locale) {
-  if (value.FIsNull) return NullOf(node);
+  if (value.FIsNull) return NullResultOf(node);
   std::string text(ReadString(value));
   if (node.FOperator == opUpper) {
     UpperCaseLocale(locale.LanguageId, locale.SortId, text.data());
@@ -78,7 +60,7 @@ TExpTokenPtr Substring(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr value = context.Evaluate(*node.FArgs[0]);
   TExpTokenPtr start = context.Evaluate(*node.FArgs[1]);
   TExpTokenPtr length = node.FArgs.size() > 2 ? context.Evaluate(*node.FArgs[2]) : nullptr;
-  if (value->FIsNull || start->FIsNull || (length && length->FIsNull)) return NullOf(node);
+  if (value->FIsNull || start->FIsNull || (length && length->FIsNull)) return NullResultOf(node);
   std::string_view text = ReadString(*value);
   thread_local std::vector<std::size_t> starts;
   CharacterStarts(context.Locale.LanguageId, text, starts);
@@ -86,7 +68,7 @@ TExpTokenPtr Substring(const TExpToken& node, TFunctionContext& context) {
   std::int64_t first = std::max<std::int64_t>(ReadInteger(*start), 1);
   std::int64_t wanted = length ? ReadInteger(*length) : count - first + 1;
   wanted = std::max<std::int64_t>(wanted, 0);
-  if (first > count || wanted == 0) return NullOf(node);
+  if (first > count || wanted == 0) return NullResultOf(node);
   std::int64_t last = std::min(count, first - 1 + wanted);
   std::size_t from = starts[first - 1];
   std::size_t to = starts[last];
@@ -97,7 +79,7 @@ TExpTokenPtr Replace(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr search = context.Evaluate(*node.FArgs[0]);
   TExpTokenPtr replacement = context.Evaluate(*node.FArgs[1]);
   TExpTokenPtr value = context.Evaluate(*node.FArgs[2]);
-  if (value->FIsNull) return NullOf(node);
+  if (value->FIsNull) return NullResultOf(node);
   std::string_view text = ReadString(*value);
   std::string_view a = ReadString(*search);
   std::string_view b = ReadString(*replacement);
@@ -119,7 +101,7 @@ TExpTokenPtr Replace(const TExpToken& node, TFunctionContext& context) {
 TExpTokenPtr PosOrOccurs(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr search = context.Evaluate(*node.FArgs[0]);
   TExpTokenPtr value = context.Evaluate(*node.FArgs[1]);
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   std::string_view text = ReadString(*value);
   std::string_view a = ReadString(*search);
   std::uint16_t language = context.Locale.LanguageId;
@@ -144,7 +126,7 @@ TExpTokenPtr PosOrOccurs(const TExpToken& node, TFunctionContext& context) {
 TExpTokenPtr Trim(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr character = context.Evaluate(*node.FArgs[0]);
   TExpTokenPtr value = context.Evaluate(*node.FArgs[1]);
-  if (value->FIsNull) return NullOf(node);
+  if (value->FIsNull) return NullResultOf(node);
   std::string_view text = ReadString(*value);
   std::string_view c = ReadString(*character);
   if (c.size() == 1) {
@@ -179,7 +161,7 @@ int IsoWeek(std::int32_t day) {
 
 TExpTokenPtr Extract(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr value = context.Evaluate(*node.FArgs[0]);
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   if (value->FIsNull || value->FDataType == kUntyped) {
     SetInt32(*result, 0);
     SetNullValue(*result);
@@ -250,7 +232,7 @@ TExpTokenPtr Extract(const TExpToken& node, TFunctionContext& context) {
 
 TExpTokenPtr Abs(const TExpToken& node, TFunctionContext& context) {
   TExpTokenPtr value = context.Evaluate(*node.FArgs[0]);
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   CopyValue(*value, *result);
   if (value->FIsNull) return result;
   switch (value->FDataType) {
@@ -284,7 +266,7 @@ TExpTokenPtr Round(const TExpToken& node, TFunctionContext& context) {
     TExpTokenPtr places = context.Evaluate(*node.FArgs[1]);
     digits = std::clamp<std::int64_t>(ReadInteger(*places), 0, 32);
   }
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   CopyValue(*value, *result);
   if (value->FIsNull) return result;
   if (value->FDataType == kFieldTypeFloat) {
@@ -314,7 +296,7 @@ TExpTokenPtr Round(const TExpToken& node, TFunctionContext& context) {
 // --- Choices --------------------------------------------------------------------------------
 
 TExpTokenPtr Converted(const TExpToken& node, const TExpToken& value) {
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   ConvertValue(value, node.FDataType, node.FSubType, node.FDataSize, node.FScale, *result);
   if (result->FDataType == kFieldTypeString && !result->FIsNull) {
     result->FDataSize = static_cast<std::int32_t>(ReadString(*result).size() + 1);
@@ -335,7 +317,7 @@ TExpTokenPtr Choice(const TExpToken& node, TFunctionContext& context) {
       TExpTokenPtr value = context.Evaluate(*arg);
       if (!value->FIsNull) return Converted(node, *value);
     }
-    return NullOf(node);
+    return NullResultOf(node);
   }
   TExpTokenPtr value = context.Evaluate(*chosen);
   return Converted(node, *value);
@@ -348,7 +330,7 @@ TExpTokenPtr TextSearch(const TExpToken& node, TFunctionContext& context) {
   if (context.Fetcher != nullptr) {
     answer = context.Fetcher->TextSearch(context.Record, *node.FArgs[1], ReadString(*words), count);
   }
-  TExpTokenPtr result = NewResult(node);
+  TExpTokenPtr result = NewResultOf(node);
   if (count) {
     SetInt32(*result, answer);
   } else {
@@ -368,7 +350,7 @@ TExpTokenPtr EvaluateFunction(const TExpToken& node, TFunctionContext& context) 
     }
     case opLength: {
       TExpTokenPtr value = context.Evaluate(*node.FArgs[0]);
-      TExpTokenPtr result = NewResult(node);
+      TExpTokenPtr result = NewResultOf(node);
       SetInt32(*result, static_cast<std::int32_t>(ReadString(*value).size()));
       if (value->FIsNull) SetNullValue(*result);
       return result;
@@ -402,7 +384,7 @@ TExpTokenPtr EvaluateFunction(const TExpToken& node, TFunctionContext& context) 
     case opLastAutoInc:
     case opIdentCurrent: {
       TExpTokenPtr table = context.Evaluate(*node.FArgs[0]);
-      TExpTokenPtr result = NewResult(node);
+      TExpTokenPtr result = NewResultOf(node);
       std::int32_t value =
           context.Fetcher != nullptr ? context.Fetcher->LastAutoInc(ReadString(*table)) : 0;
       SetInt32(*result, value);
@@ -417,7 +399,7 @@ TExpTokenPtr EvaluateFunction(const TExpToken& node, TFunctionContext& context) 
   // Aggregates answer their argument's value; the grouping step accumulates.
   const TExpToken& arg = *node.FArgs[0];
   if (node.FOperator == opCount) {
-    TExpTokenPtr result = NewResult(node);
+    TExpTokenPtr result = NewResultOf(node);
     bool counted = arg.FKind == kNodeColumn && arg.FColumnName == "*";
     if (!counted) counted = !context.Evaluate(arg)->FIsNull;
     SetInt32(*result, counted ? 1 : 0);

@@ -635,4 +635,22 @@ bool MatchLike(TEvalLocale locale, std::string_view value, std::string_view patt
   return true;
 }
 
+TExpTokenPtr NewResultOf(const TExpToken& node) {
+  TExpTokenPtr result = NewToken();
+  result->FKind = kNodeConstant;
+  result->FDataType = node.FDataType;
+  result->FSubType = node.FSubType;
+  result->FScale = node.FScale;
+  const std::int32_t fixed = FixedSizeOf(node.FDataType);
+  result->FDataSize = fixed > 0 ? fixed : 1;
+  result->Reserve(static_cast<std::size_t>(result->FDataSize) + 1);
+  return result;
+}
+
+TExpTokenPtr NullResultOf(const TExpToken& node) {
+  TExpTokenPtr result = NewResultOf(node);
+  SetNullValue(*result);
+  return result;
+}
+
 }  // namespace kura

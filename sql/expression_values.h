@@ -55,6 +55,11 @@ bool SetFixed(TExpToken& node, std::int64_t units, std::uint8_t scale);
 void StoreInteger(TExpToken& node, std::int64_t value);
 // Makes the node NULL of its current type: value bytes zeroed.
 void SetNullValue(TExpToken& node);
+
+// A new constant node from the pool typed as `node` (type, subtype, scale, fixed size) with
+// room for its value; and the same holding NULL. Operators and functions build results so.
+TExpTokenPtr NewResultOf(const TExpToken& node);
+TExpTokenPtr NullResultOf(const TExpToken& node);
 // Copies type, subtype, size, scale, NULL flag and value bytes.
 void CopyValue(const TExpToken& source, TExpToken& target);
 

@@ -1,16 +1,10 @@
 #include "storage/index_text.h"
 
 #include "storage/collation.h"
+#include "storage/dbcs.h"
 #include "storage/index_key.h"
 
 namespace kura {
-namespace {
-
-bool IsCp932LeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-}  // namespace
 
 TTextIndexParams DefaultTextIndexParams() {
   TTextIndexParams params;
@@ -42,7 +36,6 @@ bool IsStopWord(std::string_view word, const TTextIndexParams& params, TTableLoc
 
 std::vector<std::string> TextIndexWords(std::string_view text, const TTextIndexParams& params,
                                         TTableLocale locale) {
-  const bool doubleByte = locale.LanguageId == kAnsiStandardLanguageId;
   std::vector<std::string> words;
   std::string word;
   auto finish = [&] {
@@ -52,7 +45,7 @@ std::vector<std::string> TextIndexWords(std::string_view text, const TTextIndexP
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);
     if (c == 0) break;
-    if (doubleByte && IsCp932LeadByte(c) && i + 1 < text.size() && text[i + 1] != 0) {
+    if (CharacterWidthAt(locale.LanguageId, text, i) == 2) {
       if (params.Include[c] && word.size() + 2 <= kMaxTextWordLength) {
         word.append(text.substr(i, 2));
       }

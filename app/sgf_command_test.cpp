@@ -2,7 +2,9 @@
 // sample collection.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cstdio>
 
 #include <filesystem>
 #include <fstream>
@@ -55,18 +57,24 @@ TEST(SgfCommandRun, ImportThenExport) {
   for (const char* name : {"mondai.tsv", "tejun.tsv"})
     fs::copy_file(fs::path(GORAMINA_COLLECTION_DIR) / name, dir / "DBgoramina" / name);
   std::ofstream(dir / "new.sgf") << "(;AB[aa];B[bb]C[RIGHT])(;SZ[13]AB[aa])";
+  // The sample problems are numbered 1..n: the imported one takes n + 1.
+  const std::size_t samples =
+      kura::LoadProblemCollection(dir / "DBgoramina")->Rows("mondai").size();
+  const int next = static_cast<int>(samples) + 1;
+  char fileName[32];
+  std::snprintf(fileName, sizeof fileName, "problem-%04d.sgf", next);
 
   std::ostringstream out, err;
   TSgfCommand import{TSgfCommand::TKind::Import, {dir / "new.sgf"}, {}};
   EXPECT_EQ(RunSgfCommand(import, dir / "DBgoramina", out, err), 1);  // one tree refused
   EXPECT_THAT(out.str(), HasSubstr("[1/1] 読み込み"));
-  EXPECT_THAT(out.str(), HasSubstr("→ 問題 13"));
+  EXPECT_THAT(out.str(), HasSubstr("→ 問題 " + std::to_string(next)));
   EXPECT_THAT(out.str(), HasSubstr("SZ[13]"));
-  EXPECT_EQ(kura::LoadProblemCollection(dir / "DBgoramina")->Rows("mondai").size(), 13u);
+  EXPECT_EQ(kura::LoadProblemCollection(dir / "DBgoramina")->Rows("mondai").size(), samples + 1);
 
-  TSgfCommand exportOne{TSgfCommand::TKind::Export, {dir / "out"}, 13};
+  TSgfCommand exportOne{TSgfCommand::TKind::Export, {dir / "out"}, next};
   EXPECT_EQ(RunSgfCommand(exportOne, dir / "DBgoramina", out, err), 0);
-  EXPECT_TRUE(fs::exists(dir / "out" / "problem-0013.sgf"));
+  EXPECT_TRUE(fs::exists(dir / "out" / fileName));
 
   TSgfCommand missing{TSgfCommand::TKind::Export, {dir / "out"}, 99};
   EXPECT_EQ(RunSgfCommand(missing, dir / "DBgoramina", out, err), 1);

@@ -22,10 +22,7 @@ using testing::TMemoryBlockStore;
 using testing::TValueRef;
 
 std::vector<std::uint8_t> Bytes(std::size_t count, unsigned seed) {
-  std::vector<std::uint8_t> bytes(count);
-  std::mt19937 random(seed);
-  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-  return bytes;
+  return testing::RandomBytes(count, seed);
 }
 
 class BlobChainsTest : public ::testing::Test {

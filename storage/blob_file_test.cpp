@@ -27,10 +27,7 @@ using testing::TScratchFolder;
 using testing::WriteWholeFile;
 
 std::vector<std::uint8_t> Bytes(std::size_t count, unsigned seed) {
-  std::vector<std::uint8_t> bytes(count);
-  std::mt19937 random(seed);
-  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-  return bytes;
+  return testing::RandomBytes(count, seed);
 }
 
 class BlobFileTest : public ::testing::Test {

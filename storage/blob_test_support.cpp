@@ -176,4 +176,11 @@ std::string RunBlobModel(TBlobChains& chains, const TBlobHeader& header, unsigne
   return {};
 }
 
+std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed) {
+  std::vector<std::uint8_t> bytes(count);
+  std::mt19937 random(seed);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
 }  // namespace kura::testing

@@ -58,4 +58,7 @@ struct TModelHooks {
 std::string RunBlobModel(TBlobChains& chains, const TBlobHeader& header, unsigned seed, int batches,
                          int operationsPerBatch, const TModelHooks& hooks);
 
+// `count` bytes from a fixed seed: the contents of test values.
+std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed);
+
 }  // namespace kura::testing

@@ -124,7 +124,7 @@ int PointOfCoordinate(std::string_view coordinate) {
   return PointAt(static_cast<int>(column), kSide - number);
 }
 
-std::string MoveName(const TStoredMove& move) {
+std::string MoveName(const TCheckedMove& move) {
   return ColourName(move.colour) + " " + BoardCoordinate(move.point) + "（" +
          std::to_string(move.point) + "）";
 }
@@ -155,20 +155,20 @@ std::vector<int> StoredProblemNumbers(TDataModule1& module) {
   return numbers;
 }
 
-TStoredProblem ReadStoredProblem(TDataModule1& module, int problem) {
-  TStoredProblem stored;
+TCheckedProblem ReadStoredProblem(TDataModule1& module, int problem) {
+  TCheckedProblem stored;
   stored.number = problem;
   module.OpenSequences(problem);
   kura::TKuraQuery& q = module.KuraQuery2;
   bool in_setup = true;
-  TStoredSequence* open = nullptr;
+  TCheckedSequence* open = nullptr;
   for (q.First(); !q.Eof(); q.Next()) {
     const int tes = q.Fields(tejun::kTES).AsInteger();
     const int col = q.Fields(tejun::kCOL).AsInteger();
     const int pst = q.Fields(tejun::kPST).AsInteger();
     const int bfr = q.Fields(tejun::kBFR).AsInteger();
     const int bto = q.Fields(tejun::kBTO).AsInteger();
-    const TStoredMove move{std::abs(col), pst};
+    const TCheckedMove move{std::abs(col), pst};
     if (in_setup && tes == 0) {
       stored.setup.push_back(move);
       if (bfr != 0) in_setup = false;
@@ -193,7 +193,7 @@ TStoredProblem ReadStoredProblem(TDataModule1& module, int problem) {
 
 class TProblemChecker::TRun {
  public:
-  TRun(TGtpClient& engine, const TStoredProblem& problem) : engine_(engine), problem_(problem) {
+  TRun(TGtpClient& engine, const TCheckedProblem& problem) : engine_(engine), problem_(problem) {
     report_.problem = problem.number;
   }
 
@@ -221,16 +221,16 @@ class TProblemChecker::TRun {
   // --- The engine's board ----------------------------------------------------------------------
   // Sets up the problem and plays `moves`; answers the first move the engine refuses, or
   // nullopt when all were played.
-  std::optional<TStoredMove> SetPosition(const std::vector<TStoredMove>& moves) {
+  std::optional<TCheckedMove> SetPosition(const std::vector<TCheckedMove>& moves) {
     engine_.Ask("clear_board");
-    for (const TStoredMove& m : problem_.setup)
+    for (const TCheckedMove& m : problem_.setup)
       if (!Play(m)) return m;
-    for (const TStoredMove& m : moves)
+    for (const TCheckedMove& m : moves)
       if (!Play(m)) return m;
     return std::nullopt;
   }
 
-  bool Play(const TStoredMove& m) {
+  bool Play(const TCheckedMove& m) {
     return engine_.Send(std::string("play ") + GtpColour(m.colour) + " " + BoardCoordinate(m.point))
         .ok;
   }
@@ -261,7 +261,7 @@ class TProblemChecker::TRun {
 
   // --- The goal ----------------------------------------------------------------------------
   bool FindMover() {
-    for (const TStoredSequence& s : problem_.sequences) {
+    for (const TCheckedSequence& s : problem_.sequences) {
       if (s.parent == kSetupLabel && !s.wrong && !s.moves.empty()) {
         report_.goal.mover = s.moves[0].colour;
         return true;
@@ -272,12 +272,12 @@ class TProblemChecker::TRun {
   int Mover() const { return report_.goal.mover; }
   int Defender() const { return 3 - report_.goal.mover; }
 
-  void CollectCorrectLines(int label, const std::vector<TStoredMove>& prefix) {
+  void CollectCorrectLines(int label, const std::vector<TCheckedMove>& prefix) {
     bool continued = false;
-    for (const TStoredSequence& s : problem_.sequences) {
+    for (const TCheckedSequence& s : problem_.sequences) {
       if (s.parent != label || s.wrong || s.moves.empty()) continue;
       continued = true;
-      std::vector<TStoredMove> line = prefix;
+      std::vector<TCheckedMove> line = prefix;
       line.insert(line.end(), s.moves.begin(), s.moves.end());
       if (s.label != 0 && s.label != label) CollectCorrectLines(s.label, line);
     }
@@ -288,7 +288,7 @@ class TProblemChecker::TRun {
   std::map<int, int> SetupStrings(int colour) {
     std::map<int, int> representative;  // stone -> first stone of its string
     SetPosition({});
-    for (const TStoredMove& m : problem_.setup) {
+    for (const TCheckedMove& m : problem_.setup) {
       if (m.colour != colour || representative.count(m.point)) continue;
       for (int p : PointsOfAnswer("worm_stones " + BoardCoordinate(m.point)))
         representative.emplace(p, m.point);
@@ -305,7 +305,7 @@ class TProblemChecker::TRun {
         continue;
       }
       const std::set<int> left = StonesOf(Defender());
-      for (const TStoredMove& m : problem_.setup) {
+      for (const TCheckedMove& m : problem_.setup) {
         if (m.colour != Defender() || left.count(m.point)) continue;
         const int string = defender_strings.at(m.point);
         if (std::find(goal.targets.begin(), goal.targets.end(), string) == goal.targets.end())
@@ -409,16 +409,16 @@ class TProblemChecker::TRun {
                             "が手を抜いても" + GoalText(report_.goal) + "ことになります）");
   }
 
-  void WalkTree(int label, const std::vector<TStoredMove>& prefix) {
-    for (const TStoredSequence& s : problem_.sequences) {
+  void WalkTree(int label, const std::vector<TCheckedMove>& prefix) {
+    for (const TCheckedSequence& s : problem_.sequences) {
       if (s.parent != label || s.moves.empty()) continue;
       if (s.wrong) {
         if (s.moves[0].colour == Mover()) CheckWrongSequence(s, prefix);
         continue;
       }
-      std::vector<TStoredMove> line = prefix;
+      std::vector<TCheckedMove> line = prefix;
       bool refused = false;
-      for (const TStoredMove& m : s.moves) {
+      for (const TCheckedMove& m : s.moves) {
         line.push_back(m);
         if (const auto bad = SetPosition(line)) {
           ReportIllegal(*bad);
@@ -434,7 +434,7 @@ class TProblemChecker::TRun {
     }
   }
 
-  void CheckCorrectMove(const std::vector<TStoredMove>& line) {
+  void CheckCorrectMove(const std::vector<TCheckedMove>& line) {
     int defence = 0;
     const TOutcome outcome = AfterMoverMove(&defence);
     const std::string where = MoveNumber(line) + " " + MoveName(line.back());
@@ -460,9 +460,9 @@ class TProblemChecker::TRun {
   // A stored reply gives up when, even with a second move in a row, the defence would be lost,
   // while a reply at the goal's stones (or one capturing a stone that holds them in) would
   // keep it going.
-  void CheckReply(const std::vector<TStoredMove>& line) {
+  void CheckReply(const std::vector<TCheckedMove>& line) {
     if (AfterMoverMove() != TOutcome::kReached) return;
-    std::vector<TStoredMove> before(line.begin(), line.end() - 1);
+    std::vector<TCheckedMove> before(line.begin(), line.end() - 1);
     SetPosition(before);
     for (int point : ResistancePoints()) {
       if (point == line.back().point || !Play({Defender(), point})) continue;
@@ -478,8 +478,8 @@ class TProblemChecker::TRun {
     }
   }
 
-  void CheckWrongSequence(const TStoredSequence& s, const std::vector<TStoredMove>& prefix) {
-    std::vector<TStoredMove> line = prefix;
+  void CheckWrongSequence(const TCheckedSequence& s, const std::vector<TCheckedMove>& prefix) {
+    std::vector<TCheckedMove> line = prefix;
     line.push_back(s.moves[0]);
     if (const auto bad = SetPosition(line)) {
       ReportIllegal(*bad);
@@ -506,7 +506,7 @@ class TProblemChecker::TRun {
   void LookForUnstoredSolutions() {
     if (goal_already_reached_) return;  // every move would "work"
     std::set<int> stored;
-    for (const TStoredSequence& s : problem_.sequences)
+    for (const TCheckedSequence& s : problem_.sequences)
       if (s.parent == kSetupLabel && !s.moves.empty()) stored.insert(s.moves[0].point);
     SetPosition({});
     for (int point : SearchPoints()) {
@@ -523,7 +523,7 @@ class TProblemChecker::TRun {
 
   // GNU Go said the goal holds with the defender to move. Cross-check: after every defence
   // near the goal, its attack must still succeed. A contradiction lowers the confidence.
-  void AddConfirmedReached(TFindingKind kind, std::vector<TStoredMove> moves, std::string text) {
+  void AddConfirmedReached(TFindingKind kind, std::vector<TCheckedMove> moves, std::string text) {
     TConfidence confidence = Confidence();
     for (int point : SearchPoints()) {
       if (!Play({Defender(), point})) continue;
@@ -559,7 +559,7 @@ class TProblemChecker::TRun {
   // Empty points near the goal's stones and the stored first moves, nearest first.
   std::vector<int> SearchPoints() {
     std::set<int> centres = GoalStones();
-    for (const TStoredSequence& s : problem_.sequences)
+    for (const TCheckedSequence& s : problem_.sequences)
       if (s.parent == kSetupLabel && !s.moves.empty()) centres.insert(s.moves[0].point);
     const std::set<int> black = StonesOf(kBlack), white = StonesOf(kWhite);
     std::map<int, int> distance;  // point -> rows or columns to the nearest centre
@@ -624,32 +624,33 @@ class TProblemChecker::TRun {
     return longest <= kFairLine ? TConfidence::kMedium : TConfidence::kLow;
   }
 
-  std::string MoveNumber(const std::vector<TStoredMove>& line) const {
+  std::string MoveNumber(const std::vector<TCheckedMove>& line) const {
     return std::to_string(line.size()) + "手目";
   }
 
-  void ReportIllegal(const TStoredMove& move) {
+  void ReportIllegal(const TCheckedMove& move) {
     for (const TFinding& f : report_.findings)
-      if (f.kind == TFindingKind::kIllegalMove && f.moves == std::vector<TStoredMove>{move}) return;
+      if (f.kind == TFindingKind::kIllegalMove && f.moves == std::vector<TCheckedMove>{move})
+        return;
     Add(TFindingKind::kIllegalMove, TConfidence::kHigh, {move},
         "登録された " + MoveName(move) + " は打てない手です（石のある点か着手禁止点）");
   }
 
-  void Add(TFindingKind kind, TConfidence confidence, std::vector<TStoredMove> moves,
+  void Add(TFindingKind kind, TConfidence confidence, std::vector<TCheckedMove> moves,
            std::string text) {
     report_.findings.push_back({kind, confidence, std::move(moves), std::move(text)});
   }
 
   TGtpClient& engine_;
-  const TStoredProblem& problem_;
+  const TCheckedProblem& problem_;
   TProblemReport report_;
-  std::vector<std::vector<TStoredMove>> lines_;  // every correct line from the set-up
+  std::vector<std::vector<TCheckedMove>> lines_;  // every correct line from the set-up
   bool goal_already_reached_ = false;
 };
 
 TProblemChecker::TProblemChecker(TGtpClient& engine) : engine_(engine) {}
 
-TProblemReport TProblemChecker::Check(const TStoredProblem& problem) {
+TProblemReport TProblemChecker::Check(const TCheckedProblem& problem) {
   return TRun(engine_, problem).Check();
 }
 
@@ -667,7 +668,7 @@ std::vector<TProblemReport> CheckStoredProblems(TDataModule1& module, std::optio
   std::unique_ptr<TGtpClient> engine = start_engine();
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (progress) progress(static_cast<int>(i), static_cast<int>(numbers.size()));
-    const TStoredProblem problem = ReadStoredProblem(module, numbers[i]);
+    const TCheckedProblem problem = ReadStoredProblem(module, numbers[i]);
     try {
       if (!engine) engine = start_engine();
       reports.push_back(TProblemChecker(*engine).Check(problem));

@@ -34,31 +34,31 @@ inline constexpr int kWhite = 2;
 
 // One stone of a problem: colour 1 (black) or 2 (white) and the trainer's point number
 // 1..361 (19 * column + row + 1, counted from the top-left).
-struct TStoredMove {
+struct TCheckedMove {
   int colour = 0;
   int point = 0;
-  bool operator==(const TStoredMove&) const = default;
+  bool operator==(const TCheckedMove&) const = default;
 };
 
 // A stored sequence: a run of moves continuing the end labelled `parent` (1 is the set-up).
-struct TStoredSequence {
+struct TCheckedSequence {
   int parent = 0;
   int label = 0;
   bool wrong = false;  // stored as a wrong answer (its first colour negative)
-  std::vector<TStoredMove> moves;
+  std::vector<TCheckedMove> moves;
 };
 
-struct TStoredProblem {
+struct TCheckedProblem {
   int number = 0;
-  std::vector<TStoredMove> setup;
-  std::vector<TStoredSequence> sequences;  // in stored (tree) order
+  std::vector<TCheckedMove> setup;
+  std::vector<TCheckedSequence> sequences;  // in stored (tree) order
 };
 
 // The problem numbers of the whole collection (HNB > 0), in number order.
 std::vector<int> StoredProblemNumbers(TDataModule1& module);
 // The set-up and sequences of one problem, read through the module's sequence query
 // (KuraQuery2, which this repositions: use a module of its own beside the trainer's).
-TStoredProblem ReadStoredProblem(TDataModule1& module, int problem);
+TCheckedProblem ReadStoredProblem(TDataModule1& module, int problem);
 
 enum class TFindingKind {
   kCorrectMoveFails,    // a stored correct move does not reach the goal
@@ -77,8 +77,8 @@ enum class TConfidence { kLow, kMedium, kHigh };
 struct TFinding {
   TFindingKind kind = TFindingKind::kGoalUnknown;
   TConfidence confidence = TConfidence::kHigh;
-  std::vector<TStoredMove> moves;  // the moves concerned, first to last
-  std::string text;                // Japanese, with the moves named
+  std::vector<TCheckedMove> moves;  // the moves concerned, first to last
+  std::string text;                 // Japanese, with the moves named
 };
 
 enum class TGoalKind { kUnknown, kCapture, kKill, kLive };
@@ -105,7 +105,7 @@ std::string BoardCoordinate(int point);
 // else), or 0 for anything that is not one (PASS included).
 int PointOfCoordinate(std::string_view coordinate);
 // "黒 C19（39）": the colour, the board coordinate and the trainer's point number.
-std::string MoveName(const TStoredMove& move);
+std::string MoveName(const TCheckedMove& move);
 // The report of one problem as Japanese lines: the goal, then each finding with its confidence.
 std::string FormatReport(const TProblemReport& report);
 
@@ -115,7 +115,7 @@ class TProblemChecker {
   explicit TProblemChecker(TGtpClient& engine);
 
   // Checks one problem. Raises EGtpError when the engine fails.
-  TProblemReport Check(const TStoredProblem& problem);
+  TProblemReport Check(const TCheckedProblem& problem);
 
  private:
   class TRun;

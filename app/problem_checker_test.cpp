@@ -24,8 +24,8 @@ int Point(const std::string& vertex) {
 }
 
 // "B E14 W F14 ..." as stones.
-std::vector<TStoredMove> Moves(const std::string& text) {
-  std::vector<TStoredMove> moves;
+std::vector<TCheckedMove> Moves(const std::string& text) {
+  std::vector<TCheckedMove> moves;
   std::stringstream in(text);
   for (std::string colour, vertex; in >> colour >> vertex;)
     moves.push_back({colour == "B" ? kBlack : kWhite, Point(vertex)});
@@ -39,8 +39,8 @@ struct TSequenceText {
   std::string moves;
 };
 
-TStoredProblem Problem(const std::string& setup, const std::vector<TSequenceText>& sequences) {
-  TStoredProblem problem;
+TCheckedProblem Problem(const std::string& setup, const std::vector<TSequenceText>& sequences) {
+  TCheckedProblem problem;
   problem.number = 1;
   problem.setup = Moves(setup);
   for (const TSequenceText& s : sequences)
@@ -71,7 +71,7 @@ class ProblemCheckerTest : public ::testing::Test {
     engine_ = nullptr;
   }
 
-  static TProblemReport Check(const TStoredProblem& problem) {
+  static TProblemReport Check(const TCheckedProblem& problem) {
     TProblemReport report = TProblemChecker(*engine_).Check(problem);
     std::cout << FormatReport(report);
     return report;
@@ -180,7 +180,7 @@ TEST_F(ProblemCheckerTest, FindingsNameTheMovesInBothForms) {
     EXPECT_EQ(PointOfCoordinate(text), point) << text;
   const TProblemReport report = Check(Problem(kLadder, {{1, 2, false, "B E14 W G15 B F15"}}));
   for (const TFinding& f : report.findings) {
-    for (const TStoredMove& m : f.moves)
+    for (const TCheckedMove& m : f.moves)
       EXPECT_NE(f.text.find(std::to_string(m.point)), std::string::npos) << f.text;
   }
 }

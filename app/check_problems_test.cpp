@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/board_view.h"
+#include "app/collection_test_values.h"
 #include "app/data_module.h"
 #include "app/headless_toolkit.h"
 #include "app/main_form.h"
@@ -19,13 +20,6 @@ namespace goramina {
 namespace {
 
 using kura::TFieldValue;
-
-TFieldValue Int(int value) {
-  return TFieldValue::OfInteger(value);
-}
-TFieldValue Text(std::string_view utf8) {
-  return TFieldValue::OfString(kura::Utf8ToCp932(utf8));
-}
 
 // A double atari on F14 and H14 (G16 keeps single ataris from working): the answer G14 and
 // the refutation F15 / G14. Columns: TNB, TES, COL, PST, BFR, BTO.

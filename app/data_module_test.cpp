@@ -1,12 +1,13 @@
 #include "app/data_module.h"
+#include "app/collection_test_values.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/field_text.h"
 #include "app/selector_vocabulary.h"
-#include "dataset/cp932.h"
 #include "base/engine_error.h"
+#include "dataset/cp932.h"
 
 namespace goramina {
 namespace {
@@ -14,13 +15,6 @@ namespace {
 using kura::TFieldValue;
 using kura::TRecord;
 using ::testing::ElementsAre;
-
-TFieldValue Int(int value) {
-  return TFieldValue::OfInteger(value);
-}
-TFieldValue Text(std::string_view utf8) {
-  return TFieldValue::OfString(kura::Utf8ToCp932(utf8));
-}
 
 class DataModuleTest : public ::testing::Test {
  protected:

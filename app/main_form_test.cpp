@@ -7,6 +7,7 @@
 
 #include "app/board.h"
 #include "app/board_view.h"
+#include "app/collection_test_values.h"
 #include "app/data_module.h"
 #include "app/field_text.h"
 #include "app/headless_toolkit.h"
@@ -17,13 +18,6 @@ namespace goramina {
 namespace {
 
 using kura::TFieldValue;
-
-TFieldValue Int(int value) {
-  return TFieldValue::OfInteger(value);
-}
-TFieldValue Text(std::string_view utf8) {
-  return TFieldValue::OfString(kura::Utf8ToCp932(utf8));
-}
 
 // The window on the headless toolkit over an in-memory collection the test fills.
 class MainFormTest : public ::testing::Test {

@@ -9,6 +9,7 @@
 
 #include "app/board.h"
 #include "app/board_view.h"
+#include "app/collection_test_values.h"
 #include "app/data_module.h"
 #include "app/headless_toolkit.h"
 #include "app/main_form.h"
@@ -20,13 +21,6 @@ namespace goramina {
 namespace {
 
 using kura::TFieldValue;
-
-TFieldValue Int(int value) {
-  return TFieldValue::OfInteger(value);
-}
-TFieldValue Text(std::string_view utf8) {
-  return TFieldValue::OfString(kura::Utf8ToCp932(utf8));
-}
 
 // Rows of `tejun`: TNB, TES, COL, PST, BFR, BTO.
 struct TRow {

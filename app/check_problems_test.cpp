@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/board_view.h"
 #include "app/collection_test_values.h"
@@ -44,6 +47,18 @@ void AddProblem(kura::TMemoryDatabase& db, int hnb, const int (&rows)[N][6]) {
                  {Int(r[0]), Int(hnb), Int(r[1]), Int(r[2]), Int(r[3]), Int(r[4]), Int(r[5]), {}});
 }
 
+// Counts the showings of the progress box, for an engine that waits for the user's answer.
+class TCountingToolkit : public THeadlessToolkit {
+ public:
+  bool ShowProgress(const std::string& title, int done, int total,
+                    const std::string& text) override {
+    const bool go_on = THeadlessToolkit::ShowProgress(title, done, total, text);
+    ++progressCalls;
+    return go_on;
+  }
+  std::atomic<int> progressCalls{0};
+};
+
 class CheckProblemsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,7 +82,7 @@ class CheckProblemsTest : public ::testing::Test {
 
   std::shared_ptr<kura::TMemoryDatabase> database_ = kura::CreateProblemCollection();
   TDataModule1 module_{database_};
-  THeadlessToolkit tk_;
+  TCountingToolkit tk_;
   std::unique_ptr<TBoardView> view_;
 };
 
@@ -99,6 +114,51 @@ TEST_F(CheckProblemsTest, TheCurrentProblemIsCheckedWithoutMovingTheTrainer) {
   EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
       << LastBoxText();
   EXPECT_EQ(tk_.StatusText(0), "");
+}
+
+TEST_F(CheckProblemsTest, TheWindowWaitsInAProgressBoxWhileTheEngineReads) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  AddProblem(*database_, 2, kWrongLadderRows);
+  Start();
+  tk_.DeliverClick("N3");
+  ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
+  const std::vector<std::string>& shown = tk_.ProgressShown();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front(), "0/2 問題検証中… 1/2");
+  EXPECT_NE(std::find(shown.begin(), shown.end(), "1/2 問題検証中… 2/2"), shown.end());
+  EXPECT_FALSE(tk_.ProgressOpen());
+  EXPECT_EQ(tk_.StatusText(0), "");
+  EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
+      << LastBoxText();
+}
+
+TEST_F(CheckProblemsTest, CancellingStopsTheCheckBeforeTheNextProblem) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  AddProblem(*database_, 2, kWrongLadderRows);
+  // The engine starts only once the box has been shown again after the user's 中止, so the
+  // worker meets the request before its first problem.
+  SetProblemCheckEngine([this] {
+    while (tk_.progressCalls < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return GnuGoStarter()();
+  });
+  tk_.CancelProgressAt(1);
+  Start();
+  tk_.DeliverClick("N3");
+  ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
+  EXPECT_NE(
+      std::find(tk_.ProgressShown().begin(), tk_.ProgressShown().end(), "0/2 中止しています…"),
+      tk_.ProgressShown().end());
+  EXPECT_FALSE(tk_.ProgressOpen());
+  EXPECT_EQ(tk_.StatusText(0), "");
+  ASSERT_FALSE(tk_.Boxes().empty());
+  EXPECT_EQ(tk_.Boxes().back().kind, TBoxKind::Information);
+  EXPECT_NE(LastBoxText().find("中止しました（2 問中 0 問を検証）"), std::string::npos)
+      << LastBoxText();
+  EXPECT_EQ(LastBoxText().find("問題 1"), std::string::npos) << LastBoxText();
+  // The window goes on: a new check runs to its end.
+  tk_.CancelProgressAt(0);
+  ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
+  EXPECT_NE(LastBoxText().find("問題なし"), std::string::npos) << LastBoxText();
 }
 
 TEST_F(CheckProblemsTest, AMissingEngineIsExplainedInJapanese) {

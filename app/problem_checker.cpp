@@ -656,36 +656,52 @@ TProblemReport TProblemChecker::Check(const TCheckedProblem& problem) {
 
 // ---------------------------------------------------------------------------------------------
 
-std::vector<TProblemReport> CheckStoredProblems(TDataModule1& module, std::optional<int> only,
-                                                const TEngineStarter& start_engine,
-                                                const TCheckProgress& progress) {
-  std::vector<int> numbers = StoredProblemNumbers(module);
-  if (only) {
-    numbers.erase(std::remove_if(numbers.begin(), numbers.end(), [&](int n) { return n != *only; }),
-                  numbers.end());
-  }
+std::vector<TCheckedProblem> ReadStoredProblems(TDataModule1& module, std::optional<int> only) {
+  std::vector<TCheckedProblem> problems;
+  for (int number : StoredProblemNumbers(module))
+    if (!only || number == *only) problems.push_back(ReadStoredProblem(module, number));
+  return problems;
+}
+
+namespace {
+
+TProblemReport EngineFailureReport(int problem, const EGtpError& e) {
+  TProblemReport failed;
+  failed.problem = problem;
+  failed.findings.push_back({TFindingKind::kEngineFailure,
+                             TConfidence::kMedium,
+                             {},
+                             std::string("検証できません: ") + e.what()});
+  return failed;
+}
+
+}  // namespace
+
+std::vector<TProblemReport> CheckProblems(const std::vector<TCheckedProblem>& problems,
+                                          const TEngineStarter& start_engine,
+                                          const TCheckProgress& progress) {
+  const int total = static_cast<int>(problems.size());
   std::vector<TProblemReport> reports;
   std::unique_ptr<TGtpClient> engine = start_engine();
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    if (progress) progress(static_cast<int>(i), static_cast<int>(numbers.size()));
-    const TCheckedProblem problem = ReadStoredProblem(module, numbers[i]);
+  for (const TCheckedProblem& problem : problems) {
+    if (progress && !progress(static_cast<int>(reports.size()), total)) return reports;
     try {
       if (!engine) engine = start_engine();
       reports.push_back(TProblemChecker(*engine).Check(problem));
     } catch (const EGtpError& e) {
       if (e.Kind() == EGtpError::TKind::kMissing) throw;
-      TProblemReport failed;
-      failed.problem = numbers[i];
-      failed.findings.push_back({TFindingKind::kEngineFailure,
-                                 TConfidence::kMedium,
-                                 {},
-                                 std::string("検証できません: ") + e.what()});
-      reports.push_back(failed);
+      reports.push_back(EngineFailureReport(problem.number, e));
       engine.reset();
     }
   }
-  if (progress) progress(static_cast<int>(numbers.size()), static_cast<int>(numbers.size()));
+  if (progress) progress(total, total);
   return reports;
+}
+
+std::vector<TProblemReport> CheckStoredProblems(TDataModule1& module, std::optional<int> only,
+                                                const TEngineStarter& start_engine,
+                                                const TCheckProgress& progress) {
+  return CheckProblems(ReadStoredProblems(module, only), start_engine, progress);
 }
 
 TEngineStarter GnuGoStarter(std::chrono::milliseconds timeout) {

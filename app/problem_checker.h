@@ -124,12 +124,23 @@ class TProblemChecker {
 
 // Starts an engine; called again after an engine failed on a problem.
 using TEngineStarter = std::function<std::unique_ptr<TGtpClient>()>;
-// Called before each problem with the number of problems done and the total.
-using TCheckProgress = std::function<void(int done, int total)>;
+// Called before each problem with the number of problems done and the total, and once more at
+// the end. Answers false to stop before the next problem (the user cancelled).
+using TCheckProgress = std::function<bool(int done, int total)>;
 
-// Checks the stored problems (all, or only `only`) read through `module`. A problem on which
-// the engine stalls or ends gets a kEngineFailure finding, and a new engine is started for
-// the next. Raises EGtpError kMissing when the engine cannot be started at all.
+// The set-up and sequences of the stored problems (all, or only `only`), in number order: a
+// copy, so that checking them needs neither the tables nor the module afterwards.
+std::vector<TCheckedProblem> ReadStoredProblems(TDataModule1& module, std::optional<int> only);
+
+// Checks `problems` one after the other. A problem on which the engine stalls or ends gets a
+// kEngineFailure finding, and a new engine is started for the next. Raises EGtpError kMissing
+// when the engine cannot be started at all. When `progress` answers false, stops and answers
+// the reports of the problems checked so far.
+std::vector<TProblemReport> CheckProblems(const std::vector<TCheckedProblem>& problems,
+                                          const TEngineStarter& start_engine,
+                                          const TCheckProgress& progress = {});
+
+// ReadStoredProblems, then CheckProblems.
 std::vector<TProblemReport> CheckStoredProblems(TDataModule1& module, std::optional<int> only,
                                                 const TEngineStarter& start_engine,
                                                 const TCheckProgress& progress = {});

@@ -191,7 +191,7 @@ TEST_F(ProblemCheckerTest, TheSampleCollectionIsSound) {
   auto collection = kura::LoadProblemCollection(GORAMINA_COLLECTION_DIR);
   TDataModule1 module(collection);
   const std::vector<int> numbers = StoredProblemNumbers(module);
-  ASSERT_GE(numbers.size(), 12u);
+  ASSERT_GE(numbers.size(), 30u);
   for (int number : numbers) {
     const TProblemReport report = Check(ReadStoredProblem(module, number));
     EXPECT_NE(report.goal.kind, TGoalKind::kUnknown) << FormatReport(report);

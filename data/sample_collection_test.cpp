@@ -90,7 +90,8 @@ class SampleCollectionTest : public ::testing::Test {
 };
 
 TEST_F(SampleCollectionTest, ProblemsUseTheSelectorVocabularies) {
-  ASSERT_FALSE(problems_.empty());
+  // The shipped collection is a trainer's worth, not a demonstration.
+  EXPECT_GE(problems_.size(), 30u);
   std::set<int> numbers;
   for (std::size_t i = 0; i < problems_.size(); ++i) {
     const Row& p = problems_[i];
@@ -148,10 +149,12 @@ TEST_F(SampleCollectionTest, EveryProblemIsAWellFormedSequenceTree) {
     };
     std::map<int, End> ends = {{1, {0, 2}}};  // after the set-up Black plays first
     bool has_correct_answer = false;
+    bool has_refutation = false;  // a stored wrong answer that shows why it fails
     for (++i; i < rows.size(); ++i) {
       const int parent = Int(rows[i], "BTO");
       ASSERT_TRUE(ends.count(parent)) << "row " << i + 1 << " continues unknown label " << parent;
       has_correct_answer |= parent == 1 && Int(rows[i], "COL") > 0;
+      has_refutation |= Int(rows[i], "COL") < 0 && Int(rows[i], "BFR") == 0;
       End at = ends[parent];
       for (bool first = true;; first = false, ++i) {
         ASSERT_LT(i, rows.size()) << "sequence without an end row";
@@ -172,6 +175,7 @@ TEST_F(SampleCollectionTest, EveryProblemIsAWellFormedSequenceTree) {
       }
     }
     EXPECT_TRUE(has_correct_answer);
+    EXPECT_TRUE(has_refutation) << "a wrong first move with the reply that refutes it";
   }
 }
 

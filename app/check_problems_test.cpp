@@ -8,8 +8,10 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "app/board_view.h"
 #include "app/collection_test_values.h"
@@ -53,10 +55,13 @@ class TCountingToolkit : public THeadlessToolkit {
   bool ShowProgress(const std::string& title, int done, int total,
                     const std::string& text) override {
     const bool go_on = THeadlessToolkit::ShowProgress(title, done, total, text);
+    if (duringProgress) std::exchange(duringProgress, nullptr)();
     ++progressCalls;
     return go_on;
   }
   std::atomic<int> progressCalls{0};
+  // Runs once, on the window's thread, while the box is up.
+  std::function<void()> duringProgress;
 };
 
 class CheckProblemsTest : public ::testing::Test {
@@ -121,6 +126,8 @@ TEST_F(CheckProblemsTest, TheWindowWaitsInAProgressBoxWhileTheEngineReads) {
   AddProblem(*database_, 2, kWrongLadderRows);
   Start();
   tk_.DeliverClick("N3");
+  // The engine reads a copy taken at the start: a problem added meanwhile is not checked.
+  tk_.duringProgress = [this] { AddProblem(*database_, 3, kWrongLadderRows); };
   ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
   const std::vector<std::string>& shown = tk_.ProgressShown();
   ASSERT_FALSE(shown.empty());
@@ -130,6 +137,8 @@ TEST_F(CheckProblemsTest, TheWindowWaitsInAProgressBoxWhileTheEngineReads) {
   EXPECT_EQ(tk_.StatusText(0), "");
   EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
       << LastBoxText();
+  EXPECT_EQ(LastBoxText().find("問題 3"), std::string::npos) << LastBoxText();
+  EXPECT_EQ(database_->Rows("mondai").size(), 3u);
 }
 
 TEST_F(CheckProblemsTest, CancellingStopsTheCheckBeforeTheNextProblem) {

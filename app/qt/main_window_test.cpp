@@ -13,13 +13,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/board.h"
+#include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/field_text.h"
 #include "app/main_unit.h"
@@ -425,6 +430,30 @@ TEST_F(MainWindowTest, TheLastMoveRingMovesWithThePlayAndKeysStepThroughIt) {
   Tk().Window()->centralWidget()->setFocus();
   QTest::keyClick(Tk().Window(), Qt::Key_Down);
   EXPECT_EQ(CurrentProblem, 2);
+}
+
+TEST_F(MainWindowTest, TheWindowGoesOnWhileGnuGoChecksAndItsBoxCancels) {
+  TriggerMenu("N3");
+  // The engine takes its time to start, so the window must keep running meanwhile.
+  SetProblemCheckEngine([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return GnuGoStarter()();
+  });
+  QString seen;
+  bool boxVisible = false;
+  QTimer::singleShot(50, [&] {
+    auto* box = Tk().Window()->findChild<QProgressDialog*>();
+    if (box == nullptr) return;
+    boxVisible = box->isVisible();
+    seen = box->labelText();
+    box->cancel();  // 中止
+  });
+  TriggerMenu("KenshoAll");
+  SetProblemCheckEngine({});
+  EXPECT_TRUE(boxVisible);
+  EXPECT_TRUE(seen.startsWith("問題検証中… 1/")) << seen.toStdString();
+  EXPECT_EQ(Tk().Window()->findChild<QProgressDialog*>(), nullptr);
+  EXPECT_EQ(Tk().StatusText(0), "");
 }
 
 }  // namespace

@@ -17,10 +17,12 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "app/board.h"
@@ -434,23 +436,30 @@ TEST_F(MainWindowTest, TheLastMoveRingMovesWithThePlayAndKeysStepThroughIt) {
 
 TEST_F(MainWindowTest, TheWindowGoesOnWhileGnuGoChecksAndItsBoxCancels) {
   TriggerMenu("N3");
-  // The engine takes its time to start, so the window must keep running meanwhile.
-  SetProblemCheckEngine([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The engine starts only once the user has pressed 中止, so the check outlasts the window's
+  // timers: they must keep running meanwhile.
+  std::atomic<bool> cancelled{false};
+  SetProblemCheckEngine([&cancelled] {
+    for (int waited = 0; waited < 1000 && !cancelled; ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return GnuGoStarter()();
   });
   QString seen;
-  bool boxVisible = false;
-  QTimer::singleShot(50, [&] {
+  QObject timers;  // cancels a pending look when the test ends
+  std::function<void()> look = [&] {
     auto* box = Tk().Window()->findChild<QProgressDialog*>();
-    if (box == nullptr) return;
-    boxVisible = box->isVisible();
+    if (box == nullptr || !box->isVisible()) {
+      QTimer::singleShot(20, &timers, look);
+      return;
+    }
     seen = box->labelText();
     box->cancel();  // 中止
-  });
+    cancelled = true;
+  };
+  QTimer::singleShot(20, &timers, look);
   TriggerMenu("KenshoAll");
   SetProblemCheckEngine({});
-  EXPECT_TRUE(boxVisible);
+  EXPECT_TRUE(cancelled) << "the progress box was never seen";
   EXPECT_TRUE(seen.startsWith("問題検証中… 1/")) << seen.toStdString();
   EXPECT_EQ(Tk().Window()->findChild<QProgressDialog*>(), nullptr);
   EXPECT_EQ(Tk().StatusText(0), "");

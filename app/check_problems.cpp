@@ -41,8 +41,9 @@ std::string ProgressText(const TBackgroundCheck::TState& state) {
   return "問題検証中… " + std::to_string(shown) + "/" + std::to_string(state.total);
 }
 
-// Shows the progress box and the status line until the worker ends; the box's 中止 asks it to
-// stop before its next problem. The box is modal, so the user cannot edit meanwhile.
+// Shows the progress box and the status line until the worker ends (TRunningCheck closes them);
+// the box's 中止 asks it to stop before its next problem. The box is modal, so the user cannot
+// edit meanwhile.
 void WaitInProgressBox(TBackgroundCheck& check) {
   TToolkit& tk = Toolkit();
   TBackgroundCheck::TState state = check.State();
@@ -53,8 +54,6 @@ void WaitInProgressBox(TBackgroundCheck& check) {
       check.Cancel();
     state = check.WaitForChange(kProgressPoll);
   }
-  tk.CloseProgress();
-  tk.SetStatusText(kStatusPanelMessage, "");
 }
 
 std::string CancelNote(std::size_t checked, std::size_t total) {
@@ -66,6 +65,20 @@ bool& CheckRunning() {
   static bool running = false;
   return running;
 }
+
+// Marks a check as running; however it ends (an error included), the box closes, the status
+// line clears and the menu can start another.
+class TRunningCheck {
+ public:
+  TRunningCheck() { CheckRunning() = true; }
+  ~TRunningCheck() {
+    Toolkit().CloseProgress();
+    Toolkit().SetStatusText(kStatusPanelMessage, "");  // panel 0 always exists
+    CheckRunning() = false;
+  }
+  TRunningCheck(const TRunningCheck&) = delete;
+  TRunningCheck& operator=(const TRunningCheck&) = delete;
+};
 
 // Menu work: the problems are copied out of the tables first (through a module of their own, so
 // the trainer's cursors stay where they are), then GNU Go reads them on a worker thread while
@@ -91,24 +104,19 @@ void CheckInWindow(std::optional<int> only) {
     return;
   }
   const std::size_t total = problems.size();
-  CheckRunning() = true;
   std::vector<TProblemReport> reports;
   bool cancelled = false;
   try {
+    const TRunningCheck running;
     TBackgroundCheck check(std::move(problems), MenuEngine() ? MenuEngine() : GnuGoStarter());
     WaitInProgressBox(check);
     cancelled = check.State().cancelled;
     reports = check.TakeReports();
   } catch (const EGtpError& e) {
-    CheckRunning() = false;
     tk.ShowMessage(std::string("問題を検証できません。\n") + e.what() +
                    "\nGNU Go（Debian の gnugo パッケージ）が必要です。");
     return;
-  } catch (...) {
-    CheckRunning() = false;
-    throw;
   }
-  CheckRunning() = false;
   std::string text;
   for (const TProblemReport& r : reports) text += FormatReport(r);
   text += '\n';

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -170,6 +171,24 @@ TEST_F(CheckProblemsTest, CancellingStopsTheCheckBeforeTheNextProblem) {
   EXPECT_EQ(LastBoxText().find("問題 1"), std::string::npos) << LastBoxText();
   // The window goes on: a new check runs to its end.
   tk_.CancelProgressAt(0);
+  ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
+  EXPECT_NE(LastBoxText().find("問題なし"), std::string::npos) << LastBoxText();
+}
+
+TEST_F(CheckProblemsTest, AnErrorOnTheWorkerClosesTheBoxAndTheMenuStaysUsable) {
+  AddProblem(*database_, 1, kDoubleAtariRows);
+  SetProblemCheckEngine(
+      []() -> std::unique_ptr<TGtpClient> { throw std::runtime_error("pipe broke"); });
+  Start();
+  tk_.DeliverClick("N3");
+  ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
+  ASSERT_FALSE(tk_.Boxes().empty());
+  EXPECT_EQ(tk_.Boxes().back().kind, TBoxKind::Error);
+  EXPECT_EQ(LastBoxText(), "pipe broke");
+  EXPECT_FALSE(tk_.ProgressOpen());
+  EXPECT_EQ(tk_.StatusText(0), "");
+
+  SetProblemCheckEngine({});
   ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
   EXPECT_NE(LastBoxText().find("問題なし"), std::string::npos) << LastBoxText();
 }

@@ -18,6 +18,7 @@
 namespace kura {
 
 class TQueryStatement;
+class TDataCursor;
 
 // Kind of a query (FKind), and of the statement after preparation.
 enum TQueryKind : std::uint8_t {
@@ -91,7 +92,7 @@ struct TSourceTable {
   int Position = 0;  // 1-based place in the source list
   int Nesting = 0;   // open join parentheses before it
   // After opening: the table's cursor (owned by the preparation step, not by the model).
-  void* Cursor = nullptr;
+  TDataCursor* Cursor = nullptr;
 };
 
 // A JOIN: the kind and the ON condition of the joined source table.

@@ -21,6 +21,7 @@
 #include "sql/exp_token.h"
 #include "sql/expression_parser.h"
 #include "sql/query_model.h"
+#include "storage/field_descriptor.h"
 
 namespace kura {
 
@@ -59,6 +60,15 @@ class TQueryStatement : public TExpressionOwner {
   void PrepareNext();
   // Frees all queries and their trees.
   void Unprepare();
+
+  // Binds parameter values: for parameter i (0-based, in text order) descriptors[i] gives
+  // type, subtype, size, scale and slot offset in the record buffer; the slot holds a
+  // null-indicator byte (1 when a value is present) followed by the value. A BLOB value is a
+  // 32-bit length followed by a pointer to the bytes. The parameter nodes inside the trees
+  // change in place, so re-executing with new values needs no new parse. Raises 11949 when
+  // count differs from the number of parameters or a slot lies outside the buffer.
+  void SetParams(int count, const TFieldDescriptor* descriptors, const std::uint8_t* buffer,
+                 std::size_t bufferSize);
 
   // A new query of this statement, appended to FQueries.
   TDataQuery* NewQuery();

@@ -1,25 +1,18 @@
 // Arbitrary text through the SQL statement parser: every statement of the text parses into a
 // model or raises engine error 11949, never a crash, a hang, deep recursion or a leak. The
 // model is walked afterwards so that a dangling parameter or sub-select link shows up.
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include "base/engine_error.h"
+#include "fuzz/expression_tree_height.h"
 #include "sql/query_statement.h"
 
 namespace {
 
-int Height(const kura::TExpToken* node) {
-  if (node == nullptr) return 0;
-  int highest = std::max(Height(node->FLeft), Height(node->FRight));
-  for (const kura::TExpToken* arg : node->FArgs) highest = std::max(highest, Height(arg));
-  return highest + 1;
-}
-
 void CheckTree(const kura::TExpTokenPtr& tree) {
-  if (Height(tree.get()) > kura::kMaxTreeHeight + 1) std::abort();
+  if (kura::fuzzing::TreeHeight(tree.get()) > kura::kMaxTreeHeight + 1) std::abort();
 }
 
 void CheckModel(const kura::TQueryStatement& statement) {

@@ -104,13 +104,21 @@ std::int64_t TQueryParser::ReadInteger64(std::string_view message) {
 }
 
 std::int32_t TQueryParser::ReadInteger(std::string_view message) {
-  if (!FParser.IsToken(kTokenInteger)) FailFound(message);
   std::string text = FParser.TokenText();
-  std::int32_t value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) FailFound(message);
+  std::int64_t value = ReadInteger64(message);
+  if (value > std::numeric_limits<std::int32_t>::max()) Fail(std::string(message) + text + "'");
+  return static_cast<std::int32_t>(value);
+}
+
+void TQueryParser::ExpectRightParen(std::string_view message) {
+  if (!FParser.IsToken(')')) FailFound(message);
   FParser.NextToken();
-  return value;
+}
+
+bool TQueryParser::ReadDirection() {
+  if (Accept("DESC") || Accept("DESCENDING")) return true;
+  if (!Accept("ASC")) Accept("ASCENDING");
+  return false;
 }
 
 std::string TQueryParser::ReadName() {

@@ -41,6 +41,19 @@ class TQueryParser {
   // Reads an integer token into a 32-bit value, or raises message + token + "'".
   std::int32_t ReadInteger(std::string_view message);
   std::int64_t ReadInteger64(std::string_view message);
+  // Reads item {, item}.
+  template <typename TReadItem>
+  void ReadCommaList(TReadItem readItem) {
+    for (;;) {
+      readItem();
+      if (!FParser.IsToken(',')) return;
+      FParser.NextToken();
+    }
+  }
+  // Consumes `)`, or raises message + token + "'".
+  void ExpectRightParen(std::string_view message);
+  // Reads an optional ASC, ASCENDING, DESC or DESCENDING; true for a descending one.
+  bool ReadDirection();
   // Reads [MEMORY] name[\name] into table; raises message + token + "'" without a name.
   void ReadTableName(TSourceTable& table, std::string_view message);
   // A symbol, string or bracketed name; its text cut to 255 characters.

@@ -154,23 +154,14 @@ void TQueryParser::ReadIndexKey(TCreateIndex& index) {
     FailFound("Left parentheses expected before list of table columns, instead found '");
   }
   FParser.NextToken();
-  for (;;) {
+  ReadCommaList([this, &index] {
     TIndexColumn column;
     column.Name = ReadDefinitionColumnName("index column", "Index column name is empty",
                                            " specified in indexed columns");
-    if (Accept("DESC") || Accept("DESCENDING")) {
-      column.Descending = true;
-    } else if (!Accept("ASC")) {
-      Accept("ASCENDING");
-    }
+    column.Descending = ReadDirection();
     index.Columns.push_back(std::move(column));
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
-  if (!FParser.IsToken(')')) {
-    FailFound("Right parentheses expected after list of table columns, instead found '");
-  }
-  FParser.NextToken();
+  });
+  ExpectRightParen("Right parentheses expected after list of table columns, instead found '");
 }
 
 void TQueryParser::ReadCompression(TCreateIndex& index) {
@@ -204,16 +195,11 @@ void TQueryParser::ParseTextIndex(TTableOptions& options) {
     FailFound("Left parentheses expected before list of table columns, instead found '");
   }
   FParser.NextToken();
-  for (;;) {
+  ReadCommaList([this, &options] {
     options.TextIndexColumns.push_back(ReadDefinitionColumnName(
         "table column", "Table column name is empty", " specified in table columns"));
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
-  if (!FParser.IsToken(')')) {
-    FailFound("Right parentheses expected after TEXT INDEX clause, instead found '");
-  }
-  FParser.NextToken();
+  });
+  ExpectRightParen("Right parentheses expected after TEXT INDEX clause, instead found '");
   if (Accept("STOP")) {
     Expect("WORDS", "WORDS keyword expected after STOP keyword, instead found '");
     options.StopWordsGiven = true;

@@ -71,16 +71,9 @@ void TQueryParser::ParseInsert() {
 
 void TQueryParser::ParseInsertColumns() {
   FParser.NextToken();  // (
-  for (;;) {
-    // `*` stands for all columns of the table.
-    FQuery.FUpdateFields.push_back(ReadTargetColumn(kAllowStar));
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
-  if (!FParser.IsToken(')')) {
-    FailFound("Right parentheses expected after list of table columns, instead found '");
-  }
-  FParser.NextToken();
+  // `*` stands for all columns of the table.
+  ReadCommaList([this] { FQuery.FUpdateFields.push_back(ReadTargetColumn(kAllowStar)); });
+  ExpectRightParen("Right parentheses expected after list of table columns, instead found '");
 }
 
 void TQueryParser::ParseInsertValues() {
@@ -88,15 +81,8 @@ void TQueryParser::ParseInsertValues() {
     FailFound("Left parentheses expected after VALUES keyword, instead found '");
   }
   FParser.NextToken();
-  for (;;) {
-    FQuery.FUpdateValues.push_back(ReadValue());
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
-  if (!FParser.IsToken(')')) {
-    FailFound("Right parentheses expected after list of values, instead found '");
-  }
-  FParser.NextToken();
+  ReadCommaList([this] { FQuery.FUpdateValues.push_back(ReadValue()); });
+  ExpectRightParen("Right parentheses expected after list of values, instead found '");
 }
 
 // --- UPDATE ---------------------------------------------------------------------------------
@@ -108,11 +94,7 @@ void TQueryParser::ParseUpdate() {
   ReadSourceAlias(table);
   AddSource(std::move(table));
   Expect("SET", "SET keyword expected, instead found '");
-  for (;;) {
-    ParseUpdateAssignment();
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
+  ReadCommaList([this] { ParseUpdateAssignment(); });
   if (Accept("FROM")) ParseUpdateFrom();
   ParseWhere();
   FQuery.FNoAutoInc = Accept("NOAUTOINC");

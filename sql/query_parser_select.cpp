@@ -84,10 +84,7 @@ void TQueryParser::ParseSelect(bool isSubQuery, bool isUnionPart) {
   if (!isUnionPart) ParseOrderBy();
   ParseSelectOptions(!isUnionPart);
   if (FQuery.FParenthesized) {
-    if (!FParser.IsToken(')')) {
-      FailFound("Right parentheses expected after SELECT statement, instead found '");
-    }
-    FParser.NextToken();
+    ExpectRightParen("Right parentheses expected after SELECT statement, instead found '");
   }
   (void)isSubQuery;
   if (!isUnionPart) ParseUnions();
@@ -98,11 +95,7 @@ void TQueryParser::ParseSelect(bool isSubQuery, bool isUnionPart) {
 void TQueryParser::ParseSelectList() {
   Accept("ALL");
   FQuery.FDistinct = Accept("DISTINCT");
-  for (;;) {
-    ParseResultField();
-    if (!FParser.IsToken(',')) return;
-    FParser.NextToken();
-  }
+  ReadCommaList([this] { ParseResultField(); });
 }
 
 void TQueryParser::ParseResultField() {
@@ -332,33 +325,25 @@ void TQueryParser::ParseGroupBy() {
   if (!Accept("GROUP")) return;
   Expect("BY", "BY keyword expected after GROUP keyword, instead found '");
   FQuery.FHasGroupBy = true;
-  for (;;) {
+  ReadCommaList([this] {
     TGroupByField field;
     ReadColumnReference(
         field, "Column name or column number expected in GROUP BY clause, instead found '");
     FQuery.FGroupBy.push_back(std::move(field));
-    if (!FParser.IsToken(',')) return;
-    FParser.NextToken();
-  }
+  });
 }
 
 void TQueryParser::ParseOrderBy() {
   if (!Accept("ORDER")) return;
   Expect("BY", "BY keyword expected after ORDER keyword, instead found '");
   FQuery.FHasOrderBy = true;
-  for (;;) {
+  ReadCommaList([this] {
     TOrderByField field;
     ReadColumnReference(
         field, "Column name or column number expected in ORDER BY clause, instead found '");
-    if (Accept("DESC") || Accept("DESCENDING")) {
-      field.Descending = true;
-    } else if (!Accept("ASC")) {
-      Accept("ASCENDING");
-    }
+    field.Descending = ReadDirection();
     FQuery.FOrderBy.push_back(std::move(field));
-    if (!FParser.IsToken(',')) break;
-    FParser.NextToken();
-  }
+  });
   FQuery.FOrderByNoCase = Accept("NOCASE");
 }
 

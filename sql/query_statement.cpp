@@ -2,6 +2,7 @@
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "sql/query_checks.h"
 
 namespace kura {
 
@@ -103,6 +104,10 @@ void TQueryStatement::ParseCurrentStatement() {
   FParser.SetContextName(kContext);
   FMasterQuery = NewQuery();
   FMasterQuery->ParseStatement(false, false, nullptr);
+  // Sub-selects and UNION parts first, as the binding step prepares them.
+  for (auto query = FQueries.rbegin(); query != FQueries.rend(); ++query) {
+    CheckParsedQuery(**query);
+  }
   CopyMasterFlags();
 }
 

@@ -229,5 +229,22 @@ TEST(QueryStatement, LongListsNeedNoDeepStack) {
             ErrorOf("select * from t where " + std::string(100000, '(') + "a"));
 }
 
+TEST(QueryStatement, ColumnListsHoldAtMost1024Columns) {
+  auto columns = [](int count) {
+    std::string text = "c1";
+    for (int i = 2; i <= count; ++i) text += ", c" + std::to_string(i);
+    return text;
+  };
+  TQueryStatement statement(nullptr);
+  statement.Prepare("select " + columns(1024) + " from t order by " + columns(1024));
+  EXPECT_EQ(1024u, statement.FMasterQuery->FResultFields.size());
+  EXPECT_EQ("Maximum number of columns (1024) in result set exceeded",
+            ErrorOf("select " + columns(1025) + " from t"));
+  EXPECT_EQ("Maximum number of columns (1024) in ORDER BY clause exceeded",
+            ErrorOf("select * from t order by " + columns(1025)));
+  EXPECT_EQ("Maximum number of columns (1024) in GROUP BY clause exceeded",
+            ErrorOf("select * from t group by " + columns(1025)));
+}
+
 }  // namespace
 }  // namespace kura

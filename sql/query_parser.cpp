@@ -127,16 +127,21 @@ std::string TQueryParser::ReadName() {
   return name;
 }
 
-void TQueryParser::ReadTableName(TSourceTable& table, std::string_view message) {
-  table.InMemory = Accept("MEMORY");
+std::string TQueryParser::ReadNamePath(std::string_view message) {
   if (!FParser.IsSymbolOrString()) FailFound(message);
   std::string name = ReadName();
   if (FParser.IsToken('\\')) {
     FParser.NextToken();
     if (!FParser.IsSymbolOrString()) FailFound(message);
-    name += "\\" + ReadName();
+    name += '\\';
+    name += ReadName();
   }
-  table.Name = Cut(name);
+  return Cut(name);
+}
+
+void TQueryParser::ReadTableName(TSourceTable& table, std::string_view message) {
+  table.InMemory = Accept("MEMORY");
+  table.Name = ReadNamePath(message);
   table.TableName = TableNameOfPath(table.Name);
   std::size_t slash = table.Name.find_last_of('\\');
   if (table.InMemory) {

@@ -54,6 +54,8 @@ class TQueryParser {
   void ExpectRightParen(std::string_view message);
   // Reads an optional ASC, ASCENDING, DESC or DESCENDING; true for a descending one.
   bool ReadDirection();
+  // Reads name[\name], cut to 255 characters; raises message + token + "'" without a name.
+  std::string ReadNamePath(std::string_view message);
   // Reads [MEMORY] name[\name] into table; raises message + token + "'" without a name.
   void ReadTableName(TSourceTable& table, std::string_view message);
   // A symbol, string or bracketed name; its text cut to 255 characters.

@@ -152,18 +152,10 @@ void TQueryParser::ParseInto() {
   if (Accept("MEMORY")) {
     FQuery.FIntoMemory = true;
     if (!FParser.IsSymbolOrString() || Is("FROM")) return;
-  } else if (!FParser.IsSymbolOrString() || Is("FROM")) {
+  } else if (Is("FROM")) {
     FailFound("Result table name expected in INTO clause, instead found '");
   }
-  std::string name = ReadName();
-  if (FParser.IsToken('\\')) {
-    FParser.NextToken();
-    if (!FParser.IsSymbolOrString()) {
-      FailFound("Result table name expected in INTO clause, instead found '");
-    }
-    name += "\\" + ReadName();
-  }
-  FQuery.FIntoTable = name.substr(0, kMaxQueryNameLength);
+  FQuery.FIntoTable = ReadNamePath("Result table name expected in INTO clause, instead found '");
 }
 
 // --- FROM and joins -------------------------------------------------------------------------

@@ -30,7 +30,7 @@ std::string Qualified(const std::string& correlation, const std::string& name) {
 }
 
 std::string ColumnReference(const TGroupByField& field) {
-  return field.IsNumber ? "#" + std::to_string(field.ColumnNumber)
+  return field.IsNumber ? std::string("#").append(std::to_string(field.ColumnNumber))
                         : Qualified(field.CorrelationName, field.ColumnName);
 }
 
@@ -299,14 +299,8 @@ std::string DescribeAll(const std::string& text) {
   return out;
 }
 
-std::string JoinSqlLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
-  return text;
-}
-
 void RunStatement(const TCaseBlock& block) {
-  std::string sql = JoinSqlLines(block.Input);
+  std::string sql = JoinLines(block.Input);
   try {
     EXPECT_EQ(JoinLines(block.Expected), DescribeAll(sql)) << sql;
   } catch (const EKuraEngineError& e) {
@@ -315,7 +309,7 @@ void RunStatement(const TCaseBlock& block) {
 }
 
 void RunStatementError(const TCaseBlock& block) {
-  std::string sql = JoinSqlLines(block.Input);
+  std::string sql = JoinLines(block.Input);
   try {
     std::string model = DescribeAll(sql);
     ADD_FAILURE() << sql << "\ngave " << model;
@@ -329,7 +323,7 @@ void RunStatementError(const TCaseBlock& block) {
 std::string DescribeStatement(TQueryStatement& statement) {
   // Parameters print with their number in text order.
   for (std::size_t i = 0; i < statement.FParams.size(); ++i) {
-    statement.FParams[i]->FText = "?" + std::to_string(i + 1);
+    statement.FParams[i]->FText = std::string("?").append(std::to_string(i + 1));
   }
   std::string out = std::string("statement ") + QueryKindName(statement.FStatementKind) +
                     " params " + std::to_string(statement.FParamCount) +

@@ -11,8 +11,7 @@
 //   ----
 //   11949 <message>
 //
-// The SQL lines are joined with carriage return and line feed, as the dataset layer joins
-// its SQL lines.
+// The SQL lines are joined with line feeds, as the dataset layer joins its SQL lines.
 #pragma once
 
 #include <string>

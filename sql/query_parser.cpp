@@ -215,7 +215,7 @@ void TQueryParser::ParseStatement(bool isSubQuery, bool isUnionPart, TDataQuery*
   FQuery.FUnionedTo = unionedTo;
   FParser.SetContextName(kContext);
   if (FParser.IsToken('(') || Is("SELECT")) {
-    ParseSelect(isSubQuery, isUnionPart);
+    ParseSelect(isUnionPart);
   } else if (Accept("INSERT")) {
     ParseInsert();
   } else if (Accept("UPDATE")) {

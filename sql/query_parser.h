@@ -67,7 +67,7 @@ class TQueryParser {
   void ReadEndOfStatement();
 
   // --- SELECT (query_parser_select.cpp) ----------------------------------------------------
-  void ParseSelect(bool isSubQuery, bool isUnionPart);
+  void ParseSelect(bool isUnionPart);
   void ParseSelectList();
   void ParseResultField();
   void ReadResultAlias(TResultField& field);

@@ -61,7 +61,7 @@ void TQueryParser::ParseInsert() {
   } else if (Is("SELECT")) {
     TDataQuery* select = FQuery.FStatement->NewQuery();
     FQuery.FInsertSelect = select;
-    TQueryParser(*select, FParser).ParseSelect(false, false);
+    TQueryParser(*select, FParser).ParseSelect(false);
   } else {
     FailFound("VALUES or SELECT  keyword expected, instead found '");
   }

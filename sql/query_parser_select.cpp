@@ -61,7 +61,7 @@ constexpr std::array<std::string_view, 9> kClauseStarts = {
 
 }  // namespace
 
-void TQueryParser::ParseSelect(bool isSubQuery, bool isUnionPart) {
+void TQueryParser::ParseSelect(bool isUnionPart) {
   TQueryStatement& statement = *FQuery.FStatement;
   FQuery.FKind = qkSelect;
   bool master = &FQuery == statement.FMasterQuery;
@@ -86,7 +86,6 @@ void TQueryParser::ParseSelect(bool isSubQuery, bool isUnionPart) {
   if (FQuery.FParenthesized) {
     ExpectRightParen("Right parentheses expected after SELECT statement, instead found '");
   }
-  (void)isSubQuery;
   if (!isUnionPart) ParseUnions();
 }
 

@@ -1,6 +1,7 @@
-// Random SELECT statements, built clause by clause from a fixed seed together with the model
-// they must parse into: every combination of select items, sources, joins, conditions, lists
-// and options, written with random keyword case, blanks, line breaks and comments.
+// Random SELECT and CREATE TABLE statements, built clause by clause from a fixed seed together
+// with the model they must parse into: combinations of select items, sources, joins,
+// conditions, lists and options, of column definitions, keys and table options, written with
+// random keyword case, blanks, line breaks and comments.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -46,32 +47,13 @@ struct TExpectedSelect {
   int Parameters = 0;
 };
 
-class TSelectWriter {
+// Writes tokens with random blanks, line breaks and comments between them and keywords in
+// random case.
+class TStatementWriter {
  public:
-  explicit TSelectWriter(unsigned seed) : FRandom(seed) {}
+  explicit TStatementWriter(unsigned seed) : FRandom(seed) {}
 
-  // A statement text and the model it must give.
-  std::string Write(TExpectedSelect& expected) {
-    FText.clear();
-    FNames = 0;
-    Word("SELECT");
-    if (Chance(4)) {
-      Word("DISTINCT");
-      expected.Distinct = true;
-    }
-    bool grouped = Chance(3);
-    SelectList(expected, grouped);
-    Word("FROM");
-    Sources(expected);
-    if (Chance(2)) Where(expected);
-    if (grouped) GroupBy(expected);
-    if (Chance(3)) OrderBy(expected);
-    Options(expected);
-    if (Chance(3)) Token(";");
-    return FText;
-  }
-
- private:
+ protected:
   bool Chance(int oneIn) { return std::uniform_int_distribution<int>(1, oneIn)(FRandom) == 1; }
   int Between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(FRandom); }
 
@@ -90,7 +72,41 @@ class TSelectWriter {
     Token(word);
   }
   std::string NewName() { return "n" + std::to_string(++FNames); }
+  void Begin() {
+    FText.clear();
+    FNames = 0;
+  }
 
+  std::mt19937 FRandom;
+  std::string FText;
+  int FNames = 0;
+};
+
+class TSelectWriter : public TStatementWriter {
+ public:
+  using TStatementWriter::TStatementWriter;
+
+  // A statement text and the model it must give.
+  std::string Write(TExpectedSelect& expected) {
+    Begin();
+    Word("SELECT");
+    if (Chance(4)) {
+      Word("DISTINCT");
+      expected.Distinct = true;
+    }
+    bool grouped = Chance(3);
+    SelectList(expected, grouped);
+    Word("FROM");
+    Sources(expected);
+    if (Chance(2)) Where(expected);
+    if (grouped) GroupBy(expected);
+    if (Chance(3)) OrderBy(expected);
+    Options(expected);
+    if (Chance(3)) Token(";");
+    return FText;
+  }
+
+ private:
   void SelectList(TExpectedSelect& expected, bool grouped) {
     int count = Between(1, 4);
     for (int i = 0; i < count; ++i) {
@@ -268,10 +284,6 @@ class TSelectWriter {
       expected.NoJoinOptimize = true;
     }
   }
-
-  std::mt19937 FRandom;
-  std::string FText;
-  int FNames = 0;
 };
 
 void ExpectModel(const TExpectedSelect& expected, const TQueryStatement& statement) {
@@ -327,6 +339,246 @@ TEST(QueryParserRandom, SelectsParseIntoTheModelTheyWereBuiltFrom) {
       FAIL() << "raised " << e.ErrorText;
     }
     ExpectModel(expected, statement);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+// --- CREATE TABLE ---------------------------------------------------------------------------
+
+struct TExpectedField {
+  std::uint8_t Type = 0;
+  std::uint8_t SubType = 0;
+  bool Description = false;
+  bool NotNull = false;
+  bool Default = false;
+  bool Minimum = false;
+  bool Maximum = false;
+  int CharCase = -1;  // -1 when not given
+};
+
+struct TExpectedTable {
+  bool IfNotExists = false;
+  std::vector<TExpectedField> Fields;
+  std::size_t KeyColumns = 0;  // 0: no primary key
+  bool Unique = false;
+  int Compression = -1;
+  std::size_t TextIndexColumns = 0;
+  bool StopWords = false;
+  std::int32_t BlobBlockSize = 0;
+  bool Encrypted = false;
+  std::int32_t Major = -1;
+  std::int32_t Minor = -1;
+  std::int64_t LastAutoInc = -1;
+};
+
+class TCreateTableWriter : public TStatementWriter {
+ public:
+  using TStatementWriter::TStatementWriter;
+
+  std::string Write(TExpectedTable& expected) {
+    Begin();
+    Word("CREATE");
+    Word("TABLE");
+    if (Chance(3)) {
+      Word("IF");
+      Word("NOT");
+      Word("EXISTS");
+      expected.IfNotExists = true;
+    }
+    Token(NewName());
+    Token("(");
+    int fields = Between(1, 5);
+    for (int i = 0; i < fields; ++i) {
+      if (i > 0) Token(",");
+      Field(expected);
+    }
+    if (Chance(2)) PrimaryKey(expected);
+    TableOptions(expected);
+    Token(")");
+    return FText;
+  }
+
+ private:
+  void Field(TExpectedTable& expected) {
+    struct TTypeText {
+      const char* Text;
+      std::uint8_t Type;
+      std::uint8_t SubType;
+    };
+    static const TTypeText kTypes[] = {
+        {"INTEGER", 6, 0},  {"SMALLINT", 5, 0},      {"CHAR(20)", 1, 0},  {"VARCHAR(8)", 1, 0},
+        {"DATE", 2, 0},     {"TIMESTAMP", 11, 0},    {"BOOLEAN", 4, 0},   {"FLOAT", 7, 0},
+        {"MONEY", 7, 21},   {"DECIMAL(10,2)", 8, 0}, {"MEMO", 3, 22},     {"BLOB", 3, 23},
+        {"AUTOINC", 6, 29}, {"BYTES(4)", 9, 0},      {"LARGEINT", 18, 0}, {"WORD", 12, 0}};
+    TExpectedField field;
+    Token(NewName());
+    const TTypeText& type = kTypes[Between(0, 15)];
+    Word(type.Text);
+    field.Type = type.Type;
+    field.SubType = type.SubType;
+    if ((field.Description = Chance(3))) {
+      Word("DESCRIPTION");
+      Token("'about " + NewName() + "'");
+    }
+    if ((field.NotNull = Chance(3))) {
+      Word("NOT");
+      Word("NULL");
+    }
+    if ((field.Default = Chance(3))) {
+      Word("DEFAULT");
+      Token(std::to_string(Between(0, 9)));
+    }
+    if ((field.Minimum = Chance(4))) {
+      Word(Chance(2) ? "MIN" : "MINIMUM");
+      Token("0");
+    }
+    if ((field.Maximum = Chance(4))) {
+      Word(Chance(2) ? "MAX" : "MAXIMUM");
+      Token("-");
+      Token("1");
+    }
+    if (Chance(4)) {
+      static const char* const kCases[] = {"NOCHANGE", "LOWER", "UPPER"};
+      field.CharCase = Between(0, 2);
+      Word("CHARCASE");
+      Word(kCases[field.CharCase]);
+    }
+    expected.Fields.push_back(field);
+  }
+
+  void PrimaryKey(TExpectedTable& expected) {
+    Token(",");
+    if (Chance(3)) {
+      Word("CONSTRAINT");
+      Token(NewName());
+    }
+    if ((expected.Unique = Chance(2))) Word("UNIQUE");
+    if (Chance(3)) Word("NOCASE");
+    Word("PRIMARY");
+    Word("KEY");
+    Token("(");
+    expected.KeyColumns = static_cast<std::size_t>(Between(1, 3));
+    for (std::size_t i = 0; i < expected.KeyColumns; ++i) {
+      if (i > 0) Token(",");
+      Token(NewName());
+      if (Chance(3)) Word(Chance(2) ? "ASC" : "DESC");
+    }
+    Token(")");
+    if (Chance(3)) {
+      static const char* const kCompressions[] = {"NONE", "DUPBYTE", "TRAILBYTE", "FULL"};
+      expected.Compression = Between(0, 3);
+      Word("COMPRESS");
+      Word(kCompressions[expected.Compression]);
+    }
+  }
+
+  void TableOptions(TExpectedTable& expected) {
+    if (Chance(3)) {
+      Word("TEXT");
+      Word("INDEX");
+      Token("(");
+      expected.TextIndexColumns = static_cast<std::size_t>(Between(1, 2));
+      for (std::size_t i = 0; i < expected.TextIndexColumns; ++i) {
+        if (i > 0) Token(",");
+        Token(NewName());
+      }
+      Token(")");
+      if ((expected.StopWords = Chance(2))) {
+        Word("STOP");
+        Word("WORDS");
+        Token("'a an the'");
+      }
+    }
+    if (Chance(3)) {
+      expected.BlobBlockSize = 512 * Between(1, 8);
+      Word("BLOB");
+      Word("BLOCK");
+      Word("SIZE");
+      Token(std::to_string(expected.BlobBlockSize));
+    }
+    if ((expected.Encrypted = Chance(4))) {
+      Word("ENCRYPTED");
+      Word("WITH");
+      Token("'" + NewName() + "'");
+    }
+    if (Chance(3)) {
+      expected.Major = Between(0, 9);
+      Word("USER");
+      Word("MAJOR");
+      Word("VERSION");
+      Token(std::to_string(expected.Major));
+    }
+    if (Chance(3)) {
+      expected.Minor = Between(0, 9);
+      Word("USER");
+      Word("MINOR");
+      Word("VERSION");
+      Token(std::to_string(expected.Minor));
+    }
+    if (Chance(3)) {
+      expected.LastAutoInc = Between(0, 100000);
+      Word("LAST");
+      Word("AUTOINC");
+      Token(std::to_string(expected.LastAutoInc));
+    }
+  }
+};
+
+void ExpectTable(const TExpectedTable& expected, const TQueryStatement& statement) {
+  const TDataQuery& query = *statement.FMasterQuery;
+  EXPECT_EQ(qkCreateTable, statement.FStatementKind);
+  EXPECT_EQ(expected.IfNotExists, query.FIfExists);
+  ASSERT_EQ(expected.Fields.size(), query.FCreateFields.size());
+  for (std::size_t i = 0; i < expected.Fields.size(); ++i) {
+    const TExpectedField& want = expected.Fields[i];
+    const TCreateField& field = query.FCreateFields[i];
+    EXPECT_EQ(want.Type, field.DataType->FDataType);
+    EXPECT_EQ(want.SubType, field.DataType->FSubType);
+    EXPECT_EQ(want.Description, !field.Description.empty());
+    EXPECT_EQ(want.NotNull, field.NotNull);
+    EXPECT_EQ(want.Default, field.Default != nullptr);
+    EXPECT_EQ(want.Minimum, field.Minimum != nullptr);
+    EXPECT_EQ(want.Maximum, field.Maximum != nullptr);
+    EXPECT_EQ(want.CharCase >= 0, field.CharCaseGiven);
+    if (want.CharCase >= 0) {
+      EXPECT_EQ(want.CharCase, field.CharCase);
+    }
+  }
+  ASSERT_EQ(expected.KeyColumns == 0 ? 0u : 1u, query.FCreateIndexes.size());
+  if (expected.KeyColumns != 0) {
+    const TCreateIndex& key = query.FCreateIndexes[0];
+    EXPECT_EQ(expected.KeyColumns, key.Columns.size());
+    EXPECT_EQ(expected.Unique, key.Unique);
+    EXPECT_EQ(expected.Compression >= 0, key.CompressionGiven);
+    // NONE, DUPBYTE, TRAILBYTE, FULL are the codes 0 to 3.
+    if (expected.Compression >= 0) {
+      EXPECT_EQ(expected.Compression, key.Compression);
+    }
+  }
+  const TTableOptions& options = query.FTableOptions;
+  EXPECT_EQ(expected.TextIndexColumns != 0, options.HasTextIndex);
+  EXPECT_EQ(expected.TextIndexColumns, options.TextIndexColumns.size());
+  EXPECT_EQ(expected.StopWords, options.StopWordsGiven);
+  EXPECT_EQ(expected.BlobBlockSize, options.BlobBlockSize);
+  EXPECT_EQ(expected.Encrypted, options.Encrypted);
+  EXPECT_EQ(expected.Major, options.UserMajorVersion);
+  EXPECT_EQ(expected.Minor, options.UserMinorVersion);
+  EXPECT_EQ(expected.LastAutoInc, options.LastAutoInc);
+}
+
+TEST(QueryParserRandom, CreateTablesParseIntoTheModelTheyWereBuiltFrom) {
+  TCreateTableWriter writer(5106);
+  TQueryStatement statement(nullptr);
+  for (int i = 0; i < 2000; ++i) {
+    TExpectedTable expected;
+    std::string text = writer.Write(expected);
+    SCOPED_TRACE(text);
+    try {
+      statement.Prepare(text);
+    } catch (const EKuraEngineError& e) {
+      FAIL() << "raised " << e.ErrorText;
+    }
+    ExpectTable(expected, statement);
     if (::testing::Test::HasFailure()) return;
   }
 }

@@ -71,7 +71,8 @@ class TStatementWriter {
     }
     Token(word);
   }
-  std::string NewName() { return "n" + std::to_string(++FNames); }
+  std::string NewName() { return std::string("n").append(std::to_string(++FNames)); }
+  static std::string Quoted(const std::string& text) { return '\'' + text + '\''; }
   void Begin() {
     FText.clear();
     FNames = 0;
@@ -418,7 +419,7 @@ class TCreateTableWriter : public TStatementWriter {
     field.SubType = type.SubType;
     if ((field.Description = Chance(3))) {
       Word("DESCRIPTION");
-      Token("'about " + NewName() + "'");
+      Token(Quoted("about " + NewName()));
     }
     if ((field.NotNull = Chance(3))) {
       Word("NOT");
@@ -499,7 +500,7 @@ class TCreateTableWriter : public TStatementWriter {
     if ((expected.Encrypted = Chance(4))) {
       Word("ENCRYPTED");
       Word("WITH");
-      Token("'" + NewName() + "'");
+      Token(Quoted(NewName()));
     }
     if (Chance(3)) {
       expected.Major = Between(0, 9);

@@ -1,7 +1,8 @@
-// Random SELECT and CREATE TABLE statements, built clause by clause from a fixed seed together
-// with the model they must parse into: combinations of select items, sources, joins,
-// conditions, lists and options, of column definitions, keys and table options, written with
-// random keyword case, blanks, line breaks and comments.
+// Random SELECT, CREATE TABLE, INSERT, UPDATE and DELETE statements, built clause by clause from a
+// fixed seed together with the model they must parse into: combinations of select items, sources,
+// joins, conditions, lists and options, of column definitions, keys and table options, of value
+// lists and data-change options, written with random keyword case, blanks, line breaks and
+// comments.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -580,6 +581,195 @@ TEST(QueryParserRandom, CreateTablesParseIntoTheModelTheyWereBuiltFrom) {
       FAIL() << "raised " << e.ErrorText;
     }
     ExpectTable(expected, statement);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+// --- INSERT, UPDATE, DELETE -----------------------------------------------------------------
+
+struct TExpectedChange {
+  std::uint8_t Kind = qkNone;
+  std::size_t Columns = 0;
+  std::size_t Values = 0;
+  bool InsertSelect = false;
+  std::size_t Sources = 1;
+  std::size_t Joins = 0;
+  bool Where = false;
+  int Parameters = 0;
+  bool NoAutoInc = false;
+  std::int32_t CommitInterval = 0;
+  bool CommitFlush = false;
+  bool NoJoinOptimize = false;
+};
+
+class TChangeWriter : public TStatementWriter {
+ public:
+  using TStatementWriter::TStatementWriter;
+
+  std::string Write(TExpectedChange& expected) {
+    Begin();
+    switch (Between(0, 2)) {
+      case 0:
+        Insert(expected);
+        break;
+      case 1:
+        Update(expected);
+        break;
+      default:
+        Delete(expected);
+    }
+    return FText;
+  }
+
+ private:
+  void Value(TExpectedChange& expected) {
+    if (Chance(2)) {
+      Token("?");
+      ++expected.Parameters;
+    } else {
+      Token(Chance(2) ? std::to_string(Between(0, 99)) : Quoted(NewName()));
+    }
+  }
+
+  void Insert(TExpectedChange& expected) {
+    expected.Kind = qkInsert;
+    Word("INSERT");
+    Word("INTO");
+    Token(NewName());
+    std::size_t count = static_cast<std::size_t>(Between(1, 4));
+    if (Chance(2)) {
+      expected.Columns = count;
+      Token("(");
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) Token(",");
+        Token(NewName());
+      }
+      Token(")");
+    }
+    if (Chance(4)) {
+      expected.InsertSelect = true;
+      Word("SELECT");
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) Token(",");
+        Token(NewName());
+      }
+      Word("FROM");
+      Token(NewName());
+    } else {
+      expected.Values = count;
+      Word("VALUES");
+      Token("(");
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) Token(",");
+        Value(expected);
+      }
+      Token(")");
+    }
+    if ((expected.NoAutoInc = Chance(3))) Word("NOAUTOINC");
+    Commit(expected);
+  }
+
+  void Update(TExpectedChange& expected) {
+    expected.Kind = qkUpdate;
+    Word("UPDATE");
+    std::string table = NewName();
+    Token(table);
+    Word("SET");
+    expected.Columns = expected.Values = static_cast<std::size_t>(Between(1, 4));
+    for (std::size_t i = 0; i < expected.Columns; ++i) {
+      if (i > 0) Token(",");
+      Token(NewName());
+      Token("=");
+      Value(expected);
+    }
+    if (Chance(3)) {
+      Word("FROM");
+      Token(table);
+      Token(",");
+      Token(NewName());
+      expected.Sources = 2;
+    }
+    Where(expected);
+    if ((expected.NoAutoInc = Chance(3))) Word("NOAUTOINC");
+    Commit(expected);
+    if ((expected.NoJoinOptimize = Chance(3))) Word("NOJOINOPTIMIZE");
+  }
+
+  void Delete(TExpectedChange& expected) {
+    expected.Kind = qkDelete;
+    Word("DELETE");
+    Word("FROM");
+    std::string table = NewName();
+    Token(table);
+    if (Chance(3)) {
+      Word(Chance(2) ? "JOIN" : "LEFT JOIN");
+      std::string other = NewName();
+      Token(other);
+      Word("ON");
+      Token(table + "." + NewName());
+      Token("=");
+      Token(other + "." + NewName());
+      expected.Sources = 2;
+      expected.Joins = 1;
+    }
+    Where(expected);
+    Commit(expected);
+    if ((expected.NoJoinOptimize = Chance(3))) Word("NOJOINOPTIMIZE");
+  }
+
+  void Where(TExpectedChange& expected) {
+    if (!(expected.Where = Chance(2))) return;
+    Word("WHERE");
+    Token(NewName());
+    Token("=");
+    Value(expected);
+  }
+
+  void Commit(TExpectedChange& expected) {
+    if (!Chance(3)) return;
+    Word("COMMIT");
+    if (Chance(2)) {
+      expected.CommitInterval = Between(1, 1000);
+      Word("INTERVAL");
+      Token(std::to_string(expected.CommitInterval));
+      if ((expected.CommitFlush = Chance(2))) Word("FLUSH");
+    } else {
+      Word("FLUSH");
+      expected.CommitFlush = true;
+    }
+  }
+};
+
+void ExpectChange(const TExpectedChange& expected, const TQueryStatement& statement) {
+  const TDataQuery& query = *statement.FMasterQuery;
+  EXPECT_EQ(expected.Kind, statement.FStatementKind);
+  EXPECT_EQ(expected.Parameters, statement.FParamCount);
+  EXPECT_EQ(expected.Columns, query.FUpdateFields.size());
+  EXPECT_EQ(expected.Values, query.FUpdateValues.size());
+  EXPECT_EQ(expected.InsertSelect, query.FInsertSelect != nullptr);
+  EXPECT_EQ(expected.InsertSelect ? 2u : 1u, statement.FQueries.size());
+  EXPECT_EQ(expected.Sources, query.FSourceTables.size());
+  EXPECT_EQ(expected.Joins, query.FJoins.size());
+  EXPECT_EQ(expected.Where, query.FWhere != nullptr);
+  EXPECT_EQ(expected.NoAutoInc, query.FNoAutoInc);
+  EXPECT_EQ(expected.CommitInterval, query.FCommitInterval);
+  EXPECT_EQ(expected.CommitFlush, query.FCommitFlush);
+  EXPECT_EQ(expected.NoJoinOptimize, query.FNoJoinOptimize);
+}
+
+TEST(QueryParserRandom, DataChangesParseIntoTheModelTheyWereBuiltFrom) {
+  TChangeWriter writer(4711);
+  TQueryStatement statement(nullptr);
+  for (int i = 0; i < 2000; ++i) {
+    TExpectedChange expected;
+    std::string text = writer.Write(expected);
+    SCOPED_TRACE(text);
+    try {
+      statement.Prepare(text);
+    } catch (const EKuraEngineError& e) {
+      FAIL() << "raised " << e.ErrorText;
+    }
+    ExpectChange(expected, statement);
     if (::testing::Test::HasFailure()) return;
   }
 }

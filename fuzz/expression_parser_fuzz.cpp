@@ -5,19 +5,8 @@
 #include <string_view>
 
 #include "base/engine_error.h"
+#include "fuzz/expression_tree_height.h"
 #include "sql/expression_parser.h"
-
-namespace {
-
-// Every node's height must be one more than its highest child's, within the cap.
-int Height(const kura::TExpToken* node) {
-  if (node == nullptr) return 0;
-  int highest = std::max(Height(node->FLeft), Height(node->FRight));
-  for (const kura::TExpToken* arg : node->FArgs) highest = std::max(highest, Height(arg));
-  return highest + 1;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -33,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parser.MarkStart();
     kura::TExpTokenPtr tree = parser.ParseExpression(flags);
     (void)parser.MarkedText();
-    if (Height(tree.get()) > kura::kMaxTreeHeight + 1) std::abort();
+    if (kura::fuzzing::TreeHeight(tree.get()) > kura::kMaxTreeHeight + 1) std::abort();
     while (parser.NextToken() != kura::kTokenEnd) (void)parser.TokenText();
   } catch (const kura::EKuraEngineError& error) {
     if (error.ErrorCode != 11949 || error.ErrorText.size() > 255) std::abort();

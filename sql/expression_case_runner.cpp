@@ -58,7 +58,7 @@ std::string DumpTree(const TExpToken* node) {
       return node->FTableName.empty() ? node->FColumnName
                                       : node->FTableName + "." + node->FColumnName;
     case kNodeConstant:
-      if (node->FIsParam) return "?";
+      if (node->FIsParam) return node->FText;  // "?", or numbered by a statement runner
       if (node->FDataType == kUntyped) return "NULL";
       return std::string(TypeName(node->FDataType, node->FSubType)) + ":" + ValueText(*node);
     case kNodeSubSelect:

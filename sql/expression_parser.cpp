@@ -13,18 +13,13 @@
 
 namespace kura {
 
-namespace {
-
-// The correlation reduced to a file name without directory and extension.
-std::string CorrelationTableName(const std::string& correlation) {
-  std::size_t slash = correlation.find_last_of("/\\:");
-  std::string name = slash == std::string::npos ? correlation : correlation.substr(slash + 1);
+std::string TableNameOfPath(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\:");
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot);
-  return name.substr(0, kMaxTokenNameLength);
+  if (dot != std::string_view::npos) name = name.substr(0, dot);
+  return std::string(name.substr(0, kMaxTokenNameLength));
 }
-
-}  // namespace
 
 // --- Nodes ----------------------------------------------------------------------------------
 
@@ -442,7 +437,7 @@ TExpTokenPtr TExpressionParser::ParseQualifiedColumn(const std::string& correlat
   NextToken();
   TExpTokenPtr node = NewNode(kNodeColumn, opNone, correlation + "." + name);
   node->FColumnName = name.substr(0, kMaxTokenNameLength);
-  node->FTableName = CorrelationTableName(correlation);
+  node->FTableName = TableNameOfPath(correlation);
   return node;
 }
 

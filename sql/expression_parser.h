@@ -65,6 +65,10 @@ inline constexpr std::size_t kMaxParserNameLength = 255;
 
 class TExpressionParser;
 
+// A table path reduced to the table's own name: without directory ("/", "\\" or drive) and
+// without extension, cut to 255 characters. Qualifiers and SQL table names are kept so.
+std::string TableNameOfPath(std::string_view path);
+
 // What a statement offers its parser: it receives the parameter nodes and parses sub-selects.
 // A cursor owner passes no owner at all.
 class TExpressionOwner {

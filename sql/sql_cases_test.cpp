@@ -1,4 +1,5 @@
-// Runs every case file in sql/cases/ (one test per file) through the expression case runner.
+// Runs every case file in sql/cases/ (one test per file) through the expression case runner
+// with the statement cases added.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "sql/expression_case_runner.h"
+#include "sql/statement_case_runner.h"
 
 namespace kura {
 namespace {
@@ -21,13 +23,15 @@ std::vector<std::string> CaseFiles() {
   return files;
 }
 
-class ExpressionCases : public ::testing::TestWithParam<std::string> {};
+class SqlCases : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(ExpressionCases, File) {
-  testing::TExpressionCaseRunner(std::string(GORAMINA_SQL_CASES_DIR) + "/" + GetParam()).Run();
+TEST_P(SqlCases, File) {
+  testing::TExpressionCaseRunner runner(std::string(GORAMINA_SQL_CASES_DIR) + "/" + GetParam());
+  testing::AddStatementCases(runner);
+  runner.Run();
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ExpressionCases, ::testing::ValuesIn(CaseFiles()),
+INSTANTIATE_TEST_SUITE_P(Files, SqlCases, ::testing::ValuesIn(CaseFiles()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            std::string name = info.param.substr(0, info.param.rfind('.'));
                            std::replace_if(

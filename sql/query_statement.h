@@ -1,0 +1,104 @@
+// TQueryStatement: one SQL text prepared for one database. It parses the text into one or
+// more TDataQuery objects (the master query, plus one per sub-select, per UNIONed SELECT and
+// per INSERT ... SELECT) and collects the `?` parameters in order of appearance.
+//
+// A text may hold several statements separated by `;`. Prepare parses the first; the rest
+// are parsed one at a time with PrepareNext, each replacing the queries of the one before
+// (parameter values apply to the first statement only). A `;` followed by nothing but
+// blanks ends the last statement.
+//
+// Parsing knows no storage: tables stay names and columns unresolved nodes. The binding step
+// (opening the source tables, resolving columns) and execution are added on top of this
+// model; the fields they fill are present and stay at their defaults here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sql/exp_token.h"
+#include "sql/expression_parser.h"
+#include "sql/query_model.h"
+#include "storage/field_descriptor.h"
+
+namespace kura {
+
+class TQueryStatement;
+
+// The database a statement runs in, as far as the statement needs it: it keeps a list of
+// its statements and has a name for messages.
+class TStatementDatabase {
+ public:
+  virtual ~TStatementDatabase() = default;
+  virtual void RegisterStatement(TQueryStatement* statement) = 0;
+  virtual void UnregisterStatement(TQueryStatement* statement) = 0;
+  virtual std::string DatabaseName() const = 0;
+};
+
+// Called with the statement and its user pointer; answers nonzero to abort.
+using TStatementProgress = int (*)(TQueryStatement* statement, void* data);
+
+// Sub-selects nest at most this deep (each level recurses through the whole grammar).
+inline constexpr int kMaxSubSelectNesting = 32;
+
+class TQueryStatement : public TExpressionOwner {
+ public:
+  // Registers with the database (which may be null for a statement that is only parsed).
+  explicit TQueryStatement(TStatementDatabase* database);
+  ~TQueryStatement() override;
+  TQueryStatement(const TQueryStatement&) = delete;
+  TQueryStatement& operator=(const TQueryStatement&) = delete;
+
+  // Parses the first statement of the text. Raises engine error 11949 for a syntax error;
+  // the statement is then unprepared.
+  void Prepare(std::string_view text);
+  // True when the text holds a further statement after the one last parsed.
+  bool HasMoreStatements() const;
+  // Parses the next statement of the text in place of the current one.
+  void PrepareNext();
+  // Frees all queries and their trees.
+  void Unprepare();
+
+  // Binds parameter values: for parameter i (0-based, in text order) descriptors[i] gives
+  // type, subtype, size, scale and slot offset in the record buffer; the slot holds a
+  // null-indicator byte (1 when a value is present) followed by the value. A BLOB value is a
+  // 32-bit length followed by a pointer to the bytes. The parameter nodes inside the trees
+  // change in place, so re-executing with new values needs no new parse. Raises 11949 when
+  // count differs from the number of parameters or a slot lies outside the buffer.
+  void SetParams(int count, const TFieldDescriptor* descriptors, const std::uint8_t* buffer,
+                 std::size_t bufferSize);
+
+  // A new query of this statement, appended to FQueries.
+  TDataQuery* NewQuery();
+  TExpressionParser& Parser() { return FParser; }
+
+  // TExpressionOwner.
+  void AddParameter(TExpToken* parameter) override;
+  TSubQuery* ParseSubSelect(TExpressionParser& parser) override;
+
+  TStatementDatabase* FDatabase;
+  TExpressionParser FParser;
+  TDataQuery* FMasterQuery = nullptr;
+  std::vector<std::unique_ptr<TDataQuery>> FQueries;
+  std::vector<TExpToken*> FParams;  // nodes inside the trees, in text order
+  bool FRequestLive = false;
+  std::int32_t FMaxRowCount = -1;
+  std::uint8_t FStatementKind = qkNone;
+  bool FResultIsLive = false;
+  bool FSelectStar = false;
+  int FParamCount = 0;
+  double FExecutionTime = 0;
+  std::int32_t FRowsAffected = 0;
+  TStatementProgress FProgress = nullptr;
+  void* FProgressData = nullptr;
+
+ private:
+  void ParseCurrentStatement();
+  void CopyMasterFlags();
+
+  int FSubSelectNesting = 0;
+};
+
+}  // namespace kura

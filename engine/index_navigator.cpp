@@ -280,6 +280,14 @@ void TIndexNavigator::GoLast(TCursorPosition& p) {
 }
 
 void TIndexNavigator::SeekRecNo(TCursorPosition& p, std::int64_t n) {
+  // Without a filter the first and last records' numbers are 1 and the record count, so only
+  // a jump past either end needs the walk to that end.
+  if (FVisible == nullptr && n >= 1 && n <= RecordCount()) {
+    TLeafHit hit = DescendToOrdinal(RangeFirstOrOne() + n - 1);
+    Place(p, hit.Leaf, hit.Pos, hit.Ordinal);
+    p.ClearCracks();
+    return;
+  }
   GoFirst(p);
   if (p.Empty()) return;
   if (n < RecNoOf(p)) {

@@ -19,6 +19,13 @@ constexpr std::uint16_t kBOF = codes::kBeginningOfTable;
 constexpr std::uint16_t kEOF = codes::kEndOfTable;
 constexpr std::uint16_t kNone = codes::kNoCurrentRecord;
 
+// "K" and the number (appended piece by piece: GCC's -Wrestrict misreads "K" + string).
+std::string KName(int number) {
+  std::string name = "K";
+  name += std::to_string(number);
+  return name;
+}
+
 // A table of one-field keys (name only, unique) and its navigator.
 struct TNamesFixture {
   explicit TNamesFixture(const std::vector<std::string>& names, TNavTableOptions options = {}) {
@@ -291,7 +298,7 @@ TEST(IndexNavigator, AnEmptyCursorFindsTheRecordsInsertedSinceAtTheBeginningCrac
 TEST(IndexNavigator, PositionsOfADeepTreeComeFromTheSubtreeCounts) {
   TNavTable table({.NameSize = 40, .Unique = false});
   const int count = 5000;
-  for (int i = 0; i < count; ++i) table.Insert("K" + std::to_string(10000 + (i * 7919) % count), i);
+  for (int i = 0; i < count; ++i) table.Insert(KName(10000 + (i * 7919) % count), i);
   TFailingStore store(*table.Store);
   TIndexNavigator n(store, table.Keys, table.Pages);
   const int before = store.Reads();
@@ -312,7 +319,7 @@ TEST(IndexNavigator, PositionsOfADeepTreeComeFromTheSubtreeCounts) {
 
 TEST(IndexNavigator, AStepInterruptedByAFailingReadLeavesThePositionAsItWas) {
   TNavTable table({.NameSize = 40});
-  for (int i = 0; i < 400; ++i) table.Insert("K" + std::to_string(1000 + i), i);
+  for (int i = 0; i < 400; ++i) table.Insert(KName(1000 + i), i);
   TFailingStore store(*table.Store);
   TIndexNavigator n(store, table.Keys, table.Pages);
   n.First();

@@ -106,6 +106,7 @@ std::int64_t TIndexNavigator::CountNotAbove(const std::uint8_t* key) {
 void TIndexNavigator::Recount() {
   if (FVisible != nullptr) FVisibleCount = FVisible->Count();
   const std::int64_t entries = EntryCount();
+  FEntryCount = entries;
   if (!FRangeActive) {
     FRangeFirst = 1;
     FRangeLast = entries;
@@ -210,7 +211,11 @@ bool TIndexNavigator::RawStep(TCursorPosition& p, int direction) {
 }
 
 TIndexNavigator::TStepResult TIndexNavigator::Step(TCursorPosition& p, int direction) {
-  for (;;) {
+  // One step never passes more entries than the index holds; a leaf chain that runs in a
+  // circle would, and is corrupt.
+  const std::int64_t limit = 2 * FEntryCount + 2 * kPageEntryArea;
+  for (std::int64_t passed = 0;; ++passed) {
+    if (passed > limit) PagesCorrupt();
     if (!RawStep(p, direction)) return {false, true};
     if (!InRange(p.Leaf->Key(p.Entry))) return {false, false};
     if (Visible(p.Leaf->Record(p.Entry))) return {true, false};

@@ -131,6 +131,7 @@ class TIndexNavigator : public TNavigator {
   bool FRangeActive = false;
   std::vector<std::uint8_t> FRangeStart;
   std::vector<std::uint8_t> FRangeEnd;
+  std::int64_t FEntryCount = 0;  // entries of the index when last counted
   std::int64_t FRangeFirst = 1;
   std::int64_t FRangeLast = 0;
 };

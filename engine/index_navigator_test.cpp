@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -379,6 +380,55 @@ TEST(IndexNavigator, DescendingIndexesAndLocalesOrderTheWalkAndTheLookups) {
     EXPECT_TRUE(t.Navigator->FindKey(t.Table->KeyFor("b"), 1, 0, false)) << c.Label;
     EXPECT_EQ(t.Name(), "b") << c.Label;
     EXPECT_EQ(t.Navigator->RecNo(), 2) << c.Label;
+  }
+}
+
+TEST(IndexNavigator, ADamagedLeafChainOrCountGivesAnEngineErrorNotALoop) {
+  TNavTable table({.NameSize = 200});
+  for (int i = 0; i < 60; ++i) table.Insert(KName(1000 + i), i);
+  // Find the first two leaves.
+  std::int32_t first = 0;
+  {
+    TPageRef root(*table.Store, table.Store->GetPage(table.Store->RootPage()));
+    ASSERT_FALSE(root->IsLeaf());
+    first = root->ChildOrRecord(1);
+  }
+  TRecordsBitmap nothing;
+  nothing.SetSize(60);
+  struct TDamage {
+    const char* Label;
+    std::function<void(TPage& first, TPage& second)> Apply;
+  };
+  const TDamage damages[] = {
+      {"chain in a circle",
+       [](TPage& a, TPage& b) {
+         b.NextPage = a.PageNo();
+         a.PrevPage = b.PageNo();
+       }},
+      {"next link to a branch", [&](TPage&, TPage& b) { b.NextPage = table.Store->RootPage(); }},
+      {"links that disagree", [](TPage& a, TPage&) { a.NextPage = a.PageNo(); }},
+  };
+  for (const TDamage& damage : damages) {
+    TNavTable damaged({.NameSize = 200});
+    for (int i = 0; i < 60; ++i) damaged.Insert(KName(1000 + i), i);
+    {
+      TPageRef a(*damaged.Store, damaged.Store->GetPage(first));
+      TPageRef b(*damaged.Store, damaged.Store->GetPage(a->NextPage));
+      damage.Apply(*a, *b);
+    }
+    TIndexNavigator n(*damaged.Store, damaged.Keys, damaged.Pages);
+    n.SetVisible(&nothing);
+    std::uint16_t code = 0;
+    try {
+      n.First();
+      n.Last();
+      n.SetVisible(nullptr);
+      n.First();
+      for (int i = 0; i < 200; ++i) n.Next();
+    } catch (const EKuraEngineError& e) {
+      code = e.ErrorCode;
+    }
+    EXPECT_EQ(code, codes::kIndexPagesCorrupt) << damage.Label;
   }
 }
 

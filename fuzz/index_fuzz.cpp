@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "fuzz/index_fuzz_fields.h"
 #include "storage/field_types.h"
 #include "storage/index_file.h"
 #include "storage/record_image.h"
@@ -48,19 +49,6 @@ void FuzzPage(const std::uint8_t* data, std::size_t size) {
   for (int pos = 1; pos <= page.Count(); ++pos) {
     if (!std::equal(page.Key(pos), page.Key(pos) + format.KeyLength, back.Key(pos))) std::abort();
   }
-}
-
-std::vector<TFieldDescriptor> FuzzFields() {
-  std::vector<TFieldDescriptor> fields(3);
-  fields[0].FieldName = std::string("ID");
-  fields[0].FieldType = kFieldTypeInteger;
-  fields[1].FieldName = std::string("NAME");
-  fields[1].FieldType = kFieldTypeString;
-  fields[1].FieldSize = 10;
-  fields[2].FieldName = std::string(1, 'V');
-  fields[2].FieldType = kFieldTypeFloat;
-  LayoutFields(fields);
-  return fields;
 }
 
 void ExerciseIndex(TIndexFile& file, int slot, const std::vector<TFieldDescriptor>& fields) {

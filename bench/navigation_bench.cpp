@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/forwarding_page_store.h"
 #include "engine/index_navigator.h"
 #include "storage/field_types.h"
 #include "storage/index_file.h"
@@ -20,24 +21,14 @@ namespace {
 using namespace kura;
 
 // Counts the page reads of the navigator.
-class TCountingStore : public TIndexPageStore {
+class TCountingStore : public TForwardingPageStore {
  public:
-  explicit TCountingStore(TIndexPageStore& inner) : FInner(inner) {}
+  using TForwardingPageStore::TForwardingPageStore;
   TPage* GetPage(std::int32_t pageNo) override {
     ++Reads;
-    return FInner.GetPage(pageNo);
+    return TForwardingPageStore::GetPage(pageNo);
   }
-  void ReleasePage(TPage* page) override { FInner.ReleasePage(page); }
-  TPage* NewPage() override { return FInner.NewPage(); }
-  void FreePage(TPage* page) override { FInner.FreePage(page); }
-  std::int32_t RootPage() const override { return FInner.RootPage(); }
-  void SetRootPage(std::int32_t pageNo) override { FInner.SetRootPage(pageNo); }
-  std::int32_t FreePageHead() const override { return FInner.FreePageHead(); }
-  std::int32_t NextPageNo() const override { return FInner.NextPageNo(); }
   std::int64_t Reads = 0;
-
- private:
-  TIndexPageStore& FInner;
 };
 
 class TBenchTable {

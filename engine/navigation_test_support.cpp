@@ -96,7 +96,7 @@ TPage* TFailingStore::GetPage(std::int32_t pageNo) {
   ++FReads;
   if (FAllowed == 0) RaiseEngineError(codes::kIndexPagesCorrupt);
   if (FAllowed > 0) --FAllowed;
-  return FInner.GetPage(pageNo);
+  return TForwardingPageStore::GetPage(pageNo);
 }
 
 }  // namespace kura::test

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/forwarding_page_store.h"
 #include "storage/index_key.h"
 #include "storage/index_page.h"
 #include "storage/index_tree.h"
@@ -68,24 +69,16 @@ class TNavTable {
 };
 
 // Makes a page store throw an engine error on every read after the next `allowed` ones.
-class TFailingStore : public TIndexPageStore {
+class TFailingStore : public TForwardingPageStore {
  public:
-  explicit TFailingStore(TIndexPageStore& inner) : FInner(inner) {}
+  using TForwardingPageStore::TForwardingPageStore;
   void FailAfter(int allowed) { FAllowed = allowed; }
   void Heal() { FAllowed = -1; }
   int Reads() const { return FReads; }
 
   TPage* GetPage(std::int32_t pageNo) override;
-  void ReleasePage(TPage* page) override { FInner.ReleasePage(page); }
-  TPage* NewPage() override { return FInner.NewPage(); }
-  void FreePage(TPage* page) override { FInner.FreePage(page); }
-  std::int32_t RootPage() const override { return FInner.RootPage(); }
-  void SetRootPage(std::int32_t pageNo) override { FInner.SetRootPage(pageNo); }
-  std::int32_t FreePageHead() const override { return FInner.FreePageHead(); }
-  std::int32_t NextPageNo() const override { return FInner.NextPageNo(); }
 
  private:
-  TIndexPageStore& FInner;
   int FAllowed = -1;
   int FReads = 0;
 };

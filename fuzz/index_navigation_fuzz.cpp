@@ -16,7 +16,7 @@
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "engine/index_navigator.h"
-#include "fuzz/index_fuzz_fields.h"
+#include "fuzz/index_fuzz_support.h"
 #include "storage/index_file.h"
 
 namespace {
@@ -90,34 +90,11 @@ void Navigate(TIndexFile& file, int slot, std::span<const std::uint8_t> program)
 }
 
 void FuzzFile(std::span<const std::uint8_t> program, std::span<const std::uint8_t> image) {
-  const std::string name = "index_navigation_fuzz.IDX";
-  {
-    TFileHandler raw;
-    raw.SetFileName(name);
-    raw.SetInMemory(true);
-    raw.CreateFile();
-    raw.WriteBuffer(image.data(), static_cast<std::int64_t>(image.size()));
-    raw.Close();
-  }
-  {
-    TIndexFile file;
-    file.SetFileName(name);
-    file.SetInMemory(true);
-    file.SetTable(FuzzFields(), {}, false);
-    try {
-      file.Open();
-      for (int slot = 0; slot < kIndexSlotCount; ++slot) {
-        if (file.SlotInUse(slot)) Navigate(file, slot, program);
-      }
-    } catch (const EKuraEngineError&) {
+  WithFuzzIndexFile("index_navigation_fuzz.IDX", image, [&](TIndexFile& file) {
+    for (int slot = 0; slot < kIndexSlotCount; ++slot) {
+      if (file.SlotInUse(slot)) Navigate(file, slot, program);
     }
-    file.DiscardPages();
-    file.Close();
-  }
-  TFileHandler raw;
-  raw.SetFileName(name);
-  raw.SetInMemory(true);
-  raw.DeleteFile();
+  });
 }
 
 }  // namespace

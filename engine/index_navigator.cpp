@@ -19,8 +19,7 @@ namespace {
 TIndexNavigator::TIndexNavigator(TIndexPageStore& store, const TKeyFormat& keys,
                                  const TPageFormat& pages)
     : FStore(store), FKeys(keys), FPages(pages) {
-  // Position numbers come from the subtree counts; an index without them cannot give any.
-  if (!pages.Counted || pages.KeyLength != keys.KeyLength) PagesCorrupt();
+  if (pages.KeyLength != keys.KeyLength) PagesCorrupt();
   FRangeStart = RangeLimitKey(FKeys, {}, 0, false);
   FRangeEnd = RangeLimitKey(FKeys, {}, 0, true);
   Recount();
@@ -57,8 +56,9 @@ TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key,
       hit.Pos = pastEqual ? FindFirstGreater(*page, FKeys, key) : FindFirstGE(*page, FKeys, key);
       hit.Found = !pastEqual && hit.Pos <= page->Count() &&
                   CompareKeys(FKeys, page->Key(hit.Pos), key) == 0;
-      hit.Ordinal = countLeft + hit.Pos;
       hit.Leaf = TLeafCopy::Of(*page);
+      if (!FPages.Counted) countLeft = EntriesBefore(*hit.Leaf);
+      hit.Ordinal = countLeft + hit.Pos;
       return hit;
     }
     pageNo = page->ChildOrRecord(FindCounting(*page, FKeys, key, countLeft));
@@ -67,6 +67,7 @@ TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key,
 
 TIndexNavigator::TLeafHit TIndexNavigator::DescendToOrdinal(std::int64_t ordinal) {
   const std::int64_t target = ordinal;
+  if (!FPages.Counted) return WalkToOrdinal(ordinal);
   std::int32_t pageNo = FStore.RootPage();
   for (int level = 0;; ++level) {
     TPageRef page = Read(pageNo);
@@ -88,7 +89,66 @@ std::int64_t TIndexNavigator::EntryCount() {
   if (FStore.RootPage() == 0) return 0;
   TPageRef root = Read(FStore.RootPage());
   CheckDescentPage(*root, 0);
+  if (!FPages.Counted && !root->IsLeaf()) {
+    root.Reset();
+    std::int64_t count = 0;
+    WalkLeaves(FirstLeaf(), 1, [&count](const TPage& leaf) {
+      count += leaf.Count();
+      return true;
+    });
+    return count;
+  }
   return root->TotalKeys();
+}
+
+// --- Indexes without subtree counts ----------------------------------------------------------
+// Their branch entries hold no counts (indexes built for a query, the text index): positions
+// are counted along the leaf chain instead, which costs a walk over the leaves.
+
+std::int32_t TIndexNavigator::FirstLeaf() {
+  std::int32_t pageNo = FStore.RootPage();
+  for (int level = 0;; ++level) {
+    TPageRef page = Read(pageNo);
+    CheckDescentPage(*page, level);
+    if (page->IsLeaf()) return pageNo;
+    pageNo = page->ChildOrRecord(1);
+  }
+}
+
+template <typename TVisit>
+void TIndexNavigator::WalkLeaves(std::int32_t pageNo, int direction, TVisit visit) {
+  // A chain never holds more leaves than the file has pages; one that does runs in a circle.
+  for (std::int64_t steps = 0; pageNo != 0; ++steps) {
+    if (steps > FStore.NextPageNo()) PagesCorrupt();
+    TPageRef page = Read(pageNo);
+    if (page->Freed || !page->IsLeaf() || page->Count() == 0) PagesCorrupt();
+    if (!visit(*page)) return;
+    pageNo = direction > 0 ? page->NextPage : page->PrevPage;
+  }
+}
+
+std::int64_t TIndexNavigator::EntriesBefore(const TLeafCopy& leaf) {
+  std::int64_t count = 0;
+  WalkLeaves(leaf.PrevPage, -1, [&count](const TPage& page) {
+    count += page.Count();
+    return true;
+  });
+  return count;
+}
+
+TIndexNavigator::TLeafHit TIndexNavigator::WalkToOrdinal(std::int64_t ordinal) {
+  TLeafHit hit;
+  std::int64_t left = ordinal;
+  WalkLeaves(FirstLeaf(), 1, [&](const TPage& page) {
+    if (left > page.Count()) {
+      left -= page.Count();
+      return true;
+    }
+    hit = {TLeafCopy::Of(page), static_cast<int>(left), ordinal, true};
+    return false;
+  });
+  if (!hit.Leaf || left < 1) PagesCorrupt();
+  return hit;
 }
 
 std::int64_t TIndexNavigator::CountBelow(const std::uint8_t* key) {

@@ -2,7 +2,7 @@
 // through the leaves' previous and next links, on its private copy of the current leaf, and
 // turns position numbers into entries (and back) with the subtree counts of the branch
 // entries, so that RecNo, RecordCount, SetRecNo and the range bounds cost one path from the
-// root, never a scan.
+// root, never a scan (in indexes that carry the counts).
 //
 // Steps come in four variants: plain; with a range (an entry past the range limit ends the
 // walk); with a filter (entries whose record is not in the visible bitmap are passed over);
@@ -27,7 +27,8 @@ namespace kura {
 
 class TIndexNavigator : public TNavigator {
  public:
-  // The index's pages, key format and page format. The tree must carry subtree counts.
+  // The index's pages, key format and page format. Without subtree counts (indexes built
+  // for a query, the text index) positions are counted along the leaf chain instead.
   TIndexNavigator(TIndexPageStore& store, const TKeyFormat& keys, const TPageFormat& pages);
 
   // The records a filter lets through (null: every entry is visible). The bitmap is read, not
@@ -103,6 +104,12 @@ class TIndexNavigator : public TNavigator {
   TLeafHit DescendToKey(const std::uint8_t* key, bool pastEqual);
   TLeafHit DescendToOrdinal(std::int64_t ordinal);
   std::int64_t EntryCount();
+  // Indexes without subtree counts: positions along the leaf chain.
+  std::int32_t FirstLeaf();
+  template <typename TVisit>
+  void WalkLeaves(std::int32_t pageNo, int direction, TVisit visit);
+  std::int64_t EntriesBefore(const TLeafCopy& leaf);
+  TLeafHit WalkToOrdinal(std::int64_t ordinal);
   std::int64_t CountBelow(const std::uint8_t* key);
   std::int64_t CountNotAbove(const std::uint8_t* key);
 

@@ -5,13 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "engine/navigation_test_support.h"
+#include "storage/field_types.h"
+#include "storage/index_file.h"
+#include "storage/little_endian.h"
+#include "storage/record_image.h"
 
 namespace kura::test {
 namespace {
@@ -430,6 +436,65 @@ TEST(IndexNavigator, ADamagedLeafChainOrCountGivesAnEngineErrorNotALoop) {
     }
     EXPECT_EQ(code, codes::kIndexPagesCorrupt) << damage.Label;
   }
+}
+
+// The index of a table file, read through its page cache of 2 pages: what the cursor will use.
+TEST(IndexNavigator, WalksAnIndexFileThroughItsSmallPageCacheAndLeavesNoPagePinned) {
+  TFieldDescriptor field;
+  field.FieldName = "N";
+  field.FieldType = kFieldTypeInteger;
+  std::vector<TFieldDescriptor> fields = {field};
+  const std::size_t recordSize = LayoutFields(fields);
+  TIndexFile file;
+  file.SetFileName("index_navigator_test.IDX");
+  file.SetInMemory(true);
+  file.SetTable(fields, {}, false);
+  file.CreateFile();
+  TIndexDefinition definition;
+  definition.Name = "ByN";
+  definition.Fields = {1};
+  const int slot = file.AddSecondaryIndex(definition);
+  std::mt19937 random(5);
+  std::vector<std::int32_t> values;
+  TIndexTree tree = file.Tree(slot);
+  auto insert = [&](std::int32_t value) {
+    std::vector<std::uint8_t> record(recordSize, 0);
+    std::uint8_t bytes[4];
+    PutI32LE(bytes, value);
+    SetField(record, fields[0], bytes, false, {});
+    const auto recordNo = static_cast<std::int32_t>(values.size() + 1);
+    SetRowId(record, recordNo);
+    TKey key(static_cast<std::size_t>(file.KeyFormat(slot).KeyLength));
+    BuildKey(file.KeyFormat(slot), record, key);
+    ASSERT_TRUE(tree.Insert(key.data(), recordNo));
+    values.push_back(value);
+  };
+  for (int i = 0; i < 3000; ++i) insert(static_cast<std::int32_t>(random() % 1000) - 500);
+  file.WriteChangedPages();
+  TIndexNavigator n(file.Store(slot), file.KeyFormat(slot), file.PageFormat(slot));
+  auto pinned = [&] {
+    int count = 0;
+    file.Cache(slot).ForEach([&count](const TPage* page) { count += page->Pinned() ? 1 : 0; });
+    return count;
+  };
+  std::vector<std::int32_t> walked;
+  n.First();
+  while (n.Next() == 0)
+    walked.push_back(values[static_cast<std::size_t>(n.PhysicalRecordNo() - 1)]);
+  std::vector<std::int32_t> sorted = values;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(walked, sorted);
+  EXPECT_EQ(pinned(), 0);
+  ASSERT_TRUE(n.SetRecNo(1500));
+  EXPECT_EQ(values[static_cast<std::size_t>(n.PhysicalRecordNo() - 1)], sorted[1499]);
+  for (int i = 0; i < 500; ++i) insert(static_cast<std::int32_t>(random() % 1000) - 500);
+  n.Resynchronise();
+  EXPECT_EQ(n.RecordCount(), 3500);
+  EXPECT_EQ(pinned(), 0);
+  EXPECT_TRUE(file.CheckTree(slot).Ok());
+  file.DiscardPages();
+  file.Close();
+  file.DeleteFile();
 }
 
 }  // namespace

@@ -548,6 +548,9 @@ TEST(NavigationModel, IndexOrderFollowsASortedModel) {
         .Images = true},
        1200},
       {"name only unique", {.NameSize = 30, .NumberField = false}, 1500},
+      {"non-unique without subtree counts",
+       {.NameSize = 200, .Unique = false, .Uncounted = true},
+       1500},
   };
   std::uint32_t seed = 20261210;
   for (const TIndexConfig& config : configs) {

@@ -33,6 +33,7 @@ TNavTable::TNavTable(const TNavTableOptions& options) : Options(options) {
   Descriptor.Unique = options.Unique;
   Descriptor.Descending = options.Descending;
   Descriptor.Compression = options.Compression;
+  Descriptor.UncountedIndex = options.Uncounted;
   Descriptor.KeyFieldCount = static_cast<std::uint8_t>(keyFields);
   for (int i = 0; i < keyFields; ++i) Descriptor.KeyFields[i] = static_cast<std::uint16_t>(i + 1);
   Descriptor.FieldDescending[0] = options.NameDescending;

@@ -26,7 +26,8 @@ struct TNavTableOptions {
   bool NameDescending = false;  // the name field alone
   bool WithLocale = false;      // German collation instead of byte order
   std::uint8_t Compression = kCompressNone;
-  bool Images = false;  // pages kept as disk images and decoded on each read
+  bool Images = false;     // pages kept as disk images and decoded on each read
+  bool Uncounted = false;  // branch entries without subtree counts
 };
 
 class TNavTable {

@@ -45,7 +45,8 @@ TPageRef TIndexNavigator::ReadLeaf(std::int32_t pageNo) {
   return page;
 }
 
-TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key, bool pastEqual) {
+TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key, bool pastEqual,
+                                                        bool copyLeaf) {
   std::int64_t countLeft = 0;
   std::int32_t pageNo = FStore.RootPage();
   for (int level = 0;; ++level) {
@@ -56,8 +57,8 @@ TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key,
       hit.Pos = pastEqual ? FindFirstGreater(*page, FKeys, key) : FindFirstGE(*page, FKeys, key);
       hit.Found = !pastEqual && hit.Pos <= page->Count() &&
                   CompareKeys(FKeys, page->Key(hit.Pos), key) == 0;
-      hit.Leaf = TLeafCopy::Of(*page);
-      if (!FPages.Counted) countLeft = EntriesBefore(*hit.Leaf);
+      if (copyLeaf) hit.Leaf = TLeafCopy::Of(*page);
+      if (!FPages.Counted) countLeft = EntriesBefore(page->PrevPage);
       hit.Ordinal = countLeft + hit.Pos;
       return hit;
     }
@@ -127,9 +128,9 @@ void TIndexNavigator::WalkLeaves(std::int32_t pageNo, int direction, TVisit visi
   }
 }
 
-std::int64_t TIndexNavigator::EntriesBefore(const TLeafCopy& leaf) {
+std::int64_t TIndexNavigator::EntriesBefore(std::int32_t previousLeaf) {
   std::int64_t count = 0;
-  WalkLeaves(leaf.PrevPage, -1, [&count](const TPage& page) {
+  WalkLeaves(previousLeaf, -1, [&count](const TPage& page) {
     count += page.Count();
     return true;
   });
@@ -153,12 +154,12 @@ TIndexNavigator::TLeafHit TIndexNavigator::WalkToOrdinal(std::int64_t ordinal) {
 
 std::int64_t TIndexNavigator::CountBelow(const std::uint8_t* key) {
   if (FStore.RootPage() == 0) return 0;
-  return DescendToKey(key, false).Ordinal - 1;
+  return DescendToKey(key, false, false).Ordinal - 1;
 }
 
 std::int64_t TIndexNavigator::CountNotAbove(const std::uint8_t* key) {
   if (FStore.RootPage() == 0) return 0;
-  return DescendToKey(key, true).Ordinal - 1;
+  return DescendToKey(key, true, false).Ordinal - 1;
 }
 
 // --- Ranges and counts ---------------------------------------------------------------------
@@ -391,7 +392,7 @@ bool TIndexNavigator::Search(TCursorPosition& p, const std::uint8_t* key, bool n
   } else if (FRangeActive && CompareKeys(FKeys, key, FRangeEnd.data()) > 0) {
     GoLast(p);
   } else {
-    TLeafHit hit = DescendToKey(key, false);
+    TLeafHit hit = DescendToKey(key, false, true);
     TCursorPosition reached;
     const bool pastLeaf = hit.Pos > hit.Leaf->Count();
     Place(reached, hit.Leaf, pastLeaf ? hit.Pos - 1 : hit.Pos,

@@ -101,14 +101,16 @@ class TIndexNavigator : public TNavigator {
   TPageRef ReadLeaf(std::int32_t pageNo);
   // Checks a page met on the way down at `level` (0 = the root).
   void CheckDescentPage(const TPage& page, int level) const;
-  TLeafHit DescendToKey(const std::uint8_t* key, bool pastEqual);
+  // The first entry >= key (> key with pastEqual), with its ordinal; the leaf is copied only
+  // when asked for.
+  TLeafHit DescendToKey(const std::uint8_t* key, bool pastEqual, bool copyLeaf);
   TLeafHit DescendToOrdinal(std::int64_t ordinal);
   std::int64_t EntryCount();
   // Indexes without subtree counts: positions along the leaf chain.
   std::int32_t FirstLeaf();
   template <typename TVisit>
   void WalkLeaves(std::int32_t pageNo, int direction, TVisit visit);
-  std::int64_t EntriesBefore(const TLeafCopy& leaf);
+  std::int64_t EntriesBefore(std::int32_t previousLeaf);
   TLeafHit WalkToOrdinal(std::int64_t ordinal);
   std::int64_t CountBelow(const std::uint8_t* key);
   std::int64_t CountNotAbove(const std::uint8_t* key);

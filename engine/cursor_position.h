@@ -15,6 +15,13 @@
 // first visible record, go to the last, move by n. Every primitive works on a copy of the
 // position; an operation commits the copy only after it completed, so a step interrupted by a
 // storage error (or by a read that asks for a retry) leaves the cursor where it was.
+//
+// How a cursor drives a navigator: each step runs inside the cursor's read bracket. When the
+// table's change counters moved since the cursor last looked, the cursor re-counts its
+// bitmaps and calls Resynchronise() before the step. A page read that sees a change raises
+// through the page store the cursor handed in; the step has then changed nothing, and the
+// cursor re-synchronises and runs it again. Records are read by the cursor, from the record
+// number PhysicalRecordNo() names.
 #pragma once
 
 #include <cstdint>

@@ -19,7 +19,9 @@ namespace {
 TIndexNavigator::TIndexNavigator(TIndexPageStore& store, const TKeyFormat& keys,
                                  const TPageFormat& pages)
     : FStore(store), FKeys(keys), FPages(pages) {
-  if (pages.KeyLength != keys.KeyLength) PagesCorrupt();
+  // Every index a cursor can walk has keys; a slot without (a table without a primary index
+  // of its own) is walked in record-number order instead.
+  if (pages.KeyLength != keys.KeyLength || keys.KeyLength < 1) PagesCorrupt();
   FRangeStart = RangeLimitKey(FKeys, {}, 0, false);
   FRangeEnd = RangeLimitKey(FKeys, {}, 0, true);
   Recount();

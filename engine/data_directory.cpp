@@ -1,0 +1,195 @@
+#include "engine/data_directory.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "base/engine_codes.h"
+#include "base/engine_error.h"
+#include "engine/data_session.h"
+#include "storage/ascii_case.h"
+#include "storage/file_names.h"
+
+namespace kura {
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+TDataDirectory::TDataDirectory(TDataSession& session) : FSession(session) {}
+
+TDataDirectory::~TDataDirectory() {
+  try {
+    CloseAllTables();
+  } catch (const EKuraEngineError&) {
+    // Every table is closed and freed all the same.
+  }
+}
+
+int TDataDirectory::DropReference() {
+  if (FRefCount > 0) --FRefCount;
+  return FRefCount;
+}
+
+std::string TDataDirectory::TableFileName(std::string_view tableName,
+                                          std::string_view extension) const {
+  return kura::TableFileName(FPath, TrimBlanks(tableName), extension);
+}
+
+TDataTable* TDataDirectory::FindTable(std::string_view tableName, bool inMemory) const {
+  inMemory = inMemory || IsInMemory();
+  const std::string_view wanted = TrimBlanks(tableName);
+  for (const auto& table : FTables)
+    if (table->InMemory() == inMemory && EqualsIgnoringAsciiCase(table->TableName(), wanted))
+      return table.get();
+  return nullptr;
+}
+
+TDataTable& TDataDirectory::OpenTable(std::string_view tableName, bool inMemory, bool exclusive,
+                                      bool temporary) {
+  inMemory = inMemory || IsInMemory();
+  if (TDataTable* open = FindTable(tableName, inMemory)) {
+    const bool heldExclusively = open->Exclusive() && open->OpenCount() > 0;
+    const bool exclusiveWhileInUse = exclusive && open->OpenCount() > 0;
+    // An unused table kept for a transaction has its files open shared: it cannot turn
+    // exclusive.
+    const bool sharedFiles = exclusive && !open->Exclusive();
+    if (heldExclusively || exclusiveWhileInUse || sharedFiles)
+      RaiseTableError(codes::kAccessDenied, open->TableName());
+    open->AddUse();
+    return *open;
+  }
+  auto table = std::make_unique<TDataTable>(*this, tableName, inMemory, temporary);
+  table->Open(exclusive);
+  if (FInTransaction) table->StartTransaction();
+  table->AddUse();
+  FTables.push_back(std::move(table));
+  return *FTables.back();
+}
+
+TDataTable& TDataDirectory::CreateTable(std::string_view tableName, bool inMemory,
+                                        const TTableDefinition& definition, bool overwrite,
+                                        bool temporary) {
+  inMemory = inMemory || IsInMemory();
+  const std::string_view name = TrimBlanks(tableName);
+  if (FindTable(name, inMemory) != nullptr) RaiseTableError(codes::kAccessDenied, name);
+  TFileList& files = FSession.Files();
+  if (!overwrite && files.ListedFileExists(TableFileName(name, kDataExtension), inMemory))
+    RaiseTableError(codes::kTableExists, name);
+  auto table = std::make_unique<TDataTable>(*this, name, inMemory, temporary);
+  table->Create(definition);
+  if (FInTransaction) table->StartTransaction();
+  table->AddUse();
+  FTables.push_back(std::move(table));
+  return *FTables.back();
+}
+
+void TDataDirectory::Remove(const TDataTable& table) {
+  const auto it = std::find_if(FTables.begin(), FTables.end(),
+                               [&table](const auto& listed) { return listed.get() == &table; });
+  if (it != FTables.end()) FTables.erase(it);
+}
+
+void TDataDirectory::CloseTable(TDataTable& table) {
+  const auto it = std::find_if(FTables.begin(), FTables.end(),
+                               [&table](const auto& listed) { return listed.get() == &table; });
+  if (it == FTables.end()) return;
+  if (table.DropUse() > 0 || FInTransaction) return;
+  std::unique_ptr<TDataTable> leaving = std::move(*it);
+  FTables.erase(it);
+  leaving->Close();
+}
+
+void TDataDirectory::CloseUnusedTables() {
+  std::exception_ptr first;
+  for (std::size_t i = FTables.size(); i-- > 0;) {
+    if (FTables[i]->OpenCount() > 0) continue;
+    std::unique_ptr<TDataTable> leaving = std::move(FTables[i]);
+    FTables.erase(FTables.begin() + static_cast<std::ptrdiff_t>(i));
+    try {
+      leaving->Close();
+    } catch (const EKuraEngineError&) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+void TDataDirectory::CloseAllTables() {
+  std::exception_ptr first;
+  FInTransaction = false;
+  while (!FTables.empty()) {
+    std::unique_ptr<TDataTable> leaving = std::move(FTables.front());
+    FTables.erase(FTables.begin());
+    try {
+      leaving->Close();
+    } catch (const EKuraEngineError&) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+// --- Transactions --------------------------------------------------------------------------
+
+void TDataDirectory::StartTransaction() {
+  if (FInTransaction) RaiseTableError(codes::kLockFailure, FDatabaseName);
+  std::size_t started = 0;
+  try {
+    for (; started < FTables.size(); ++started) FTables[started]->StartTransaction();
+  } catch (...) {
+    for (std::size_t i = 0; i < started; ++i) {
+      try {
+        FTables[i]->Rollback();
+      } catch (const EKuraEngineError&) {
+        // The first failure is the one to report.
+      }
+    }
+    throw;
+  }
+  FInTransaction = true;
+}
+
+void TDataDirectory::Commit(bool flushToDisk) {
+  if (!FInTransaction) return;
+  FInTransaction = false;
+  std::exception_ptr first;
+  for (std::size_t i = FTables.size(); i-- > 0;) {
+    try {
+      FTables[i]->Commit(flushToDisk);
+    } catch (const EKuraEngineError&) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  try {
+    CloseUnusedTables();
+  } catch (const EKuraEngineError&) {
+    if (!first) first = std::current_exception();
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+void TDataDirectory::Rollback() {
+  if (!FInTransaction) return;
+  FInTransaction = false;
+  std::exception_ptr first;
+  for (const auto& table : FTables) {
+    try {
+      table->Rollback();
+    } catch (const EKuraEngineError&) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  try {
+    CloseUnusedTables();
+  } catch (const EKuraEngineError&) {
+    if (!first) first = std::current_exception();
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+}  // namespace kura

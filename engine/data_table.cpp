@@ -201,6 +201,8 @@ void TDataTable::Create(const TTableDefinition& definition) {
 void TDataTable::Close() {
   if (!IsOpen() && !FIndex.IsOpen() && !FBlob.IsOpen()) return;
   TFirstError errors;
+  // Work of a transaction that was never committed is not written by the close.
+  if (FInTransaction) errors.Try([this] { Rollback(); });
   if (IsOpen() && FExclusive && !CountsAsReadOnly() && !FTemporary)
     errors.Try([this] { WriteBuffersNow(false); });
   errors.Try([this] { UnlockAllRecords(); });
@@ -512,6 +514,7 @@ void TDataTable::MarkBuffersChanged(bool blobsChanged) {
 
 void TDataTable::WriteBuffersNow(bool flushToDisk) {
   const bool push = flushToDisk || Session().ForceBufferFlush();
+  FData.SetForceBufferFlush(Session().ForceBufferFlush());
   const bool dataWritten = FData.HeaderChangedFlag() || FData.DescriptorsChangedFlag() ||
                            FData.RecordCache().HasChanges();
   FData.WriteChangedRecords();

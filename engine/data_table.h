@@ -76,8 +76,9 @@ class TDataTable {
   // TIndexFile raise for the definitions, and 11013 when a file is open elsewhere. A
   // failure deletes the files this call created.
   void Create(const TTableDefinition& definition);
-  // Closing the last use: an exclusive writable table writes its buffers back first (a
-  // temporary one drops them instead; a shared table has written after every change);
+  // Closing the last use: a transaction still running is rolled back; an exclusive
+  // writable table writes its buffers back (a temporary one drops them instead; a shared
+  // table has written after every change);
   // then every record lock, read, query read, write and table lock is released and the
   // index, BLOB and data files are closed in that order. Every step is tried; the first
   // error is raised at the end.

@@ -1,25 +1,15 @@
 #include "engine/data_directory.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "engine/data_session.h"
+#include "engine/first_error.h"
 #include "storage/ascii_case.h"
 #include "storage/file_names.h"
 
 namespace kura {
-namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-}  // namespace
-
 TDataDirectory::TDataDirectory(TDataSession& session) : FSession(session) {}
 
 TDataDirectory::~TDataDirectory() {
@@ -37,12 +27,12 @@ int TDataDirectory::DropReference() {
 
 std::string TDataDirectory::TableFileName(std::string_view tableName,
                                           std::string_view extension) const {
-  return kura::TableFileName(FPath, TrimBlanks(tableName), extension);
+  return kura::TableFileName(FPath, TrimAsciiBlanks(tableName), extension);
 }
 
 TDataTable* TDataDirectory::FindTable(std::string_view tableName, bool inMemory) const {
   inMemory = inMemory || IsInMemory();
-  const std::string_view wanted = TrimBlanks(tableName);
+  const std::string_view wanted = TrimAsciiBlanks(tableName);
   for (const auto& table : FTables)
     if (table->InMemory() == inMemory && EqualsIgnoringAsciiCase(table->TableName(), wanted))
       return table.get();
@@ -65,33 +55,28 @@ TDataTable& TDataDirectory::OpenTable(std::string_view tableName, bool inMemory,
   }
   auto table = std::make_unique<TDataTable>(*this, tableName, inMemory, temporary);
   table->Open(exclusive);
-  if (FInTransaction) table->StartTransaction();
-  table->AddUse();
-  FTables.push_back(std::move(table));
-  return *FTables.back();
+  return Adopt(std::move(table));
 }
 
 TDataTable& TDataDirectory::CreateTable(std::string_view tableName, bool inMemory,
                                         const TTableDefinition& definition, bool overwrite,
                                         bool temporary) {
   inMemory = inMemory || IsInMemory();
-  const std::string_view name = TrimBlanks(tableName);
+  const std::string_view name = TrimAsciiBlanks(tableName);
   if (FindTable(name, inMemory) != nullptr) RaiseTableError(codes::kAccessDenied, name);
   TFileList& files = FSession.Files();
   if (!overwrite && files.ListedFileExists(TableFileName(name, kDataExtension), inMemory))
     RaiseTableError(codes::kTableExists, name);
   auto table = std::make_unique<TDataTable>(*this, name, inMemory, temporary);
   table->Create(definition);
+  return Adopt(std::move(table));
+}
+
+TDataTable& TDataDirectory::Adopt(std::unique_ptr<TDataTable> table) {
   if (FInTransaction) table->StartTransaction();
   table->AddUse();
   FTables.push_back(std::move(table));
   return *FTables.back();
-}
-
-void TDataDirectory::Remove(const TDataTable& table) {
-  const auto it = std::find_if(FTables.begin(), FTables.end(),
-                               [&table](const auto& listed) { return listed.get() == &table; });
-  if (it != FTables.end()) FTables.erase(it);
 }
 
 void TDataDirectory::CloseTable(TDataTable& table) {
@@ -105,33 +90,25 @@ void TDataDirectory::CloseTable(TDataTable& table) {
 }
 
 void TDataDirectory::CloseUnusedTables() {
-  std::exception_ptr first;
+  TFirstError errors;
   for (std::size_t i = FTables.size(); i-- > 0;) {
     if (FTables[i]->OpenCount() > 0) continue;
     std::unique_ptr<TDataTable> leaving = std::move(FTables[i]);
     FTables.erase(FTables.begin() + static_cast<std::ptrdiff_t>(i));
-    try {
-      leaving->Close();
-    } catch (const EKuraEngineError&) {
-      if (!first) first = std::current_exception();
-    }
+    errors.Try([&] { leaving->Close(); });
   }
-  if (first) std::rethrow_exception(first);
+  errors.RaiseIfAny();
 }
 
 void TDataDirectory::CloseAllTables() {
-  std::exception_ptr first;
+  TFirstError errors;
   FInTransaction = false;
   while (!FTables.empty()) {
     std::unique_ptr<TDataTable> leaving = std::move(FTables.front());
     FTables.erase(FTables.begin());
-    try {
-      leaving->Close();
-    } catch (const EKuraEngineError&) {
-      if (!first) first = std::current_exception();
-    }
+    errors.Try([&] { leaving->Close(); });
   }
-  if (first) std::rethrow_exception(first);
+  errors.RaiseIfAny();
 }
 
 // --- Transactions --------------------------------------------------------------------------
@@ -142,13 +119,8 @@ void TDataDirectory::StartTransaction() {
   try {
     for (; started < FTables.size(); ++started) FTables[started]->StartTransaction();
   } catch (...) {
-    for (std::size_t i = 0; i < started; ++i) {
-      try {
-        FTables[i]->Rollback();
-      } catch (const EKuraEngineError&) {
-        // The first failure is the one to report.
-      }
-    }
+    TFirstError ignored;  // the first failure is the one to report
+    for (std::size_t i = 0; i < started; ++i) ignored.Try([&] { FTables[i]->Rollback(); });
     throw;
   }
   FInTransaction = true;
@@ -157,39 +129,20 @@ void TDataDirectory::StartTransaction() {
 void TDataDirectory::Commit(bool flushToDisk) {
   if (!FInTransaction) return;
   FInTransaction = false;
-  std::exception_ptr first;
-  for (std::size_t i = FTables.size(); i-- > 0;) {
-    try {
-      FTables[i]->Commit(flushToDisk);
-    } catch (const EKuraEngineError&) {
-      if (!first) first = std::current_exception();
-    }
-  }
-  try {
-    CloseUnusedTables();
-  } catch (const EKuraEngineError&) {
-    if (!first) first = std::current_exception();
-  }
-  if (first) std::rethrow_exception(first);
+  TFirstError errors;
+  for (std::size_t i = FTables.size(); i-- > 0;)
+    errors.Try([&] { FTables[i]->Commit(flushToDisk); });
+  errors.Try([this] { CloseUnusedTables(); });
+  errors.RaiseIfAny();
 }
 
 void TDataDirectory::Rollback() {
   if (!FInTransaction) return;
   FInTransaction = false;
-  std::exception_ptr first;
-  for (const auto& table : FTables) {
-    try {
-      table->Rollback();
-    } catch (const EKuraEngineError&) {
-      if (!first) first = std::current_exception();
-    }
-  }
-  try {
-    CloseUnusedTables();
-  } catch (const EKuraEngineError&) {
-    if (!first) first = std::current_exception();
-  }
-  if (first) std::rethrow_exception(first);
+  TFirstError errors;
+  for (const auto& table : FTables) errors.Try([&] { table->Rollback(); });
+  errors.Try([this] { CloseUnusedTables(); });
+  errors.RaiseIfAny();
 }
 
 }  // namespace kura

@@ -92,7 +92,8 @@ class TDataDirectory {
  private:
   // Closes and frees the tables whose open count is 0.
   void CloseUnusedTables();
-  void Remove(const TDataTable& table);
+  // Lists a newly opened table with one use; during a transaction it joins it first.
+  TDataTable& Adopt(std::unique_ptr<TDataTable> table);
 
   TDataSession& FSession;
   std::string FDatabaseName;

@@ -1,23 +1,17 @@
 #include "engine/data_session.h"
 
 #include <algorithm>
-#include <exception>
 #include <filesystem>
 #include <mutex>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "engine/data_directory.h"
+#include "engine/first_error.h"
 #include "storage/ascii_case.h"
 
 namespace kura {
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 std::string CurrentDirectory() {
   std::error_code error;
@@ -51,7 +45,7 @@ std::unique_ptr<TDataSession>& DefaultSessionSlot() {
 }  // namespace
 
 std::string NormaliseDirectoryPath(std::string_view path) {
-  std::string result(TrimBlanks(path));
+  std::string result(TrimAsciiBlanks(path));
   std::replace(result.begin(), result.end(), '\\', '/');
   if (!result.empty() && result.back() != '/') result += '/';
   return result;
@@ -107,12 +101,12 @@ bool TDataSession::HasPassword(std::string_view text) const {
 
 TDataDirectory& TDataSession::OpenDirectory(std::string_view databaseName,
                                             std::string_view directory) {
-  const bool memory = EqualsIgnoringAsciiCase(TrimBlanks(databaseName), kMemoryDatabaseName);
+  const bool memory = EqualsIgnoringAsciiCase(TrimAsciiBlanks(databaseName), kMemoryDatabaseName);
   std::string path = CheckedPath(directory);
   if (path.empty() && !memory) path = FWorkingDir;
   if (databaseName.size() > kMaxSessionText) RaiseEngineError(codes::kInvalidDatabase);
   for (const auto& listed : FDirectories) {
-    if (EqualsIgnoringAsciiCase(TrimBlanks(listed->Path()), TrimBlanks(path))) {
+    if (EqualsIgnoringAsciiCase(TrimAsciiBlanks(listed->Path()), TrimAsciiBlanks(path))) {
       listed->AddReference();
       return *listed;
     }
@@ -137,17 +131,13 @@ void TDataSession::CloseDirectory(TDataDirectory* directory) {
 }
 
 void TDataSession::CloseAllDirectories() {
-  std::exception_ptr first;
+  TFirstError errors;
   while (!FDirectories.empty()) {
     std::unique_ptr<TDataDirectory> leaving = std::move(FDirectories.front());
     FDirectories.erase(FDirectories.begin());
-    try {
-      leaving->CloseAllTables();
-    } catch (const EKuraEngineError&) {
-      if (!first) first = std::current_exception();
-    }
+    errors.Try([&] { leaving->CloseAllTables(); });
   }
-  if (first) std::rethrow_exception(first);
+  errors.RaiseIfAny();
 }
 
 std::uint16_t TDataSession::DrawReadSlot() {

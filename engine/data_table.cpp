@@ -7,44 +7,16 @@
 #include "base/engine_error.h"
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
+#include "engine/first_error.h"
 #include "engine/table_locks.h"
+#include "storage/ascii_case.h"
 #include "storage/file_names.h"
 
 namespace kura {
-namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// Runs each step of a sequence that must go on after a failure, keeping the first error.
-class TFirstError {
- public:
-  template <typename Step>
-  void Try(Step step) {
-    try {
-      step();
-    } catch (const EKuraEngineError&) {
-      if (!FFirst) FFirst = std::current_exception();
-    }
-  }
-  bool Failed() const { return FFirst != nullptr; }
-  void RaiseIfAny() const {
-    if (FFirst) std::rethrow_exception(FFirst);
-  }
-
- private:
-  std::exception_ptr FFirst;
-};
-
-}  // namespace
-
 TDataTable::TDataTable(TDataDirectory& directory, std::string_view tableName, bool inMemory,
                        bool temporary)
     : FDirectory(directory),
-      FTableName(TrimBlanks(tableName)),
+      FTableName(TrimAsciiBlanks(tableName)),
       FData(directory.Session().Files()),
       FIndex(directory.Session().Files()),
       FBlob(directory.Session().Files()),
@@ -91,7 +63,7 @@ void TDataTable::Open(bool exclusive) {
   }
 }
 
-void TDataTable::OpenFiles(bool exclusive) {
+void TDataTable::NameFiles(bool exclusive) {
   for (TFileHandler* file :
        {static_cast<TFileHandler*>(&FData), static_cast<TFileHandler*>(&FIndex),
         static_cast<TFileHandler*>(&FBlob)}) {
@@ -102,6 +74,10 @@ void TDataTable::OpenFiles(bool exclusive) {
   FData.SetFileName(FDirectory.TableFileName(FTableName, kDataExtension));
   FIndex.SetFileName(FDirectory.TableFileName(FTableName, kIndexExtension));
   FBlob.SetFileName(FDirectory.TableFileName(FTableName, kBlobExtension));
+}
+
+void TDataTable::OpenFiles(bool exclusive) {
+  NameFiles(exclusive);
   FData.Open();
   OpenIndexFile();
   if (HasBlobFields()) {
@@ -159,16 +135,7 @@ void TDataTable::CheckStructureUnderReadLock() {
 void TDataTable::Create(const TTableDefinition& definition) {
   if (IsOpen()) Raise(codes::kAccessDenied);
   FExclusive = true;
-  for (TFileHandler* file :
-       {static_cast<TFileHandler*>(&FData), static_cast<TFileHandler*>(&FIndex),
-        static_cast<TFileHandler*>(&FBlob)}) {
-    file->SetInMemory(FInMemory);
-    file->SetExclusive(true);
-    file->SetTemporary(FTemporary);
-  }
-  FData.SetFileName(FDirectory.TableFileName(FTableName, kDataExtension));
-  FIndex.SetFileName(FDirectory.TableFileName(FTableName, kIndexExtension));
-  FBlob.SetFileName(FDirectory.TableFileName(FTableName, kBlobExtension));
+  NameFiles(true);
   std::vector<TFileHandler*> created;
   try {
     FData.CreateDataFile(definition.Fields, definition.Settings);
@@ -299,42 +266,39 @@ void TDataTable::ReleaseTableByte() {
 // --- Read locks ----------------------------------------------------------------------------
 
 bool TDataTable::AcquireReadLock() {
-  if (TakesNoLocks() || FTableLocked || FWriteLocked || FReadLocked || FQueryReadLocked)
-    return false;
-  TakeReadSlots(FReadSlots);
-  FReadLocked = true;
-  try {
-    return CheckForChanges();
-  } catch (...) {
-    TFirstError ignored;
-    ignored.Try([this] { ReleaseReadLock(); });
-    throw;
-  }
+  if (FQueryReadLocked) return false;
+  return TakeReadLock(FReadSlots, FReadLocked);
 }
 
 void TDataTable::ReleaseReadLock() {
-  if (!FReadLocked) return;
-  FReadLocked = false;
-  ReleaseReadSlots(FReadSlots);
+  DropReadLock(FReadSlots, FReadLocked);
 }
 
 bool TDataTable::AcquireQueryReadLock() {
-  if (TakesNoLocks() || FTableLocked || FWriteLocked || FQueryReadLocked) return false;
-  TakeReadSlots(FQueryReadSlots);
-  FQueryReadLocked = true;
+  return TakeReadLock(FQueryReadSlots, FQueryReadLocked);
+}
+
+void TDataTable::ReleaseQueryReadLock() {
+  DropReadLock(FQueryReadSlots, FQueryReadLocked);
+}
+
+bool TDataTable::TakeReadLock(TReadSlots& slots, bool& held) {
+  if (TakesNoLocks() || FTableLocked || FWriteLocked || held) return false;
+  TakeReadSlots(slots);
+  held = true;
   try {
     return CheckForChanges();
   } catch (...) {
     TFirstError ignored;
-    ignored.Try([this] { ReleaseQueryReadLock(); });
+    ignored.Try([&] { DropReadLock(slots, held); });
     throw;
   }
 }
 
-void TDataTable::ReleaseQueryReadLock() {
-  if (!FQueryReadLocked) return;
-  FQueryReadLocked = false;
-  ReleaseReadSlots(FQueryReadSlots);
+void TDataTable::DropReadLock(TReadSlots& slots, bool& held) {
+  if (!held) return;
+  held = false;
+  ReleaseReadSlots(slots);
 }
 
 // --- Write lock ----------------------------------------------------------------------------

@@ -210,6 +210,8 @@ class TDataTable {
     std::uint16_t Blob = 0;
   };
 
+  // Gives the three handlers their names and open flags.
+  void NameFiles(bool exclusive);
   void OpenFiles(bool exclusive);
   void OpenIndexFile();
   void CheckStructureUnderReadLock();
@@ -222,6 +224,9 @@ class TDataTable {
   bool TryFixed(TFileHandler& file, std::int64_t length, std::int64_t start);
   bool TakeSlot(TFileHandler& file, std::uint16_t& slot);
   void TakeReadSlots(TReadSlots& slots);
+  // One of the two read locks (its slots and its flag).
+  bool TakeReadLock(TReadSlots& slots, bool& held);
+  void DropReadLock(TReadSlots& slots, bool& held);
   void ReleaseReadSlots(TReadSlots& slots);
   // The write lock sets aside the read slots it overlaps and takes them again later.
   void SetAsideReadSlots();

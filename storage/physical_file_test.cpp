@@ -197,6 +197,18 @@ TEST_F(PhysicalFileTest, ReadOnlyFallbackWithoutTheAttribute) {
   EXPECT_EQ(handler->ReadBuffer(bytes, 10), 10);
 }
 
+// A handler on path through a file list of its own, which opens files for reading only when
+// readOnly is set: this process as another process would see the file.
+struct TOwnHandler {
+  TOwnHandler(const std::string& path, bool readOnly, bool exclusive) : Handler(List) {
+    if (readOnly) testing::InstallWriteRefusingFiles(List);
+    Handler.SetFileName(path);
+    Handler.SetExclusive(exclusive);
+  }
+  TFileList List;
+  TFileHandler Handler;
+};
+
 // Processes that may only read a file still exclude each other with every lock, and meet
 // writers as before.
 TEST_F(PhysicalFileTest, ReadOnlyOpensLockEachOtherOut) {
@@ -220,10 +232,8 @@ TEST_F(PhysicalFileTest, ReadOnlyOpensLockEachOtherOut) {
         c.childReadOnly);
     ASSERT_TRUE(child->Started());
     ASSERT_EQ(child->Receive(), kReady);
-    TFileList ourList;
-    if (c.ourReadOnly) testing::InstallWriteRefusingFiles(ourList);
-    TFileHandler handler(ourList);
-    handler.SetFileName(path);
+    TOwnHandler own(path, c.ourReadOnly, false);
+    TFileHandler& handler = own.Handler;
     handler.Open();
     EXPECT_EQ(handler.OpenedReadOnly(), c.ourReadOnly);
     EXPECT_FALSE(handler.LockRange(1, 4294967295)) << "the table byte is the child's";
@@ -260,11 +270,8 @@ TEST_F(PhysicalFileTest, ReadOnlyExclusiveOpensKeepEveryOtherOpenOut) {
         c.childExclusive, [](TFileHandler&) { return 0; }, c.childReadOnly);
     ASSERT_TRUE(child->Started());
     ASSERT_EQ(child->Receive(), kReady);
-    TFileList ourList;
-    if (c.ourReadOnly) testing::InstallWriteRefusingFiles(ourList);
-    TFileHandler handler(ourList);
-    handler.SetFileName(path);
-    handler.SetExclusive(c.ourExclusive);
+    TOwnHandler own(path, c.ourReadOnly, c.ourExclusive);
+    TFileHandler& handler = own.Handler;
     EXPECT_EQ(RaisedCode([&] { handler.Open(); }), 11013);
     child->Send(kGo);
     EXPECT_EQ(child->Wait(), 0);

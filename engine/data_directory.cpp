@@ -72,6 +72,47 @@ TDataTable& TDataDirectory::CreateTable(std::string_view tableName, bool inMemor
   return Adopt(std::move(table));
 }
 
+void TDataDirectory::DeleteTable(std::string_view tableName, bool inMemory) {
+  inMemory = inMemory || IsInMemory();
+  const std::string_view name = TrimAsciiBlanks(tableName);
+  if (FindTable(name, inMemory) != nullptr) RaiseTableError(codes::kAccessDenied, name);
+  TFileList& files = FSession.Files();
+  if (!files.ListedFileExists(TableFileName(name, kDataExtension), inMemory))
+    RaiseTableError(codes::kTableNotFound, name);
+  for (std::string_view extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
+    const std::string file = TableFileName(name, extension);
+    if (extension != kDataExtension && !files.ListedFileExists(file, inMemory)) continue;
+    const TFileStatus deleted = files.DeleteListedFile(file, inMemory);
+    if (!deleted.Ok()) RaiseTableErrorWithOSError(deleted.Code, name, deleted.OSError);
+  }
+}
+
+void TDataDirectory::RenameTable(std::string_view tableName, std::string_view newName,
+                                 bool inMemory) {
+  inMemory = inMemory || IsInMemory();
+  const std::string_view name = TrimAsciiBlanks(tableName);
+  const std::string_view target = TrimAsciiBlanks(newName);
+  if (FindTable(name, inMemory) != nullptr) RaiseTableError(codes::kAccessDenied, name);
+  TFileList& files = FSession.Files();
+  if (!files.ListedFileExists(TableFileName(name, kDataExtension), inMemory))
+    RaiseTableError(codes::kTableNotFound, name);
+  if (files.ListedFileExists(TableFileName(target, kDataExtension), inMemory))
+    RaiseTableError(codes::kTableExists, target);
+  std::vector<std::string_view> renamed;
+  for (std::string_view extension : {kDataExtension, kIndexExtension, kBlobExtension}) {
+    const std::string from = TableFileName(name, extension);
+    if (extension != kDataExtension && !files.ListedFileExists(from, inMemory)) continue;
+    const TFileStatus moved =
+        files.RenameListedFile(from, inMemory, TableFileName(target, extension));
+    if (!moved.Ok()) {
+      for (std::string_view back : renamed)
+        files.RenameListedFile(TableFileName(target, back), inMemory, TableFileName(name, back));
+      RaiseTableErrorWithOSError(moved.Code, name, moved.OSError);
+    }
+    renamed.push_back(extension);
+  }
+}
+
 TDataTable& TDataDirectory::Adopt(std::unique_ptr<TDataTable> table) {
   if (FInTransaction) table->StartTransaction();
   table->AddUse();

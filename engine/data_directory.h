@@ -60,6 +60,15 @@ class TDataDirectory {
   TDataTable& CreateTable(std::string_view tableName, bool inMemory,
                           const TTableDefinition& definition, bool overwrite,
                           bool temporary = false);
+  // Deletes the table's files, the data file first (so a refusal leaves the table whole).
+  // Raises 11013 while the table is open in this directory or its files are open elsewhere,
+  // 11010 when the data file does not exist.
+  void DeleteTable(std::string_view tableName, bool inMemory);
+  // Renames the table's files to the new name in the same directory, the data file first;
+  // when a later file cannot be renamed, the files already renamed get their old names back.
+  // Raises 11013 while the table is open in this directory or its files are open elsewhere,
+  // 11010 when the data file does not exist, 13060 when a table of the new name exists.
+  void RenameTable(std::string_view tableName, std::string_view newName, bool inMemory);
   // A cursor is done with the table: its open count drops, and at 0, outside a transaction,
   // the table is closed (TDataTable::Close) and freed. During a transaction an unused table
   // stays until the transaction ends. Errors of closing propagate after the table is gone.

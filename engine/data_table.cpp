@@ -513,6 +513,18 @@ void TDataTable::DiscardBuffers(bool trim) {
   if (FBlob.IsOpen()) FBlob.TrimBlocks();
 }
 
+void TDataTable::EmptyTable() {
+  if (!FExclusive) Raise(codes::kExclusiveRequired);
+  if (CountsAsReadOnly()) Raise(codes::kAccessDenied);
+  FData.EmptyDataFile();
+  FIndex.EmptyIndexFile();
+  if (FBlob.IsOpen()) FBlob.EmptyBlobFile();
+  WriteBuffersNow(false);
+  FData.RecordCache().Trim();
+  FIndex.TrimPages();
+  if (FBlob.IsOpen()) FBlob.TrimBlocks();
+}
+
 // --- Transactions --------------------------------------------------------------------------
 
 void TDataTable::StartTransaction() {

@@ -192,6 +192,11 @@ class TDataTable {
   // headers from disk. trim also sets the caches back to their target sizes.
   void DiscardBuffers(bool trim = false);
 
+  // Empties the table: no records, every index empty (definitions kept), no BLOBs; the
+  // headers are written and the caches trimmed to their target sizes. Raises 10253 unless
+  // the table is open exclusively and 11013 when it is read-only.
+  void EmptyTable();
+
   // --- Transactions (called for every open table by the directory) -----------------------
   // Skipped for read-only tables. An exclusive table first writes its buffers back; then
   // the table joins the transaction and takes the table lock, so no other process reads in

@@ -83,6 +83,48 @@ TEST_F(DataTableTest, CreatingOverAnExistingTableNeedsOverwrite) {
   EXPECT_EQ(RaisedCode([&] { Open("Missing"); }), 11010);
 }
 
+TEST_F(DataTableTest, DeletingAndRenamingNeedTheTableClosed) {
+  Create("Old", true);
+  TDataDirectory& directory = sandbox.Directory();
+  TDataTable& open = Open("Old");
+  EXPECT_EQ(RaisedCode([&] { directory.DeleteTable("old", false); }), 11013);
+  EXPECT_EQ(RaisedCode([&] { directory.RenameTable("old", "New", false); }), 11013);
+  directory.CloseTable(open);
+  Create("Taken");
+  EXPECT_EQ(RaisedCode([&] { directory.RenameTable("Old", "taken", false); }), 13060);
+  directory.RenameTable(" Old ", "New", false);
+  for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+    EXPECT_FALSE(PathExists(FileOf("Old", extension))) << extension;
+    EXPECT_TRUE(PathExists(FileOf("New", extension))) << extension;
+  }
+  EXPECT_TRUE(Open("New").HasBlobFields());
+  EXPECT_EQ(RaisedCode([&] { directory.DeleteTable("Old", false); }), 11010);
+  EXPECT_EQ(RaisedCode([&] { directory.RenameTable("Old", "Other", false); }), 11010);
+  directory.DeleteTable("Taken", false);
+  EXPECT_FALSE(PathExists(FileOf("Taken", ".DAT")));
+  EXPECT_FALSE(PathExists(FileOf("Taken", ".IDX")));
+  // Another process holding the files keeps them (a second file list stands for it).
+  TEngineSandbox other(folder.Path());
+  other.Directory().OpenTable("New", false, false);
+  directory.CloseTable(*directory.FindTable("New", false));
+  EXPECT_EQ(RaisedCode([&] { directory.DeleteTable("New", false); }), 11013);
+  EXPECT_TRUE(PathExists(FileOf("New", ".IDX")));
+}
+
+TEST_F(DataTableTest, EmptyingNeedsTheTableExclusively) {
+  Create("T", true);
+  TDataTable& shared = Open();
+  AppendRecords(shared, 20);
+  EXPECT_EQ(RaisedCode([&] { shared.EmptyTable(); }), 10253);
+  sandbox.Directory().CloseTable(shared);
+  TDataTable& table = Open("T", true);
+  table.EmptyTable();
+  EXPECT_EQ(table.Data().RecordCount(), 0);
+  EXPECT_EQ(table.Index().LiveRecordCount(), 0);
+  sandbox.Directory().CloseTable(table);
+  EXPECT_EQ(Open().Data().RecordCount(), 0);
+}
+
 TEST_F(DataTableTest, TablesAreSharedByTrimmedNameAndKind) {
   Create();
   TDataTable& first = Open("T");

@@ -84,6 +84,10 @@ inline constexpr Code kDeviceAccessDenied = 11023;
 inline constexpr Code kTableMoved = 11025;
 inline constexpr Code kUnknownOSError = 11047;
 
+// Connections and databases.
+inline constexpr Code kCannotConnect = 11280;
+inline constexpr Code kInvalidDatabase = 11293;  // name or directory invalid or blank
+
 // Import, export and SQL.
 inline constexpr Code kImportError = 11300;
 inline constexpr Code kExportError = 11301;

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "sql/records_bitmap.h"
+#include "storage/records_bitmap.h"
 
 namespace {
 

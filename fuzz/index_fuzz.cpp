@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/engine_error.h"
+#include "fuzz/index_fuzz_support.h"
 #include "storage/field_types.h"
 #include "storage/index_file.h"
 #include "storage/record_image.h"
@@ -50,19 +52,6 @@ void FuzzPage(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-std::vector<TFieldDescriptor> FuzzFields() {
-  std::vector<TFieldDescriptor> fields(3);
-  fields[0].FieldName = std::string("ID");
-  fields[0].FieldType = kFieldTypeInteger;
-  fields[1].FieldName = std::string("NAME");
-  fields[1].FieldType = kFieldTypeString;
-  fields[1].FieldSize = 10;
-  fields[2].FieldName = std::string(1, 'V');
-  fields[2].FieldType = kFieldTypeFloat;
-  LayoutFields(fields);
-  return fields;
-}
-
 void ExerciseIndex(TIndexFile& file, int slot, const std::vector<TFieldDescriptor>& fields) {
   try {
     (void)file.CheckTree(slot);
@@ -94,40 +83,17 @@ void ExerciseIndex(TIndexFile& file, int slot, const std::vector<TFieldDescripto
 }
 
 void FuzzFile(const std::uint8_t* data, std::size_t size) {
-  const std::string name = "index_fuzz.IDX";
-  {
-    TFileHandler raw;
-    raw.SetFileName(name);
-    raw.SetInMemory(true);
-    raw.CreateFile();
-    raw.WriteBuffer(data, static_cast<std::int64_t>(size));
-    raw.Close();
-  }
-  std::vector<TFieldDescriptor> fields = FuzzFields();
-  {
-    TIndexFile file;
-    file.SetFileName(name);
-    file.SetInMemory(true);
-    file.SetTable(fields, {}, false);
+  const std::vector<TFieldDescriptor> fields = FuzzFields();
+  WithFuzzIndexFile("index_fuzz.IDX", std::span(data, size), [&](TIndexFile& file) {
     try {
-      file.Open();
-      try {
-        file.CheckIndexStructure();
-      } catch (const EKuraEngineError&) {
-      }
-      for (int slot = 0; slot < kIndexSlotCount; ++slot) {
-        if (file.SlotInUse(slot)) ExerciseIndex(file, slot, fields);
-      }
-      file.FlushIndexHeader(true);
+      file.CheckIndexStructure();
     } catch (const EKuraEngineError&) {
     }
-    file.DiscardPages();
-    file.Close();
-  }
-  TFileHandler raw;
-  raw.SetFileName(name);
-  raw.SetInMemory(true);
-  raw.DeleteFile();
+    for (int slot = 0; slot < kIndexSlotCount; ++slot) {
+      if (file.SlotInUse(slot)) ExerciseIndex(file, slot, fields);
+    }
+    file.FlushIndexHeader(true);
+  });
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sql/records_bitmap.h"
+#include "storage/records_bitmap.h"
 
 namespace {
 

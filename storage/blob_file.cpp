@@ -260,8 +260,23 @@ bool TBlobFile::BlobHeaderChangedOnDisk() {
   ReadHeaderBytes(bytes);
   const TBlobHeader onDisk = DecodeBlobHeader(bytes);
   if (onDisk.BlobChangeCount == FHeader.BlobChangeCount) return false;
+  CheckBlockCount(onDisk);
   FHeader = onDisk;
   return true;
+}
+
+void TBlobFile::ReloadBlobHeader() {
+  std::uint8_t bytes[kBlobHeaderSize];
+  ReadHeaderBytes(bytes);
+  const TBlobHeader onDisk = DecodeBlobHeader(bytes);
+  CheckBlockCount(onDisk);
+  FHeader = onDisk;
+}
+
+void TBlobFile::MarkBlobChanged() {
+  FHeader.BlobChangeCount =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(FHeader.BlobChangeCount) + 1u);
+  FHeader.Changed = true;
 }
 
 }  // namespace kura

@@ -113,6 +113,11 @@ class TBlobFile : public TFileHandler, private TBlockAccess {
   // replaces the header in memory and answers true (the caller then drops the cached
   // blocks); otherwise answers false.
   bool BlobHeaderChangedOnDisk();
+  // Replaces the header in memory with the one on disk, whatever its counter (a rollback).
+  void ReloadBlobHeader();
+  // BlobChangeCount + 1 in memory and the header marked changed (a transaction's changes,
+  // written at its commit).
+  void MarkBlobChanged();
 
   TBlobChains& Chains() { return FChains; }
   TBufferCache<TBlock>& Cache() { return FCache; }

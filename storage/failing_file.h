@@ -13,6 +13,8 @@
 //   faults.FailReads = true;   // the next read fails with EIO: engine error 9217
 #pragma once
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -82,6 +84,28 @@ class TFailingFile : public TBase {
  private:
   TFileFaults& FFaults;
 };
+
+// A disk file whose read-write open is refused, as by a file system that will not let this
+// user write the file although it has write permission bits: it opens for reading only,
+// without the read-only attribute.
+class TWriteRefusingFile : public TPhysicalFile {
+ public:
+  using TPhysicalFile::TPhysicalFile;
+
+ protected:
+  int SystemOpen(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_ACCMODE) != O_RDONLY) return errno = EACCES, -1;
+    return TPhysicalFile::SystemOpen(path, flags, mode);
+  }
+};
+
+// Makes the list open its disk files as TWriteRefusingFile (files already listed keep what
+// they are).
+inline void InstallWriteRefusingFiles(TFileList& list) {
+  list.SetDiskFileFactory([](const std::string& name, bool temporary, bool exclusive) {
+    return std::make_unique<TWriteRefusingFile>(name, temporary, exclusive);
+  });
+}
 
 // Makes the list create failing disk and memory files sharing these faults. Files the list
 // holds already keep what they are. The faults must outlive the files.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "storage/os_errors.h"
+#include "storage/progress_steps.h"
 
 namespace kura {
 namespace {
@@ -13,21 +14,18 @@ namespace {
 class TProgressReporter {
  public:
   TProgressReporter(const TCopyProgress& progress, std::int64_t total)
-      : FProgress(progress), FTotal(total) {}
+      : FProgress(progress), FTotal(total), FSteps(progress.Step) {}
 
   void Copied(std::int64_t bytes) {
     if (!FProgress.Callback || FTotal <= 0) return;  // an empty source has nothing to report
     const int percent = static_cast<int>(bytes * 100 / FTotal);
-    const int step = FProgress.Step > 0 ? FProgress.Step : 0;
-    if (percent < FLastPercent + step) return;
-    FLastPercent = percent;
-    FProgress.Callback(percent, FProgress.Data);
+    if (FSteps.Advance(percent)) FProgress.Callback(percent, FProgress.Data);
   }
 
  private:
   const TCopyProgress& FProgress;
   std::int64_t FTotal;
-  int FLastPercent = 0;
+  TProgressSteps FSteps;
 };
 
 // The source and destination of one copy, read and written at their handles' positions.

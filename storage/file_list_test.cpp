@@ -55,7 +55,8 @@ TEST_F(FileListTest, OneDiskFileWithTwoHandles) {
   ASSERT_EQ(second, 2);
   EXPECT_EQ(a, b);
   EXPECT_EQ(a->OpenCount(), 2);
-  EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore + 1) << "one descriptor for both";
+  EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore + 2)
+      << "one descriptor for both, and one for the file's lock companion";
 
   EXPECT_EQ(Answer(list.CloseListedFile(a, false, first)), 0);
   EXPECT_EQ(list.FindListedFile(path, false), a);

@@ -169,38 +169,75 @@ void TIndexFile::Raise(std::uint16_t code, std::string_view index) const {
   RaiseEngineError(code, {}, {}, {}, FileName(), {}, index);
 }
 
+TIndexHeader TIndexFile::ReadHeaderFromDisk() {
+  TPageImage image{};
+  BeginAccess();
+  std::int64_t got = 0;
+  try {
+    Seek(kSeekFromStart, 0);
+    got = ReadBuffer(image.data(), kIndexPageBytes, true);
+  } catch (...) {
+    EndAccess();
+    throw;
+  }
+  EndAccess();
+  if (got != static_cast<std::int64_t>(kIndexPageBytes)) Raise(codes::kHeaderCorrupt);
+  if (FEncrypted) ScrambleBuffer(image, kScrambleLow, kScrambleHigh);
+  TIndexHeader header;
+  try {
+    header = DecodeIndexHeader(image);
+  } catch (const EKuraEngineError& e) {
+    Raise(e.ErrorCode);
+  }
+  // Every page below NextPageNo lies in the file; a header that claims more is damaged (and
+  // would have new pages written far past the end).
+  if (FileSize() < std::int64_t{header.NextPageNo} * std::int64_t{kIndexPageBytes}) {
+    Raise(codes::kHeaderCorrupt);
+  }
+  return header;
+}
+
 void TIndexFile::Open() {
   TFileHandler::Open();
   try {
-    TPageImage image{};
-    BeginAccess();
-    std::int64_t got = 0;
-    try {
-      Seek(kSeekFromStart, 0);
-      got = ReadBuffer(image.data(), kIndexPageBytes, true);
-    } catch (...) {
-      EndAccess();
-      throw;
-    }
-    EndAccess();
-    if (got != static_cast<std::int64_t>(kIndexPageBytes)) Raise(codes::kHeaderCorrupt);
-    if (FEncrypted) ScrambleBuffer(image, kScrambleLow, kScrambleHigh);
-    try {
-      FHeader = DecodeIndexHeader(image);
-    } catch (const EKuraEngineError& e) {
-      Raise(e.ErrorCode);
-    }
-    // Every page below NextPageNo lies in the file; a header that claims more is damaged (and
-    // would have new pages written far past the end).
-    if (FileSize() < std::int64_t{FHeader.NextPageNo} * std::int64_t{kIndexPageBytes}) {
-      Raise(codes::kHeaderCorrupt);
-    }
+    FHeader = ReadHeaderFromDisk();
     for (auto& cache : FCaches) cache->SetOwnerName(FileName());
     ResetKeyFormats();
   } catch (...) {
     TFileHandler::Close();
     throw;
   }
+}
+
+bool TIndexFile::IndexHeaderChangedOnDisk() {
+  TIndexHeader onDisk = ReadHeaderFromDisk();
+  if (onDisk.IndexChangeCount == FHeader.IndexChangeCount) return false;
+  FHeader = onDisk;
+  ResetKeyFormats();
+  return true;
+}
+
+void TIndexFile::ReloadIndexHeader() {
+  FHeader = ReadHeaderFromDisk();
+  ResetKeyFormats();
+}
+
+void TIndexFile::MarkIndexChanged() {
+  ++FHeader.IndexChangeCount;
+  MarkHeaderChanged();
+}
+
+void TIndexFile::SetTableLockQuery(std::function<bool()> query) {
+  for (auto& cache : FCaches) cache->SetTableLockQuery(query);
+}
+
+bool TIndexFile::HasChangedPages() const {
+  return std::any_of(FCaches.begin(), FCaches.end(),
+                     [](const auto& cache) { return cache->HasChanges(); });
+}
+
+void TIndexFile::TrimPages() {
+  for (auto& cache : FCaches) cache->Trim();
 }
 
 void TIndexFile::Close() {

@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -133,6 +134,22 @@ class TIndexFile : public TFileHandler {
 
   // Writes the header when changed or forced, incrementing IndexChangeCount.
   void FlushIndexHeader(bool force);
+  // Reads the header on disk: when its IndexChangeCount differs from the one in memory it
+  // replaces the header in memory and answers true (the caller then drops the cached pages);
+  // otherwise answers false and the header in memory stays as it is.
+  bool IndexHeaderChangedOnDisk();
+  // Replaces the header in memory with the one on disk, whatever its counter (a rollback).
+  void ReloadIndexHeader();
+  // IndexChangeCount + 1 in memory and the header marked changed (a transaction's changes,
+  // written at its commit).
+  void MarkIndexChanged();
+  // Answers whether the table lock is held: while it is, a full page cache grows instead of
+  // writing changed pages back.
+  void SetTableLockQuery(std::function<bool()> query);
+  // Whether any cached page of any index is changed.
+  bool HasChangedPages() const;
+  // Evicts unchanged, unpinned pages of every index down to the caches' target sizes.
+  void TrimPages();
   // Writes every changed unpinned page, one write per run of consecutive page numbers.
   void WriteChangedPages();
   // Drops every cached page whatever its state (another process changed the file).
@@ -167,6 +184,8 @@ class TIndexFile : public TFileHandler {
   class TSlotStore;
 
   void RequireSlot(int slot) const;
+  // Reads and checks the header image on disk (see DecodeIndexHeader for the codes).
+  TIndexHeader ReadHeaderFromDisk();
   void WriteHeaderImage();
   void WritePageRun(std::span<TPage* const> run);
   void ReadPage(TPage& page);

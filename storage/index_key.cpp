@@ -349,6 +349,7 @@ void BuildTextKey(std::uint16_t fieldNo, std::string_view word, std::int32_t row
 }
 
 int CompareBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) {
+  if (length == 0) return 0;  // the keys of an empty key area may have no bytes at all
   int result = std::memcmp(a, b, length);
   return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }

@@ -122,12 +122,19 @@ TFileStatus TPhysicalFile::TakeShareLock() {
   const bool writable = !FReadOnly;
   if (FExclusive && !writable) {
     // A write lock needs a writable descriptor: refuse if anyone has the file open, then
-    // hold a read lock so that no one can open it exclusively.
+    // hold a read lock so that no one can open it exclusively (the companion's write lock
+    // keeps out the shared opens).
     if (ShareByteConflicts(FDescriptor, F_WRLCK)) return OSFailure(EAGAIN);
   }
+  FCompanion.Open(FDescriptor);
+  if (!FCompanion.Lock(FExclusive ? F_WRLCK : F_RDLCK, kShareLockPosition, 1))
+    return OSFailure(EAGAIN);
   const short type = FExclusive && writable ? F_WRLCK : F_RDLCK;
-  if (SetLock(FDescriptor, type, kShareLockPosition, 1) != 0)
-    return OSFailure(errno == EACCES ? EAGAIN : errno);
+  if (SetLock(FDescriptor, type, kShareLockPosition, 1) != 0) {
+    const int error = errno == EACCES ? EAGAIN : errno;
+    FCompanion.Close();
+    return OSFailure(error);
+  }
   return {};
 }
 
@@ -199,6 +206,7 @@ TFileStatus TPhysicalFile::CloseHandle(std::int32_t handleId) {
 void TPhysicalFile::CloseDescriptor() {
   if (FDescriptor >= 0) close(FDescriptor);  // releases every lock of the description
   FDescriptor = -1;
+  FCompanion.Close();
   FLocks.clear();
 }
 
@@ -305,9 +313,18 @@ bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
   // what other processes see of this open.
   if (range.Start <= kShareLockPosition && kShareLockPosition <= range.End) return false;
   if (OverlapsListedLock(range)) return false;  // our own locks never conflict in the system
-  // A read-only descriptor cannot take a write lock; a read lock still keeps writers out.
-  const short type = FReadOnly ? F_RDLCK : F_WRLCK;
-  if (SetLock(FDescriptor, type, range.Start, range.Length) != 0) return false;
+  if (!FReadOnly) {
+    if (SetLock(FDescriptor, F_WRLCK, range.Start, range.Length) != 0) return false;
+    FLocks.push_back(range);
+    return true;
+  }
+  // A read-only descriptor cannot take a write lock: its read lock on the file keeps writers
+  // out, and the write lock on the companion keeps out the other read-only descriptors.
+  if (!FCompanion.Lock(F_WRLCK, range.Start, range.Length)) return false;
+  if (SetLock(FDescriptor, F_RDLCK, range.Start, range.Length) != 0) {
+    FCompanion.Unlock(range.Start, range.Length);
+    return false;
+  }
   FLocks.push_back(range);
   return true;
 }
@@ -317,6 +334,7 @@ bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
   const int index = FindListedLock(length, start);
   if (FDescriptor < 0 || index < 0) return false;
   if (SetLock(FDescriptor, F_UNLCK, start, length) != 0) return false;
+  if (FReadOnly) FCompanion.Unlock(start, length);
   FLocks.erase(FLocks.begin() + index);
   return true;
 }

@@ -13,6 +13,11 @@
 // create a write lock, so an exclusive open fails while another process has the file open
 // and any open fails while another process holds it exclusively (-11013).
 //
+// A descriptor that could only be opened for reading cannot take write locks: the file's lock
+// companion (lock_companion.h) then carries them, so that whatever the open modes a lock
+// excludes every overlapping lock of every process and an exclusive holder keeps every other
+// open out.
+//
 // The read-only attribute is a file without any write permission bit.
 #pragma once
 
@@ -21,6 +26,7 @@
 #include <string>
 
 #include "storage/abstract_file.h"
+#include "storage/lock_companion.h"
 
 namespace kura {
 
@@ -59,13 +65,15 @@ class TPhysicalFile : public TAbstractFile {
   virtual int SystemOpen(const char* path, int flags, mode_t mode);
 
  private:
-  // Takes the share byte for this open: a write lock when exclusive and writable, else a
-  // read lock.
+  // Takes the share byte for this open: on the file a write lock when exclusive and
+  // writable, else a read lock; on the companion a write lock when exclusive, else a read
+  // lock.
   TFileStatus TakeShareLock();
   void CloseDescriptor();
 
   int FDescriptor = -1;
   bool FDeleteOnClose = false;
+  TLockCompanion FCompanion;
 };
 
 // Normalises a disk file name: blanks trimmed at both ends and "\" taken as "/".

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/engine_error.h"
+#include "storage/failing_file.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"
 #include "storage/file_test_support.h"
@@ -48,11 +49,14 @@ class PhysicalFileTest : public ::testing::Test {
   // A child that opens path through a file list of its own (the parent's list and
   // descriptors are copies in the child and must not be used), runs work, tells the parent
   // it is ready, and holds everything until the parent says go. Exit code: work's answer.
+  // readOnly: the child may only read the file (its read-write open is refused).
   std::unique_ptr<TForkedChild> ChildHolding(bool exclusive,
-                                             const std::function<int(TFileHandler&)>& work) {
+                                             const std::function<int(TFileHandler&)>& work,
+                                             bool readOnly = false) {
     const std::string name = path;
     return std::make_unique<TForkedChild>([=](TChildEnd& end) {
       TFileList childList;
+      if (readOnly) testing::InstallWriteRefusingFiles(childList);
       TFileHandler handler(childList);
       handler.SetFileName(name);
       handler.SetExclusive(exclusive);
@@ -183,29 +187,97 @@ TEST_F(PhysicalFileTest, ReadOnlyAttribute) {
   ASSERT_EQ(chmod(path.c_str(), 0644), 0);
 }
 
-// A disk file whose read-write open is refused, as by a file system that will not let this
-// user write the file although it has write permission bits.
-class TWriteRefusingFile : public TPhysicalFile {
- public:
-  using TPhysicalFile::TPhysicalFile;
-
- protected:
-  int SystemOpen(const char* path, int flags, mode_t mode) override {
-    if ((flags & O_ACCMODE) != O_RDONLY) return errno = EACCES, -1;
-    return TPhysicalFile::SystemOpen(path, flags, mode);
-  }
-};
-
 TEST_F(PhysicalFileTest, ReadOnlyFallbackWithoutTheAttribute) {
-  list.SetDiskFileFactory([](const std::string& name, bool temporary, bool exclusive) {
-    return std::make_unique<TWriteRefusingFile>(name, temporary, exclusive);
-  });
+  testing::InstallWriteRefusingFiles(list);
   auto handler = Handler();
   handler->Open();
   EXPECT_TRUE(handler->OpenedReadOnly());
   EXPECT_FALSE(handler->ReadOnlyAttribute());
   char bytes[10];
   EXPECT_EQ(handler->ReadBuffer(bytes, 10), 10);
+}
+
+// A handler on path through a file list of its own, which opens files for reading only when
+// readOnly is set: this process as another process would see the file.
+struct TOwnHandler {
+  TOwnHandler(const std::string& path, bool readOnly, bool exclusive) : Handler(List) {
+    if (readOnly) testing::InstallWriteRefusingFiles(List);
+    Handler.SetFileName(path);
+    Handler.SetExclusive(exclusive);
+  }
+  TFileList List;
+  TFileHandler Handler;
+};
+
+// Processes that may only read a file still exclude each other with every lock, and meet
+// writers as before.
+TEST_F(PhysicalFileTest, ReadOnlyOpensLockEachOtherOut) {
+  struct Case {
+    const char* name;
+    bool childReadOnly;
+    bool ourReadOnly;
+  };
+  const Case cases[] = {{"reader / reader", true, true},
+                        {"reader / writer", true, false},
+                        {"writer / reader", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto child = ChildHolding(
+        false,
+        [](TFileHandler& handler) {
+          const bool held = !handler.ReadOnlyAttribute() && handler.LockRange(1, 4294967295) &&
+                            handler.LockRange(1, 4294967293);
+          return held ? 0 : 1;
+        },
+        c.childReadOnly);
+    ASSERT_TRUE(child->Started());
+    ASSERT_EQ(child->Receive(), kReady);
+    TOwnHandler own(path, c.ourReadOnly, false);
+    TFileHandler& handler = own.Handler;
+    handler.Open();
+    EXPECT_EQ(handler.OpenedReadOnly(), c.ourReadOnly);
+    EXPECT_FALSE(handler.LockRange(1, 4294967295)) << "the table byte is the child's";
+    EXPECT_FALSE(handler.LockRange(1, 4294967293)) << "so is record 1's byte";
+    EXPECT_TRUE(handler.LockRange(1, 4294967294)) << "record 0's byte is free";
+    EXPECT_TRUE(handler.UnlockRange(1, 4294967294));
+    child->Send(kGo);
+    EXPECT_EQ(child->Wait(), 0);
+    EXPECT_TRUE(handler.LockRange(1, 4294967295)) << "the child's locks went with the child";
+    EXPECT_TRUE(handler.UnlockRange(1, 4294967295));
+  }
+}
+
+// An exclusive open keeps every other open out, whichever side may only read.
+TEST_F(PhysicalFileTest, ReadOnlyExclusiveOpensKeepEveryOtherOpenOut) {
+  struct Case {
+    const char* name;
+    bool childReadOnly;
+    bool childExclusive;
+    bool ourReadOnly;
+    bool ourExclusive;
+  };
+  const Case cases[] = {
+      {"read-only exclusive / shared writer", true, true, false, false},
+      {"read-only exclusive / shared reader", true, true, true, false},
+      {"read-only exclusive / exclusive reader", true, true, true, true},
+      {"shared reader / read-only exclusive", true, false, true, true},
+      {"shared writer / read-only exclusive", false, false, true, true},
+      {"exclusive writer / shared reader", false, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto child = ChildHolding(
+        c.childExclusive, [](TFileHandler&) { return 0; }, c.childReadOnly);
+    ASSERT_TRUE(child->Started());
+    ASSERT_EQ(child->Receive(), kReady);
+    TOwnHandler own(path, c.ourReadOnly, c.ourExclusive);
+    TFileHandler& handler = own.Handler;
+    EXPECT_EQ(RaisedCode([&] { handler.Open(); }), 11013);
+    child->Send(kGo);
+    EXPECT_EQ(child->Wait(), 0);
+    EXPECT_EQ(RaisedCode([&] { handler.Open(); }), 0);
+    handler.Close();
+  }
 }
 
 TEST_F(PhysicalFileTest, TemporaryFilesOpenedAreDeletedWhenTheLastHandleCloses) {

@@ -1,4 +1,4 @@
-#include "sql/records_bitmap.h"
+#include "storage/records_bitmap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,565 @@
+#include "engine/data_table.h"
+
+#include <exception>
+#include <functional>
+
+#include "base/engine_codes.h"
+#include "base/engine_error.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "engine/first_error.h"
+#include "engine/table_locks.h"
+#include "storage/ascii_case.h"
+#include "storage/file_names.h"
+
+namespace kura {
+TDataTable::TDataTable(TDataDirectory& directory, std::string_view tableName, bool inMemory,
+                       bool temporary)
+    : FDirectory(directory),
+      FTableName(TrimAsciiBlanks(tableName)),
+      FData(directory.Session().Files()),
+      FIndex(directory.Session().Files()),
+      FBlob(directory.Session().Files()),
+      FInMemory(inMemory),
+      FTemporary(temporary) {}
+
+TDataTable::~TDataTable() {
+  try {
+    Close();
+  } catch (const EKuraEngineError&) {
+    // Nothing can be raised from a destructor; Close went through every step regardless.
+  }
+}
+
+TDataSession& TDataTable::Session() const {
+  return FDirectory.Session();
+}
+
+int TDataTable::DropUse() {
+  if (FOpenCount > 0) --FOpenCount;
+  return FOpenCount;
+}
+
+void TDataTable::Raise(std::uint16_t code) const {
+  RaiseTableError(code, FTableName);
+}
+
+// --- Opening and closing ---------------------------------------------------------------
+
+void TDataTable::Open(bool exclusive) {
+  if (IsOpen()) return;
+  FExclusive = exclusive;
+  try {
+    OpenFiles(exclusive);
+    ConfigureHandlers();
+    CheckStructureUnderReadLock();
+  } catch (...) {
+    try {
+      Close();
+    } catch (const EKuraEngineError&) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+}
+
+void TDataTable::NameFiles(bool exclusive) {
+  for (TFileHandler* file :
+       {static_cast<TFileHandler*>(&FData), static_cast<TFileHandler*>(&FIndex),
+        static_cast<TFileHandler*>(&FBlob)}) {
+    file->SetInMemory(FInMemory);
+    file->SetExclusive(exclusive);
+    file->SetTemporary(FTemporary);
+  }
+  FData.SetFileName(FDirectory.TableFileName(FTableName, kDataExtension));
+  FIndex.SetFileName(FDirectory.TableFileName(FTableName, kIndexExtension));
+  FBlob.SetFileName(FDirectory.TableFileName(FTableName, kBlobExtension));
+}
+
+void TDataTable::OpenFiles(bool exclusive) {
+  NameFiles(exclusive);
+  FData.Open();
+  OpenIndexFile();
+  if (HasBlobFields()) {
+    FBlob.ConfigureFrom(FData);
+    FBlob.Open();
+  }
+  FReadOnly = FData.OpenedReadOnly() || FIndex.OpenedReadOnly() ||
+              (FBlob.IsOpen() && FBlob.OpenedReadOnly());
+  FReadOnlyAttribute = FData.ReadOnlyAttribute() || FIndex.ReadOnlyAttribute() ||
+                       (FBlob.IsOpen() && FBlob.ReadOnlyAttribute());
+}
+
+void TDataTable::OpenIndexFile() {
+  const TTableLocale locale{static_cast<std::uint16_t>(FData.LanguageId()),
+                            static_cast<std::uint16_t>(FData.SortId())};
+  FIndex.SetTable(
+      std::vector<TFieldDescriptor>(FData.Descriptors().begin(), FData.Descriptors().end()), locale,
+      FData.Encrypted());
+  if (!FIndex.FileExists()) {
+    // A lost index file does not lose the table: a header-only file takes its place (no
+    // primary or secondary index), and the opening cursor rebuilds "Sys Deleted".
+    FIndex.CreateFile();
+    FIndex.SetPrimaryIndex(TIndexDefinition{});
+    FIndex.FlushIndexHeader(false);
+    FIndex.Close();
+    FRebuildSysDeleted = true;
+  }
+  FIndex.Open();
+}
+
+void TDataTable::ConfigureHandlers() {
+  FData.SetForceBufferFlush(Session().ForceBufferFlush());
+  FData.SetHasPrimaryIndex(!FIndex.NoPrimaryIndex());
+  const std::function<bool()> tableLocked = [this] { return FTableLocked; };
+  FData.SetTableLockQuery(tableLocked);
+  FIndex.SetTableLockQuery(tableLocked);
+  FBlob.SetTableLockQuery(tableLocked);
+}
+
+void TDataTable::CheckStructureUnderReadLock() {
+  const bool held = FReadLocked;
+  AcquireReadLock();
+  const bool took = FReadLocked && !held;
+  try {
+    FData.CheckStructure();
+    FIndex.CheckIndexStructure();
+    if (FBlob.IsOpen()) FBlob.CheckBlobStructure();
+  } catch (...) {
+    if (took) ReleaseReadLock();
+    throw;
+  }
+  if (took) ReleaseReadLock();
+}
+
+void TDataTable::Create(const TTableDefinition& definition) {
+  if (IsOpen()) Raise(codes::kAccessDenied);
+  FExclusive = true;
+  NameFiles(true);
+  std::vector<TFileHandler*> created;
+  try {
+    FData.CreateDataFile(definition.Fields, definition.Settings);
+    created.push_back(&FData);
+    const TTableLocale locale{static_cast<std::uint16_t>(definition.Settings.LanguageId),
+                              static_cast<std::uint16_t>(definition.Settings.SortId)};
+    FIndex.SetTable(
+        std::vector<TFieldDescriptor>(FData.Descriptors().begin(), FData.Descriptors().end()),
+        locale, FData.Encrypted());
+    FIndex.CreateFile();
+    created.push_back(&FIndex);
+    FIndex.SetPrimaryIndex(definition.PrimaryIndex);
+    for (const TIndexDefinition& index : definition.SecondaryIndexes)
+      FIndex.AddSecondaryIndex(index);
+    if (HasBlobFields()) {
+      FBlob.ConfigureFrom(FData);
+      FBlob.CreateFile();
+      created.push_back(&FBlob);
+    }
+    ConfigureHandlers();
+    WriteBuffersNow(false);
+  } catch (...) {
+    TFirstError ignored;
+    ignored.Try([this] { CloseFiles(); });
+    for (TFileHandler* file : created) ignored.Try([file] { file->DeleteFile(); });
+    throw;
+  }
+}
+
+void TDataTable::Close() {
+  if (!IsOpen() && !FIndex.IsOpen() && !FBlob.IsOpen()) return;
+  TFirstError errors;
+  // Work of a transaction that was never committed is not written by the close.
+  if (FInTransaction) errors.Try([this] { Rollback(); });
+  if (IsOpen() && FExclusive && !CountsAsReadOnly() && !FTemporary)
+    errors.Try([this] { WriteBuffersNow(false); });
+  errors.Try([this] { UnlockAllRecords(); });
+  errors.Try([this] { ReleaseReadLock(); });
+  errors.Try([this] { ReleaseQueryReadLock(); });
+  errors.Try([this] { ReleaseWriteLock(); });
+  errors.Try([this] { ReleaseTableLock(); });
+  FInTransaction = false;
+  errors.Try([this] { CloseFiles(); });
+  FReadOnly = FReadOnlyAttribute = false;
+  errors.RaiseIfAny();
+}
+
+void TDataTable::CloseFiles() {
+  TFirstError errors;
+  errors.Try([this] { FIndex.Close(); });
+  errors.Try([this] { FBlob.Close(); });
+  errors.Try([this] { FData.Close(); });
+  errors.RaiseIfAny();
+}
+
+// --- Fixed-rule locks ------------------------------------------------------------------
+
+bool TDataTable::TryFixed(TFileHandler& file, std::int64_t length, std::int64_t start) {
+  const TLockRetryRules& rules = Session().LockRetryRules();
+  return TryRepeatedly(rules, rules.FixedTries, rules.FixedPauseMs,
+                       [&] { return file.LockRange(length, start); });
+}
+
+bool TDataTable::TakeSlot(TFileHandler& file, std::uint16_t& slot) {
+  const TLockRetryRules& rules = Session().LockRetryRules();
+  TDataSession& session = Session();
+  const bool taken = TryRepeatedly(rules, rules.FixedTries, rules.FixedPauseMs, [&] {
+    slot = session.DrawReadSlot();
+    return file.LockRange(1, ReadSlotPosition(slot));
+  });
+  if (!taken) slot = 0;
+  return taken;
+}
+
+void TDataTable::TakeReadSlots(TReadSlots& slots) {
+  if (!TakeSlot(FIndex, slots.Index)) Raise(codes::kLockFailure);
+  if (HasBlobFields() && !TakeSlot(FBlob, slots.Blob)) {
+    FIndex.UnlockRange(1, ReadSlotPosition(slots.Index));
+    slots = {};
+    Raise(codes::kLockFailure);
+  }
+}
+
+void TDataTable::ReleaseReadSlots(TReadSlots& slots) {
+  bool released = true;
+  if (slots.Blob != 0) released = FBlob.UnlockRange(1, ReadSlotPosition(slots.Blob)) && released;
+  if (slots.Index != 0) released = FIndex.UnlockRange(1, ReadSlotPosition(slots.Index)) && released;
+  slots = {};
+  if (!released) Raise(codes::kCannotUnlock);
+}
+
+void TDataTable::SetAsideReadSlots() {
+  // The write range covers every read slot, this object's own included: the slots go while
+  // the write lock is held (it keeps out writers and readers alike).
+  TFirstError errors;
+  if (FReadLocked) errors.Try([this] { ReleaseReadSlots(FReadSlots); });
+  if (FQueryReadLocked) errors.Try([this] { ReleaseReadSlots(FQueryReadSlots); });
+  errors.RaiseIfAny();
+}
+
+void TDataTable::RetakeReadSlots() {
+  if (FReadLocked && FReadSlots.Index == 0) {
+    try {
+      TakeReadSlots(FReadSlots);
+    } catch (...) {
+      FReadLocked = false;
+      throw;
+    }
+  }
+  if (FQueryReadLocked && FQueryReadSlots.Index == 0) {
+    try {
+      TakeReadSlots(FQueryReadSlots);
+    } catch (...) {
+      FQueryReadLocked = false;
+      throw;
+    }
+  }
+}
+
+void TDataTable::TakeTableByte() {
+  if (!TryFixed(FData, 1, kTableLockPosition)) Raise(codes::kLockFailure);
+}
+
+void TDataTable::ReleaseTableByte() {
+  if (!FData.UnlockRange(1, kTableLockPosition)) Raise(codes::kLockFailure);
+}
+
+// --- Read locks ----------------------------------------------------------------------------
+
+bool TDataTable::AcquireReadLock() {
+  if (FQueryReadLocked) return false;
+  return TakeReadLock(FReadSlots, FReadLocked);
+}
+
+void TDataTable::ReleaseReadLock() {
+  DropReadLock(FReadSlots, FReadLocked);
+}
+
+bool TDataTable::AcquireQueryReadLock() {
+  return TakeReadLock(FQueryReadSlots, FQueryReadLocked);
+}
+
+void TDataTable::ReleaseQueryReadLock() {
+  DropReadLock(FQueryReadSlots, FQueryReadLocked);
+}
+
+bool TDataTable::TakeReadLock(TReadSlots& slots, bool& held) {
+  if (TakesNoLocks() || FTableLocked || FWriteLocked || held) return false;
+  TakeReadSlots(slots);
+  held = true;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    TFirstError ignored;
+    ignored.Try([&] { DropReadLock(slots, held); });
+    throw;
+  }
+}
+
+void TDataTable::DropReadLock(TReadSlots& slots, bool& held) {
+  if (!held) return;
+  held = false;
+  ReleaseReadSlots(slots);
+}
+
+// --- Write lock ----------------------------------------------------------------------------
+
+bool TDataTable::AcquireWriteLock() {
+  if (FWriteLocked || TakesNoLocks()) return false;
+  const bool tableLockHeld = FTableLocked;
+  SetAsideReadSlots();
+  bool tookByte = false;
+  bool tookIndexRange = false;
+  try {
+    if (!tableLockHeld) {
+      TakeTableByte();
+      tookByte = true;
+    }
+    if (!TryFixed(FIndex, kWriteRangeLength, kWriteRangeStart)) Raise(codes::kLockFailure);
+    tookIndexRange = true;
+    if (HasBlobFields() && !TryFixed(FBlob, kWriteRangeLength, kWriteRangeStart))
+      Raise(codes::kLockFailure);
+  } catch (...) {
+    TFirstError ignored;
+    if (tookIndexRange) FIndex.UnlockRange(kWriteRangeLength, kWriteRangeStart);
+    ignored.Try([this] { RetakeReadSlots(); });
+    if (tookByte) FData.UnlockRange(1, kTableLockPosition);
+    throw;
+  }
+  FWriteLocked = true;
+  if (tableLockHeld) return false;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    TFirstError ignored;
+    ignored.Try([this] { ReleaseWriteLock(); });
+    throw;
+  }
+}
+
+void TDataTable::ReleaseWriteLock() {
+  if (!FWriteLocked) return;
+  FWriteLocked = false;
+  bool released = true;
+  if (HasBlobFields() && FBlob.IsOpen())
+    released = FBlob.UnlockRange(kWriteRangeLength, kWriteRangeStart) && released;
+  released = FIndex.UnlockRange(kWriteRangeLength, kWriteRangeStart) && released;
+  // The read slots set aside come back while the table byte still keeps writers out, so no
+  // change can slip in between.
+  TFirstError errors;
+  errors.Try([this] { RetakeReadSlots(); });
+  if (!FTableLocked && !FExclusive) released = FData.UnlockRange(1, kTableLockPosition) && released;
+  if (!released) Raise(codes::kLockFailure);
+  errors.RaiseIfAny();
+}
+
+// --- Table lock ----------------------------------------------------------------------------
+
+bool TDataTable::LockTable() {
+  if (FTableLocked || FReadOnlyAttribute) return false;
+  if (!FExclusive && !FWriteLocked) TakeTableByte();
+  FTableLocked = true;
+  if (FExclusive) return false;
+  return CheckForChanges();
+}
+
+void TDataTable::UnlockTable() {
+  if (FInTransaction) return;  // the transaction's lock goes at commit or rollback
+  ReleaseTableLock();
+}
+
+void TDataTable::ReleaseTableLock() {
+  if (!FTableLocked) return;
+  FTableLocked = false;
+  TFirstError errors;
+  if (!FExclusive && !FWriteLocked) errors.Try([this] { ReleaseTableByte(); });
+  errors.Try([this] { UnlockAllRecords(true); });
+  errors.RaiseIfAny();
+}
+
+// --- Record locks --------------------------------------------------------------------------
+
+bool TDataTable::LockRecord(std::int32_t n) {
+  if (TakesNoLocks()) return false;
+  if (n <= 0 || n > kMaxLockableRecord) Raise(codes::kRecordInUse);
+  if (FTableLocked && FLockedRecords.contains(n)) {
+    FDeferredUnlocks.erase(n);  // locked again: the deferred unlock no longer applies
+    return false;
+  }
+  TDataSession& session = Session();
+  const bool strict = session.StrictChangeDetection();
+  bool changed = false;
+  bool tookRead = false;
+  const auto takeRead = [&] {
+    if (strict || FReadLocked) return;
+    changed = AcquireReadLock() || changed;
+    tookRead = FReadLocked;
+  };
+  takeRead();
+  std::uint32_t retries = 0;
+  while (!FData.LockRange(1, RecordLockPosition(n))) {
+    if (tookRead) {
+      tookRead = false;
+      ReleaseReadLock();
+    }
+    if (retries >= session.LockRetryCount()) Raise(codes::kRecordInUse);
+    ++retries;
+    session.LockRetryRules().Wait(session.LockWaitTime());
+    takeRead();
+  }
+  FLockedRecords.insert(n);
+  FDeferredUnlocks.erase(n);
+  return changed;
+}
+
+void TDataTable::UnlockRecord(std::int32_t n) {
+  if (TakesNoLocks()) return;
+  if (n == 0 || !FLockedRecords.contains(n)) Raise(codes::kCannotUnlock);
+  if (FTableLocked) {
+    FDeferredUnlocks.insert(n);
+    return;
+  }
+  FLockedRecords.erase(n);
+  FDeferredUnlocks.erase(n);
+  if (!FData.UnlockRange(1, RecordLockPosition(n))) Raise(codes::kCannotUnlock);
+}
+
+void TDataTable::UnlockAllRecords(bool onlyDeferred) {
+  std::vector<std::int32_t> targets;
+  for (std::int32_t n : FLockedRecords)
+    if (!onlyDeferred || FDeferredUnlocks.contains(n)) targets.push_back(n);
+  bool released = true;
+  for (std::int32_t n : targets) {
+    released = FData.UnlockRange(1, RecordLockPosition(n)) && released;
+    FLockedRecords.erase(n);
+    FDeferredUnlocks.erase(n);
+  }
+  if (!onlyDeferred) FDeferredUnlocks.clear();
+  if (!released) Raise(codes::kCannotUnlock);
+}
+
+// --- Change detection ----------------------------------------------------------------------
+
+bool TDataTable::CheckForChanges() {
+  if (FExclusive || FInTransaction || !IsOpen()) return false;
+  bool changed = false;
+  if (FIndex.IndexHeaderChangedOnDisk()) {
+    FIndex.DiscardPages();
+    FData.HeaderChangedOnDisk();
+    FData.RecordCache().Discard();
+    FData.SetHasPrimaryIndex(!FIndex.NoPrimaryIndex());
+    changed = true;
+  } else if (FData.HeaderChangedOnDisk()) {
+    FData.RecordCache().Discard();
+    changed = true;
+  }
+  if (HasBlobFields() && FBlob.IsOpen() && FBlob.BlobHeaderChangedOnDisk()) {
+    FBlob.DiscardBlocks();
+    changed = true;
+  }
+  FWritten = false;
+  return changed;
+}
+
+// --- Buffers -------------------------------------------------------------------------------
+
+void TDataTable::FlushBuffers(bool flushToDisk, bool blobsChanged) {
+  if (FInTransaction) {
+    MarkBuffersChanged(blobsChanged);
+    return;
+  }
+  WriteBuffersNow(flushToDisk);
+}
+
+void TDataTable::MarkBuffersChanged(bool blobsChanged) {
+  FData.MarkChanged();
+  FIndex.MarkIndexChanged();
+  if (blobsChanged && FBlob.IsOpen()) FBlob.MarkBlobChanged();
+}
+
+void TDataTable::WriteBuffersNow(bool flushToDisk) {
+  const bool push = flushToDisk || Session().ForceBufferFlush();
+  FData.SetForceBufferFlush(Session().ForceBufferFlush());
+  const bool dataWritten = FData.HeaderChangedFlag() || FData.DescriptorsChangedFlag() ||
+                           FData.RecordCache().HasChanges();
+  FData.WriteChangedRecords();
+  FData.FlushHeader(false, flushToDisk);
+  const bool indexWritten = FIndex.Header().HeaderChanged || FIndex.HasChangedPages();
+  FIndex.WriteChangedPages();
+  FIndex.FlushIndexHeader(false);
+  if (indexWritten && push) FIndex.FlushFile();
+  bool blobWritten = false;
+  if (FBlob.IsOpen()) {
+    blobWritten = FBlob.Header().Changed || FBlob.Cache().HasChanges();
+    FBlob.WriteChangedBlocks();
+    FBlob.FlushBlobHeader(false);
+    if (blobWritten && push) FBlob.FlushFile();
+  }
+  FWritten = FWritten || dataWritten || indexWritten || blobWritten;
+}
+
+void TDataTable::DiscardBuffers(bool trim) {
+  FData.RecordCache().Discard();
+  FData.ReadHeader();
+  FIndex.DiscardPages();
+  FIndex.ReloadIndexHeader();
+  FData.SetHasPrimaryIndex(!FIndex.NoPrimaryIndex());
+  if (FBlob.IsOpen()) {
+    FBlob.DiscardBlocks();
+    FBlob.ReloadBlobHeader();
+  }
+  if (!trim) return;
+  FData.RecordCache().Trim();
+  FIndex.TrimPages();
+  if (FBlob.IsOpen()) FBlob.TrimBlocks();
+}
+
+void TDataTable::EmptyTable() {
+  if (!FExclusive) Raise(codes::kExclusiveRequired);
+  if (CountsAsReadOnly()) Raise(codes::kAccessDenied);
+  FData.EmptyDataFile();
+  FIndex.EmptyIndexFile();
+  if (FBlob.IsOpen()) FBlob.EmptyBlobFile();
+  WriteBuffersNow(false);
+  FData.RecordCache().Trim();
+  FIndex.TrimPages();
+  if (FBlob.IsOpen()) FBlob.TrimBlocks();
+}
+
+// --- Transactions --------------------------------------------------------------------------
+
+void TDataTable::StartTransaction() {
+  if (CountsAsReadOnly() || FInTransaction) return;
+  if (FExclusive) WriteBuffersNow(false);
+  // The lock's change check runs before the table joins, so stale caches go first.
+  LockTable();
+  FInTransaction = true;
+}
+
+void TDataTable::Commit(bool flushToDisk) {
+  if (!FInTransaction) return;
+  TFirstError errors;
+  errors.Try([&] {
+    AcquireWriteLock();
+    WriteBuffersNow(flushToDisk);
+  });
+  FInTransaction = false;
+  if (errors.Failed()) {
+    // What could not be written must not reach the files later without the write lock.
+    TFirstError ignored;
+    ignored.Try([this] { DiscardBuffers(); });
+  }
+  errors.Try([this] { ReleaseWriteLock(); });
+  errors.Try([this] { ReleaseTableLock(); });
+  errors.RaiseIfAny();
+}
+
+void TDataTable::Rollback() {
+  if (!FInTransaction) return;
+  FInTransaction = false;
+  TFirstError errors;
+  errors.Try([this] { DiscardBuffers(); });
+  errors.Try([this] { ReleaseTableLock(); });
+  errors.RaiseIfAny();
+}
+
+}  // namespace kura

@@ -1,0 +1,129 @@
+// Arbitrary bytes as a table's three files (data, index, BLOB) held in memory files: opening
+// the shared table, its locks, a change check after another writer's headers changed, and a
+// transaction rolled back raise engine errors or succeed, never crash, hang or allocate
+// without bound.
+//
+// Input: byte 0 flags; bytes 1-4 and 5-8 the little-endian lengths of the data and index
+// parts (cut to what follows); then the data part, the index part, and the rest as the BLOB
+// file (no BLOB file when empty).
+#include <cstdint>
+#include <string>
+
+#include "base/engine_error.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "engine/data_table.h"
+#include "storage/file_handler.h"
+#include "storage/file_list.h"
+
+namespace {
+
+struct TParts {
+  std::string Data;
+  std::string Index;
+  std::string Blob;
+  std::uint8_t Flags = 0;
+};
+
+std::uint32_t Length(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+TParts Split(const std::uint8_t* data, std::size_t size) {
+  TParts parts;
+  if (size < 9) return parts;
+  parts.Flags = data[0];
+  std::size_t rest = size - 9;
+  const std::uint8_t* p = data + 9;
+  const std::size_t dataLength = std::min<std::size_t>(Length(data + 1), rest);
+  parts.Data.assign(reinterpret_cast<const char*>(p), dataLength);
+  p += dataLength;
+  rest -= dataLength;
+  const std::size_t indexLength = std::min<std::size_t>(Length(data + 5), rest);
+  parts.Index.assign(reinterpret_cast<const char*>(p), indexLength);
+  p += indexLength;
+  rest -= indexLength;
+  parts.Blob.assign(reinterpret_cast<const char*>(p), rest);
+  return parts;
+}
+
+void Store(kura::TFileList& list, const char* name, const std::string& bytes) {
+  if (bytes.empty()) {
+    list.DeleteListedFile(name, true);
+    return;
+  }
+  kura::TFileHandler raw(list);
+  raw.SetFileName(name);
+  raw.SetInMemory(true);
+  raw.CreateFile();
+  raw.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+// Another writer's header writes: each file's change counter moves, and one header byte the
+// flags name is flipped.
+void ChangeHeaders(kura::TFileList& list, std::uint8_t flags) {
+  for (const char* name : {"FUZZ.DAT", "FUZZ.IDX", "FUZZ.BLB"}) {
+    if (!list.ListedFileExists(name, true)) continue;
+    kura::TFileHandler raw(list);
+    raw.SetFileName(name);
+    raw.SetInMemory(true);
+    raw.Open();
+    if (raw.FileSize() < 8) continue;
+    std::uint8_t header[8];
+    raw.ReadBuffer(header, 8);
+    ++header[0];
+    if (flags & 1) header[4 + (flags >> 1) % 4] ^= 0xFF;
+    raw.Seek(kura::kSeekFromStart, 0);
+    raw.WriteBuffer(header, 8);
+  }
+}
+
+void Exercise(kura::TDataDirectory& directory, kura::TFileList& list, std::uint8_t flags) {
+  kura::TDataTable& table = directory.OpenTable("FUZZ", false, false);
+  try {
+    table.AcquireReadLock();
+    table.LockRecord(1);
+    const std::int32_t last = table.Data().RecordCount();
+    if (last > 1) table.LockRecord(last);
+    table.UnlockAllRecords();
+    table.ReleaseReadLock();
+    ChangeHeaders(list, flags);
+    table.AcquireWriteLock();
+    table.ReleaseWriteLock();
+    directory.StartTransaction();
+    table.FlushBuffers();
+    directory.Rollback();
+  } catch (const kura::EKuraEngineError&) {
+  }
+  try {
+    directory.Rollback();
+    directory.CloseTable(table);
+  } catch (const kura::EKuraEngineError&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static kura::TFileList* const list = new kura::TFileList;
+  static kura::TDataSession* const session = [] {
+    auto* made = new kura::TDataSession(false, *list);
+    kura::TLockRetryRules rules;
+    rules.FixedTries = 2;
+    rules.Pause = [](std::uint32_t) {};
+    made->SetLockRetryRules(rules);
+    made->SetLockRetryCount(0);
+    return made;
+  }();
+  kura::TDataDirectory& directory = session->OpenDirectory("Memory", "");
+  const TParts parts = Split(data, size);
+  Store(*list, "FUZZ.DAT", parts.Data);
+  Store(*list, "FUZZ.IDX", parts.Index);
+  Store(*list, "FUZZ.BLB", parts.Blob);
+  try {
+    Exercise(directory, *list, parts.Flags);
+  } catch (const kura::EKuraEngineError&) {
+  }
+  session->CloseDirectory(&directory);
+  return 0;
+}

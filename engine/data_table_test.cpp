@@ -271,6 +271,41 @@ TEST_F(DataTableTest, RecordLocksTrySixteenTimesWithTheSessionsWait) {
   EXPECT_EQ(RaisedCode([&] { table.UnlockRecord(0); }), 10242);
 }
 
+TEST_F(DataTableTest, StrictChangeDetectionLocksRecordsWithoutAReadLock) {
+  Create();
+  TDataTable& table = Open();
+  sandbox.Session().SetStrictChangeDetection(true);
+  EXPECT_FALSE(table.LockRecord(2));
+  EXPECT_FALSE(table.ReadLocked());
+  sandbox.Session().SetStrictChangeDetection(false);
+  table.LockRecord(3);
+  EXPECT_TRUE(table.ReadLocked());
+  table.ReleaseReadLock();
+}
+
+TEST_F(DataTableTest, WrittenFilesArePushedToDiskWhenAskedOrForced) {
+  Create("T", true);
+  testing::TFileFaults faults;
+  InstallFailingFiles(sandbox.Files(), faults);
+  TDataTable& table = Open();
+  AppendRecords(table, 2);
+  EXPECT_EQ(faults.FlushCalls, 0);
+  EXPECT_TRUE(table.Written());
+  table.AcquireWriteLock();
+  table.Data().MarkChanged();
+  table.Index().MarkIndexChanged();
+  table.FlushBuffers(true);
+  EXPECT_GE(faults.FlushCalls, 2) << "the data and the index file";
+  faults.ResetCounters();
+  table.FlushBuffers(true);
+  EXPECT_EQ(faults.FlushCalls, 0) << "nothing written, nothing pushed";
+  table.ReleaseWriteLock();
+  faults.ResetCounters();
+  sandbox.Session().SetForceBufferFlush(true);
+  AppendRecords(table, 1);
+  EXPECT_GE(faults.FlushCalls, 2);
+}
+
 TEST_F(DataTableTest, UnlocksWaitForTheTableLock) {
   Create();
   TDataTable& table = Open();

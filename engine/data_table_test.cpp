@@ -19,6 +19,7 @@
 #include "storage/file_names.h"
 #include "storage/file_test_support.h"
 #include "storage/physical_file.h"
+#include "storage/record_image.h"
 
 namespace kura {
 namespace {
@@ -433,6 +434,60 @@ TEST_F(DataTableTest, AnotherWritersAppendIsSeenAtTheNextReadLock) {
   EXPECT_EQ(reader.Data().RecordCount(), 3);
   EXPECT_EQ(reader.Data().RecordCache().Count(), 0u);
   reader.ReleaseWriteLock();
+}
+
+// Another writer changes a cached record and then only the BLOB header: each time the next
+// lock drops exactly the caches of the files that changed.
+TEST_F(DataTableTest, AnotherWritersChangesEmptyTheCachesOfTheChangedFiles) {
+  Create("T", true);
+  TDataTable& reader = Open();
+  AppendRecords(reader, 3, 10);
+  EXPECT_EQ(RecordId(reader, 1), 10);
+  TEngineSandbox writerBox(folder.Path());
+  TDataTable& writer = writerBox.Directory().OpenTable("T", false, false);
+  writer.AcquireWriteLock();
+  TRecord* record = writer.Data().GetRecord(1);
+  std::uint8_t value[4] = {99, 0, 0, 0};
+  SetField(record->Image, *writer.Data().DescriptorByNumber(1), value, false, {});
+  writer.Data().MarkRecordChanged(record);
+  writer.Data().ReleaseRecord(record);
+  writer.Data().MarkChanged();
+  writer.FlushBuffers();
+  writer.ReleaseWriteLock();
+  EXPECT_GT(reader.Data().RecordCache().Count(), 0u);
+  EXPECT_EQ(RecordId(reader, 1), 99) << "the stale record was dropped at the read lock";
+
+  reader.AcquireWriteLock();
+  reader.Blob().NewBlock();  // a block of no value: just something cached
+  reader.FlushBuffers();
+  reader.ReleaseWriteLock();
+  ASSERT_EQ(reader.Blob().Cache().Count(), 1u);
+  const std::size_t recordsCached = reader.Data().RecordCache().Count();
+  writer.AcquireWriteLock();
+  writer.Blob().MarkBlobChanged();
+  writer.FlushBuffers(false, false);
+  writer.ReleaseWriteLock();
+  EXPECT_TRUE(reader.AcquireReadLock());
+  EXPECT_EQ(reader.Blob().Cache().Count(), 0u);
+  EXPECT_EQ(reader.Data().RecordCache().Count(), recordsCached) << "the data file did not change";
+  reader.ReleaseReadLock();
+}
+
+TEST_F(DataTableTest, DiscardingWithTrimSetsTheCachesBackToTheirTargets) {
+  Create();
+  TDataTable& table = Open("T", true);
+  AppendRecords(table, 600);
+  TRecordCache& cache = table.Data().RecordCache();
+  const std::size_t target = cache.TargetCapacity();
+  std::vector<TRecord*> pinned;
+  for (std::int32_t n = 1; n <= static_cast<std::int32_t>(target) + 10; ++n)
+    pinned.push_back(table.Data().GetRecord(n));
+  EXPECT_GT(cache.Capacity(), target);
+  for (TRecord* record : pinned) table.Data().ReleaseRecord(record);
+  table.DiscardBuffers(true);
+  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Capacity(), target);
+  EXPECT_EQ(table.Data().RecordCount(), 600);
 }
 
 TEST_F(DataTableTest, ATransactionKeepsTenThousandRecordsCachedUntilCommit) {

@@ -274,7 +274,6 @@ class TDataTable {
   bool FInTransaction = false;
   bool FWritten = false;
   bool FRebuildSysDeleted = false;
-  bool FSlotsSetAside = false;
   TReadSlots FReadSlots;
   TReadSlots FQueryReadSlots;
   std::set<std::int32_t> FLockedRecords;

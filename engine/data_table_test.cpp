@@ -543,6 +543,47 @@ TEST_F(DataTableTest, ARollbackLeavesTheFilesAsTheyWere) {
   EXPECT_TRUE(Free(".DAT", 1, kTableLockPosition));
 }
 
+TEST_F(DataTableTest, ATransactionThatCannotStartEverywhereStartsNowhere) {
+  Create("A");
+  Create("B");
+  TDataDirectory& directory = sandbox.Directory();
+  TDataTable& a = directory.OpenTable("A", false, false);
+  TDataTable& b = directory.OpenTable("B", false, false);
+  TEngineSandbox other(folder.Path());
+  other.Directory().OpenTable("B", false, false).LockTable();
+  sandbox.CountPauses(3);
+  EXPECT_EQ(RaisedCode([&] { directory.StartTransaction(); }), 10249);
+  EXPECT_FALSE(directory.InTransaction());
+  EXPECT_FALSE(a.InTransaction());
+  EXPECT_FALSE(b.InTransaction());
+  EXPECT_TRUE(RangeFree(sandbox.Files(), FileOf("A", ".DAT"), 1, kTableLockPosition));
+}
+
+// A commit that cannot write keeps nothing of the transaction in the caches, where a later
+// write-back would put it on disk without the write lock.
+TEST_F(DataTableTest, ACommitThatCannotWriteEndsTheTransactionAndDropsItsChanges) {
+  Create();
+  testing::TFileFaults faults;
+  InstallFailingFiles(sandbox.Files(), faults);
+  TDataDirectory& directory = sandbox.Directory();
+  TDataTable& table = Open();
+  AppendRecords(table, 4);
+  directory.StartTransaction();
+  AppendRecords(table, 50, 5);
+  faults.WriteBudget = 0;
+  EXPECT_EQ(RaisedCode([&] { directory.Commit(); }), 9218);
+  faults.WriteBudget = -1;
+  EXPECT_FALSE(directory.InTransaction());
+  EXPECT_FALSE(table.InTransaction());
+  EXPECT_FALSE(table.WriteLocked());
+  EXPECT_FALSE(table.TableLocked());
+  EXPECT_TRUE(Free(".DAT", 1, kTableLockPosition));
+  EXPECT_TRUE(Free(".IDX", kWriteRangeLength, kWriteRangeStart));
+  EXPECT_FALSE(table.Data().RecordCache().HasChanges());
+  EXPECT_EQ(table.Data().RecordCount(), 4);
+  EXPECT_EQ(RecordId(table, 4), 4);
+}
+
 TEST_F(DataTableTest, TablesJoinARunningTransactionAndUnusedOnesCloseAtItsEnd) {
   Create("A");
   Create("B");

@@ -101,7 +101,7 @@ bool TDataSession::HasPassword(std::string_view text) const {
 
 TDataDirectory& TDataSession::OpenDirectory(std::string_view databaseName,
                                             std::string_view directory) {
-  const bool memory = EqualsIgnoringAsciiCase(TrimAsciiBlanks(databaseName), kMemoryDatabaseName);
+  const bool memory = EqualsIgnoringAsciiCase(TrimAsciiBlanks(databaseName), kInMemoryDatabaseName);
   std::string path = CheckedPath(directory);
   if (path.empty() && !memory) path = FWorkingDir;
   if (databaseName.size() > kMaxSessionText) RaiseEngineError(codes::kInvalidDatabase);

@@ -51,7 +51,7 @@ enum class TRecordLockProtocol : std::uint8_t { lpPessimistic = 0, lpOptimistic 
 // Longest text kept in a path, a database name or a password.
 inline constexpr std::size_t kMaxSessionText = 255;
 // The database name of the in-memory directory (compared without regard to case).
-inline constexpr std::string_view kMemoryDatabaseName = "Memory";
+inline constexpr std::string_view kInMemoryDatabaseName = "Memory";
 
 class TDataSession {
  public:

@@ -109,7 +109,6 @@ void TDataTable::OpenIndexFile() {
 }
 
 void TDataTable::ConfigureHandlers() {
-  FData.SetForceBufferFlush(Session().ForceBufferFlush());
   FData.SetHasPrimaryIndex(!FIndex.NoPrimaryIndex());
   const std::function<bool()> tableLocked = [this] { return FTableLocked; };
   FData.SetTableLockQuery(tableLocked);
@@ -477,12 +476,14 @@ void TDataTable::MarkBuffersChanged(bool blobsChanged) {
 }
 
 void TDataTable::WriteBuffersNow(bool flushToDisk) {
+  // Only files that were written are pushed to the device, each once: the table decides.
   const bool push = flushToDisk || Session().ForceBufferFlush();
-  FData.SetForceBufferFlush(Session().ForceBufferFlush());
+  FData.SetForceBufferFlush(false);
   const bool dataWritten = FData.HeaderChangedFlag() || FData.DescriptorsChangedFlag() ||
                            FData.RecordCache().HasChanges();
   FData.WriteChangedRecords();
-  FData.FlushHeader(false, flushToDisk);
+  FData.FlushHeader(false);
+  if (dataWritten && push) FData.FlushFile();
   const bool indexWritten = FIndex.Header().HeaderChanged || FIndex.HasChangedPages();
   FIndex.WriteChangedPages();
   FIndex.FlushIndexHeader(false);

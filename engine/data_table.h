@@ -24,6 +24,19 @@
 // (CheckForChanges) and drops the caches of the files another process changed; the answer
 // "changed" tells the caller to resynchronise its position.
 //
+// HOW A CURSOR USES IT
+//   open      TDataDirectory::OpenTable (one use more), and when NeedsSysDeletedRebuild
+//             rebuild the "Sys Deleted" index and call SysDeletedRebuilt;
+//   read      before reading a record or page that is not cached: AcquireReadLock; when it
+//             answers true, drop what was being read and resynchronise by key first; read;
+//             ReleaseReadLock;
+//   change    AcquireWriteLock (true: resynchronise, the record may be gone), LockRecord
+//             (already taken by a pessimistic edit), change records, keys and BLOBs through
+//             Data(), Index(), Blob(), then FlushBuffers, ReleaseWriteLock, UnlockRecord;
+//   close     TDataDirectory::CloseTable (one use less; the last one closes the table).
+// Every lock call on an exclusive or read-only-attribute table does nothing, so the same
+// sequence serves every kind of table.
+//
 // THREADS: one thread at a time per table object; the file layer serialises file access.
 #pragma once
 
@@ -261,7 +274,6 @@ class TDataTable {
   bool FInTransaction = false;
   bool FWritten = false;
   bool FRebuildSysDeleted = false;
-  bool FSlotsSetAside = false;
   TReadSlots FReadSlots;
   TReadSlots FQueryReadSlots;
   std::set<std::int32_t> FLockedRecords;

@@ -19,6 +19,7 @@
 #include "storage/file_names.h"
 #include "storage/file_test_support.h"
 #include "storage/physical_file.h"
+#include "storage/record_image.h"
 
 namespace kura {
 namespace {
@@ -271,6 +272,41 @@ TEST_F(DataTableTest, RecordLocksTrySixteenTimesWithTheSessionsWait) {
   EXPECT_EQ(RaisedCode([&] { table.UnlockRecord(0); }), 10242);
 }
 
+TEST_F(DataTableTest, StrictChangeDetectionLocksRecordsWithoutAReadLock) {
+  Create();
+  TDataTable& table = Open();
+  sandbox.Session().SetStrictChangeDetection(true);
+  EXPECT_FALSE(table.LockRecord(2));
+  EXPECT_FALSE(table.ReadLocked());
+  sandbox.Session().SetStrictChangeDetection(false);
+  table.LockRecord(3);
+  EXPECT_TRUE(table.ReadLocked());
+  table.ReleaseReadLock();
+}
+
+TEST_F(DataTableTest, WrittenFilesArePushedToDiskWhenAskedOrForced) {
+  Create("T", true);
+  testing::TFileFaults faults;
+  InstallFailingFiles(sandbox.Files(), faults);
+  TDataTable& table = Open();
+  AppendRecords(table, 2);
+  EXPECT_EQ(faults.FlushCalls, 0);
+  EXPECT_TRUE(table.Written());
+  table.AcquireWriteLock();
+  table.Data().MarkChanged();
+  table.Index().MarkIndexChanged();
+  table.FlushBuffers(true);
+  EXPECT_GE(faults.FlushCalls, 2) << "the data and the index file";
+  faults.ResetCounters();
+  table.FlushBuffers(true);
+  EXPECT_EQ(faults.FlushCalls, 0) << "nothing written, nothing pushed";
+  table.ReleaseWriteLock();
+  faults.ResetCounters();
+  sandbox.Session().SetForceBufferFlush(true);
+  AppendRecords(table, 1);
+  EXPECT_GE(faults.FlushCalls, 2);
+}
+
 TEST_F(DataTableTest, UnlocksWaitForTheTableLock) {
   Create();
   TDataTable& table = Open();
@@ -400,6 +436,60 @@ TEST_F(DataTableTest, AnotherWritersAppendIsSeenAtTheNextReadLock) {
   reader.ReleaseWriteLock();
 }
 
+// Another writer changes a cached record and then only the BLOB header: each time the next
+// lock drops exactly the caches of the files that changed.
+TEST_F(DataTableTest, AnotherWritersChangesEmptyTheCachesOfTheChangedFiles) {
+  Create("T", true);
+  TDataTable& reader = Open();
+  AppendRecords(reader, 3, 10);
+  EXPECT_EQ(RecordId(reader, 1), 10);
+  TEngineSandbox writerBox(folder.Path());
+  TDataTable& writer = writerBox.Directory().OpenTable("T", false, false);
+  writer.AcquireWriteLock();
+  TRecord* record = writer.Data().GetRecord(1);
+  std::uint8_t value[4] = {99, 0, 0, 0};
+  SetField(record->Image, *writer.Data().DescriptorByNumber(1), value, false, {});
+  writer.Data().MarkRecordChanged(record);
+  writer.Data().ReleaseRecord(record);
+  writer.Data().MarkChanged();
+  writer.FlushBuffers();
+  writer.ReleaseWriteLock();
+  EXPECT_GT(reader.Data().RecordCache().Count(), 0u);
+  EXPECT_EQ(RecordId(reader, 1), 99) << "the stale record was dropped at the read lock";
+
+  reader.AcquireWriteLock();
+  reader.Blob().NewBlock();  // a block of no value: just something cached
+  reader.FlushBuffers();
+  reader.ReleaseWriteLock();
+  ASSERT_EQ(reader.Blob().Cache().Count(), 1u);
+  const std::size_t recordsCached = reader.Data().RecordCache().Count();
+  writer.AcquireWriteLock();
+  writer.Blob().MarkBlobChanged();
+  writer.FlushBuffers(false, false);
+  writer.ReleaseWriteLock();
+  EXPECT_TRUE(reader.AcquireReadLock());
+  EXPECT_EQ(reader.Blob().Cache().Count(), 0u);
+  EXPECT_EQ(reader.Data().RecordCache().Count(), recordsCached) << "the data file did not change";
+  reader.ReleaseReadLock();
+}
+
+TEST_F(DataTableTest, DiscardingWithTrimSetsTheCachesBackToTheirTargets) {
+  Create();
+  TDataTable& table = Open("T", true);
+  AppendRecords(table, 600);
+  TRecordCache& cache = table.Data().RecordCache();
+  const std::size_t target = cache.TargetCapacity();
+  std::vector<TRecord*> pinned;
+  for (std::int32_t n = 1; n <= static_cast<std::int32_t>(target) + 10; ++n)
+    pinned.push_back(table.Data().GetRecord(n));
+  EXPECT_GT(cache.Capacity(), target);
+  for (TRecord* record : pinned) table.Data().ReleaseRecord(record);
+  table.DiscardBuffers(true);
+  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Capacity(), target);
+  EXPECT_EQ(table.Data().RecordCount(), 600);
+}
+
 TEST_F(DataTableTest, ATransactionKeepsTenThousandRecordsCachedUntilCommit) {
   Create();
   testing::TFileFaults faults;
@@ -451,6 +541,47 @@ TEST_F(DataTableTest, ARollbackLeavesTheFilesAsTheyWere) {
   EXPECT_EQ(table.Index().LiveRecordCount(), 5);
   EXPECT_EQ(RecordId(table, 1), 1);
   EXPECT_TRUE(Free(".DAT", 1, kTableLockPosition));
+}
+
+TEST_F(DataTableTest, ATransactionThatCannotStartEverywhereStartsNowhere) {
+  Create("A");
+  Create("B");
+  TDataDirectory& directory = sandbox.Directory();
+  TDataTable& a = directory.OpenTable("A", false, false);
+  TDataTable& b = directory.OpenTable("B", false, false);
+  TEngineSandbox other(folder.Path());
+  other.Directory().OpenTable("B", false, false).LockTable();
+  sandbox.CountPauses(3);
+  EXPECT_EQ(RaisedCode([&] { directory.StartTransaction(); }), 10249);
+  EXPECT_FALSE(directory.InTransaction());
+  EXPECT_FALSE(a.InTransaction());
+  EXPECT_FALSE(b.InTransaction());
+  EXPECT_TRUE(RangeFree(sandbox.Files(), FileOf("A", ".DAT"), 1, kTableLockPosition));
+}
+
+// A commit that cannot write keeps nothing of the transaction in the caches, where a later
+// write-back would put it on disk without the write lock.
+TEST_F(DataTableTest, ACommitThatCannotWriteEndsTheTransactionAndDropsItsChanges) {
+  Create();
+  testing::TFileFaults faults;
+  InstallFailingFiles(sandbox.Files(), faults);
+  TDataDirectory& directory = sandbox.Directory();
+  TDataTable& table = Open();
+  AppendRecords(table, 4);
+  directory.StartTransaction();
+  AppendRecords(table, 50, 5);
+  faults.WriteBudget = 0;
+  EXPECT_EQ(RaisedCode([&] { directory.Commit(); }), 9218);
+  faults.WriteBudget = -1;
+  EXPECT_FALSE(directory.InTransaction());
+  EXPECT_FALSE(table.InTransaction());
+  EXPECT_FALSE(table.WriteLocked());
+  EXPECT_FALSE(table.TableLocked());
+  EXPECT_TRUE(Free(".DAT", 1, kTableLockPosition));
+  EXPECT_TRUE(Free(".IDX", kWriteRangeLength, kWriteRangeStart));
+  EXPECT_FALSE(table.Data().RecordCache().HasChanges());
+  EXPECT_EQ(table.Data().RecordCount(), 4);
+  EXPECT_EQ(RecordId(table, 4), 4);
 }
 
 TEST_F(DataTableTest, TablesJoinARunningTransactionAndUnusedOnesCloseAtItsEnd) {

@@ -84,6 +84,9 @@ std::int32_t InsertRow(TDataTable& table, std::int32_t id, const std::string& na
   }
   TRecord* record = data.NewRecordSlot();
   const std::int32_t recordNo = record->Number;
+  // A reused slot of a deleted record takes its key out of the deleted part of "Sys Deleted".
+  if (IsDeleted(record->Image))
+    index.Tree(kSysDeletedSlot).Delete(KeyOf(index, kSysDeletedSlot, record->Image).data());
   SetRecordNoOrNextFree(image, recordNo);
   record->Image = image;
   data.SetLastAutoInc(rowId);

@@ -13,6 +13,7 @@
 #include "engine/first_error.h"
 #include "engine/index_navigator.h"
 #include "engine/record_order_navigator.h"
+#include "engine/text_index_params.h"
 #include "storage/ascii_case.h"
 #include "storage/field_types.h"
 #include "storage/record_image.h"
@@ -199,6 +200,9 @@ void TDataCursor::Close() {
   FLive.SetSize(0);
   FFiltered = false;
   TFirstError errors;
+  if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
+  FTextParams.reset();
+  FTextParamsChanged = false;
   if (FTookReadLock && FTable->ReadLocked()) errors.Try([this] { FTable->ReleaseReadLock(); });
   FTookReadLock = false;
   FReadDepth = 0;
@@ -242,6 +246,54 @@ std::unique_ptr<TDataCursor> TDataCursor::Clone() {
     clone->GotoBookmark(GetBookmark(), false);
   }
   return clone;
+}
+
+// --- Text-index parameters --------------------------------------------------------------
+
+const TTextIndexParams& TDataCursor::TextIndexParams() {
+  RequireOpen();
+  if (!FTextParams) {
+    BeginRead();
+    try {
+      // Under the read lock even in lazy change detection: the pages come from the file.
+      const bool held = FTable->ReadLocked();
+      if (ChecksChanges() && !held) {
+        FTable->AcquireReadLock();
+        FTookReadLock = FTookReadLock || FTable->ReadLocked();
+      }
+      FTextParams = LoadTextIndexParams(FTable->Index(), FTableName);
+    } catch (...) {
+      TFirstError ignored;
+      ignored.Try([this] { EndRead(); });
+      throw;
+    }
+    EndRead();
+  }
+  return *FTextParams;
+}
+
+void TDataCursor::SetTextIndexParams(TTextIndexParams params) {
+  RequireOpen();
+  if (FReadOnly) Raise(codes::kAccessDenied);
+  FTextParams = std::move(params);
+  FTextParamsChanged = true;
+}
+
+void TDataCursor::ReloadTextIndexParams() {
+  if (FTextParamsChanged) return;  // a change not yet written back is kept
+  FTextParams.reset();
+}
+
+void TDataCursor::WriteBackTextIndexParams() {
+  FTextParamsChanged = false;
+  FTable->AcquireWriteLock();
+  TFirstError errors;
+  errors.Try([this] {
+    StoreTextIndexParams(FTable->Index(), *FTextParams, FTableName);
+    FTable->FlushBuffers();
+  });
+  errors.Try([this] { FTable->ReleaseWriteLock(); });
+  errors.RaiseIfAny();
 }
 
 // --- Fields ----------------------------------------------------------------------------

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,7 @@
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
 #include "storage/index_page.h"
+#include "storage/index_text.h"
 #include "storage/records_bitmap.h"
 
 namespace kura {
@@ -188,6 +190,17 @@ class TDataCursor {
   void EndRead();
   const TChangeCounters& ChangeCounters() const { return FCounters; }
 
+  // --- Text-index parameters ------------------------------------------------------------
+  // The stop words and the space and include characters of the table's text index: loaded
+  // from its parameter pages on first use (the defaults when it has none; 8965 for damaged
+  // pages). A change is kept by the cursor and written back when it closes; a read-only
+  // cursor refuses it with 11013.
+  const TTextIndexParams& TextIndexParams();
+  void SetTextIndexParams(TTextIndexParams params);
+  // Forgets the parameters loaded, so that the next use reads them from the table again
+  // (the SQL layer asks for this).
+  void ReloadTextIndexParams();
+
   // --- State -----------------------------------------------------------------------------
   bool AtBOF() const;
   bool AtEOF() const;
@@ -226,7 +239,7 @@ class TDataCursor {
   void LoadFields();
   void RebuildSysDeleted();
   void LoadIndex(int indexNo);
-  void ResetNavigation();
+  void WriteBackTextIndexParams();
 
   // Change detection.
   bool ChecksChanges() const;
@@ -289,6 +302,9 @@ class TDataCursor {
   bool FHasAutoInc = false;
   bool FHasChecks = false;
   bool FHasDefaults = false;
+
+  std::optional<TTextIndexParams> FTextParams;
+  bool FTextParamsChanged = false;
 
   TChangeCounters FCounters;
   int FReadDepth = 0;

@@ -16,6 +16,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
 #include "engine/table_test_support.h"
+#include "engine/text_index_params.h"
 #include "storage/failing_file.h"
 #include "storage/file_test_support.h"
 #include "storage/little_endian.h"
@@ -468,6 +469,73 @@ TEST_F(DataCursorTest, RefreshAndResyncKeepTheRecord) {
   cursor->Last();
   cursor->Refresh();
   EXPECT_EQ(Current(*cursor), "8706") << "the crack survives";
+}
+
+TEST_F(DataCursorTest, TextIndexParametersComeBackAfterClose) {
+  MakeTable();
+  {
+    auto cursor = OpenCursor();
+    const TTextIndexParams& defaults = cursor->TextIndexParams();
+    EXPECT_EQ(defaults.StopWords.size(), 22u) << "no parameter page: the defaults";
+    EXPECT_EQ(cursor->Table()->Index().ParamPage(), 0);
+    TTextIndexParams changed = defaults;
+    // Three pages' worth of stream, one word cut to the longest item.
+    changed.StopWords = {std::string(3000, 'x'), std::string(5000, 'y'), "Z"};
+    changed.Space.fill(false);
+    changed.Space[' '] = true;
+    changed.Include['-'] = true;
+    cursor->SetTextIndexParams(changed);
+  }
+  {
+    auto cursor = OpenCursor();
+    const TTextIndexParams& loaded = cursor->TextIndexParams();
+    ASSERT_EQ(loaded.StopWords.size(), 3u);
+    EXPECT_EQ(loaded.StopWords[0], std::string(3000, 'x'));
+    EXPECT_EQ(loaded.StopWords[1], std::string(kMaxTextParamItem, 'y'));
+    EXPECT_EQ(loaded.StopWords[2], "Z");
+    EXPECT_TRUE(loaded.Space[' ']);
+    EXPECT_FALSE(loaded.Space['*']);
+    EXPECT_TRUE(loaded.Include['-']);
+    TTextIndexParams shorter = loaded;
+    shorter.StopWords = {"ONLY"};
+    cursor->SetTextIndexParams(shorter);
+  }
+  auto cursor = OpenCursor();
+  EXPECT_EQ(cursor->TextIndexParams().StopWords, std::vector<std::string>{"ONLY"});
+  EXPECT_TRUE(cursor->Table()->Index().CheckTree(kSysTextSlot).Ok());
+  EXPECT_NE(cursor->Table()->Index().Header().Descriptors[kSysTextSlot].FreePage, 0)
+      << "the pages no longer needed went to the free chain";
+
+  auto readOnly = std::make_unique<TDataCursor>(sandbox->Directory());
+  readOnly->SetTableName("T");
+  readOnly->SetReadOnly(true);
+  readOnly->Open();
+  EXPECT_EQ(RaisedCode([&] { readOnly->SetTextIndexParams({}); }), codes::kAccessDenied);
+}
+
+TEST_F(DataCursorTest, DamagedTextIndexParametersRaise8965) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "AB");
+  // A parameter page that is a leaf of the primary index.
+  cursor->Table()->Index().SetParamPage(cursor->Table()->Index().RootPage(kPrimaryIndexSlot));
+  EXPECT_EQ(RaisedCode([&] { cursor->TextIndexParams(); }), codes::kIndexPagesCorrupt);
+  EXPECT_FALSE(cursor->Table()->ReadLocked());
+  cursor->Table()->Index().SetParamPage(0);
+
+  const auto decode = [](std::vector<std::uint8_t> stream) {
+    return RaisedCode([&] { DecodeTextIndexParams(stream, "T"); });
+  };
+  std::vector<std::uint8_t> good = EncodeTextIndexParams(DefaultTextIndexParams());
+  EXPECT_EQ(decode(good), 0);
+  std::vector<std::uint8_t> negative = good;
+  PutI32LE(negative.data(), -1);
+  EXPECT_EQ(decode(negative), codes::kIndexPagesCorrupt);
+  std::vector<std::uint8_t> longItem = good;
+  PutI32LE(longItem.data() + 4, 5000);
+  EXPECT_EQ(decode(longItem), codes::kIndexPagesCorrupt);
+  good.resize(good.size() - 1);
+  EXPECT_EQ(decode(good), codes::kIndexPagesCorrupt) << "a stream that ends early";
 }
 
 }  // namespace

@@ -46,6 +46,16 @@ void TDataCursor::Raise(std::uint16_t code) const {
   RaiseEngineError(code, {}, {}, FDirectory.DatabaseName(), FTableName);
 }
 
+void TDataCursor::RaiseError(std::uint16_t code, std::string_view text) const {
+  if (code == 0) return;
+  RaiseEngineError(code, {}, {}, FDirectory.DatabaseName(), FTableName, {}, {}, text);
+}
+
+void TDataCursor::RaiseFieldError(std::uint16_t code, std::string_view fieldName) const {
+  if (code == 0) return;
+  RaiseEngineError(code, {}, {}, FDirectory.DatabaseName(), FTableName, fieldName);
+}
+
 void TDataCursor::RequireClosed() const {
   if (IsOpen()) Raise(codes::kTableInUse);
 }
@@ -88,6 +98,12 @@ void TDataCursor::SetSharedFromExclusive(bool value) {
   FSharedFromExclusive = value;
 }
 
+void TDataCursor::SetTemporary(bool value) {
+  if (value == FTemporary) return;
+  RequireClosed();
+  FTemporary = value;
+}
+
 void TDataCursor::SetSqlSource(bool value) {
   if (value == FSqlSource) return;
   RequireClosed();
@@ -99,7 +115,7 @@ void TDataCursor::SetSqlSource(bool value) {
 void TDataCursor::Open() {
   if (IsOpen()) return;
   FFields.clear();
-  FTable = &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, false, FSharedFromExclusive);
+  FTable = &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
   try {
     OpenSteps();
   } catch (...) {
@@ -230,6 +246,7 @@ std::unique_ptr<TDataCursor> TDataCursor::Clone() {
   clone->FInMemory = FInMemory;
   clone->FReadOnlyRequested = clone->FReadOnly = FReadOnlyRequested;
   clone->FSqlSource = FSqlSource;
+  clone->FTemporary = FTemporary;
   clone->FSharedFromExclusive = FExclusive || FSharedFromExclusive;
   clone->FPasswordHook = FPasswordHook;
   clone->Open();

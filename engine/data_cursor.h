@@ -97,6 +97,8 @@ class TDataCursor {
   void SetSharedFromExclusive(bool value);
   // Cursors the SQL layer opens on the tables a statement reads: record-number order.
   void SetSqlSource(bool value);
+  // A temporary result table: its files are temporary and its buffers are dropped at close.
+  void SetTemporary(bool value);
   void SetPasswordHook(TPasswordHook hook) { FPasswordHook = std::move(hook); }
 
   TDataDirectory& Directory() const { return FDirectory; }
@@ -106,7 +108,13 @@ class TDataCursor {
   bool ReadOnlyFiles() const { return FReadOnlyFiles; }
   bool InMemory() const { return FInMemory; }
   bool SharedFromExclusive() const { return FSharedFromExclusive; }
+  bool Temporary() const { return FTemporary; }
   bool IsOpen() const { return FTable != nullptr; }
+
+  // For the layers above: nothing for code 0, else the engine error with the cursor's table
+  // and database names and the text (or the field name).
+  void RaiseError(std::uint16_t code, std::string_view text = {}) const;
+  void RaiseFieldError(std::uint16_t code, std::string_view fieldName) const;
   TDataTable* Table() const { return FTable; }
 
   // --- Opening and closing ---------------------------------------------------------------
@@ -279,6 +287,7 @@ class TDataCursor {
   bool FReadOnlyFiles = false;
   bool FInMemory = false;
   bool FSqlSource = false;
+  bool FTemporary = false;
   TPasswordHook FPasswordHook;
 
   int FIndexNo = 0;

@@ -402,6 +402,52 @@ TEST_F(DataCursorTest, ACloneAndSyncToCursor) {
   EXPECT_EQ(Current(*cursor), "E");
 }
 
+TEST_F(DataCursorTest, AnExclusiveCursorSharesItsTableWithItsClonesOnly) {
+  MakeTable();
+  TDataCursor cursor(sandbox->Directory());
+  cursor.SetTableName("T");
+  cursor.SetExclusive(true);
+  cursor.Open();
+  InsertLetters(cursor, "ABC");
+  ASSERT_TRUE(cursor.SetRecNo(2));
+  TDataCursor other(sandbox->Directory());
+  other.SetTableName("T");
+  EXPECT_EQ(RaisedCode([&] { other.Open(); }), codes::kAccessDenied);
+  auto clone = cursor.Clone();
+  EXPECT_TRUE(clone->SharedFromExclusive());
+  EXPECT_FALSE(clone->Exclusive());
+  EXPECT_EQ(Current(*clone), "B");
+  // The clone notices what its original's table changed; the exclusive original checks
+  // nothing.
+  InsertRow(*cursor.Table(), 9, "0");
+  EXPECT_EQ(clone->RecNo(), 3);
+  EXPECT_EQ(cursor.RecNo(), 2);
+  clone.reset();
+  cursor.Close();
+  EXPECT_NO_THROW(other.Open());
+}
+
+TEST_F(DataCursorTest, RaiseErrorNamesTheTable) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  EXPECT_NO_THROW(cursor->RaiseError(0, "fine"));
+  try {
+    cursor->RaiseError(codes::kEndOfTable, "at the end");
+    FAIL() << "no error raised";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, codes::kEndOfTable);
+    EXPECT_EQ(error.ErrorTableName, "T");
+    EXPECT_EQ(error.ErrorDatabaseName, "Sandbox");
+    EXPECT_EQ(error.ErrorText, "at the end");
+  }
+  try {
+    cursor->RaiseFieldError(codes::kInvalidField, "NAME");
+    FAIL() << "no error raised";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorFieldName, "NAME");
+  }
+}
+
 TEST_F(DataCursorTest, AnotherCursorsInsertBeforeTheCurrentRecord) {
   for (bool strict : {true, false}) {
     SCOPED_TRACE(strict ? "strict" : "lazy");

@@ -92,7 +92,8 @@ std::int32_t InsertRow(TDataTable& table, std::int32_t id, const std::string& na
   data.SetLastAutoInc(rowId);
   data.MarkRecordChanged(record);
   data.ReleaseRecord(record);
-  for (int slot : IndexedSlots(table)) index.Tree(slot).Insert(KeyOf(index, slot, image).data(), recordNo);
+  for (int slot : IndexedSlots(table))
+    index.Tree(slot).Insert(KeyOf(index, slot, image).data(), recordNo);
   index.IncLiveRecordCount();
   table.FlushBuffers();
   table.ReleaseWriteLock();

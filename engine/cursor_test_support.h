@@ -13,8 +13,8 @@
 namespace kura::testing {
 
 struct TRowsTableOptions {
-  bool PrimaryOnName = true;  // else the table has no primary index of its own
-  bool SecondaryById = true;  // "ById", unique
+  bool PrimaryOnName = true;              // else the table has no primary index of its own
+  bool SecondaryById = true;              // "ById", unique
   bool SecondaryByNameNonUnique = false;  // "ByName", not unique
   bool Descending = false;                // "ByName" descending
   std::int16_t LanguageId = 0;

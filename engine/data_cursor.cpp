@@ -115,7 +115,8 @@ void TDataCursor::SetSqlSource(bool value) {
 void TDataCursor::Open() {
   if (IsOpen()) return;
   FFields.clear();
-  FTable = &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
+  FTable =
+      &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
   try {
     OpenSteps();
   } catch (...) {

@@ -90,14 +90,10 @@ class TCursorModelRun {
   }
 
  private:
-  bool Chance(int percent) { return std::uniform_int_distribution<int>(1, 100)(FRandom) <= percent; }
-  std::string RandomName() {
-    static const char kLetters[] = "abcAB";
-    std::string name;
-    const int length = std::uniform_int_distribution<int>(1, 3)(FRandom);
-    for (int i = 0; i < length; ++i) name += kLetters[std::uniform_int_distribution<int>(0, 4)(FRandom)];
-    return name;
+  bool Chance(int percent) {
+    return std::uniform_int_distribution<int>(1, 100)(FRandom) <= percent;
   }
+  std::string RandomName() { return test::RandomName(FRandom); }
   std::int32_t RandomId() { return std::uniform_int_distribution<std::int32_t>(-50, 400)(FRandom); }
   bool RecordOrder() const { return FCursor->RecordOrder(); }
 
@@ -125,8 +121,8 @@ class TCursorModelRun {
       const std::vector<std::uint8_t> image = record->Image;
       data.ReleaseRecord(record);
       EXPECT_EQ(IdOf(*FCursor, image), id) << Where();
-      entries.push_back({RecordOrder() ? RecordNumberKey(recordNo) : FCursor->BuildKeyOf(image),
-                         recordNo});
+      entries.push_back(
+          {RecordOrder() ? RecordNumberKey(recordNo) : FCursor->BuildKeyOf(image), recordNo});
     }
     return data.RecordCount();
   }
@@ -135,10 +131,10 @@ class TCursorModelRun {
   void SwitchModel() {
     FKeys = RecordOrder() ? RecordNumberKeys() : FCursor->KeyFormat();
     const TState state = FModel ? FModel->State : TState::Empty;
-    const std::int32_t recordNo = FModel && FModel->Index >= 0 ? FModel->Entries[FModel->Index].RecordNo : 0;
-    FModel = std::make_unique<TIndexModel>(FKeys, [this](std::vector<TEntry>& entries) {
-      return Entries(entries);
-    });
+    const std::int32_t recordNo =
+        FModel && FModel->Index >= 0 ? FModel->Entries[FModel->Index].RecordNo : 0;
+    FModel = std::make_unique<TIndexModel>(
+        FKeys, [this](std::vector<TEntry>& entries) { return Entries(entries); });
     FModel->Rebuild();
     if (state == TState::Empty || state == TState::Bof) {
       FModel->First();
@@ -197,22 +193,7 @@ class TCursorModelRun {
     const int partial = Chance(30) ? std::uniform_int_distribution<int>(1, 2)(FRandom) : 0;
     std::vector<std::uint8_t> buffer(FCursor->RecordSize());
     const bool found = FCursor->FindKey(true, key, buffer, partial, nearest, fieldCount);
-    bool expected = false;
-    if (!IsPartialLookup(FKeys, fieldCount, partial)) {
-      expected = FModel->Search(key, nearest);
-    } else {
-      const int length = LeadingKeyLength(FKeys, fieldCount, partial);
-      TKey padded = key;
-      PadKey(FKeys, padded, length, false);
-      const TState state = FModel->State;
-      const int index = FModel->Index;
-      FModel->Search(padded, true);
-      expected = FModel->State == TState::On &&
-                 std::memcmp(FModel->Entries[FModel->Index].Key.data(), padded.data(),
-                             static_cast<std::size_t>(length)) == 0;
-      if (!expected && !nearest) FModel->Set(state, index);
-    }
-    if (FModel->State == TState::Eof) FModel->GoLast();
+    const bool expected = FModel->FindKey(key, fieldCount, partial, nearest);
     EXPECT_EQ(found, expected) << Where() << " FindKey fields " << fieldCount << " partial "
                                << partial << " nearest " << nearest;
   }
@@ -247,8 +228,10 @@ class TCursorModelRun {
       FBookmarks.push_back(bookmark);
       return;
     }
-    const TKey& a = FBookmarks[std::uniform_int_distribution<std::size_t>(0, FBookmarks.size() - 1)(FRandom)];
-    const TKey& b = FBookmarks[std::uniform_int_distribution<std::size_t>(0, FBookmarks.size() - 1)(FRandom)];
+    const TKey& a =
+        FBookmarks[std::uniform_int_distribution<std::size_t>(0, FBookmarks.size() - 1)(FRandom)];
+    const TKey& b =
+        FBookmarks[std::uniform_int_distribution<std::size_t>(0, FBookmarks.size() - 1)(FRandom)];
     const int order = FModel->Compare(a, b);
     EXPECT_EQ(FCursor->CompareBookmarks(a, b), (order > 0) - (order < 0)) << Where();
     const bool keepCracks = Chance(50);
@@ -266,9 +249,8 @@ class TCursorModelRun {
     for (int i = 0; i < asked; ++i) {
       expected = FModel->Next();
       if (expected != 0) break;
-      const std::span<const std::uint8_t> got =
-          std::span(buffers).subspan(static_cast<std::size_t>(i) * FCursor->RecordSize(),
-                                     FCursor->RecordSize());
+      const std::span<const std::uint8_t> got = std::span(buffers).subspan(
+          static_cast<std::size_t>(i) * FCursor->RecordSize(), FCursor->RecordSize());
       EXPECT_EQ(IdOf(*FCursor, got), FLive[FModel->Entries[FModel->Index].RecordNo]) << Where();
       ++expectedRead;
     }
@@ -292,7 +274,8 @@ class TCursorModelRun {
   void ChangeIndex() {
     std::vector<int> choices = {kPrimaryIndexSlot, kRecordOrderIndexNo};
     for (int slot = 1; slot <= FCursor->SecondaryIndexCount(); ++slot) choices.push_back(slot);
-    const int indexNo = choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(FRandom)];
+    const int indexNo =
+        choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(FRandom)];
     if (indexNo == FCursor->IndexNo()) return;
     FCursor->SetIndexNo(indexNo);
     FBookmarks.clear();
@@ -321,7 +304,9 @@ class TCursorModelRun {
     } else {
       const TEntry& e = FModel->Entries[FModel->Index];
       ASSERT_EQ(FCursor->PhysicalRecordNo(), e.RecordNo) << Where();
-      if (FModel->State == TState::On) EXPECT_EQ(IdOf(*FCursor, buffer), FLive[e.RecordNo]) << Where();
+      if (FModel->State == TState::On) {
+        EXPECT_EQ(IdOf(*FCursor, buffer), FLive[e.RecordNo]) << Where();
+      }
     }
     EXPECT_EQ(FCursor->RecNo(), FModel->RecNo()) << Where();
     EXPECT_EQ(FCursor->RecordCount(), FModel->RecordCount()) << Where();
@@ -357,7 +342,8 @@ TEST(DataCursorModel, NavigationFollowsASortedModel) {
        {.SecondaryByNameNonUnique = true, .Descending = true},
        true,
        2000},
-      {"locale, non-unique name", {.SecondaryByNameNonUnique = true, .LanguageId = kGermanStandard},
+      {"locale, non-unique name",
+       {.SecondaryByNameNonUnique = true, .LanguageId = kGermanStandard},
        false,
        2000},
       {"no primary index", {.PrimaryOnName = false, .SecondaryByNameNonUnique = true}, false, 2000},

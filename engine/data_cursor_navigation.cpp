@@ -188,8 +188,8 @@ void TDataCursor::LoadIndex(int indexNo) {
   FRecordNav.reset();
   FStore.reset();
   FIndexNo = indexNo;
-  FRecordOrder = indexNo == kRecordOrderIndexNo ||
-                 (indexNo == kPrimaryIndexSlot && index.NoPrimaryIndex());
+  FRecordOrder =
+      indexNo == kRecordOrderIndexNo || (indexNo == kPrimaryIndexSlot && index.NoPrimaryIndex());
   FFiltered = FRecordOrder;
   if (FRecordOrder) {
     FIndexName.clear();
@@ -199,7 +199,8 @@ void TDataCursor::LoadIndex(int indexNo) {
     FRecordNav = std::make_unique<TRecordOrderNavigator>(FVisible);
     return;
   }
-  FIndexName = indexNo == kPrimaryIndexSlot ? std::string() : index.ReadIndexDescriptor(indexNo).IndexName;
+  FIndexName =
+      indexNo == kPrimaryIndexSlot ? std::string() : index.ReadIndexDescriptor(indexNo).IndexName;
   FKeys = index.KeyFormat(indexNo);
   FPages = index.PageFormat(indexNo);
   FStore = std::make_unique<TCursorPageStore>(index.Store(indexNo), *this, indexNo);
@@ -289,7 +290,8 @@ void TDataCursor::ReadCurrentRecord(bool forward) {
 std::uint16_t TDataCursor::CopyCurrent(std::span<std::uint8_t> buffer) const {
   const std::uint16_t answer = Nav().Current();
   std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-  if (answer == 0) std::copy_n(FRecord.begin(), std::min(buffer.size(), FRecord.size()), buffer.begin());
+  if (answer == 0)
+    std::copy_n(FRecord.begin(), std::min(buffer.size(), FRecord.size()), buffer.begin());
   return answer;
 }
 
@@ -338,8 +340,8 @@ std::uint16_t TDataCursor::GetPriorRecord(std::span<std::uint8_t> buffer) {
 
 std::uint16_t TDataCursor::GetNextRecords(int& count, std::span<std::uint8_t> buffers) {
   const std::size_t size = std::max<std::size_t>(FRecordSize, 1);
-  const int room = static_cast<int>(std::min<std::size_t>(buffers.size() / size,
-                                                          static_cast<std::size_t>(std::max(count, 0))));
+  const int room = static_cast<int>(
+      std::min<std::size_t>(buffers.size() / size, static_cast<std::size_t>(std::max(count, 0))));
   int read = 0;
   const std::uint16_t answer = RunStep([&] {
     TakeReadLockNow();

@@ -43,8 +43,7 @@ TDataTable& TDataDirectory::OpenTable(std::string_view tableName, bool inMemory,
                                       bool temporary, bool sharedFromExclusive) {
   inMemory = inMemory || IsInMemory();
   if (TDataTable* open = FindTable(tableName, inMemory)) {
-    const bool heldExclusively =
-        open->Exclusive() && open->OpenCount() > 0 && !sharedFromExclusive;
+    const bool heldExclusively = open->Exclusive() && open->OpenCount() > 0 && !sharedFromExclusive;
     const bool exclusiveWhileInUse = exclusive && open->OpenCount() > 0;
     // An unused table kept for a transaction has its files open shared: it cannot turn
     // exclusive.

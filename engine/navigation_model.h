@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "base/engine_codes.h"
 #include "engine/navigation_test_support.h"
+#include "engine/search_key.h"
 #include "storage/index_key.h"
 #include "storage/records_bitmap.h"
 
@@ -36,7 +40,15 @@ inline bool FilterPasses(std::int32_t recordNo, std::uint32_t seed) {
   return ((static_cast<std::uint32_t>(recordNo) * 2654435761u) ^ seed) % 10 < 7;
 }
 
-
+// A short name over a small alphabet, so that names repeat and share prefixes.
+inline std::string RandomName(std::mt19937& random) {
+  static const char kLetters[] = "abcAB";
+  std::string name;
+  const int length = std::uniform_int_distribution<int>(1, 3)(random);
+  for (int i = 0; i < length; ++i)
+    name += kLetters[std::uniform_int_distribution<int>(0, 4)(random)];
+  return name;
+}
 
 struct TEntry {
   TKey Key;
@@ -101,9 +113,7 @@ class TIndexModel {
     }
   }
 
-  int Compare(const TKey& a, const TKey& b) const {
-    return CompareKeys(FKeys, a.data(), b.data());
-  }
+  int Compare(const TKey& a, const TKey& b) const { return CompareKeys(FKeys, a.data(), b.data()); }
   bool InRange(const TKey& key) const {
     return !RangeActive || (Compare(key, Start) >= 0 && Compare(key, End) <= 0);
   }
@@ -233,6 +243,32 @@ class TIndexModel {
     return false;
   }
 
+  // The cursor's key lookup: a partial lookup (fewer fields, a partial length, a non-unique
+  // index) lands on the first key starting with the given part; the end crack is never kept.
+  // Answers whether a matching record was found.
+  bool FindKey(const TKey& key, int fieldCount, int partialLength, bool nearest) {
+    bool found = false;
+    if (!IsPartialLookup(FKeys, fieldCount, partialLength)) {
+      found = Search(key, nearest);
+    } else {
+      const int length = LeadingKeyLength(FKeys, fieldCount, partialLength);
+      TKey padded = key;
+      PadKey(FKeys, padded, length, false);
+      const TState state = State;
+      const int index = Index;
+      Search(padded, true);
+      found = State == TState::On && Matches(Index, padded, length);
+      if (!found && !nearest) Set(state, index);
+    }
+    if (State == TState::Eof) GoLast();
+    return found;
+  }
+
+  bool Matches(int index, const TKey& key, int length) const {
+    return index >= 0 && std::memcmp(Entries[static_cast<std::size_t>(index)].Key.data(),
+                                     key.data(), static_cast<std::size_t>(length)) == 0;
+  }
+
   void KeepCracks(TState before) {
     if (before == TState::Empty) {
       First();
@@ -259,8 +295,7 @@ class TIndexModel {
   }
 
   TKey Bookmark() const {
-    return Index < 0 ? TKey(static_cast<std::size_t>(FKeys.KeyLength), 0)
-                     : Entries[Index].Key;
+    return Index < 0 ? TKey(static_cast<std::size_t>(FKeys.KeyLength), 0) : Entries[Index].Key;
   }
 
   // Rebuilds after the table changed and goes back to the cursor's record keeping cracks.

@@ -127,7 +127,8 @@ TTextIndexParams LoadTextIndexParams(TIndexFile& index, std::string_view tableNa
 void StoreTextIndexParams(TIndexFile& index, const TTextIndexParams& params,
                           std::string_view tableName) {
   const std::vector<std::uint8_t> stream = EncodeTextIndexParams(params);
-  const std::size_t needed = std::max<std::size_t>(1, (stream.size() + kPageEntryArea - 1) / kPageEntryArea);
+  const std::size_t needed =
+      std::max<std::size_t>(1, (stream.size() + kPageEntryArea - 1) / kPageEntryArea);
   std::vector<std::int32_t> chain = ParamChain(index, tableName);
   std::vector<TPage*> pages;
   try {
@@ -143,8 +144,9 @@ void StoreTextIndexParams(TIndexFile& index, const TTextIndexParams& params,
       page.PrevPage = i > 0 ? pages[i - 1]->PageNo() : 0;
       page.NextPage = i + 1 < needed ? pages[i + 1]->PageNo() : 0;
       page.Params.assign(kPageEntryArea, 0);
-      if (from < to) std::copy(stream.begin() + static_cast<std::ptrdiff_t>(from),
-                               stream.begin() + static_cast<std::ptrdiff_t>(to), page.Params.begin());
+      if (from < to)
+        std::copy(stream.begin() + static_cast<std::ptrdiff_t>(from),
+                  stream.begin() + static_cast<std::ptrdiff_t>(to), page.Params.begin());
       page.Changed = true;  // written back with the other changed pages
     }
     index.SetParamPage(pages.front()->PageNo());

@@ -11,17 +11,17 @@ namespace kura {
 namespace {
 
 void PutLength(std::vector<std::uint8_t>& out, std::size_t length) {
-  std::uint8_t bytes[4];
-  PutI32LE(bytes, static_cast<std::int32_t>(length));
-  out.insert(out.end(), bytes, bytes + 4);
+  const std::size_t at = out.size();
+  out.resize(at + 4);
+  PutI32LE(out.data() + at, static_cast<std::int32_t>(length));
 }
 
 void PutSet(std::vector<std::uint8_t>& out, const std::array<bool, 256>& set) {
   PutLength(out, kTextParamSetBytes);
-  std::uint8_t bits[kTextParamSetBytes] = {};
-  for (int c = 0; c < 256; ++c)
-    if (set[static_cast<std::size_t>(c)]) bits[c / 8] |= static_cast<std::uint8_t>(1u << (c % 8));
-  out.insert(out.end(), bits, bits + kTextParamSetBytes);
+  const std::size_t at = out.size();
+  out.resize(at + kTextParamSetBytes, 0);
+  for (std::size_t c = 0; c < set.size(); ++c)
+    if (set[c]) out[at + c / 8] |= static_cast<std::uint8_t>(1u << (c % 8));
 }
 
 // Reads the stream item by item, raising 8965 for anything out of shape.

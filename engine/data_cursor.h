@@ -299,6 +299,9 @@ class TDataCursor {
   std::unique_ptr<TCursorPageStore> FDeletedStore;
   std::unique_ptr<TIndexNavigator> FIndexNav;
   std::unique_ptr<TRecordOrderNavigator> FRecordNav;
+  // Counts the navigators made, so that a failed step restores a position only into the
+  // navigator it came from.
+  std::uint64_t FNavGeneration = 0;
 
   bool FFiltered = false;
   TRecordsBitmap FVisible;

@@ -2,6 +2,7 @@
 // orders wired to their navigators, key search, ranges, index changes, bookmarks and the
 // reading of the current record.
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "base/engine_codes.h"
@@ -110,19 +111,30 @@ void TDataCursor::TakeReadLockNow() {
 template <typename TStep>
 auto TDataCursor::RunStep(TStep step) {
   BeginRead();
+  // Where the step started (after any re-synchronisation): a step that fails after its move
+  // was committed, for instance in the record read, goes back there.
+  std::optional<TCursorPosition> start;
+  std::uint64_t generation = 0;
+  const auto restore = [&] {
+    if (start && generation == FNavGeneration) Nav().RestorePosition(*start);
+  };
   try {
     for (int run = 1;; ++run) {
       try {
         DetectChanges();
+        start = Nav().Position();
+        generation = FNavGeneration;
         auto result = step();
         EndRead();
         return result;
       } catch (const TReadSawChange&) {
-        // Nothing of the step was committed; the next run re-synchronises first.
+        // The next run re-synchronises first.
+        restore();
         if (run >= kMaxStepRuns) Raise(codes::kLockFailure);
       }
     }
   } catch (...) {
+    restore();
     TFirstError ignored;
     ignored.Try([this] { EndRead(); });
     throw;
@@ -187,6 +199,7 @@ void TDataCursor::LoadIndex(int indexNo) {
   FIndexNav.reset();
   FRecordNav.reset();
   FStore.reset();
+  ++FNavGeneration;
   FIndexNo = indexNo;
   FRecordOrder =
       indexNo == kRecordOrderIndexNo || (indexNo == kPrimaryIndexSlot && index.NoPrimaryIndex());
@@ -270,10 +283,14 @@ void TDataCursor::SetIndexName(std::string_view name) {
 
 // --- Reading the current record ----------------------------------------------------------
 
+// Record keeps the image it had until the new one was read: a failed read leaves the cursor's
+// record and (through the step runner) its position as they were.
 void TDataCursor::ReadCurrentRecord(bool forward) {
-  std::fill(FRecord.begin(), FRecord.end(), std::uint8_t{0});
   const std::int32_t n = Nav().PhysicalRecordNo();
-  if (n <= 0) return;
+  if (n <= 0) {
+    std::fill(FRecord.begin(), FRecord.end(), std::uint8_t{0});
+    return;
+  }
   TDataFile& data = FTable->Data();
   // A cache miss in lazy change detection re-reads the headers first; the record is then
   // read as the files are now (a change seen makes the next step re-synchronise).

@@ -501,6 +501,23 @@ TEST_F(DataCursorTest, AStepInterruptedByAReadErrorLeavesThePosition) {
   }
 }
 
+TEST_F(DataCursorTest, AnIndexEntryPastTheLastRecordIsDamageNotAnAppend) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "ABC");
+  TIndexFile& index = cursor->Table()->Index();
+  // The entry of C names the slot right after the last record.
+  TPage* leaf = index.GetPage(kPrimaryIndexSlot, index.RootPage(kPrimaryIndexSlot));
+  ASSERT_EQ(leaf->Count(), 3);
+  leaf->SetChildOrRecord(3, cursor->Table()->Data().NextRecordNo());
+  index.ReleasePage(kPrimaryIndexSlot, leaf);
+  ASSERT_TRUE(cursor->SetRecNo(2));
+  EXPECT_EQ(RaisedCode([&] { Next(*cursor); }), codes::kIndexPagesCorrupt);
+  EXPECT_EQ(cursor->Table()->Data().RecordCount(), 3) << "no slot was appended";
+  EXPECT_EQ(NameOf(*cursor, cursor->Record()), "B") << "the record image stayed";
+  EXPECT_EQ(Current(*cursor), "B") << "the failed step left the cursor on B";
+}
+
 TEST_F(DataCursorTest, RefreshAndResyncKeepTheRecord) {
   MakeTable();
   auto cursor = OpenCursor();

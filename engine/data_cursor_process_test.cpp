@@ -110,6 +110,19 @@ TEST_F(DataCursorProcessTest, LazilyARefreshOrACacheMissSeesTheChange) {
   EXPECT_FALSE(cursor->Table()->ReadLocked()) << "the step's EndRead released the lock";
 }
 
+TEST_F(DataCursorProcessTest, LazilyARecordReadThatMissesTheCacheSeesTheChange) {
+  cursor->SetIndexNo(kRecordOrderIndexNo);
+  cursor->Last();
+  ASSERT_EQ(cursor->GetPriorRecord({}), 0);  // on F, the last record
+  InAnotherProcess([](TDataTable& table) { InsertRow(table, 9, "G"); });
+  // Only the record goes out of the cache: its read takes the read lock, re-reads the
+  // headers and still answers the record; the next step re-synchronises and finds G.
+  cursor->Table()->Data().RecordCache().Discard();
+  EXPECT_EQ(Current(), "F");
+  EXPECT_EQ(Next(), "G");
+  EXPECT_EQ(cursor->RecordCount(), 4);
+}
+
 TEST_F(DataCursorProcessTest, ARecordDeletedElsewhereIsPassedOver) {
   sandbox->Session().SetStrictChangeDetection(true);
   ASSERT_TRUE(cursor->SetRecNo(1));

@@ -92,9 +92,11 @@ void TDataCursor::DetectChanges() {
   if (!ChecksChanges()) return;
   const TChangeCounters now = CurrentCounters();
   if (!FChangeReported && now == FCounters) return;
+  // The counters are stored only once the cursor has caught up: a re-synchronisation that
+  // failed is made again by the next step.
+  Resynchronise();
   FChangeReported = false;
   FCounters = now;
-  Resynchronise();
 }
 
 void TDataCursor::Resynchronise() {
@@ -521,9 +523,10 @@ void TDataCursor::Resync() {
 void TDataCursor::Refresh() {
   RunStep([&] {
     TakeReadLockNow();
-    if (ChecksChanges()) FCounters = CurrentCounters();
-    FChangeReported = false;
+    const TChangeCounters now = CurrentCounters();
     Resynchronise();
+    FChangeReported = false;
+    if (ChecksChanges()) FCounters = now;
     ReadCurrentRecord(true);
     return 0;
   });

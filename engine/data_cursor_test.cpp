@@ -518,6 +518,24 @@ TEST_F(DataCursorTest, AnIndexEntryPastTheLastRecordIsDamageNotAnAppend) {
   EXPECT_EQ(Current(*cursor), "B") << "the failed step left the cursor on B";
 }
 
+TEST_F(DataCursorTest, AReSynchronisationInterruptedByAReadErrorIsMadeAgain) {
+  testing::TFileFaults faults;
+  testing::InstallFailingFiles(sandbox->Files(), faults);
+  MakeTable();
+  auto cursor = OpenCursor();
+  auto writer = OpenCursor();
+  InsertLetters(*writer, "BDF");
+  ASSERT_TRUE(cursor->SetRecNo(1));
+  InsertRow(*writer->Table(), 9, "A");
+  cursor->Table()->DiscardBuffers();
+  faults.FailReads = true;
+  EXPECT_EQ(RaisedCode([&] { Next(*cursor); }), codes::kReadError);
+  faults.FailReads = false;
+  EXPECT_EQ(Current(*cursor), "B");
+  EXPECT_EQ(cursor->RecNo(), 2) << "the next step caught up with the insert";
+  EXPECT_EQ(cursor->RecordCount(), 4);
+}
+
 TEST_F(DataCursorTest, RefreshAndResyncKeepTheRecord) {
   MakeTable();
   auto cursor = OpenCursor();

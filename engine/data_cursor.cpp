@@ -229,8 +229,7 @@ void TDataCursor::Close() {
   FFields.clear();
   FRecord.clear();
   FRecordSize = 0;
-  FKeys = {};
-  FPages = {};
+  FKeys.reset();
   FIndexNo = 0;
   FIndexName.clear();
   FRecordOrder = false;

@@ -177,7 +177,7 @@ class TDataCursor {
   const std::string& IndexName() const { return FIndexName; }
   bool RecordOrder() const { return FRecordOrder; }
   // The active index's key format (index order only).
-  const TKeyFormat& KeyFormat() const { return FKeys; }
+  const TKeyFormat& KeyFormat() const;
   // The key of a record image in the active index.
   std::vector<std::uint8_t> BuildKeyOf(std::span<const std::uint8_t> record) const;
 
@@ -293,8 +293,8 @@ class TDataCursor {
   int FIndexNo = 0;
   std::string FIndexName;
   bool FRecordOrder = false;
-  TKeyFormat FKeys;
-  TPageFormat FPages;
+  // The active index's key format (the navigator refers to it; null in record-number order).
+  std::unique_ptr<TKeyFormat> FKeys;
   std::unique_ptr<TCursorPageStore> FStore;
   std::unique_ptr<TCursorPageStore> FDeletedStore;
   std::unique_ptr<TIndexNavigator> FIndexNav;

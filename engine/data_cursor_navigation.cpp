@@ -147,15 +147,17 @@ auto TDataCursor::RunStep(TStep step) {
 
 void TDataCursor::RebuildBitmaps() {
   if (!FFiltered) return;
+  // Built aside and taken only when complete: a failed scan leaves the bitmaps as they were.
   const auto highest = static_cast<std::uint32_t>(std::max(0, FTable->Data().RecordCount()));
-  FLive.SetSize(highest);
+  TRecordsBitmap live;
+  live.SetSize(highest);
   if (FTable->Index().LiveRecordCount() == static_cast<std::int32_t>(highest)) {
-    FLive.SetAll();
+    live.SetAll();
   } else {
-    FLive.ClearAll();
-    ScanDeletedRecords(FLive);
-    FLive.Invert();
+    ScanDeletedRecords(live);
+    live.Invert();
   }
+  FLive = std::move(live);
   FVisible.SetSize(highest);
   FVisible.Assign(FLive);
 }
@@ -196,30 +198,47 @@ TNavigator& TDataCursor::Nav() const {
   Raise(codes::kNoCurrentRecord);
 }
 
+// Makes the navigator of an order and only then replaces the old one, so that a failure
+// (a page read while counting) leaves the cursor in the order it was.
 void TDataCursor::LoadIndex(int indexNo) {
   TIndexFile& index = FTable->Index();
-  FIndexNav.reset();
-  FRecordNav.reset();
-  FStore.reset();
-  ++FNavGeneration;
-  FIndexNo = indexNo;
-  FRecordOrder =
+  const bool recordOrder =
       indexNo == kRecordOrderIndexNo || (indexNo == kPrimaryIndexSlot && index.NoPrimaryIndex());
-  FFiltered = FRecordOrder;
-  if (FRecordOrder) {
+  if (recordOrder) {
+    const bool wasFiltered = FFiltered;
+    FFiltered = true;
+    try {
+      RebuildBitmaps();
+    } catch (...) {
+      FFiltered = wasFiltered;
+      throw;
+    }
+    auto navigator = std::make_unique<TRecordOrderNavigator>(FVisible);
+    FIndexNav.reset();
+    FStore.reset();
+    FKeys.reset();
+    FRecordNav = std::move(navigator);
     FIndexName.clear();
-    FKeys = {};
-    FPages = {};
-    RebuildBitmaps();
-    FRecordNav = std::make_unique<TRecordOrderNavigator>(FVisible);
-    return;
+  } else {
+    auto keys = std::make_unique<TKeyFormat>(index.KeyFormat(indexNo));
+    auto store = std::make_unique<TCursorPageStore>(index.Store(indexNo), *this, indexNo);
+    auto navigator = std::make_unique<TIndexNavigator>(*store, *keys, index.PageFormat(indexNo));
+    FRecordNav.reset();
+    FIndexNav = std::move(navigator);  // the old navigator goes before its store and keys
+    FStore = std::move(store);
+    FKeys = std::move(keys);
+    FFiltered = false;
+    FIndexName =
+        indexNo == kPrimaryIndexSlot ? std::string() : index.ReadIndexDescriptor(indexNo).IndexName;
   }
-  FIndexName =
-      indexNo == kPrimaryIndexSlot ? std::string() : index.ReadIndexDescriptor(indexNo).IndexName;
-  FKeys = index.KeyFormat(indexNo);
-  FPages = index.PageFormat(indexNo);
-  FStore = std::make_unique<TCursorPageStore>(index.Store(indexNo), *this, indexNo);
-  FIndexNav = std::make_unique<TIndexNavigator>(*FStore, FKeys, FPages);
+  FIndexNo = indexNo;
+  FRecordOrder = recordOrder;
+  ++FNavGeneration;
+}
+
+const TKeyFormat& TDataCursor::KeyFormat() const {
+  static const TKeyFormat kNone;
+  return FKeys ? *FKeys : kNone;
 }
 
 std::vector<std::uint8_t> TDataCursor::BuildKeyOf(std::span<const std::uint8_t> record) const {
@@ -227,8 +246,8 @@ std::vector<std::uint8_t> TDataCursor::BuildKeyOf(std::span<const std::uint8_t> 
   if (FRecordOrder) return {};
   std::vector<std::uint8_t> image(FRecordSize, 0);
   std::copy_n(record.begin(), std::min(record.size(), image.size()), image.begin());
-  std::vector<std::uint8_t> key(static_cast<std::size_t>(FKeys.KeyLength), 0);
-  BuildKey(FKeys, image, key);
+  std::vector<std::uint8_t> key(static_cast<std::size_t>(FKeys->KeyLength), 0);
+  BuildKey(*FKeys, image, key);
   return key;
 }
 
@@ -421,7 +440,7 @@ bool TDataCursor::FindKey(bool keyIsBuilt, std::span<const std::uint8_t> keyOrRe
                           int fieldCount) {
   RequireOpen();
   if (FRecordOrder) return false;
-  std::vector<std::uint8_t> key(static_cast<std::size_t>(FKeys.KeyLength), 0);
+  std::vector<std::uint8_t> key(static_cast<std::size_t>(FKeys->KeyLength), 0);
   if (keyIsBuilt) {
     std::copy_n(keyOrRecord.begin(), std::min(keyOrRecord.size(), key.size()), key.begin());
   } else {
@@ -465,8 +484,8 @@ void TDataCursor::CancelRange() {
 
 bool TDataCursor::OutsideRange(const std::vector<std::uint8_t>& key) const {
   if (!RangeActive()) return false;
-  return CompareKeys(FKeys, key.data(), FIndexNav->RangeStart().data()) < 0 ||
-         CompareKeys(FKeys, key.data(), FIndexNav->RangeEnd().data()) > 0;
+  return CompareKeys(*FKeys, key.data(), FIndexNav->RangeStart().data()) < 0 ||
+         CompareKeys(*FKeys, key.data(), FIndexNav->RangeEnd().data()) > 0;
 }
 
 bool TDataCursor::RangeActive() const {

@@ -536,6 +536,32 @@ TEST_F(DataCursorTest, AReSynchronisationInterruptedByAReadErrorIsMadeAgain) {
   EXPECT_EQ(cursor->RecordCount(), 4);
 }
 
+TEST_F(DataCursorTest, AnIndexChangeInterruptedByAReadErrorKeepsTheOldOrder) {
+  testing::TFileFaults faults;
+  testing::InstallFailingFiles(sandbox->Files(), faults);
+  MakeTable();
+  TDataCursor cursor(sandbox->Directory());
+  cursor.SetTableName("T");
+  cursor.SetExclusive(true);  // no locks: the failing read is the new index's first page
+  cursor.Open();
+  InsertLetters(cursor, "ABCD");
+  DeleteRow(*cursor.Table(), 4);  // record-number order then scans "Sys Deleted"
+  ASSERT_TRUE(cursor.SetRecNo(2));
+  for (int indexNo : {1, static_cast<int>(kRecordOrderIndexNo)}) {
+    SCOPED_TRACE(indexNo);
+    cursor.Table()->Index().DiscardPages();
+    faults.FailReads = true;
+    EXPECT_EQ(RaisedCode([&] { cursor.SetIndexNo(indexNo); }), codes::kReadError);
+    faults.FailReads = false;
+    EXPECT_EQ(cursor.IndexNo(), 0);
+    EXPECT_EQ(Current(cursor), "B");
+    EXPECT_EQ(Next(cursor), "C");
+    ASSERT_TRUE(cursor.SetRecNo(2));
+  }
+  cursor.SetIndexNo(1);
+  EXPECT_EQ(Current(cursor), "B");
+}
+
 TEST_F(DataCursorTest, RefreshAndResyncKeepTheRecord) {
   MakeTable();
   auto cursor = OpenCursor();

@@ -303,6 +303,9 @@ class TDataCursor {
   // navigator it came from.
   std::uint64_t FNavGeneration = 0;
 
+  // Record-number order walks Visible, the live records (filters will narrow it); Live comes
+  // from "Sys Deleted". The records inside a range (InRange) matter only once filters are
+  // combined with a range, and are built by them.
   bool FFiltered = false;
   TRecordsBitmap FVisible;
   TRecordsBitmap FInRange;
@@ -319,9 +322,9 @@ class TDataCursor {
   bool FTextParamsChanged = false;
 
   TChangeCounters FCounters;
-  int FReadDepth = 0;
-  bool FTookReadLock = false;
-  bool FChangeReported = false;
+  int FReadDepth = 0;            // nesting of BeginRead
+  bool FTookReadLock = false;    // the outermost bracket took the table's read lock
+  bool FChangeReported = false;  // a lock's header re-read saw a change not yet caught up
 };
 
 }  // namespace kura

@@ -45,7 +45,9 @@ void AddRows(TDataTable& table) {
     std::uint8_t id[4];
     PutI32LE(id, i * 3);
     SetField(record->Image, *data.DescriptorByNumber(1), id, false, {});
-    const std::string name = "N" + std::to_string((i * 37) % 1000) + "x" + std::to_string(i);
+    std::string name = std::to_string((i * 37) % 1000);
+    name.insert(name.begin(), 'N');
+    name.append("x").append(std::to_string(i));
     SetField(record->Image, *data.DescriptorByNumber(2), name.c_str(), false, {});
     const bool deleted = i % 7 == 0;
     if (deleted) data.DeleteRecordSlot(record);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -560,6 +562,31 @@ TEST_F(DataCursorTest, AnIndexChangeInterruptedByAReadErrorKeepsTheOldOrder) {
   }
   cursor.SetIndexNo(1);
   EXPECT_EQ(Current(cursor), "B");
+}
+
+TEST_F(DataCursorTest, ReadOnlyFilesMakeAReadOnlyCursorWithoutLocks) {
+  MakeTable();
+  {
+    auto writer = OpenCursor();
+    InsertLetters(*writer, "ABC");
+  }
+  for (const char* extension : {".DAT", ".IDX"})
+    ASSERT_EQ(chmod(sandbox->Directory().TableFileName("T", extension).c_str(), 0444), 0);
+  sandbox->Session().SetStrictChangeDetection(true);
+  auto cursor = OpenCursor();
+  EXPECT_TRUE(cursor->ReadOnlyFiles());
+  EXPECT_TRUE(cursor->ReadOnly());
+  cursor->First();
+  EXPECT_EQ(Next(*cursor), "A");
+  EXPECT_FALSE(cursor->Table()->ReadLocked()) << "no lock, not even in strict mode";
+  cursor->BeginRead();
+  EXPECT_FALSE(cursor->Table()->ReadLocked());
+  cursor->EndRead();
+  EXPECT_EQ(RaisedCode([&] { cursor->SetTextIndexParams({}); }), codes::kAccessDenied);
+  EXPECT_EQ(cursor->RecordCount(), 3);
+  cursor.reset();
+  for (const char* extension : {".DAT", ".IDX"})
+    chmod(sandbox->Directory().TableFileName("T", extension).c_str(), 0644);
 }
 
 TEST_F(DataCursorTest, RefreshAndResyncKeepTheRecord) {

@@ -328,6 +328,23 @@ TEST_F(DataCursorTest, TheFieldListWithQualifiedNamesAndTheIndexDefinitions) {
   EXPECT_EQ(GetI32LE(id), 1);
 }
 
+TEST(DataCursorMemoryTest, InTheInMemoryDirectoryFieldsNameTheDatabase) {
+  TEngineSandbox memory("");
+  TDataDirectory& directory = memory.Directory();
+  directory.CloseTable(directory.CreateTable("M", false, RowsTable(), false));
+  TDataCursor cursor(directory);
+  cursor.SetTableName("M");
+  cursor.Open();
+  EXPECT_TRUE(cursor.Table()->InMemory());
+  EXPECT_EQ(cursor.GetFieldDesc(1).Origin, "Memory");
+  EXPECT_EQ(cursor.GetFieldDesc(1).QualifiedName, "M.ID");
+  InsertRow(*cursor.Table(), 1, "X");
+  cursor.First();
+  std::vector<std::uint8_t> buffer(cursor.RecordSize());
+  EXPECT_EQ(cursor.GetNextRecord(buffer), 0);
+  EXPECT_EQ(NameOf(cursor, buffer), "X");
+}
+
 TEST_F(DataCursorTest, AnEncryptedTableAsksThePasswordHook) {
   TDataDirectory& directory = sandbox->Directory();
   TTableDefinition definition = RowsTable();

@@ -82,6 +82,9 @@ class TNavigator {
   TNavigator& operator=(const TNavigator&) = delete;
 
   const TCursorPosition& Position() const { return FPos; }
+  // Puts back a position taken from Position() before a step its caller could not complete
+  // (the record read after a committed move failed): the step then changed nothing.
+  void RestorePosition(const TCursorPosition& position) { FPos = position; }
 
   // To the beginning crack (empty when nothing is visible).
   void First();

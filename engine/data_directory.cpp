@@ -40,10 +40,10 @@ TDataTable* TDataDirectory::FindTable(std::string_view tableName, bool inMemory)
 }
 
 TDataTable& TDataDirectory::OpenTable(std::string_view tableName, bool inMemory, bool exclusive,
-                                      bool temporary) {
+                                      bool temporary, bool sharedFromExclusive) {
   inMemory = inMemory || IsInMemory();
   if (TDataTable* open = FindTable(tableName, inMemory)) {
-    const bool heldExclusively = open->Exclusive() && open->OpenCount() > 0;
+    const bool heldExclusively = open->Exclusive() && open->OpenCount() > 0 && !sharedFromExclusive;
     const bool exclusiveWhileInUse = exclusive && open->OpenCount() > 0;
     // An unused table kept for a transaction has its files open shared: it cannot turn
     // exclusive.

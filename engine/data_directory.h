@@ -51,9 +51,10 @@ class TDataDirectory {
   // exclusively, raises 11013. Otherwise the table is opened (TDataTable::Open: 11010 for a
   // missing table, 11013 when another process holds it exclusively or an exclusive open
   // finds it in use, any file error) and, during a transaction, joins it. In the in-memory
-  // directory every table is an in-memory table.
+  // directory every table is an in-memory table. sharedFromExclusive lets a clone of an
+  // exclusive cursor share the table its original holds exclusively.
   TDataTable& OpenTable(std::string_view tableName, bool inMemory, bool exclusive,
-                        bool temporary = false);
+                        bool temporary = false, bool sharedFromExclusive = false);
   // Creates the table's files from the definition (TDataTable::Create) and answers it open,
   // exclusively, with open count 1. An existing data file raises 13060 unless overwrite is
   // set; a table open in the process raises 11013.

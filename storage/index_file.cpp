@@ -523,6 +523,12 @@ void TIndexFile::ReleasePage(int slot, TPage* page) {
   FCaches[slot]->Release(page);
 }
 
+void TIndexFile::SetParamPage(std::int32_t pageNo) {
+  if (pageNo < 0 || pageNo >= FHeader.NextPageNo) Raise(codes::kIndexPagesCorrupt);
+  FHeader.Descriptors[kSysTextSlot].ParamPage = pageNo;
+  MarkHeaderChanged();
+}
+
 TPage* TIndexFile::NewPage(int slot) {
   RequireSlot(slot);
   TIndexDescriptor& d = FHeader.Descriptors[slot];

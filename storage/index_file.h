@@ -169,6 +169,9 @@ class TIndexFile : public TFileHandler {
   // Links the page to the head of the index's free chain.
   void FreePage(int slot, TPage* page);
   std::int32_t RootPage(int slot) const { return FHeader.Descriptors.at(slot).RootPage; }
+  // The first page of the text index's parameters (0: none, the defaults apply).
+  std::int32_t ParamPage() const { return FHeader.Descriptors[kSysTextSlot].ParamPage; }
+  void SetParamPage(std::int32_t pageNo);
 
   // Key and page formats of a slot's index, and its tree.
   const TKeyFormat& KeyFormat(int slot);

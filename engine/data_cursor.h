@@ -1,0 +1,330 @@
+// The engine's cursor: one ordered, positioned view of one table with its own current record,
+// active index, range and record buffer. Cursors on one table share its TDataTable (files,
+// caches, locks); position, index, range and field list are the cursor's own.
+//
+// ORDERS
+//   index order         IndexNo 0 (primary), 1..30 (secondary), 31 ("Sys Deleted"): walked by
+//                       a TIndexNavigator over the index's pages, read through the table's
+//                       page cache.
+//   record-number order IndexNo 255, or 0 while the table has no primary index of its own:
+//                       a TRecordOrderNavigator over the Visible bitmap (the live records).
+//
+// EVERY NAVIGATION STEP runs between BeginRead and EndRead (EndRead always runs):
+//   1. strict change detection: BeginRead takes the table's read lock, which re-reads the
+//      file headers; lazy: no lock, the headers are re-read on the first index page or
+//      record read of the step that misses the cache (the lock is then held to EndRead);
+//   2. when the table reported a change or any of the three change counters differs from
+//      the cursor's, the cursor stores the new counters, rebuilds its bitmaps and goes back
+//      to its record by bookmark keeping the cracks;
+//   3. the step runs; a page read that saw a change stops it before anything was committed,
+//      and the cursor re-synchronises and runs it again; a record read that saw a change is
+//      made once more.
+// Exclusive cursors (not clones of exclusive cursors) and tables whose files are read-only
+// by attribute skip change detection.
+//
+// ANSWERS: record operations answer 0, 8705 (beginning crack), 8706 (end crack), 8709 (no
+// current record), 8710 (SyncToCursor: record not visible here) instead of raising; storage
+// and lock errors raise and leave the position as it was before the step.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/cursor_position.h"
+#include "storage/field_descriptor.h"
+#include "storage/index_key.h"
+#include "storage/index_page.h"
+#include "storage/index_text.h"
+#include "storage/records_bitmap.h"
+
+namespace kura {
+
+class TDataDirectory;
+class TDataTable;
+class TIndexNavigator;
+class TRecordOrderNavigator;
+class TCursorPageStore;
+
+inline constexpr std::uint8_t kRecordOrderIndexNo = 255;
+inline constexpr std::size_t kMaxCursorTableName = 255;
+inline constexpr std::size_t kMaxQualifiedFieldName = 100;
+// A password hook that keeps answering true without adding a fitting password is asked this
+// often before the open gives up with 10498.
+inline constexpr int kMaxPasswordAsks = 64;
+
+// One field of the cursor's field list.
+struct TCursorField {
+  TFieldDescriptor Descriptor;
+  // "table.field", cut to 100 characters.
+  std::string QualifiedName;
+  // The directory's path, or for the in-memory directory its database name.
+  std::string Origin;
+};
+
+// The three change counters a cursor compares (the BLOB one 0 without BLOB fields).
+struct TChangeCounters {
+  std::int32_t Data = 0;
+  std::int32_t Index = 0;
+  std::int32_t Blob = 0;
+  bool operator==(const TChangeCounters&) const = default;
+};
+
+class TDataCursor {
+ public:
+  // Asked for a table password when the session holds none that fits: it adds one to the
+  // session (AddPassword) and answers true, or answers false to give up.
+  using TPasswordHook = std::function<bool(TDataCursor& cursor)>;
+
+  explicit TDataCursor(TDataDirectory& directory);
+  // Closes quietly (errors are dropped; call Close to see them).
+  ~TDataCursor();
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  // --- Settings (10031 while open; an equal value does nothing) --------------------------
+  // Any directory part is dropped and any extension removed; at most 255 characters.
+  void SetTableName(std::string_view name);
+  void SetExclusive(bool value);
+  void SetReadOnly(bool value);
+  void SetInMemory(bool value);
+  // May open a table another cursor of the process holds exclusively (clones).
+  void SetSharedFromExclusive(bool value);
+  // Cursors the SQL layer opens on the tables a statement reads: record-number order.
+  void SetSqlSource(bool value);
+  // A temporary result table: its files are temporary and its buffers are dropped at close.
+  void SetTemporary(bool value);
+  void SetPasswordHook(TPasswordHook hook) { FPasswordHook = std::move(hook); }
+
+  TDataDirectory& Directory() const { return FDirectory; }
+  const std::string& TableName() const { return FTableName; }
+  bool Exclusive() const { return FExclusive; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool ReadOnlyFiles() const { return FReadOnlyFiles; }
+  bool InMemory() const { return FInMemory; }
+  bool SharedFromExclusive() const { return FSharedFromExclusive; }
+  bool Temporary() const { return FTemporary; }
+  bool IsOpen() const { return FTable != nullptr; }
+
+  // For the layers above: nothing for code 0, else the engine error with the cursor's table
+  // and database names and the text (or the field name).
+  void RaiseError(std::uint16_t code, std::string_view text = {}) const;
+  void RaiseFieldError(std::uint16_t code, std::string_view fieldName) const;
+  TDataTable* Table() const { return FTable; }
+
+  // --- Opening and closing ---------------------------------------------------------------
+  // Opens the table (11010 missing, 11013 exclusivity conflict, 10498 no password), loads
+  // the field list, rebuilds "Sys Deleted" after a recreated index file, selects the
+  // primary index (record-number order for SQL sources) and goes to the beginning crack.
+  // Any failure after the table was obtained releases it again.
+  void Open();
+  // Releases the table; closing a closed cursor does nothing.
+  void Close();
+  // A new open cursor on the same table with the same flags, index and range, on the same
+  // record.
+  std::unique_ptr<TDataCursor> Clone();
+  // To the record another cursor of the same table is on: 0, or 8710 when it is not
+  // visible here.
+  std::uint16_t SyncToCursor(TDataCursor& other);
+
+  // --- Navigation ------------------------------------------------------------------------
+  void First();
+  void Last();
+  // 0 and the current record; 8709 empty, 8705 beginning crack, 8706 end crack (the buffer
+  // is zero-filled then). The buffer takes RecordSize() bytes.
+  std::uint16_t GetCurrentRecord(std::span<std::uint8_t> buffer);
+  std::uint16_t GetNextRecord(std::span<std::uint8_t> buffer);
+  std::uint16_t GetPriorRecord(std::span<std::uint8_t> buffer);
+  // GetNextRecord into consecutive buffers of RecordSize() bytes, at most count of them (and
+  // as many as fit); stops at the first non-zero answer, which it answers, with the number
+  // read in count.
+  std::uint16_t GetNextRecords(int& count, std::span<std::uint8_t> buffers);
+  std::int64_t RecNo();
+  std::int64_t RecordCount();
+  std::int32_t PhysicalRecordNo();
+  // To position number n, reading the record; answers whether RecNo is n afterwards.
+  bool SetRecNo(std::int64_t n);
+  // Record-number order: to record r (the first visible at or after it, else the last
+  // before it). Index order: nothing.
+  void GotoPhysical(std::int64_t r);
+
+  // --- Keys, ranges, indexes -------------------------------------------------------------
+  // Key search in the active index: the key as given (keyIsBuilt) or built from a record
+  // image. fieldCount > 0 below the index's field count, a partialLength, or a non-unique
+  // index search the leading part only. Record-number order answers false without moving.
+  // The record reached is copied into buffer (when it is not empty).
+  bool FindKey(bool keyIsBuilt, std::span<const std::uint8_t> keyOrRecord,
+               std::span<std::uint8_t> buffer, int partialLength, bool nearest, int fieldCount);
+  // A range over the active index; an empty limit leaves that side open. Ignored in
+  // record-number order.
+  void SetRange(bool keyIsBuilt, std::span<const std::uint8_t> startKeyOrRecord,
+                int startFieldCount, std::span<const std::uint8_t> endKeyOrRecord,
+                int endFieldCount);
+  void CancelRange();
+  bool RangeActive() const;
+  std::int64_t RangeFirst() const;
+  std::int64_t RangeLast() const;
+  // Changes the active index keeping the current record; 10022 for an unknown index.
+  void SetIndexName(std::string_view name);
+  // 0..30 defined indexes, 31 "Sys Deleted", 255 record-number order; 10022 otherwise.
+  void SetIndexNo(int indexNo);
+  int IndexNo() const { return FIndexNo; }
+  const std::string& IndexName() const { return FIndexName; }
+  bool RecordOrder() const { return FRecordOrder; }
+  // The active index's key format (index order only).
+  const TKeyFormat& KeyFormat() const;
+  // The key of a record image in the active index.
+  std::vector<std::uint8_t> BuildKeyOf(std::span<const std::uint8_t> record) const;
+
+  // --- Bookmarks -------------------------------------------------------------------------
+  int BookmarkSize() const;
+  std::vector<std::uint8_t> GetBookmark();
+  // Answers true with keepCracks, otherwise whether the bookmarked record was reached.
+  bool GotoBookmark(std::span<const std::uint8_t> bookmark, bool keepCracks);
+  int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const;
+
+  // --- Changes made elsewhere ------------------------------------------------------------
+  // Back to the current record (by its key in index order) and read it.
+  void Resync();
+  // Re-synchronises at once, whether or not a change was seen.
+  void Refresh();
+  // The bracket of a navigation step; brackets nest (only the outermost one acts).
+  void BeginRead();
+  void EndRead();
+  const TChangeCounters& ChangeCounters() const { return FCounters; }
+
+  // --- Text-index parameters ------------------------------------------------------------
+  // The stop words and the space and include characters of the table's text index: loaded
+  // from its parameter pages on first use (the defaults when it has none; 8965 for damaged
+  // pages). A change is kept by the cursor and written back when it closes; a read-only
+  // cursor refuses it with 11013.
+  const TTextIndexParams& TextIndexParams();
+  void SetTextIndexParams(TTextIndexParams params);
+  // Forgets the parameters loaded, so that the next use reads them from the table again
+  // (the SQL layer asks for this).
+  void ReloadTextIndexParams();
+
+  // --- State -----------------------------------------------------------------------------
+  bool AtBOF() const;
+  bool AtEOF() const;
+  // The current record image as last read (zeros without a current record).
+  std::span<const std::uint8_t> Record() const { return FRecord; }
+
+  // --- Fields and index definitions ------------------------------------------------------
+  int FieldCount() const { return static_cast<int>(FFields.size()); }
+  std::uint16_t RecordSize() const { return FRecordSize; }
+  // By field number 1..FieldCount, or by name without regard to case; 9985 when absent.
+  const TCursorField& GetFieldDesc(int fieldNo) const;
+  const TCursorField& GetFieldDesc(std::string_view name) const;
+  // Whether the field of the current record is NULL; value receives its stored bytes.
+  bool GetField(int fieldNo, std::span<std::uint8_t> value = {}) const;
+  // Stores a value (nullptr: NULL) into a record image of RecordSize bytes.
+  void SetField(int fieldNo, std::span<std::uint8_t> record, const void* value) const;
+  bool HasAutoIncField() const { return FHasAutoInc; }
+  bool HasValidityChecks() const { return FHasChecks; }
+  bool HasDefaults() const { return FHasDefaults; }
+  int SecondaryIndexCount() const;
+  bool HasPrimaryIndex() const;
+  // The definition of index slot 0..32; 10022 for another number.
+  TIndexDescriptor ReadIndexDescriptor(int indexNo) const;
+
+ private:
+  friend class TCursorPageStore;
+  class TReadBracket;
+
+  void RequireClosed() const;
+  void RequireOpen() const;
+  [[noreturn]] void Raise(std::uint16_t code) const;
+
+  // Opening.
+  void OpenSteps();
+  void AskForPassword();
+  void LoadFields();
+  void RebuildSysDeleted();
+  void LoadIndex(int indexNo);
+  void WriteBackTextIndexParams();
+
+  // Change detection.
+  bool ChecksChanges() const;
+  bool Strict() const;
+  TChangeCounters CurrentCounters() const;
+  void DetectChanges();
+  void Resynchronise();
+  // A page or record read is about to miss the cache (lazy mode): take the read lock with
+  // its header re-read; answers whether that saw a change.
+  bool ReadMissesCache();
+  bool ReadMissesCacheFor(int slot, std::int32_t pageNo);
+  // Steps that move more than once or replace the navigator take the read lock up front.
+  void TakeReadLockNow();
+  void RebuildBitmaps();
+  void ScanDeletedRecords(TRecordsBitmap& deleted);
+
+  // Runs one navigation step inside the read bracket, re-running it after a page read saw a
+  // change. The step answers a value.
+  template <typename TStep>
+  auto RunStep(TStep step);
+
+  // Reading the current record.
+  void ReadCurrentRecord(bool forward);
+  std::uint16_t CopyCurrent(std::span<std::uint8_t> buffer) const;
+  TNavigator& Nav() const;
+  bool OutsideRange(const std::vector<std::uint8_t>& key) const;
+  void PlaceLike(const TCursorPosition& before, const std::vector<std::uint8_t>& key,
+                 std::int32_t recordNo);
+
+  TDataDirectory& FDirectory;
+  TDataTable* FTable = nullptr;
+  std::string FTableName;
+  bool FExclusive = false;
+  bool FSharedFromExclusive = false;
+  bool FReadOnly = false;
+  bool FReadOnlyRequested = false;
+  bool FReadOnlyFiles = false;
+  bool FInMemory = false;
+  bool FSqlSource = false;
+  bool FTemporary = false;
+  TPasswordHook FPasswordHook;
+
+  int FIndexNo = 0;
+  std::string FIndexName;
+  bool FRecordOrder = false;
+  // The active index's key format (the navigator refers to it; null in record-number order).
+  std::unique_ptr<TKeyFormat> FKeys;
+  std::unique_ptr<TCursorPageStore> FStore;
+  std::unique_ptr<TCursorPageStore> FDeletedStore;
+  std::unique_ptr<TIndexNavigator> FIndexNav;
+  std::unique_ptr<TRecordOrderNavigator> FRecordNav;
+  // Counts the navigators made, so that a failed step restores a position only into the
+  // navigator it came from.
+  std::uint64_t FNavGeneration = 0;
+
+  // Record-number order walks Visible, the live records (filters will narrow it); Live comes
+  // from "Sys Deleted". The records inside a range (InRange) matter only once filters are
+  // combined with a range, and are built by them.
+  bool FFiltered = false;
+  TRecordsBitmap FVisible;
+  TRecordsBitmap FInRange;
+  TRecordsBitmap FLive;
+
+  std::vector<TCursorField> FFields;
+  std::uint16_t FRecordSize = 0;
+  std::vector<std::uint8_t> FRecord;
+  bool FHasAutoInc = false;
+  bool FHasChecks = false;
+  bool FHasDefaults = false;
+
+  std::optional<TTextIndexParams> FTextParams;
+  bool FTextParamsChanged = false;
+
+  TChangeCounters FCounters;
+  int FReadDepth = 0;            // nesting of BeginRead
+  bool FTookReadLock = false;    // the outermost bracket took the table's read lock
+  bool FChangeReported = false;  // a lock's header re-read saw a change not yet caught up
+};
+
+}  // namespace kura

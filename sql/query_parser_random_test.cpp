@@ -16,6 +16,25 @@
 namespace kura {
 namespace {
 
+// Writes `count` random statements with `writer`, parses each and checks the parsed model
+// against what the writer meant with `check`; stops at the first failing statement.
+template <typename TExpected, typename TWriter, typename TCheck>
+void ExpectRoundTrips(TWriter writer, int count, TCheck check) {
+  TQueryStatement statement(nullptr);
+  for (int i = 0; i < count; ++i) {
+    TExpected expected;
+    std::string text = writer.Write(expected);
+    SCOPED_TRACE(text);
+    try {
+      statement.Prepare(text);
+    } catch (const EKuraEngineError& e) {
+      FAIL() << "raised " << e.ErrorText;
+    }
+    check(expected, statement);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
 struct TExpectedColumn {
   std::string Alias;
   std::uint8_t Aggregate = akNone;
@@ -329,20 +348,7 @@ void ExpectModel(const TExpectedSelect& expected, const TQueryStatement& stateme
 }
 
 TEST(QueryParserRandom, SelectsParseIntoTheModelTheyWereBuiltFrom) {
-  TSelectWriter writer(20261210);
-  TQueryStatement statement(nullptr);
-  for (int i = 0; i < 3000; ++i) {
-    TExpectedSelect expected;
-    std::string text = writer.Write(expected);
-    SCOPED_TRACE(text);
-    try {
-      statement.Prepare(text);
-    } catch (const EKuraEngineError& e) {
-      FAIL() << "raised " << e.ErrorText;
-    }
-    ExpectModel(expected, statement);
-    if (::testing::Test::HasFailure()) return;
-  }
+  ExpectRoundTrips<TExpectedSelect>(TSelectWriter(20261210), 3000, ExpectModel);
 }
 
 // --- CREATE TABLE ---------------------------------------------------------------------------
@@ -569,20 +575,7 @@ void ExpectTable(const TExpectedTable& expected, const TQueryStatement& statemen
 }
 
 TEST(QueryParserRandom, CreateTablesParseIntoTheModelTheyWereBuiltFrom) {
-  TCreateTableWriter writer(5106);
-  TQueryStatement statement(nullptr);
-  for (int i = 0; i < 2000; ++i) {
-    TExpectedTable expected;
-    std::string text = writer.Write(expected);
-    SCOPED_TRACE(text);
-    try {
-      statement.Prepare(text);
-    } catch (const EKuraEngineError& e) {
-      FAIL() << "raised " << e.ErrorText;
-    }
-    ExpectTable(expected, statement);
-    if (::testing::Test::HasFailure()) return;
-  }
+  ExpectRoundTrips<TExpectedTable>(TCreateTableWriter(5106), 2000, ExpectTable);
 }
 
 // --- INSERT, UPDATE, DELETE -----------------------------------------------------------------
@@ -758,20 +751,7 @@ void ExpectChange(const TExpectedChange& expected, const TQueryStatement& statem
 }
 
 TEST(QueryParserRandom, DataChangesParseIntoTheModelTheyWereBuiltFrom) {
-  TChangeWriter writer(4711);
-  TQueryStatement statement(nullptr);
-  for (int i = 0; i < 2000; ++i) {
-    TExpectedChange expected;
-    std::string text = writer.Write(expected);
-    SCOPED_TRACE(text);
-    try {
-      statement.Prepare(text);
-    } catch (const EKuraEngineError& e) {
-      FAIL() << "raised " << e.ErrorText;
-    }
-    ExpectChange(expected, statement);
-    if (::testing::Test::HasFailure()) return;
-  }
+  ExpectRoundTrips<TExpectedChange>(TChangeWriter(4711), 2000, ExpectChange);
 }
 
 }  // namespace

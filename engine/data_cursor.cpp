@@ -147,7 +147,11 @@ void TDataCursor::OpenSteps() {
     ReadCurrentRecord(true);
   });
   if (took && FTable->ReadLocked()) errors.Try([this] { FTable->ReleaseReadLock(); });
-  errors.RaiseIfAny();
+  try {
+    errors.RaiseIfAny();
+  } catch (const EKuraEngineError& error) {
+    RethrowNamed(error);
+  }
 }
 
 void TDataCursor::AskForPassword() {
@@ -212,10 +216,10 @@ void TDataCursor::Close() {
   FRecordNav.reset();
   FStore.reset();
   FDeletedStore.reset();
-  FVisible.SetSize(0);
-  FInRange.SetSize(0);
-  FLive.SetSize(0);
+  DropBitmaps();
   FFiltered = false;
+  FFiltersActive = false;
+  FStale = false;
   TFirstError errors;
   if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
   FTextParams.reset();

@@ -115,8 +115,12 @@ void TDataCursor::SetSqlSource(bool value) {
 void TDataCursor::Open() {
   if (IsOpen()) return;
   FFields.clear();
-  FTable =
-      &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
+  try {
+    FTable =
+        &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
+  } catch (const EKuraEngineError& error) {
+    RethrowNamed(error, true);
+  }
   try {
     OpenSteps();
   } catch (...) {
@@ -229,7 +233,13 @@ void TDataCursor::Close() {
   FReadDepth = 0;
   TDataTable* table = FTable;
   FTable = nullptr;
-  errors.Try([&] { FDirectory.CloseTable(*table); });
+  errors.Try([&] {
+    try {
+      FDirectory.CloseTable(*table);
+    } catch (const EKuraEngineError& error) {
+      RethrowNamed(error, true);
+    }
+  });
   FFields.clear();
   FRecord.clear();
   FRecordSize = 0;

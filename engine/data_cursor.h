@@ -290,8 +290,10 @@ class TDataCursor {
   // failure puts the old range back and has the next step re-synchronise.
   template <typename TChange>
   void ChangeRange(TChange change);
-  // Engine errors about damaged index pages carry the cursor's table name.
-  [[noreturn]] void RethrowNamed(const EKuraEngineError& error) const;
+  // Rethrows the error being handled, giving an engine error that names no table the
+  // cursor's table name: errors about damaged index pages (raised deep in the navigation
+  // core), or any code with anyCode.
+  [[noreturn]] void RethrowNamed(const EKuraEngineError& error, bool anyCode = false) const;
 
   // Runs one navigation step inside the read bracket, re-running it after a page read saw a
   // change. The step answers a value.

@@ -108,11 +108,13 @@ void TDataCursor::Resynchronise() {
   Nav().Resynchronise();
 }
 
-void TDataCursor::RethrowNamed(const EKuraEngineError& error) const {
-  if (error.ErrorCode != codes::kIndexPagesCorrupt || !error.ErrorTableName.empty()) throw;
-  RaiseEngineError(error.ErrorCode, error.ErrorRemoteServer, error.ErrorUserName,
-                   FDirectory.DatabaseName(), FTableName, error.ErrorFieldName,
-                   error.ErrorIndexName, error.ErrorText);
+void TDataCursor::RethrowNamed(const EKuraEngineError& error, bool anyCode) const {
+  if (!error.ErrorTableName.empty() || (!anyCode && error.ErrorCode != codes::kIndexPagesCorrupt))
+    throw;
+  RaiseWithOSError(error.ErrorCode, error.OSErrorCode, error.ErrorRemoteServer, error.ErrorUserName,
+                   error.ErrorDatabaseName.empty() ? FDirectory.DatabaseName()
+                                                   : std::string_view(error.ErrorDatabaseName),
+                   FTableName, error.ErrorFieldName, error.ErrorIndexName, error.ErrorText);
 }
 
 // Lazy change detection: steps that move more than once, or that replace the navigator,

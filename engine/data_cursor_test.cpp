@@ -611,6 +611,29 @@ TEST_F(DataCursorTest, AStepInterruptedByAReadErrorLeavesThePosition) {
   }
 }
 
+// A damaged page met deep in the navigation core is reported with the table's name.
+TEST_F(DataCursorTest, ADamagedIndexPageNamesTheTable) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "ABC");
+  TIndexFile& index = cursor->Table()->Index();
+  TPage* root = index.GetPage(kPrimaryIndexSlot, index.RootPage(kPrimaryIndexSlot));
+  const auto type = root->Type;
+  root->Type = kPageParams;
+  try {
+    cursor->First();
+    ADD_FAILURE() << "no error raised";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, codes::kIndexPagesCorrupt);
+    EXPECT_EQ(error.ErrorTableName, "T");
+    EXPECT_EQ(error.ErrorDatabaseName, "Sandbox");
+  }
+  root->Type = type;
+  index.ReleasePage(kPrimaryIndexSlot, root);
+  cursor->First();
+  EXPECT_EQ(Next(*cursor), "A");
+}
+
 TEST_F(DataCursorTest, AnIndexEntryPastTheLastRecordIsDamageNotAnAppend) {
   MakeTable();
   auto cursor = OpenCursor();

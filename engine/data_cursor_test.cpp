@@ -669,6 +669,51 @@ TEST_F(DataCursorTest, AReSynchronisationInterruptedByAReadErrorIsMadeAgain) {
   EXPECT_EQ(cursor->RecordCount(), 4);
 }
 
+// A range change that fails half-way (while counting or scanning into the bitmaps) leaves
+// the old range, position and counts, filtered or not.
+TEST_F(DataCursorTest, ARangeChangeInterruptedByAReadErrorKeepsTheOldRange) {
+  testing::TFileFaults faults;
+  testing::InstallFailingFiles(sandbox->Files(), faults);
+  MakeTable();
+  // Exclusive: no header re-read comes first, the failing reads are those of the change.
+  auto cursor = std::make_unique<TDataCursor>(sandbox->Directory());
+  cursor->SetTableName("T");
+  cursor->SetExclusive(true);
+  cursor->Open();
+  std::int32_t id = 1;
+  for (char a = 'A'; a <= 'Z'; ++a) {
+    for (char b = 'A'; b <= 'Z'; ++b) InsertRow(*cursor->Table(), id++, std::string{a, b});
+  }
+  for (bool filtered : {false, true}) {
+    SCOPED_TRACE(filtered ? "filtered" : "not filtered");
+    TDataCursorTestAccess::SetFiltered(*cursor, filtered);
+    cursor->SetRange(false, RowImage(*cursor, 0, "BA"), 0, RowImage(*cursor, 0, "CZ"), 0);
+    ASSERT_EQ(cursor->RecordCount(), 52);
+    ASSERT_TRUE(cursor->SetRecNo(30));
+    const std::string here = Current(*cursor);
+    cursor->Table()->DiscardBuffers();
+    faults.FailReads = true;
+    EXPECT_EQ(RaisedCode([&] {
+                cursor->SetRange(false, RowImage(*cursor, 0, "MA"), 0, RowImage(*cursor, 0, "ZZ"),
+                                 0);
+              }),
+              codes::kReadError);
+    EXPECT_EQ(RaisedCode([&] { cursor->CancelRange(); }), codes::kReadError);
+    faults.FailReads = false;
+    EXPECT_FALSE(cursor->Table()->ReadLocked()) << "EndRead ran";
+    EXPECT_TRUE(cursor->RangeActive());
+    EXPECT_EQ(cursor->RecordCount(), 52);
+    EXPECT_EQ(Current(*cursor), here);
+    EXPECT_EQ(cursor->RecNo(), 30);
+    if (filtered) {
+      EXPECT_EQ(cursor->VisibleCount(), 52);
+    }
+    cursor->Last();
+    EXPECT_EQ(Prior(*cursor), "CZ");
+    cursor->CancelRange();
+  }
+}
+
 TEST_F(DataCursorTest, AnIndexChangeInterruptedByAReadErrorKeepsTheOldOrder) {
   testing::TFileFaults faults;
   testing::InstallFailingFiles(sandbox->Files(), faults);

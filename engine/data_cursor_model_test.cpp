@@ -3,7 +3,10 @@
 // moves, position numbers, key lookups, ranges, index changes, bookmarks and rows inserted
 // and deleted behind the cursor's back by another cursor of the process, each step checked
 // against the sorted in-memory model of the navigation tests. Record-number order runs over
-// the same model, keyed by record number.
+// the same model, keyed by record number (where ranges are ignored). Filtering is switched on
+// and off at random: the cursor then keeps its bitmaps (Live, InRange, Visible) in index
+// order too and walks Visible, which must change nothing the model sees, and after every
+// step the bitmaps are checked against the rows and the range.
 #include <gtest/gtest.h>
 
 #include <algorithm>

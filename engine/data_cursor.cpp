@@ -126,7 +126,11 @@ void TDataCursor::Open() {
   } catch (...) {
     TFirstError ignored;
     ignored.Try([this] { Close(); });
-    throw;
+    try {
+      throw;
+    } catch (const EKuraEngineError& error) {
+      RethrowNamed(error);
+    }
   }
 }
 
@@ -151,11 +155,7 @@ void TDataCursor::OpenSteps() {
     ReadCurrentRecord(true);
   });
   if (took && FTable->ReadLocked()) errors.Try([this] { FTable->ReleaseReadLock(); });
-  try {
-    errors.RaiseIfAny();
-  } catch (const EKuraEngineError& error) {
-    RethrowNamed(error);
-  }
+  errors.RaiseIfAny();
 }
 
 void TDataCursor::AskForPassword() {

@@ -53,7 +53,10 @@ void SetRecordBit(TRecordsBitmap& bitmap, std::int32_t recordNo) {
 }  // namespace
 
 void TDataCursor::RebuildBitmaps() {
-  BuildBitmaps(!FRecordOrder && RangeActive());
+  const bool withRange = !FRecordOrder && RangeActive();
+  // InRange is scanned from the range bounds: count them afresh first.
+  if (FFiltered && withRange) FIndexNav->Recount();
+  BuildBitmaps(withRange);
 }
 
 void TDataCursor::BuildBitmaps(bool withRange) {

@@ -100,10 +100,7 @@ void TDataCursor::DetectChanges() {
   FCounters = now;
 }
 
-// Range bounds first (a range's InRange is built from them), then the bitmaps, then back to
-// the record.
 void TDataCursor::Resynchronise() {
-  if (FIndexNav && FFiltered && FIndexNav->RangeActive()) FIndexNav->Recount();
   RebuildBitmaps();
   Nav().Resynchronise();
 }

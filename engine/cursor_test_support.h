@@ -37,3 +37,13 @@ std::vector<std::uint8_t> RowImage(const TDataCursor& cursor, std::int32_t id,
                                    const std::string& name);
 
 }  // namespace kura::testing
+
+namespace kura {
+
+// Switches a cursor's filtered state as the filter layer will: with filtering on and no
+// filter that hides anything, the cursor keeps and walks its bitmaps in index order too.
+struct TDataCursorTestAccess {
+  static void SetFiltered(TDataCursor& cursor, bool on) { cursor.FilterStateChanged(on); }
+};
+
+}  // namespace kura

@@ -115,14 +115,22 @@ void TDataCursor::SetSqlSource(bool value) {
 void TDataCursor::Open() {
   if (IsOpen()) return;
   FFields.clear();
-  FTable =
-      &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
+  try {
+    FTable =
+        &FDirectory.OpenTable(FTableName, FInMemory, FExclusive, FTemporary, FSharedFromExclusive);
+  } catch (const EKuraEngineError& error) {
+    RethrowNamed(error, true);
+  }
   try {
     OpenSteps();
   } catch (...) {
     TFirstError ignored;
     ignored.Try([this] { Close(); });
-    throw;
+    try {
+      throw;
+    } catch (const EKuraEngineError& error) {
+      RethrowNamed(error);
+    }
   }
 }
 
@@ -212,10 +220,10 @@ void TDataCursor::Close() {
   FRecordNav.reset();
   FStore.reset();
   FDeletedStore.reset();
-  FVisible.SetSize(0);
-  FInRange.SetSize(0);
-  FLive.SetSize(0);
+  DropBitmaps();
   FFiltered = false;
+  FFiltersActive = false;
+  FStale = false;
   TFirstError errors;
   if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
   FTextParams.reset();
@@ -225,7 +233,13 @@ void TDataCursor::Close() {
   FReadDepth = 0;
   TDataTable* table = FTable;
   FTable = nullptr;
-  errors.Try([&] { FDirectory.CloseTable(*table); });
+  errors.Try([&] {
+    try {
+      FDirectory.CloseTable(*table);
+    } catch (const EKuraEngineError& error) {
+      RethrowNamed(error, true);
+    }
+  });
   FFields.clear();
   FRecord.clear();
   FRecordSize = 0;

@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/engine_error.h"
 #include "engine/cursor_position.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
@@ -212,6 +213,18 @@ class TDataCursor {
   // --- State -----------------------------------------------------------------------------
   bool AtBOF() const;
   bool AtEOF() const;
+  // Whether the visible-record bitmap applies: always in record-number order, and in index
+  // order while a filter is active.
+  bool Filtered() const { return FFiltered; }
+  // The record bitmaps, indexed by record number 1..highest record number, kept only while
+  // Filtered (empty otherwise): Live the records not deleted; InRange the records inside the
+  // range (empty without a range, and in record-number order, which has no ranges); Visible
+  // the records the cursor visits, InRange (when there is a range) and Live and every active
+  // filter. VisibleCount is the number of Visible's set bits.
+  const TRecordsBitmap& VisibleRecords() const { return FVisible; }
+  const TRecordsBitmap& InRangeRecords() const { return FInRange; }
+  const TRecordsBitmap& LiveRecords() const { return FLive; }
+  std::int64_t VisibleCount() const { return FVisibleCount; }
   // The current record image as last read (zeros without a current record).
   std::span<const std::uint8_t> Record() const { return FRecord; }
 
@@ -235,6 +248,8 @@ class TDataCursor {
 
  private:
   friend class TCursorPageStore;
+  // Lets the tests switch the filtered state before the filters themselves exist.
+  friend struct TDataCursorTestAccess;
   class TReadBracket;
 
   void RequireClosed() const;
@@ -261,8 +276,24 @@ class TDataCursor {
   bool ReadMissesCacheFor(int slot, std::int32_t pageNo);
   // Steps that move more than once or replace the navigator take the read lock up front.
   void TakeReadLockNow();
+  // Live, InRange (withRange: over the active index's range) and Visible afresh, when
+  // Filtered; built aside, so that a failed scan leaves them as they were.
   void RebuildBitmaps();
+  void BuildBitmaps(bool withRange);
+  void DropBitmaps();
   void ScanDeletedRecords(TRecordsBitmap& deleted);
+  void ScanRange(TRecordsBitmap& inRange);
+  // After the filters were switched on or off (the filter layer calls this): Filtered
+  // follows, the bitmaps are rebuilt and the cursor re-synchronises on its record.
+  void FilterStateChanged(bool anyFilterActive);
+  // A range change: the new limits, the bitmaps and the bounds, then back to the record; a
+  // failure puts the old range back and has the next step re-synchronise.
+  template <typename TChange>
+  void ChangeRange(TChange change);
+  // Rethrows the error being handled, giving an engine error that names no table the
+  // cursor's table name: errors about damaged index pages (raised deep in the navigation
+  // core), or any code with anyCode.
+  [[noreturn]] void RethrowNamed(const EKuraEngineError& error, bool anyCode = false) const;
 
   // Runs one navigation step inside the read bracket, re-running it after a page read saw a
   // change. The step answers a value.
@@ -303,13 +334,17 @@ class TDataCursor {
   // navigator it came from.
   std::uint64_t FNavGeneration = 0;
 
-  // Record-number order walks Visible, the live records (filters will narrow it); Live comes
-  // from "Sys Deleted". The records inside a range (InRange) matter only once filters are
-  // combined with a range, and are built by them.
+  // Record-number order walks Visible; in index order the navigator passes over the entries
+  // Visible lacks while Filtered. Live comes from "Sys Deleted", InRange from the active
+  // index's range.
   bool FFiltered = false;
+  bool FFiltersActive = false;
   TRecordsBitmap FVisible;
   TRecordsBitmap FInRange;
   TRecordsBitmap FLive;
+  std::int64_t FVisibleCount = 0;
+  // A change of range or filter state failed half-way: the next step re-synchronises.
+  bool FStale = false;
 
   std::vector<TCursorField> FFields;
   std::uint16_t FRecordSize = 0;

@@ -3,7 +3,10 @@
 // moves, position numbers, key lookups, ranges, index changes, bookmarks and rows inserted
 // and deleted behind the cursor's back by another cursor of the process, each step checked
 // against the sorted in-memory model of the navigation tests. Record-number order runs over
-// the same model, keyed by record number.
+// the same model, keyed by record number (where ranges are ignored). Filtering is switched on
+// and off at random: the cursor then keeps its bitmaps (Live, InRange, Visible) in index
+// order too and walks Visible, which must change nothing the model sees, and after every
+// step the bitmaps are checked against the rows and the range.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -179,8 +182,10 @@ class TCursorModelRun {
       ChangeRows();
     } else if (op < 96) {
       ChangeIndex();
-    } else {
+    } else if (op < 98) {
       GotoPhysical();
+    } else {
+      ToggleFiltered();
     }
   }
 
@@ -199,7 +204,17 @@ class TCursorModelRun {
   }
 
   void ChangeRange() {
-    if (RecordOrder()) return;
+    if (RecordOrder()) {
+      // No ranges in record-number order: both calls leave everything as it was.
+      if (Chance(50)) {
+        FCursor->CancelRange();
+      } else {
+        const TKey image = RowImage(*FCursor, RandomId(), RandomName());
+        FCursor->SetRange(false, image, 0, image, 0);
+      }
+      EXPECT_FALSE(FCursor->RangeActive()) << Where();
+      return;
+    }
     if (Chance(30)) {
       FCursor->CancelRange();
       FModel->RangeActive = false;
@@ -286,6 +301,13 @@ class TCursorModelRun {
     SwitchModel();
   }
 
+  // Filtering on with no filter that hides anything: index order then walks Visible (the
+  // range's records that are live), which must change nothing the model can see.
+  void ToggleFiltered() {
+    FFilterOn = !FFilterOn;
+    TDataCursorTestAccess::SetFiltered(*FCursor, FFilterOn);
+  }
+
   void GotoPhysical() {
     if (!RecordOrder() || FLive.empty()) return;
     auto it = FLive.begin();
@@ -315,6 +337,45 @@ class TCursorModelRun {
       EXPECT_EQ(FCursor->RangeLast(), FModel->RangeLast) << Where();
     }
     EXPECT_FALSE(FCursor->Table()->ReadLocked()) << Where() << " a read lock outlived its step";
+    CheckBitmaps();
+  }
+
+  // Live holds the live records, InRange (on live records) those whose key lies in the range,
+  // Visible both, and VisibleCount counts Visible; none are kept while not filtered.
+  void CheckBitmaps() {
+    EXPECT_EQ(FCursor->Filtered(), RecordOrder() || FFilterOn) << Where();
+    if (!FCursor->Filtered()) {
+      EXPECT_EQ(FCursor->VisibleRecords().Size(), 0u) << Where();
+      return;
+    }
+    const TRecordsBitmap& live = FCursor->LiveRecords();
+    const TRecordsBitmap& inRange = FCursor->InRangeRecords();
+    const TRecordsBitmap& visible = FCursor->VisibleRecords();
+    const auto highest = static_cast<std::uint32_t>(FCursor->Table()->Data().RecordCount());
+    ASSERT_EQ(visible.Size(), highest) << Where();
+    ASSERT_EQ(live.Size(), highest) << Where();
+    const bool ranged = !RecordOrder() && FModel->RangeActive;
+    if (!ranged) {
+      EXPECT_EQ(inRange.Count(), 0u) << Where();
+    }
+    std::int64_t expectedCount = 0;
+    for (std::uint32_t r = 1; r <= highest; ++r) {
+      const auto it = FLive.find(static_cast<std::int32_t>(r));
+      const bool isLive = it != FLive.end();
+      bool inside = isLive;
+      if (ranged && isLive) {
+        TDataFile& data = FCursor->Table()->Data();
+        TRecord* record = data.GetRecord(static_cast<std::int32_t>(r));
+        const TKey key = FCursor->BuildKeyOf(record->Image);
+        data.ReleaseRecord(record);
+        inside = FModel->InRange(key);
+        ASSERT_EQ(inRange.IsSet(r), inside) << Where() << " InRange of record " << r;
+      }
+      ASSERT_EQ(live.IsSet(r), isLive) << Where() << " Live of record " << r;
+      ASSERT_EQ(visible.IsSet(r), inside) << Where() << " Visible of record " << r;
+      expectedCount += inside ? 1 : 0;
+    }
+    EXPECT_EQ(FCursor->VisibleCount(), expectedCount) << Where();
   }
 
   std::string Where() const {
@@ -332,6 +393,7 @@ class TCursorModelRun {
   TKeyFormat FKeys;
   std::unique_ptr<TIndexModel> FModel;
   std::vector<TKey> FBookmarks;
+  bool FFilterOn = false;
   int FStep = 0;
 };
 

@@ -89,12 +89,13 @@ bool TDataCursor::ReadMissesCacheFor(int slot, std::int32_t pageNo) {
 }
 
 void TDataCursor::DetectChanges() {
-  if (!ChecksChanges()) return;
-  const TChangeCounters now = CurrentCounters();
-  if (!FChangeReported && now == FCounters) return;
+  const bool checks = ChecksChanges();
+  const TChangeCounters now = checks ? CurrentCounters() : FCounters;
+  if (!FStale && !(checks && (FChangeReported || now != FCounters))) return;
   // The counters are stored only once the cursor has caught up: a re-synchronisation that
   // failed is made again by the next step.
   Resynchronise();
+  FStale = false;
   FChangeReported = false;
   FCounters = now;
 }
@@ -102,6 +103,15 @@ void TDataCursor::DetectChanges() {
 void TDataCursor::Resynchronise() {
   RebuildBitmaps();
   Nav().Resynchronise();
+}
+
+void TDataCursor::RethrowNamed(const EKuraEngineError& error, bool anyCode) const {
+  if (!error.ErrorTableName.empty() || (!anyCode && error.ErrorCode != codes::kIndexPagesCorrupt))
+    throw;
+  RaiseWithOSError(error.ErrorCode, error.OSErrorCode, error.ErrorRemoteServer, error.ErrorUserName,
+                   error.ErrorDatabaseName.empty() ? FDirectory.DatabaseName()
+                                                   : std::string_view(error.ErrorDatabaseName),
+                   FTableName, error.ErrorFieldName, error.ErrorIndexName, error.ErrorText);
 }
 
 // Lazy change detection: steps that move more than once, or that replace the navigator,
@@ -139,54 +149,11 @@ auto TDataCursor::RunStep(TStep step) {
     restore();
     TFirstError ignored;
     ignored.Try([this] { EndRead(); });
-    throw;
-  }
-}
-
-// --- Bitmaps ---------------------------------------------------------------------------
-
-void TDataCursor::RebuildBitmaps() {
-  if (!FFiltered) return;
-  // Built aside and taken only when complete: a failed scan leaves the bitmaps as they were.
-  const auto highest = static_cast<std::uint32_t>(std::max(0, FTable->Data().RecordCount()));
-  TRecordsBitmap live;
-  live.SetSize(highest);
-  if (FTable->Index().LiveRecordCount() == static_cast<std::int32_t>(highest)) {
-    live.SetAll();
-  } else {
-    ScanDeletedRecords(live);
-    live.Invert();
-  }
-  FLive = std::move(live);
-  FVisible.SetSize(highest);
-  FVisible.Assign(FLive);
-}
-
-// Sets the bit of every record "Sys Deleted" lists as deleted (keys starting with 1).
-void TDataCursor::ScanDeletedRecords(TRecordsBitmap& deleted) {
-  TIndexPageStore& store = *FDeletedStore;
-  if (store.RootPage() == 0) return;
-  TIndexFile& index = FTable->Index();
-  const TKeyFormat& keys = index.KeyFormat(kSysDeletedSlot);
-  TIndexTree tree(store, keys, index.PageFormat(kSysDeletedSlot));
-  std::vector<std::uint8_t> lowest(static_cast<std::size_t>(keys.KeyLength), 0);
-  lowest[0] = 1;
-  const TTreePosition at = tree.SeekFirstGE(lowest.data());
-  if (at.Path.empty()) return;
-  std::int32_t pageNo = at.Path.back().PageNo;
-  int pos = at.Path.back().Position;
-  for (std::int64_t pages = 0; pageNo != 0; ++pages) {
-    if (pages > store.NextPageNo()) RaiseTableError(codes::kIndexPagesCorrupt, FTableName);
-    TPageRef page(store, store.GetPage(pageNo));
-    if (!page->IsLeaf()) RaiseTableError(codes::kIndexPagesCorrupt, FTableName);
-    for (; pos <= page->Count(); ++pos) {
-      if (page->Key(pos)[0] != 1) return;
-      const std::int32_t recordNo = page->ChildOrRecord(pos);
-      if (recordNo >= 1 && static_cast<std::uint32_t>(recordNo) <= deleted.Size())
-        deleted.SetBit(static_cast<std::uint32_t>(recordNo));
+    try {
+      throw;
+    } catch (const EKuraEngineError& error) {
+      RethrowNamed(error);
     }
-    pageNo = page->NextPage;
-    pos = 1;
   }
 }
 
@@ -204,33 +171,35 @@ void TDataCursor::LoadIndex(int indexNo) {
   TIndexFile& index = FTable->Index();
   const bool recordOrder =
       indexNo == kRecordOrderIndexNo || (indexNo == kPrimaryIndexSlot && index.NoPrimaryIndex());
+  std::string name;
+  if (!recordOrder && indexNo != kPrimaryIndexSlot)
+    name = index.ReadIndexDescriptor(indexNo).IndexName;
+  const bool wasFiltered = FFiltered;
+  FFiltered = recordOrder || FFiltersActive;
+  try {
+    // The new order starts without a range.
+    BuildBitmaps(false);
+  } catch (...) {
+    FFiltered = wasFiltered;
+    throw;
+  }
   if (recordOrder) {
-    const bool wasFiltered = FFiltered;
-    FFiltered = true;
-    try {
-      RebuildBitmaps();
-    } catch (...) {
-      FFiltered = wasFiltered;
-      throw;
-    }
     auto navigator = std::make_unique<TRecordOrderNavigator>(FVisible);
     FIndexNav.reset();
     FStore.reset();
     FKeys.reset();
     FRecordNav = std::move(navigator);
-    FIndexName.clear();
   } else {
     auto keys = std::make_unique<TKeyFormat>(index.KeyFormat(indexNo));
     auto store = std::make_unique<TCursorPageStore>(index.Store(indexNo), *this, indexNo);
     auto navigator = std::make_unique<TIndexNavigator>(*store, *keys, index.PageFormat(indexNo));
+    if (FFiltered) navigator->SetVisible(&FVisible);
     FRecordNav.reset();
     FIndexNav = std::move(navigator);  // the old navigator goes before its store and keys
     FStore = std::move(store);
     FKeys = std::move(keys);
-    FFiltered = false;
-    FIndexName =
-        indexNo == kPrimaryIndexSlot ? std::string() : index.ReadIndexDescriptor(indexNo).IndexName;
   }
+  FIndexName = std::move(name);
   FIndexNo = indexNo;
   FRecordOrder = recordOrder;
   ++FNavGeneration;
@@ -465,18 +434,28 @@ void TDataCursor::SetRange(bool keyIsBuilt, std::span<const std::uint8_t> startK
   };
   const std::vector<std::uint8_t> start = limit(startKeyOrRecord);
   const std::vector<std::uint8_t> end = limit(endKeyOrRecord);
-  RunStep([&] {
-    FIndexNav->SetRange(start, startFieldCount, end, endFieldCount);
-    ReadCurrentRecord(true);
-    return 0;
-  });
+  ChangeRange([&] { FIndexNav->SetRangeLimits(start, startFieldCount, end, endFieldCount); });
 }
 
 void TDataCursor::CancelRange() {
   RequireOpen();
   if (FRecordOrder) return;
+  ChangeRange([&] { FIndexNav->ClearRangeLimits(); });
+}
+
+template <typename TChange>
+void TDataCursor::ChangeRange(TChange change) {
   RunStep([&] {
-    FIndexNav->CancelRange();
+    TakeReadLockNow();
+    TIndexNavigator::TRangeState before = FIndexNav->SaveRange();
+    try {
+      change();
+      Resynchronise();
+    } catch (...) {
+      FIndexNav->RestoreRange(std::move(before));
+      FStale = true;
+      throw;
+    }
     ReadCurrentRecord(true);
     return 0;
   });
@@ -499,6 +478,26 @@ std::int64_t TDataCursor::RangeFirst() const {
 std::int64_t TDataCursor::RangeLast() const {
   if (FIndexNav != nullptr) return FIndexNav->RangeLast();
   return FTable != nullptr ? FTable->Index().LiveRecordCount() : 0;
+}
+
+// --- Filter state ----------------------------------------------------------------------
+
+void TDataCursor::FilterStateChanged(bool anyFilterActive) {
+  RequireOpen();
+  RunStep([&] {
+    TakeReadLockNow();
+    FFiltersActive = anyFilterActive;
+    FFiltered = FRecordOrder || anyFilterActive;
+    if (FIndexNav) FIndexNav->SetVisible(FFiltered ? &FVisible : nullptr);
+    try {
+      Resynchronise();
+    } catch (...) {
+      FStale = true;
+      throw;
+    }
+    ReadCurrentRecord(true);
+    return 0;
+  });
 }
 
 // --- Bookmarks -------------------------------------------------------------------------

@@ -132,5 +132,29 @@ TEST_F(DataCursorProcessTest, ARecordDeletedElsewhereIsPassedOver) {
   EXPECT_EQ(cursor->RecordCount(), 2);
 }
 
+// With the bitmaps in use (filtering on, a range B..E), another process's insert inside the
+// range and delete outside it reach InRange, Live and Visible at the next step.
+TEST_F(DataCursorProcessTest, TheBitmapsAreRebuiltAfterAnotherProcessesChange) {
+  sandbox->Session().SetStrictChangeDetection(true);
+  TDataCursorTestAccess::SetFiltered(*cursor, true);
+  cursor->SetRange(false, testing::RowImage(*cursor, 0, "B"), 0, testing::RowImage(*cursor, 0, "E"),
+                   0);
+  ASSERT_EQ(cursor->VisibleCount(), 2);  // B, D
+  ASSERT_TRUE(cursor->SetRecNo(1));
+  ASSERT_EQ(Current(), "B");
+  InAnotherProcess([](TDataTable& table) {
+    InsertRow(table, 9, "C");
+    testing::DeleteRow(table, 3);  // F
+  });
+  EXPECT_EQ(Next(), "C");
+  EXPECT_EQ(cursor->RecordCount(), 3);
+  EXPECT_EQ(cursor->VisibleCount(), 3);
+  EXPECT_FALSE(cursor->LiveRecords().IsSet(3));
+  EXPECT_TRUE(cursor->InRangeRecords().IsSet(4)) << "C, the new record";
+  EXPECT_TRUE(cursor->VisibleRecords().IsSet(4));
+  EXPECT_EQ(Next(), "D");
+  EXPECT_EQ(Next(), "8706");
+}
+
 }  // namespace
 }  // namespace kura

@@ -180,6 +180,97 @@ TEST_F(DataCursorTest, ARangeFromBToDOverAToF) {
   EXPECT_EQ(cursor->RecordCount(), 6);
 }
 
+// The bitmaps a filtered cursor keeps: InRange holds the records inside the range (built
+// directly for a small range, as the inverse of the entries outside it for a range holding
+// most records), Visible is InRange and Live, and its count is the record count.
+TEST_F(DataCursorTest, TheInRangeBitmapFollowsTheRange) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "FEDCBA");  // record 1 is F, ..., record 6 is A
+  DeleteRow(*cursor->Table(), 2);    // E
+  TDataCursorTestAccess::SetFiltered(*cursor, true);
+  const auto bits = [](const TRecordsBitmap& bitmap) {
+    std::string text;
+    for (std::uint32_t r = 1; r <= bitmap.Size(); ++r) text += bitmap.IsSet(r) ? '1' : '0';
+    return text;
+  };
+  EXPECT_EQ(bits(cursor->LiveRecords()), "101111");
+  EXPECT_EQ(bits(cursor->InRangeRecords()), "000000");  // no range
+  EXPECT_EQ(cursor->VisibleCount(), 5);
+
+  struct TRangeCase {
+    const char* Start;
+    const char* End;
+    const char* InRangeLive;  // InRange restricted to the live records
+    std::int64_t Count;
+  };
+  const TRangeCase cases[] = {
+      {"B", "C", "000110", 2},  // a small range: its entries
+      {"B", "F", "101110", 4},  // most of the table: the entries outside it, inverted
+      {"A", "F", "101111", 5}, {"E", "C", "000000", 0},  // start above end
+      {"G", "Z", "000000", 0},                           // past the last key
+  };
+  for (const TRangeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Start) + ".." + c.End);
+    cursor->SetRange(false, RowImage(*cursor, 0, c.Start), 0, RowImage(*cursor, 0, c.End), 0);
+    TRecordsBitmap inRangeLive;
+    inRangeLive.SetSize(cursor->InRangeRecords().Size());
+    inRangeLive.Assign(cursor->InRangeRecords());
+    inRangeLive.AndWith(cursor->LiveRecords());
+    EXPECT_EQ(bits(inRangeLive), c.InRangeLive);
+    EXPECT_EQ(bits(cursor->VisibleRecords()), c.InRangeLive);
+    EXPECT_EQ(cursor->VisibleCount(), c.Count);
+    EXPECT_EQ(cursor->RecordCount(), c.Count);
+  }
+
+  // Another cursor's insert (into the slot E left) is seen at the next step: the bitmaps are
+  // rebuilt.
+  cursor->SetRange(false, RowImage(*cursor, 0, "B"), 0, RowImage(*cursor, 0, "C"), 0);
+  auto other = OpenCursor();
+  InsertRow(*other->Table(), 7, "BB");
+  EXPECT_EQ(cursor->RecordCount(), 3);
+  EXPECT_EQ(bits(cursor->VisibleRecords()), "010110");
+  cursor->First();
+  EXPECT_EQ(Next(*cursor), "B");
+  EXPECT_EQ(Next(*cursor), "BB");
+  EXPECT_EQ(Next(*cursor), "C");
+  EXPECT_EQ(Next(*cursor), "8706");
+
+  cursor->CancelRange();
+  EXPECT_EQ(bits(cursor->InRangeRecords()), "000000");
+  EXPECT_EQ(cursor->VisibleCount(), 6);
+  // Without a filter the bitmaps go.
+  TDataCursorTestAccess::SetFiltered(*cursor, false);
+  EXPECT_EQ(cursor->VisibleRecords().Size(), 0u);
+  EXPECT_EQ(cursor->RecordCount(), 6);
+}
+
+// Record-number order has no ranges: SetRange is ignored, and turning to record-number order
+// drops the range the index had.
+TEST_F(DataCursorTest, RecordOrderHasNoRange) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "ABCD");
+  cursor->SetRange(false, RowImage(*cursor, 0, "B"), 0, RowImage(*cursor, 0, "C"), 0);
+  EXPECT_EQ(cursor->RecordCount(), 2);
+  cursor->SetIndexNo(kRecordOrderIndexNo);
+  EXPECT_TRUE(cursor->Filtered());
+  EXPECT_FALSE(cursor->RangeActive());
+  EXPECT_EQ(cursor->RecordCount(), 4);
+  cursor->SetRange(false, RowImage(*cursor, 0, "B"), 0, RowImage(*cursor, 0, "C"), 0);
+  EXPECT_FALSE(cursor->RangeActive());
+  EXPECT_EQ(cursor->RangeFirst(), 1);
+  EXPECT_EQ(cursor->RangeLast(), 4);
+  EXPECT_EQ(cursor->RecordCount(), 4);
+  EXPECT_EQ(cursor->InRangeRecords().Count(), 0u);
+  cursor->First();
+  EXPECT_EQ(Next(*cursor), "A");
+  cursor->SetIndexNo(kPrimaryIndexSlot);
+  EXPECT_FALSE(cursor->RangeActive());
+  EXPECT_FALSE(cursor->Filtered());
+  EXPECT_EQ(cursor->RecordCount(), 4);
+}
+
 TEST_F(DataCursorTest, FindKeyByPartialLengthAndBeyondTheLastKey) {
   MakeTable();
   auto cursor = OpenCursor();
@@ -520,6 +611,29 @@ TEST_F(DataCursorTest, AStepInterruptedByAReadErrorLeavesThePosition) {
   }
 }
 
+// A damaged page met deep in the navigation core is reported with the table's name.
+TEST_F(DataCursorTest, ADamagedIndexPageNamesTheTable) {
+  MakeTable();
+  auto cursor = OpenCursor();
+  InsertLetters(*cursor, "ABC");
+  TIndexFile& index = cursor->Table()->Index();
+  TPage* root = index.GetPage(kPrimaryIndexSlot, index.RootPage(kPrimaryIndexSlot));
+  const auto type = root->Type;
+  root->Type = kPageParams;
+  try {
+    cursor->First();
+    ADD_FAILURE() << "no error raised";
+  } catch (const EKuraEngineError& error) {
+    EXPECT_EQ(error.ErrorCode, codes::kIndexPagesCorrupt);
+    EXPECT_EQ(error.ErrorTableName, "T");
+    EXPECT_EQ(error.ErrorDatabaseName, "Sandbox");
+  }
+  root->Type = type;
+  index.ReleasePage(kPrimaryIndexSlot, root);
+  cursor->First();
+  EXPECT_EQ(Next(*cursor), "A");
+}
+
 TEST_F(DataCursorTest, AnIndexEntryPastTheLastRecordIsDamageNotAnAppend) {
   MakeTable();
   auto cursor = OpenCursor();
@@ -553,6 +667,51 @@ TEST_F(DataCursorTest, AReSynchronisationInterruptedByAReadErrorIsMadeAgain) {
   EXPECT_EQ(Current(*cursor), "B");
   EXPECT_EQ(cursor->RecNo(), 2) << "the next step caught up with the insert";
   EXPECT_EQ(cursor->RecordCount(), 4);
+}
+
+// A range change that fails half-way (while counting or scanning into the bitmaps) leaves
+// the old range, position and counts, filtered or not.
+TEST_F(DataCursorTest, ARangeChangeInterruptedByAReadErrorKeepsTheOldRange) {
+  testing::TFileFaults faults;
+  testing::InstallFailingFiles(sandbox->Files(), faults);
+  MakeTable();
+  // Exclusive: no header re-read comes first, the failing reads are those of the change.
+  auto cursor = std::make_unique<TDataCursor>(sandbox->Directory());
+  cursor->SetTableName("T");
+  cursor->SetExclusive(true);
+  cursor->Open();
+  std::int32_t id = 1;
+  for (char a = 'A'; a <= 'Z'; ++a) {
+    for (char b = 'A'; b <= 'Z'; ++b) InsertRow(*cursor->Table(), id++, std::string{a, b});
+  }
+  for (bool filtered : {false, true}) {
+    SCOPED_TRACE(filtered ? "filtered" : "not filtered");
+    TDataCursorTestAccess::SetFiltered(*cursor, filtered);
+    cursor->SetRange(false, RowImage(*cursor, 0, "BA"), 0, RowImage(*cursor, 0, "CZ"), 0);
+    ASSERT_EQ(cursor->RecordCount(), 52);
+    ASSERT_TRUE(cursor->SetRecNo(30));
+    const std::string here = Current(*cursor);
+    cursor->Table()->DiscardBuffers();
+    faults.FailReads = true;
+    EXPECT_EQ(RaisedCode([&] {
+                cursor->SetRange(false, RowImage(*cursor, 0, "MA"), 0, RowImage(*cursor, 0, "ZZ"),
+                                 0);
+              }),
+              codes::kReadError);
+    EXPECT_EQ(RaisedCode([&] { cursor->CancelRange(); }), codes::kReadError);
+    faults.FailReads = false;
+    EXPECT_FALSE(cursor->Table()->ReadLocked()) << "EndRead ran";
+    EXPECT_TRUE(cursor->RangeActive());
+    EXPECT_EQ(cursor->RecordCount(), 52);
+    EXPECT_EQ(Current(*cursor), here);
+    EXPECT_EQ(cursor->RecNo(), 30);
+    if (filtered) {
+      EXPECT_EQ(cursor->VisibleCount(), 52);
+    }
+    cursor->Last();
+    EXPECT_EQ(Prior(*cursor), "CZ");
+    cursor->CancelRange();
+  }
 }
 
 TEST_F(DataCursorTest, AnIndexChangeInterruptedByAReadErrorKeepsTheOldOrder) {

@@ -186,17 +186,38 @@ void TIndexNavigator::Recount() {
 
 void TIndexNavigator::SetRange(std::span<const std::uint8_t> start, int startFieldCount,
                                std::span<const std::uint8_t> end, int endFieldCount) {
-  FRangeStart = RangeLimitKey(FKeys, start, startFieldCount, false);
-  FRangeEnd = RangeLimitKey(FKeys, end, endFieldCount, true);
-  FRangeActive = true;
+  SetRangeLimits(start, startFieldCount, end, endFieldCount);
   Resynchronise();
 }
 
 void TIndexNavigator::CancelRange() {
+  ClearRangeLimits();
+  Resynchronise();
+}
+
+void TIndexNavigator::SetRangeLimits(std::span<const std::uint8_t> start, int startFieldCount,
+                                     std::span<const std::uint8_t> end, int endFieldCount) {
+  FRangeStart = RangeLimitKey(FKeys, start, startFieldCount, false);
+  FRangeEnd = RangeLimitKey(FKeys, end, endFieldCount, true);
+  FRangeActive = true;
+}
+
+void TIndexNavigator::ClearRangeLimits() {
   FRangeStart = RangeLimitKey(FKeys, {}, 0, false);
   FRangeEnd = RangeLimitKey(FKeys, {}, 0, true);
   FRangeActive = false;
-  Resynchronise();
+}
+
+TIndexNavigator::TRangeState TIndexNavigator::SaveRange() const {
+  return {FRangeActive, FRangeStart, FRangeEnd, FRangeFirst, FRangeLast};
+}
+
+void TIndexNavigator::RestoreRange(TRangeState state) {
+  FRangeActive = state.Active;
+  FRangeStart = std::move(state.Start);
+  FRangeEnd = std::move(state.End);
+  FRangeFirst = state.First;
+  FRangeLast = state.Last;
 }
 
 std::int64_t TIndexNavigator::RecordCount() const {

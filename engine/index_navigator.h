@@ -42,6 +42,21 @@ class TIndexNavigator : public TNavigator {
   void SetRange(std::span<const std::uint8_t> start, int startFieldCount,
                 std::span<const std::uint8_t> end, int endFieldCount);
   void CancelRange();
+  // The limits alone, for a caller that rebuilds what depends on them (the cursor's bitmaps)
+  // before it re-synchronises.
+  void SetRangeLimits(std::span<const std::uint8_t> start, int startFieldCount,
+                      std::span<const std::uint8_t> end, int endFieldCount);
+  void ClearRangeLimits();
+  // The range as it is, so that a range change that failed half-way can be taken back.
+  struct TRangeState {
+    bool Active = false;
+    std::vector<std::uint8_t> Start;
+    std::vector<std::uint8_t> End;
+    std::int64_t First = 1;
+    std::int64_t Last = 0;
+  };
+  TRangeState SaveRange() const;
+  void RestoreRange(TRangeState state);
   bool RangeActive() const { return FRangeActive; }
   // Ordinals of the first and last entries inside the range (1 and the entry count without a
   // range); both 0 for an empty range.

@@ -61,7 +61,9 @@ TFieldDescriptor ParseFieldDeclaration(const std::string& name, const std::strin
   field.FieldName = name;
   field.FieldType = node->FDataType;
   field.FieldSubType = node->FSubType;
-  if (node->FArgs.size() > 1 && node->FArgs[1] != nullptr) {
+  // Only strings and byte strings declare a size; BLOB arguments are not sizes.
+  bool declaresSize = field.FieldType == kFieldTypeString || field.FieldType == kFieldTypeBytes;
+  if (declaresSize && node->FArgs.size() > 1 && node->FArgs[1] != nullptr) {
     field.FieldSize = static_cast<std::uint8_t>(ReadInteger(*node->FArgs[1]));
   }
   if (field.FieldType == kFieldTypeBcd) {

@@ -8,6 +8,7 @@
 #include "base/engine_error.h"
 #include "engine/data_cursor.h"
 #include "engine/table_test_support.h"
+#include "sql/query_binder.h"
 #include "sql/query_database.h"
 #include "sql/statement_case_runner.h"
 #include "storage/ascii_case.h"
@@ -20,6 +21,7 @@ namespace {
 struct TPrepareState {
   TEngineSandbox Sandbox{""};
   TSqlDatabase Database{Sandbox.Directory()};
+  bool RequestLive = true;
 };
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -66,6 +68,10 @@ void CreateTable(TPrepareState& state, const TCaseBlock& block) {
     in >> first >> rest;
     if (first == "primary" || first == "index") {
       indexLines.push_back(line);
+    } else if (first == "language") {
+      definition.Settings.LanguageId = static_cast<std::int16_t>(std::stoi(rest));
+      std::string sort;
+      if (in >> sort) definition.Settings.SortId = static_cast<std::int16_t>(std::stoi(sort));
     } else {
       definition.Fields.push_back(ParseFieldDeclaration(first, rest));
     }
@@ -109,7 +115,7 @@ class TPreparedWriter {
     FQuery = &query;
     FOut += "query " + std::to_string(FNumbers[&query]) + " " + QueryKindName(query.FKind) + "\n";
     for (const TSourceTable& table : query.FSourceTables) Source(table);
-    if (!query.FSourceTables.empty()) {
+    if (!query.FSourceTables.empty() && query.FSourceTables.front().Cursor != nullptr) {
       Line("locale " + std::to_string(query.FLanguageId) + " " + std::to_string(query.FSortId));
     }
     for (const TResultField& field : query.FResultFields) ResultField(field);
@@ -144,10 +150,7 @@ class TPreparedWriter {
   }
 
   void ResultField(const TResultField& field) {
-    std::string name = !field.Alias.empty()        ? field.Alias
-                       : !field.ColumnName.empty() ? field.ColumnName
-                                                   : field.Text;
-    std::string text = "column " + name + " " +
+    std::string text = "column " + ResultColumnName(field) + " " +
                        TypeText(field.DataType, field.SubType, field.Size, field.Scale);
     if (field.SourceFieldNo != 0) text += " field " + std::to_string(field.SourceFieldNo);
     Line(text + " = " + Tree(field.Expression.get()));
@@ -172,6 +175,7 @@ class TPreparedWriter {
 
   std::string ColumnText(const TExpToken& column) const {
     if (column.FSourceTable == FQuery) return "#" + std::to_string(column.FFieldNo);
+    if (column.FColumnName == "*") return "*";
     for (const TSourceTable& table : FQuery->FSourceTables) {
       if (column.FSourceTable != &table || table.Cursor == nullptr) continue;
       return table.TableName + "." +
@@ -191,7 +195,7 @@ std::string PrepareText(TPrepareState& state, const std::string& sql, bool& fail
   failed = false;
   {
     TQueryStatement statement(&state.Database);
-    statement.FRequestLive = true;
+    statement.FRequestLive = state.RequestLive;
     try {
       statement.Prepare(sql);
       out = DescribePrepared(statement);
@@ -229,6 +233,9 @@ void AddPrepareCases(TExpressionCaseRunner& runner) {
     } catch (const EKuraEngineError& e) {
       ADD_FAILURE() << "table " << block.Arguments << ": " << e.ErrorCode << " " << e.what();
     }
+  });
+  runner.AddDirective("request_live", [state](TExpressionCaseRunner&, const TCaseBlock& block) {
+    state->RequestLive = block.Arguments == "on";
   });
   runner.AddCaseKind("prepare", [state](TExpressionCaseRunner&, const TCaseBlock& block) {
     std::string sql = JoinLines(block.Input);

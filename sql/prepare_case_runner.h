@@ -2,12 +2,15 @@
 // against them, and the bound model or the engine error compared with the expectation.
 //
 //   table: <name>                 creates (or re-creates) a table in the runner's in-memory
-//   <field> <SQL type>            database: one field per line, then optional lines
-//   primary <field>,...           "primary <fields>" and
+//   <field> <SQL type>            database: one field per line; optional lines give the
+//   primary <field>,...           primary index, secondary indexes and the table's locale
 //   index <name> [unique] [nocase] [desc] <field>,...
+//   language <language id> [<sort id>]
 //
-//   prepare                       prepares the statement (RequestLive set); expects the
-//   <SQL lines>                   bound model (DescribePrepared)
+//   request_live on|off           whether the statements ask for editable results (on)
+//
+//   prepare                       prepares the statement; expects the bound model
+//   <SQL lines>                   (DescribePrepared)
 //   ----
 //   <bound model lines>
 //

@@ -74,12 +74,6 @@ class TSourceColumns : public TColumnResolver {
   std::vector<TSourceTable>& FTables;
 };
 
-// The name a result column goes by: its alias, else its column name, else its text.
-const std::string& ResultColumnName(const TResultField& field) {
-  if (!field.Alias.empty()) return field.Alias;
-  return field.ColumnName.empty() ? field.Text : field.ColumnName;
-}
-
 // Whether name (with an optional correlation) names the result column: by its alias, or by
 // the table column it shows.
 bool NamesResultColumn(const TResultField& field, const std::string& name,
@@ -212,6 +206,12 @@ std::int32_t DeclaredSize(const TExpToken& node) {
 }
 
 }  // namespace
+
+const std::string& ResultColumnName(const TResultField& field) {
+  if (!field.Alias.empty()) return field.Alias;
+  bool plainColumn = field.Aggregate == akNone && !field.Computed && !field.ColumnName.empty();
+  return plainColumn ? field.ColumnName : field.Text;
+}
 
 void TQueryBinder::Prepare() {
   switch (FQuery.FKind) {
@@ -493,9 +493,10 @@ void TQueryBinder::PrepareUpdate() {
     bool text = value.FKind == kNodeConstant && !value.FIsParam &&
                 value.FDataType == kFieldTypeString;
     if (text || EqualityCompatible(*column, value)) continue;
+    bool named = value.FKind == kNodeColumn || value.FKind == kNodeConstant;
     RaiseQueryError("Type mismatch between column '" + target.ColumnName + "' and " +
-                    std::string(NodeKindWord(value)) + " '" + FQuery.FUpdateValues[i].Text +
-                    "' in update values");
+                    std::string(NodeKindWord(value)) + " '" +
+                    (named ? value.FText : FQuery.FUpdateValues[i].Text) + "' in update values");
   }
   BindConditions();
 }

@@ -14,11 +14,17 @@
 // table); the cursors opened so far stay with the query and close when it is freed.
 #pragma once
 
+#include <string>
+
 #include "sql/query_model.h"
 
 namespace kura {
 
 class TSqlDatabase;
+
+// The name a result column goes by: its alias, else the name of the table column it shows,
+// else its expression text (aggregates and computed columns).
+const std::string& ResultColumnName(const TResultField& field);
 
 class TQueryBinder {
  public:

@@ -85,8 +85,8 @@ class TBinder {
     Fail(message + " in " + FOptions.ContextName);
   }
   [[noreturn]] void FailOperands(const TExpToken& left, const TExpToken& right) const {
-    FailIn("Type mismatch between " + std::string(NodeKindWord(left)) + " '" + left.FText + "' and " +
-           std::string(NodeKindWord(right)) + " '" + right.FText + "'");
+    FailIn("Type mismatch between " + std::string(NodeKindWord(left)) + " '" + left.FText +
+           "' and " + std::string(NodeKindWord(right)) + " '" + right.FText + "'");
   }
 
   void BindStringAsColumn(TExpToken& node);

@@ -214,12 +214,7 @@ std::string PrepareText(TPrepareState& state, const std::string& sql, bool& fail
 }  // namespace
 
 std::string DescribePrepared(TQueryStatement& statement) {
-  for (std::size_t i = 0; i < statement.FParams.size(); ++i) {
-    statement.FParams[i]->FText = std::string("?").append(std::to_string(i + 1));
-  }
-  std::string out = std::string("statement ") + QueryKindName(statement.FStatementKind) +
-                    " params " + std::to_string(statement.FParamCount) +
-                    (statement.FSelectStar ? " star" : "") + "\n";
+  std::string out = StatementHeader(statement);
   TPreparedWriter writer(statement, out);
   for (const auto& query : statement.FQueries) writer.Write(*query);
   return out;

@@ -364,7 +364,8 @@ template <typename TItem>
 void ResolveList(const TDataQuery& query, std::vector<TItem>& items, const std::string& clause) {
   for (TItem& item : items) {
     item.ResultColumn = ResolveListColumn(query, item, clause);
-    const TResultField& field = query.FResultFields[static_cast<std::size_t>(item.ResultColumn) - 1];
+    const TResultField& field =
+        query.FResultFields[static_cast<std::size_t>(item.ResultColumn) - 1];
     // Rows are sorted on key values, which a BLOB has none of.
     if (IsBlob(field)) {
       RaiseQueryError("Invalid BLOB column '" + ResultColumnName(field) + "' specified in " +
@@ -411,8 +412,7 @@ void TQueryBinder::CheckUnionParts() {
       const TResultField& theirs = part->FResultFields[i];
       if (EqualityCompatible(*mine.Expression, *theirs.Expression)) continue;
       RaiseQueryError("Type mismatch between column expression '" + theirs.Text + "' in the " +
-                      name + " query and column expression " + mine.Text +
-                      " in the master query");
+                      name + " query and column expression " + mine.Text + " in the master query");
     }
   }
 }
@@ -459,9 +459,8 @@ void TQueryBinder::BindTargetColumns() {
 
 void TQueryBinder::PrepareInsert() {
   BindTargetColumns();
-  std::size_t values = FQuery.FInsertSelect != nullptr
-                           ? FQuery.FInsertSelect->FResultFields.size()
-                           : FQuery.FUpdateValues.size();
+  std::size_t values = FQuery.FInsertSelect != nullptr ? FQuery.FInsertSelect->FResultFields.size()
+                                                       : FQuery.FUpdateValues.size();
   if (values != FQuery.FUpdateFields.size()) {
     RaiseQueryError("The number of values must match the number of table columns");
   }
@@ -490,8 +489,8 @@ void TQueryBinder::PrepareUpdate() {
     ConvertDateConstant(check, value, *column);
     // Other text constants are converted when stored, where a text that is no value of the
     // column's type fails with the UPDATE statement's message.
-    bool text = value.FKind == kNodeConstant && !value.FIsParam &&
-                value.FDataType == kFieldTypeString;
+    bool text =
+        value.FKind == kNodeConstant && !value.FIsParam && value.FDataType == kFieldTypeString;
     if (text || EqualityCompatible(*column, value)) continue;
     bool named = value.FKind == kNodeColumn || value.FKind == kNodeConstant;
     RaiseQueryError("Type mismatch between column '" + target.ColumnName + "' and " +

@@ -174,7 +174,8 @@ class TPreparedWriter {
   }
 
   std::string ColumnText(const TExpToken& column) const {
-    if (column.FSourceTable == FQuery) return "#" + std::to_string(column.FFieldNo);
+    if (column.FSourceTable == FQuery)
+      return std::string("#").append(std::to_string(column.FFieldNo));
     if (column.FColumnName == "*") return "*";
     for (const TSourceTable& table : FQuery->FSourceTables) {
       if (column.FSourceTable != &table || table.Cursor == nullptr) continue;

@@ -134,10 +134,20 @@ class TPreparedWriter {
     List("group by", query.FGroupBy);
     if (query.FHaving) Line("having " + Tree(query.FHaving.get()));
     List("order by", query.FOrderBy);
+    if (query.FKind == qkSelect) Shape(query);
   }
 
  private:
   void Line(const std::string& text) { FOut += "  " + text + "\n"; }
+
+  void Shape(const TDataQuery& query) {
+    std::string text = query.FResultIsLive ? "result live" : "result canned";
+    if (query.FOrderIndex != kNoOrderIndex) text += " index " + std::to_string(query.FOrderIndex);
+    if (query.FOrderByNeedsExpression) text += " order-by-expression";
+    if (query.FCountOnly) text += " count-only";
+    if (query.FImplicitGroup) text += " implicit-group";
+    Line(text);
+  }
 
   void Source(const TSourceTable& table) {
     std::string text = "source " + table.TableName + " as " + table.CorrelationName;

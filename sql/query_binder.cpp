@@ -12,6 +12,8 @@
 #include "sql/expression_binder.h"
 #include "sql/query_checks.h"
 #include "sql/query_database.h"
+#include "sql/query_result_shape.h"
+#include "sql/query_statement.h"
 #include "sql/record_fields.h"
 #include "storage/ascii_case.h"
 #include "storage/field_types.h"
@@ -266,6 +268,7 @@ void TQueryBinder::PrepareSelect() {
   ResolveColumnLists();
   if (FQuery.FHaving) BindHaving();
   if (!FQuery.FIsUnionPart && FQuery.FUnionNext != nullptr) CheckUnionParts();
+  DecideResultShape(FQuery, FQuery.FStatement->FQueries.size());
 }
 
 void TQueryBinder::ExpandStars() {

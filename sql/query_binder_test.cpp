@@ -140,6 +140,30 @@ TEST_F(QueryBinderTest, OnlyTheChangedTableIsOpenedForWriting) {
   EXPECT_TRUE(sources[1].Cursor->ReadOnly());
 }
 
+TEST_F(QueryBinderTest, ALiveResultCursorTakesTheIndexServingOrderBy) {
+  TTableDefinition definition = SmallTable();
+  TIndexDefinition byId;
+  byId.Name = "ById";
+  byId.Fields = {1};
+  definition.SecondaryIndexes.push_back(byId);
+  TDataTable& rows = FSandbox.Directory().CreateTable("rows", false, definition, true);
+  FSandbox.Directory().CloseTable(rows);
+  TQueryStatement statement(&FDatabase);
+  statement.FRequestLive = true;
+  statement.Prepare("select * from rows order by ID");
+  EXPECT_TRUE(statement.FResultIsLive);
+  const TDataCursor& cursor = *statement.FMasterQuery->FSourceTables.front().Cursor;
+  EXPECT_EQ(1, cursor.IndexNo());
+  EXPECT_EQ("ById", cursor.IndexName());
+  // Without an ORDER BY the cursor keeps record-number order.
+  statement.Prepare("select * from rows where ID > 2");
+  EXPECT_TRUE(statement.FResultIsLive);
+  EXPECT_EQ(kRecordOrderIndexNo, statement.FMasterQuery->FSourceTables.front().Cursor->IndexNo());
+  statement.FRequestLive = false;
+  statement.Prepare("select * from rows order by ID");
+  EXPECT_FALSE(statement.FResultIsLive);
+}
+
 TEST_F(QueryBinderTest, DefinitionStatementsOpenNoTable) {
   TQueryStatement statement(&FDatabase);
   statement.Prepare("drop table t");

@@ -61,6 +61,8 @@ enum TIndexCompression : std::uint8_t {
 
 // Longest table, result table, index and password text kept; longer ones are cut.
 inline constexpr std::size_t kMaxQueryNameLength = 255;
+// FOrderIndex when no index serves the ORDER BY.
+inline constexpr std::uint8_t kNoOrderIndex = 255;
 // The name of the in-memory database that MEMORY tables live in.
 inline constexpr const char* kMemoryDatabaseName = "Memory";
 
@@ -268,6 +270,13 @@ class TDataQuery {
   bool FHasOrderBy = false;
   bool FHasJoin = false;
   bool FHasComputedColumn = false;
+
+  // Decided at preparation for execution (SELECT).
+  bool FResultIsLive = false;                // the result is the base table's own cursor
+  std::uint8_t FOrderIndex = kNoOrderIndex;  // the index serving ORDER BY in a live result
+  bool FOrderByNeedsExpression = false;      // an ORDER BY column is a computed result column
+  bool FCountOnly = false;                   // COUNT(*) over one table: the filtered count
+  bool FImplicitGroup = false;               // only aggregates and constants, no GROUP BY
 
   // Definition statements. The target table is FSourceTables[0].
   bool FIfExists = false;  // IF EXISTS, or IF NOT EXISTS for CREATE

@@ -122,6 +122,7 @@ void TQueryStatement::ParseCurrentStatement() {
   for (auto query = FQueries.rbegin(); query != FQueries.rend(); ++query) {
     FDatabase->PrepareQuery(**query);
   }
+  FResultIsLive = FMasterQuery->FResultIsLive;
 }
 
 void TQueryStatement::CopyMasterFlags() {

@@ -41,22 +41,20 @@ kura::TTableDefinition Definition(std::initializer_list<kura::TFieldDescriptor> 
 // The session, its in-memory database and the tables, made once per process.
 struct TFuzzDatabase {
   TFuzzDatabase()
-      : Session(false, Files),
-        Directory(Session.OpenDirectory("Memory", "")),
-        Database(Directory) {
+      : Session(false, Files), Directory(Session.OpenDirectory("Memory", "")), Database(Directory) {
     using namespace kura;
-    Create("mondai", Definition({Field("MNB", kFieldTypeInteger), Field("HNB", kFieldTypeInteger),
-                                 Field("KB1", kFieldTypeInteger), Field("KB2", kFieldTypeInteger),
-                                 Field("MRK", kFieldTypeInteger),
-                                 Field("CMT", kFieldTypeString, 200),
-                                 Field("HNT", kFieldTypeString, 100)},
-                                2));
-    Create("tejun", Definition({Field("TNB", kFieldTypeInteger), Field("HNB", kFieldTypeInteger),
-                                Field("TES", kFieldTypeInteger), Field("COL", kFieldTypeSmallInt),
-                                Field("PST", kFieldTypeSmallInt), Field("BFR", kFieldTypeInteger),
-                                Field("BTO", kFieldTypeInteger),
-                                Field("CMT", kFieldTypeString, 100)},
-                               2));
+    Create("mondai",
+           Definition({Field("MNB", kFieldTypeInteger), Field("HNB", kFieldTypeInteger),
+                       Field("KB1", kFieldTypeInteger), Field("KB2", kFieldTypeInteger),
+                       Field("MRK", kFieldTypeInteger), Field("CMT", kFieldTypeString, 200),
+                       Field("HNT", kFieldTypeString, 100)},
+                      2));
+    Create("tejun",
+           Definition({Field("TNB", kFieldTypeInteger), Field("HNB", kFieldTypeInteger),
+                       Field("TES", kFieldTypeInteger), Field("COL", kFieldTypeSmallInt),
+                       Field("PST", kFieldTypeSmallInt), Field("BFR", kFieldTypeInteger),
+                       Field("BTO", kFieldTypeInteger), Field("CMT", kFieldTypeString, 100)},
+                      2));
     Create("kinds", Definition({Field("ID", kFieldTypeInteger), Field("D", kFieldTypeDate),
                                 Field("T", kFieldTypeTime), Field("TS", kFieldTypeTimestamp),
                                 Field("B", kFieldTypeBoolean), Field("F", kFieldTypeFloat),

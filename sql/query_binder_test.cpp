@@ -6,6 +6,7 @@
 #include "engine/data_cursor.h"
 #include "engine/table_test_support.h"
 #include "sql/query_database.h"
+#include "storage/field_types.h"
 
 namespace kura {
 namespace {
@@ -162,6 +163,34 @@ TEST_F(QueryBinderTest, ALiveResultCursorTakesTheIndexServingOrderBy) {
   statement.FRequestLive = false;
   statement.Prepare("select * from rows order by ID");
   EXPECT_FALSE(statement.FResultIsLive);
+}
+
+TEST_F(QueryBinderTest, ExpandedStarsCountTowardsTheColumnLimits) {
+  TTableDefinition wide;
+  for (int i = 0; i < 300; ++i) {
+    TFieldDescriptor field;
+    field.FieldName = "C" + std::to_string(i);
+    field.FieldType = kFieldTypeInteger;
+    wide.Fields.push_back(field);
+  }
+  FSandbox.Directory().CloseTable(FSandbox.Directory().CreateTable("wide", false, wide, true));
+  TQueryStatement statement(&FDatabase);
+  statement.Prepare("select *, w.*, * from wide w order by 900");
+  EXPECT_EQ(900u, statement.FMasterQuery->FResultFields.size());
+  EXPECT_EQ(900, statement.FMasterQuery->FOrderBy.front().ResultColumn);
+  try {
+    statement.Prepare("select *, *, *, * from wide");
+    FAIL() << "prepared";
+  } catch (const EKuraEngineError& e) {
+    EXPECT_EQ("Maximum number of columns (1024) in result set exceeded", e.ErrorText);
+  }
+  try {
+    statement.Prepare("select *, * from wide order by 601");
+    FAIL() << "prepared";
+  } catch (const EKuraEngineError& e) {
+    EXPECT_EQ("Invalid column number '601' specified in ORDER BY clause", e.ErrorText);
+  }
+  EXPECT_EQ(0u, OpenTables());
 }
 
 TEST_F(QueryBinderTest, DefinitionStatementsOpenNoTable) {

@@ -169,7 +169,7 @@ TEST_F(QueryBinderTest, ExpandedStarsCountTowardsTheColumnLimits) {
   TTableDefinition wide;
   for (int i = 0; i < 300; ++i) {
     TFieldDescriptor field;
-    field.FieldName = "C" + std::to_string(i);
+    field.FieldName = std::string("C").append(std::to_string(i));
     field.FieldType = kFieldTypeInteger;
     wide.Fields.push_back(field);
   }

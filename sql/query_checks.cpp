@@ -32,17 +32,6 @@ bool IsSource(const TDataQuery& query, const std::string& correlation) {
   return FindSourceTable(query, correlation) != nullptr;
 }
 
-// Trees are at most kMaxTreeHeight high, so these recursions are bounded.
-bool ContainsColumn(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->FKind == kNodeColumn || node->FKind == kNodeSubSelect) return true;
-  if (ContainsColumn(node->FLeft) || ContainsColumn(node->FRight)) return true;
-  for (const TExpToken* arg : node->FArgs) {
-    if (ContainsColumn(arg)) return true;
-  }
-  return false;
-}
-
 // The first qualified column whose correlation names no source table, or nullptr.
 const TExpToken* UnknownCorrelation(const TDataQuery& query, const TExpToken* node) {
   if (node == nullptr) return nullptr;
@@ -161,6 +150,17 @@ void CheckInsert(const TDataQuery& query) {
 }
 
 }  // namespace
+
+// Trees are at most kMaxTreeHeight high, so these recursions are bounded.
+bool ContainsColumn(const TExpToken* node) {
+  if (node == nullptr) return false;
+  if (node->FKind == kNodeColumn || node->FKind == kNodeSubSelect) return true;
+  if (ContainsColumn(node->FLeft) || ContainsColumn(node->FRight)) return true;
+  for (const TExpToken* arg : node->FArgs) {
+    if (ContainsColumn(arg)) return true;
+  }
+  return false;
+}
 
 void RaiseQueryError(const std::string& message) {
   RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, message);

@@ -28,6 +28,8 @@ void CheckUnionColumnCount(const TDataQuery& part);
 
 // Raises engine error 11949 with the message and nothing appended.
 [[noreturn]] void RaiseQueryError(const std::string& message);
+// The tree names a column (or holds a sub-select).
+bool ContainsColumn(const TExpToken* node);
 // The select-list item is `*` or `c.*`.
 bool IsStarColumn(const TResultField& field);
 // The source table with that correlation name (any case), or nullptr.

@@ -4,21 +4,12 @@
 
 #include "engine/data_cursor.h"
 #include "sql/expression_values.h"
+#include "sql/query_checks.h"
 #include "sql/query_statement.h"
 
 namespace kura {
 
 namespace {
-
-bool ContainsColumn(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->FKind == kNodeColumn || node->FKind == kNodeSubSelect) return true;
-  if (ContainsColumn(node->FLeft) || ContainsColumn(node->FRight)) return true;
-  for (const TExpToken* arg : node->FArgs) {
-    if (ContainsColumn(arg)) return true;
-  }
-  return false;
-}
 
 bool IsImplicitGroup(const TDataQuery& query) {
   if (query.FHasGroupBy) return false;

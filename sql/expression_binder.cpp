@@ -31,7 +31,9 @@ bool IsDateOrStamp(std::uint8_t t) {
   return t == kFieldTypeDate || t == kFieldTypeTimestamp;
 }
 
-std::string_view KindWord(const TExpToken& node) {
+}  // namespace
+
+std::string_view NodeKindWord(const TExpToken& node) {
   switch (node.FKind) {
     case kNodeColumn:
       return "column";
@@ -44,7 +46,6 @@ std::string_view KindWord(const TExpToken& node) {
   }
 }
 
-// True when a right operand of the type may face the left one under = and <>.
 bool EqualityCompatible(const TExpToken& left, const TExpToken& right) {
   if (IsUntypedNull(right) || IsUntypedNull(left)) return true;
   if (left.FIsParam || right.FIsParam) return true;  // typed when the value is set
@@ -58,6 +59,8 @@ bool EqualityCompatible(const TExpToken& left, const TExpToken& right) {
   return false;
 }
 
+namespace {
+
 bool OrderingCompatible(const TExpToken& left, const TExpToken& right) {
   std::uint8_t l = left.FDataType;
   if (l == kFieldTypeBoolean || l == kFieldTypeBytes) return IsUntypedNull(right) || left.FIsParam;
@@ -70,6 +73,7 @@ class TBinder {
       : FOptions(options), FResolver(resolver) {}
 
   void Bind(TExpToken* parent, TExpToken& node);
+  void ConvertDateConstant(TExpToken& constant, const TExpToken& other);
 
  private:
   [[noreturn]] void Fail(const std::string& message) const {
@@ -81,8 +85,8 @@ class TBinder {
     Fail(message + " in " + FOptions.ContextName);
   }
   [[noreturn]] void FailOperands(const TExpToken& left, const TExpToken& right) const {
-    FailIn("Type mismatch between " + std::string(KindWord(left)) + " '" + left.FText + "' and " +
-           std::string(KindWord(right)) + " '" + right.FText + "'");
+    FailIn("Type mismatch between " + std::string(NodeKindWord(left)) + " '" + left.FText +
+           "' and " + std::string(NodeKindWord(right)) + " '" + right.FText + "'");
   }
 
   void BindStringAsColumn(TExpToken& node);
@@ -90,7 +94,6 @@ class TBinder {
   void BindColumn(TExpToken* parent, TExpToken& node);
   void BindUnary(TExpToken& node);
   void BindBinary(TExpToken& node);
-  void ConvertDateConstant(TExpToken& constant, const TExpToken& other);
   void CheckBinaryTypes(TExpToken& node, TExpToken& left, TExpToken& right);
   void SetArithmeticType(TExpToken& node, const TExpToken& left, const TExpToken& right);
   void BindPredicate(TExpToken& node);
@@ -591,7 +594,7 @@ void TBinder::BindCast(TExpToken& node) {
   Bind(&node, arg);
   std::uint8_t target = node.FDataType;
   if (!IsUntypedNull(arg) && !arg.FIsParam && !CastAllowed(target, arg.FDataType)) {
-    FailIn("Type mismatch between " + std::string(KindWord(arg)) + " '" + arg.FText +
+    FailIn("Type mismatch between " + std::string(NodeKindWord(arg)) + " '" + arg.FText +
            "' and AS argument");
   }
   const TExpToken* first = node.FArgs.size() > 1 ? node.FArgs[1] : nullptr;
@@ -746,6 +749,11 @@ void TBinder::BindTableName(TExpToken& node) {
 void BindExpression(const TBindOptions& options, TColumnResolver* resolver, TExpToken* parent,
                     TExpToken& node) {
   TBinder(options, resolver).Bind(parent, node);
+}
+
+void ConvertDateConstant(const TBindOptions& options, TExpToken& constant,
+                         const TExpToken& partner) {
+  TBinder(options, nullptr).ConvertDateConstant(constant, partner);
 }
 
 }  // namespace kura

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "sql/exp_token.h"
 
@@ -36,5 +37,19 @@ struct TBindOptions {
 // The resolver may be null when the tree names no column.
 void BindExpression(const TBindOptions& options, TColumnResolver* resolver, TExpToken* parent,
                     TExpToken& node);
+
+// True when the two nodes' values may face each other under = and <>: numbers with numbers,
+// text with text (strings and memos), dates with timestamps, other types with their own; an
+// untyped NULL and a parameter (typed when its value is set) fit anything.
+bool EqualityCompatible(const TExpToken& left, const TExpToken& right);
+
+// How messages name a node: "column", "constant", "function" or "expression".
+std::string_view NodeKindWord(const TExpToken& node);
+
+// A non-parameter string constant facing a date, time or timestamp partner becomes a value of
+// the partner's type; text that is no such value raises "Date, time, or timestamp expression
+// expected, instead found '...' in " and the options' context. Other nodes stay as they are.
+void ConvertDateConstant(const TBindOptions& options, TExpToken& constant,
+                         const TExpToken& partner);
 
 }  // namespace kura

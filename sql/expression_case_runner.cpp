@@ -51,10 +51,37 @@ std::string OperatorName(const TExpToken& node) {
 
 }  // namespace
 
+TFieldDescriptor ParseFieldDeclaration(const std::string& name, const std::string& type) {
+  TExpressionParser parser;
+  parser.SetExpression(type);
+  parser.NextToken();
+  TExpTokenPtr node = NewToken();
+  parser.ParseDataType(*node, false);
+  TFieldDescriptor field;
+  field.FieldName = name;
+  field.FieldType = node->FDataType;
+  field.FieldSubType = node->FSubType;
+  // Only strings and byte strings declare a size; BLOB arguments are not sizes.
+  bool declaresSize = field.FieldType == kFieldTypeString || field.FieldType == kFieldTypeBytes;
+  if (declaresSize && node->FArgs.size() > 1 && node->FArgs[1] != nullptr) {
+    field.FieldSize = static_cast<std::uint8_t>(ReadInteger(*node->FArgs[1]));
+  }
+  if (field.FieldType == kFieldTypeBcd) {
+    field.FieldDecimals =
+        node->FArgs.size() > 2 ? static_cast<std::uint8_t>(ReadInteger(*node->FArgs[2])) : 4;
+  }
+  return field;
+}
+
 std::string DumpTree(const TExpToken* node) {
+  return DumpTree(node, {});
+}
+
+std::string DumpTree(const TExpToken* node, const TColumnText& columnText) {
   if (node == nullptr) return "_";
   switch (node->FKind) {
     case kNodeColumn:
+      if (columnText) return columnText(*node);
       return node->FTableName.empty() ? node->FColumnName
                                       : node->FTableName + "." + node->FColumnName;
     case kNodeConstant:
@@ -69,8 +96,8 @@ std::string DumpTree(const TExpToken* node) {
       if (node->FKind == kNodeFunction && node->FOperator == opCast) {
         text.append(" AS ").append(TypeName(node->FDataType, node->FSubType));
       }
-      auto child = [&text](const TExpToken* operand) {
-        text.append(1, ' ').append(DumpTree(operand));
+      auto child = [&text, &columnText](const TExpToken* operand) {
+        text.append(1, ' ').append(DumpTree(operand, columnText));
       };
       if (node->FLeft) child(node->FLeft);
       if (node->FRight) child(node->FRight);
@@ -145,22 +172,7 @@ void TExpressionCaseRunner::DeclareFields(const std::vector<std::string>& lines)
     std::string value;
     std::getline(in, value);
     if (!value.empty() && value[0] == ' ') value.erase(0, 1);
-    TExpressionParser parser;
-    parser.SetExpression(type);
-    parser.NextToken();
-    TExpTokenPtr node = NewToken();
-    parser.ParseDataType(*node, false);
-    TFieldDescriptor field;
-    field.FieldName = name;
-    field.FieldType = node->FDataType;
-    field.FieldSubType = node->FSubType;
-    if (node->FArgs.size() > 1 && node->FArgs[1] != nullptr) {
-      field.FieldSize = static_cast<std::uint8_t>(ReadInteger(*node->FArgs[1]));
-    }
-    if (field.FieldType == kFieldTypeBcd) {
-      field.FieldDecimals =
-          node->FArgs.size() > 2 ? static_cast<std::uint8_t>(ReadInteger(*node->FArgs[2])) : 4;
-    }
+    TFieldDescriptor field = ParseFieldDeclaration(name, type);
     FFields.push_back(field);
     values.push_back(value);
   }

@@ -72,7 +72,13 @@ class TExpressionCaseRunner {
 
 // Joins lines with line feeds.
 std::string JoinLines(const std::vector<std::string>& lines);
-// The tree in prefix form: (op child ...); constants as type:text, columns by name.
+// The tree in prefix form: (op child ...); constants as type:text, columns by name (or as
+// columnText writes them).
+using TColumnText = std::function<std::string(const TExpToken& column)>;
 std::string DumpTree(const TExpToken* node);
+std::string DumpTree(const TExpToken* node, const TColumnText& columnText);
+
+// A field declared as "<name> <SQL type>" (CHAR(20), INTEGER, DECIMAL(10,2), ...).
+TFieldDescriptor ParseFieldDeclaration(const std::string& name, const std::string& type);
 
 }  // namespace kura::testing

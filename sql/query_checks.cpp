@@ -14,11 +14,11 @@ namespace kura {
 namespace {
 
 [[noreturn]] void Fail(const std::string& message) {
-  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, message);
+  RaiseQueryError(message);
 }
 
 bool IsStar(const TResultField& field) {
-  return field.Expression->FKind == kNodeColumn && field.Expression->FColumnName == "*";
+  return IsStarColumn(field);
 }
 
 bool HasStar(const TDataQuery& query) {
@@ -29,21 +29,7 @@ bool HasStar(const TDataQuery& query) {
 }
 
 bool IsSource(const TDataQuery& query, const std::string& correlation) {
-  for (const TSourceTable& table : query.FSourceTables) {
-    if (EqualsIgnoringAsciiCase(table.CorrelationName, correlation)) return true;
-  }
-  return false;
-}
-
-// Trees are at most kMaxTreeHeight high, so these recursions are bounded.
-bool ContainsColumn(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->FKind == kNodeColumn || node->FKind == kNodeSubSelect) return true;
-  if (ContainsColumn(node->FLeft) || ContainsColumn(node->FRight)) return true;
-  for (const TExpToken* arg : node->FArgs) {
-    if (ContainsColumn(arg)) return true;
-  }
-  return false;
+  return FindSourceTable(query, correlation) != nullptr;
 }
 
 // The first qualified column whose correlation names no source table, or nullptr.
@@ -118,7 +104,9 @@ void CheckColumnList(const TDataQuery& query, const std::vector<TField>& fields,
   }
 }
 
-void CheckUnionPart(const TDataQuery& part) {
+}  // namespace
+
+void CheckUnionColumnCount(const TDataQuery& part) {
   const TDataQuery* master = &part;
   while (master->FUnionedTo != nullptr) master = master->FUnionedTo;
   if (HasStar(part) || HasStar(*master)) return;
@@ -128,6 +116,8 @@ void CheckUnionPart(const TDataQuery& part) {
          " query must match the  number of columns in the master query");
   }
 }
+
+namespace {
 
 void CheckWhereCorrelations(const TDataQuery& query) {
   if (const TExpToken* column = UnknownCorrelation(query, query.FWhere.get())) {
@@ -142,7 +132,7 @@ void CheckSelect(TDataQuery& query) {
     Fail("A GROUP BY clause must exist in order to use the HAVING clause");
   }
   CheckResultFields(query);
-  if (query.FIsUnionPart) CheckUnionPart(query);
+  if (query.FIsUnionPart) CheckUnionColumnCount(query);
   CheckColumnList(query, query.FOrderBy, "ORDER BY clause");
   CheckColumnList(query, query.FGroupBy, "GROUP BY clause");
   // A sub-select may name the tables of the query around it.
@@ -160,6 +150,32 @@ void CheckInsert(const TDataQuery& query) {
 }
 
 }  // namespace
+
+// Trees are at most kMaxTreeHeight high, so these recursions are bounded.
+bool ContainsColumn(const TExpToken* node) {
+  if (node == nullptr) return false;
+  if (node->FKind == kNodeColumn || node->FKind == kNodeSubSelect) return true;
+  if (ContainsColumn(node->FLeft) || ContainsColumn(node->FRight)) return true;
+  for (const TExpToken* arg : node->FArgs) {
+    if (ContainsColumn(arg)) return true;
+  }
+  return false;
+}
+
+void RaiseQueryError(const std::string& message) {
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, message);
+}
+
+bool IsStarColumn(const TResultField& field) {
+  return field.Expression->FKind == kNodeColumn && field.Expression->FColumnName == "*";
+}
+
+const TSourceTable* FindSourceTable(const TDataQuery& query, const std::string& correlation) {
+  for (const TSourceTable& table : query.FSourceTables) {
+    if (EqualsIgnoringAsciiCase(table.CorrelationName, correlation)) return &table;
+  }
+  return nullptr;
+}
 
 void CheckParsedQuery(TDataQuery& query) {
   if (query.FKind == qkSelect) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "sql/query_model.h"
 
@@ -20,5 +21,18 @@ namespace kura {
 inline constexpr std::size_t kMaxQueryColumns = 1024;
 
 void CheckParsedQuery(TDataQuery& query);
+
+// A UNION part must have as many columns as the master query of its chain. Parts or masters
+// whose select list still holds `*` pass: binding checks them again once `*` is expanded.
+void CheckUnionColumnCount(const TDataQuery& part);
+
+// Raises engine error 11949 with the message and nothing appended.
+[[noreturn]] void RaiseQueryError(const std::string& message);
+// The tree names a column (or holds a sub-select).
+bool ContainsColumn(const TExpToken* node);
+// The select-list item is `*` or `c.*`.
+bool IsStarColumn(const TResultField& field);
+// The source table with that correlation name (any case), or nullptr.
+const TSourceTable* FindSourceTable(const TDataQuery& query, const std::string& correlation);
 
 }  // namespace kura

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ enum TIndexCompression : std::uint8_t {
 
 // Longest table, result table, index and password text kept; longer ones are cut.
 inline constexpr std::size_t kMaxQueryNameLength = 255;
+// FOrderIndex when no index serves the ORDER BY.
+inline constexpr std::uint8_t kNoOrderIndex = 255;
 // The name of the in-memory database that MEMORY tables live in.
 inline constexpr const char* kMemoryDatabaseName = "Memory";
 
@@ -80,6 +83,13 @@ struct TResultField {
   std::uint16_t SourceFieldNo = 0;  // 1-based position in its source table
 };
 
+// What preparation opened for a source table (its cursor, and the database it was opened in);
+// freeing it closes them. The layer that opens tables defines it: the model knows no storage.
+class TOpenedSource {
+ public:
+  virtual ~TOpenedSource() = default;
+};
+
 // A table named in FROM, JOIN, INTO, UPDATE, DELETE or a definition statement.
 struct TSourceTable {
   std::string Name;             // as written: a plain name, or directory\name
@@ -91,8 +101,9 @@ struct TSourceTable {
   bool AliasGiven = false;
   int Position = 0;  // 1-based place in the source list
   int Nesting = 0;   // open join parentheses before it
-  // After opening: the table's cursor (owned by the preparation step, not by the model).
+  // After opening: the table's cursor, kept open by Opened until the query is freed.
   TDataCursor* Cursor = nullptr;
+  std::unique_ptr<TOpenedSource> Opened;
 };
 
 // A JOIN: the kind and the ON condition of the joined source table.
@@ -109,6 +120,8 @@ struct TGroupByField {
   std::string CorrelationName;
   bool IsNumber = false;
   std::int32_t ColumnNumber = 0;
+  // After binding: the 1-based result column it names.
+  std::int32_t ResultColumn = 0;
 };
 
 struct TOrderByField : TGroupByField {
@@ -257,6 +270,13 @@ class TDataQuery {
   bool FHasOrderBy = false;
   bool FHasJoin = false;
   bool FHasComputedColumn = false;
+
+  // Decided at preparation for execution (SELECT).
+  bool FResultIsLive = false;                // the result is the base table's own cursor
+  std::uint8_t FOrderIndex = kNoOrderIndex;  // the index serving ORDER BY in a live result
+  bool FOrderByNeedsExpression = false;      // an ORDER BY column is a computed result column
+  bool FCountOnly = false;                   // COUNT(*) over one table: the filtered count
+  bool FImplicitGroup = false;               // only aggregates and constants, no GROUP BY
 
   // Definition statements. The target table is FSourceTables[0].
   bool FIfExists = false;  // IF EXISTS, or IF NOT EXISTS for CREATE

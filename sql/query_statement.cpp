@@ -17,7 +17,16 @@ class TSubSelectLink : public TSubQuery {
   explicit TSubSelectLink(TDataQuery* query) : FQuery(query) {}
 
   int ColumnCount() const override { return static_cast<int>(FQuery->FResultFields.size()); }
-  bool BindColumn(TExpToken&) override { return false; }
+  // The sub-select was prepared before the query around it: its one column has its type.
+  bool BindColumn(TExpToken& node) override {
+    if (FQuery->FResultFields.size() != 1) return false;
+    const TExpToken& column = *FQuery->FResultFields.front().Expression;
+    node.FDataType = column.FDataType;
+    node.FSubType = column.FSubType;
+    node.FDataSize = column.FDataSize;
+    node.FScale = column.FScale;
+    return true;
+  }
   bool Contains(const TExpToken&) override {
     RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
                      "Sub-select query has not been prepared");
@@ -109,6 +118,11 @@ void TQueryStatement::ParseCurrentStatement() {
     CheckParsedQuery(**query);
   }
   CopyMasterFlags();
+  if (FDatabase == nullptr) return;
+  for (auto query = FQueries.rbegin(); query != FQueries.rend(); ++query) {
+    FDatabase->PrepareQuery(**query);
+  }
+  FResultIsLive = FMasterQuery->FResultIsLive;
 }
 
 void TQueryStatement::CopyMasterFlags() {

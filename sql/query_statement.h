@@ -7,9 +7,9 @@
 // (parameter values apply to the first statement only). A `;` followed by nothing but
 // blanks ends the last statement.
 //
-// Parsing knows no storage: tables stay names and columns unresolved nodes. The binding step
-// (opening the source tables, resolving columns) and execution are added on top of this
-// model; the fields they fill are present and stay at their defaults here.
+// Parsing knows no storage: tables stay names and columns unresolved nodes. After parsing,
+// the statement's database prepares every query, the last created first (sub-selects and
+// UNION parts before the queries that read them): it opens the source tables and binds.
 #pragma once
 
 #include <cstdint>
@@ -28,13 +28,16 @@ namespace kura {
 class TQueryStatement;
 
 // The database a statement runs in, as far as the statement needs it: it keeps a list of
-// its statements and has a name for messages.
+// its statements, has a name for messages, and prepares parsed queries against its tables.
 class TStatementDatabase {
  public:
   virtual ~TStatementDatabase() = default;
   virtual void RegisterStatement(TQueryStatement* statement) = 0;
   virtual void UnregisterStatement(TQueryStatement* statement) = 0;
   virtual std::string DatabaseName() const = 0;
+  // Opens the query's source tables and binds its expressions. A database that has no
+  // tables (one that only parses) leaves the parsed model as it is.
+  virtual void PrepareQuery(TDataQuery& query) { (void)query; }
 };
 
 // Called with the statement and its user pointer; answers nonzero to abort.
@@ -51,8 +54,9 @@ class TQueryStatement : public TExpressionOwner {
   TQueryStatement(const TQueryStatement&) = delete;
   TQueryStatement& operator=(const TQueryStatement&) = delete;
 
-  // Parses the first statement of the text. Raises engine error 11949 for a syntax error;
-  // the statement is then unprepared.
+  // Parses and prepares the first statement of the text. Raises engine error 11949 for a
+  // syntax or preparation error (or the error of opening a table); the statement is then
+  // unprepared, its tables closed.
   void Prepare(std::string_view text);
   // True when the text holds a further statement after the one last parsed.
   bool HasMoreStatements() const;

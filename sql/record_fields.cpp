@@ -12,16 +12,21 @@ namespace kura {
 TRecordFields::TRecordFields(std::span<const TFieldDescriptor> fields, std::size_t recordSize)
     : FFields(fields), FRecordSize(recordSize) {}
 
+void SetColumnType(TExpToken& node, const TFieldDescriptor& field) {
+  node.FFieldNo = field.FieldNo;
+  node.FDataType = field.FieldType;
+  node.FSubType = field.FieldSubType;
+  node.FScale = field.FieldDecimals;
+  // A BLOB column's node holds a reference of 8 bytes until its value is read.
+  node.FDataSize =
+      field.FieldType == kFieldTypeBlob ? 8 : StoredSize(field.FieldType, field.FieldSize);
+}
+
 bool TRecordFields::ResolveColumn(TExpToken& node) {
   for (const TFieldDescriptor& field : FFields) {
     if (!EqualsIgnoringAsciiCase(field.FieldName, node.FColumnName)) continue;
-    node.FFieldNo = field.FieldNo;
+    SetColumnType(node, field);
     node.FSourceTable = this;
-    node.FDataType = field.FieldType;
-    node.FSubType = field.FieldSubType;
-    node.FScale = field.FieldDecimals;
-    node.FDataSize =
-        field.FieldType == kFieldTypeBlob ? 8 : StoredSize(field.FieldType, field.FieldSize);
     return true;
   }
   return false;

@@ -15,6 +15,9 @@
 
 namespace kura {
 
+// Gives a column node the field's number, type, subtype, size and scale.
+void SetColumnType(TExpToken& node, const TFieldDescriptor& field);
+
 class TRecordFields : public TColumnResolver, public TColumnFetcher {
  public:
   // Reads a BLOB field's whole value (the text of a memo) for the record; without a reader a

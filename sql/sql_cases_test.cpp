@@ -1,5 +1,5 @@
 // Runs every case file in sql/cases/ (one test per file) through the expression case runner
-// with the statement cases added.
+// with the statement and preparation cases added.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sql/expression_case_runner.h"
+#include "sql/prepare_case_runner.h"
 #include "sql/statement_case_runner.h"
 
 namespace kura {
@@ -28,6 +29,7 @@ class SqlCases : public ::testing::TestWithParam<std::string> {};
 TEST_P(SqlCases, File) {
   testing::TExpressionCaseRunner runner(std::string(GORAMINA_SQL_CASES_DIR) + "/" + GetParam());
   testing::AddStatementCases(runner);
+  testing::AddPrepareCases(runner);
   runner.Run();
 }
 

@@ -320,14 +320,17 @@ void RunStatementError(const TCaseBlock& block) {
 
 }  // namespace
 
-std::string DescribeStatement(TQueryStatement& statement) {
+std::string StatementHeader(TQueryStatement& statement) {
   // Parameters print with their number in text order.
   for (std::size_t i = 0; i < statement.FParams.size(); ++i) {
     statement.FParams[i]->FText = std::string("?").append(std::to_string(i + 1));
   }
-  std::string out = std::string("statement ") + QueryKindName(statement.FStatementKind) +
-                    " params " + std::to_string(statement.FParamCount) +
-                    (statement.FSelectStar ? " star" : "") + "\n";
+  return std::string("statement ") + QueryKindName(statement.FStatementKind) + " params " +
+         std::to_string(statement.FParamCount) + (statement.FSelectStar ? " star" : "") + "\n";
+}
+
+std::string DescribeStatement(TQueryStatement& statement) {
+  std::string out = StatementHeader(statement);
   TQueryWriter writer(statement, out);
   for (const auto& query : statement.FQueries) writer.Write(*query);
   return out;

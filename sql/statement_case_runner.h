@@ -29,4 +29,8 @@ void AddStatementCases(TExpressionCaseRunner& runner);
 // Parameters print as ?1, ?2, ... in text order.
 std::string DescribeStatement(TQueryStatement& statement);
 
+// The header line of a description: "statement <kind> params <n>[ star]"; numbers the
+// parameter nodes ?1, ?2, ... for the lines that follow.
+std::string StatementHeader(TQueryStatement& statement);
+
 }  // namespace kura::testing

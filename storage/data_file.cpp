@@ -84,6 +84,29 @@ bool ConvertibleText(const TFieldDescriptor& field, const std::string& text) {
   }
 }
 
+// Whether field i of a table's fields is one a data file can hold: a valid name not used by
+// an earlier field (blanks and ASCII case aside), a type, a size only where the type takes one
+// (strings and bytes, at most the largest declared size), decimals only for BCD, and
+// validity texts that convert to the type. Creating and opening a table apply the same rules,
+// so a table that could be created can always be opened again.
+bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_t i) {
+  const TFieldDescriptor& field = fields[i];
+  const std::string_view name = TrimmedBlanks(field.FieldName);
+  if (field.FieldName.empty() || field.FieldName.size() > kMaxFieldNameLength ||
+      !ValidFirstNameByte(static_cast<unsigned char>(field.FieldName[0])))
+    return false;
+  for (std::size_t j = 0; j < i; ++j) {
+    if (EqualsIgnoringAsciiCase(TrimmedBlanks(fields[j].FieldName), name)) return false;
+  }
+  const bool badSize =
+      HasDeclaredSize(field.FieldType) ? field.FieldSize > kMaxDeclaredSize : field.FieldSize != 0;
+  const bool badValues = !ConvertibleText(field, field.MinValue) ||
+                         !ConvertibleText(field, field.MaxValue) ||
+                         !ConvertibleText(field, field.DefaultValue);
+  const bool badDecimals = field.FieldDecimals != 0 && field.FieldType != kFieldTypeBcd;
+  return field.FieldType != 0 && !badSize && !badValues && !badDecimals;
+}
+
 }  // namespace
 
 // --- Header encoding ---------------------------------------------------------------------
@@ -186,6 +209,9 @@ void TDataFile::CreateDataFile(std::span<const TFieldDescriptor> descriptors,
                     [](const TFieldDescriptor& f) { return f.FieldType == kFieldTypeBlob; });
   if (static_cast<std::size_t>(blobFields) > kMaxBlobFieldCount) Raise(codes::kBlobFieldLimits);
   for (TFieldDescriptor& field : fields) field.Computed = false;  // never in a stored table
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (!FieldDefinitionIsSound(fields, i)) Raise(codes::kInvalidFieldDefinition);
+  }
   const std::size_t recordSize = LayoutFields(fields);
   if (recordSize > kMaxStorableRecordSize) Raise(codes::kRecordSizeExceeded);
 
@@ -603,25 +629,11 @@ void TDataFile::CheckStructure() {
   for (std::size_t i = 0; i < FDescriptors.size(); ++i) {
     TFieldDescriptor& field = FDescriptors[i];
     RecomputePhysicalSize(field);
-    const std::string_view name = TrimmedBlanks(field.FieldName);
-    const bool badName = field.FieldName.empty() || field.FieldName.size() > kMaxFieldNameLength ||
-                         !ValidFirstNameByte(static_cast<unsigned char>(field.FieldName[0]));
-    bool duplicateName = false;
-    for (std::size_t j = 0; j < i; ++j) {
-      if (EqualsIgnoringAsciiCase(TrimmedBlanks(FDescriptors[j].FieldName), name))
-        duplicateName = true;
-    }
-    const bool badSize = HasDeclaredSize(field.FieldType) ? field.FieldSize > kMaxDeclaredSize
-                                                          : field.FieldSize != 0;
-    const bool badValues = !ConvertibleText(field, field.MinValue) ||
-                           !ConvertibleText(field, field.MaxValue) ||
-                           !ConvertibleText(field, field.DefaultValue);
-    const bool badDecimals = field.FieldDecimals != 0 && field.FieldType != kFieldTypeBcd;
     const bool autoInc = IsAutoIncrement(field.FieldType, field.FieldSubType);
     const bool badOffset =
         autoInc ? field.FieldOffset != kRowIdOffset : field.FieldOffset != offset;
-    if (badName || duplicateName || !numbers.insert(field.FieldNo).second || field.FieldType == 0 ||
-        badSize || badValues || badDecimals || badOffset || field.FieldNo != i + 1) {
+    if (!FieldDefinitionIsSound(FDescriptors, i) || !numbers.insert(field.FieldNo).second ||
+        badOffset || field.FieldNo != i + 1) {
       Raise(codes::kHeaderCorrupt);
     }
     if (!autoInc) offset += 1 + field.PhysicalSize;

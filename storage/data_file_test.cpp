@@ -252,6 +252,42 @@ TEST_F(DataFileTest, CreationLimits) {
   EXPECT_EQ(RaisedCode([&] { file->CreateDataFile(many, {}); }), codes::kFieldLimits);
 }
 
+// A definition the structure check would refuse on opening is refused at creation instead
+// (10000), before any file is made: a table that was created can always be opened again.
+TEST_F(DataFileTest, DefinitionsAnOpenWouldRefuseAreRefusedAtCreation) {
+  struct TCase {
+    const char* What;
+    TFieldDescriptor Bad;
+  };
+  TFieldDescriptor bcdWithSize = Field("PRICE", kFieldTypeBcd, 10);
+  TFieldDescriptor blobWithSize = Field("MEMO", kFieldTypeBlob, 20);
+  TFieldDescriptor decimalsOnInteger = Field("N", kFieldTypeInteger);
+  decimalsOnInteger.FieldDecimals = 2;
+  TFieldDescriptor badMinimum = Field("N", kFieldTypeInteger);
+  badMinimum.MinValue = "many";
+  const TCase cases[] = {
+      {"a size on a BCD field", bcdWithSize},
+      {"a size on a BLOB field", blobWithSize},
+      {"decimals on an integer field", decimalsOnInteger},
+      {"a minimum that is no integer", badMinimum},
+      {"a name starting with a digit", Field("1ST", kFieldTypeInteger)},
+      {"a name used twice in another case", Field("id", kFieldTypeInteger)},
+      {"no type", Field("NOTHING", 0)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::vector<TFieldDescriptor> fields = TwoFields();
+    fields.push_back(c.Bad);
+    auto file = NewFile("BAD.DAT");
+    EXPECT_EQ(RaisedCode([&] { file->CreateDataFile(fields, {}); }),
+              codes::kInvalidFieldDefinition);
+    EXPECT_FALSE(file->IsOpen());
+    EXPECT_EQ(RaisedCode([&] { Opened("BAD.DAT"); }), codes::kTableNotFound);
+  }
+  Create(TwoFields());
+  EXPECT_EQ(Opened()->FieldCount(), 2);
+}
+
 // The free chain: 3 then 5 deleted; reused 5, then 3, with a primary index; appended without.
 TEST_F(DataFileTest, DeletedSlotsFormAChainReusedOnlyWithAPrimaryIndex) {
   for (const bool primary : {true, false}) {

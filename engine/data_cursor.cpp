@@ -60,6 +60,12 @@ void TDataCursor::RequireClosed() const {
   if (IsOpen()) Raise(codes::kTableInUse);
 }
 
+void TDataCursor::SetWhileClosed(bool& setting, bool value) {
+  if (value == setting) return;
+  RequireClosed();
+  setting = value;
+}
+
 void TDataCursor::RequireOpen() const {
   if (!IsOpen()) Raise(codes::kNoCurrentRecord);
 }
@@ -74,9 +80,7 @@ void TDataCursor::SetTableName(std::string_view name) {
 }
 
 void TDataCursor::SetExclusive(bool value) {
-  if (value == FExclusive) return;
-  RequireClosed();
-  FExclusive = value;
+  SetWhileClosed(FExclusive, value);
 }
 
 void TDataCursor::SetReadOnly(bool value) {
@@ -87,27 +91,19 @@ void TDataCursor::SetReadOnly(bool value) {
 }
 
 void TDataCursor::SetInMemory(bool value) {
-  if (value == FInMemory) return;
-  RequireClosed();
-  FInMemory = value;
+  SetWhileClosed(FInMemory, value);
 }
 
 void TDataCursor::SetSharedFromExclusive(bool value) {
-  if (value == FSharedFromExclusive) return;
-  RequireClosed();
-  FSharedFromExclusive = value;
+  SetWhileClosed(FSharedFromExclusive, value);
 }
 
 void TDataCursor::SetTemporary(bool value) {
-  if (value == FTemporary) return;
-  RequireClosed();
-  FTemporary = value;
+  SetWhileClosed(FTemporary, value);
 }
 
 void TDataCursor::SetSqlSource(bool value) {
-  if (value == FSqlSource) return;
-  RequireClosed();
-  FSqlSource = value;
+  SetWhileClosed(FSqlSource, value);
 }
 
 // --- Opening and closing ---------------------------------------------------------------

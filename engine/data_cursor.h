@@ -253,6 +253,8 @@ class TDataCursor {
   class TReadBracket;
 
   void RequireClosed() const;
+  // Changes an opening setting: nothing when it already holds the value, 10031 while open.
+  void SetWhileClosed(bool& setting, bool value);
   void RequireOpen() const;
   [[noreturn]] void Raise(std::uint16_t code) const;
 

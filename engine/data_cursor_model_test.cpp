@@ -85,17 +85,12 @@ class TCursorModelRun {
   }
 
   void Run() {
-    for (int step = 0; step < FConfig.Steps && !::testing::Test::HasFailure(); ++step) {
-      FStep = step;
-      RandomOperation();
-      Check();
-    }
+    test::RunCheckedSteps(
+        FConfig.Steps, FStep, [this] { RandomOperation(); }, [this] { Check(); });
   }
 
  private:
-  bool Chance(int percent) {
-    return std::uniform_int_distribution<int>(1, 100)(FRandom) <= percent;
-  }
+  bool Chance(int percent) { return test::Chance(FRandom, percent); }
   std::string RandomName() { return test::RandomName(FRandom); }
   std::int32_t RandomId() { return std::uniform_int_distribution<std::int32_t>(-50, 400)(FRandom); }
   bool RecordOrder() const { return FCursor->RecordOrder(); }

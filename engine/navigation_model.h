@@ -3,6 +3,8 @@
 // range bounds, a random filter, and the cursor as a state and the index of its entry.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -38,6 +40,22 @@ constexpr std::uint16_t AnswerOf(TState state) {
 // Whether the record passes the random filter of this round.
 inline bool FilterPasses(std::int32_t recordNo, std::uint32_t seed) {
   return ((static_cast<std::uint32_t>(recordNo) * 2654435761u) ^ seed) % 10 < 7;
+}
+
+// True with the given chance in percent.
+inline bool Chance(std::mt19937& random, int percent) {
+  return std::uniform_int_distribution<int>(1, 100)(random) <= percent;
+}
+
+// Runs `steps` random operations, each checked at once, until the first failure; `current`
+// names the step for the failure messages.
+template <typename TOperation, typename TCheck>
+void RunCheckedSteps(int steps, int& current, TOperation operation, TCheck check) {
+  for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
+    current = step;
+    operation();
+    check();
+  }
 }
 
 // A short name over a small alphabet, so that names repeat and share prefixes.

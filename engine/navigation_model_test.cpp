@@ -42,30 +42,17 @@ class TIndexModelRun {
   }
 
   void Run() {
-    for (int step = 0; step < FConfig.Steps && !::testing::Test::HasFailure(); ++step) {
-      FStep = step;
-      RandomOperation();
-      Check();
-    }
+    RunCheckedSteps(
+        FConfig.Steps, FStep, [this] { RandomOperation(); }, [this] { Check(); });
   }
 
  private:
-  std::string RandomName() {
-    static const char kLetters[] = "abcAB";
-    std::string name;
-    const int length = std::uniform_int_distribution<int>(1, 3)(FRandom);
-    for (int i = 0; i < length; ++i) {
-      name += kLetters[std::uniform_int_distribution<int>(0, 4)(FRandom)];
-    }
-    return name;
-  }
+  std::string RandomName() { return test::RandomName(FRandom); }
   std::int32_t RandomNumber() {
     return std::uniform_int_distribution<std::int32_t>(-3, 3)(FRandom);
   }
   TKey RandomKey() { return FTable.KeyFor(RandomName(), RandomNumber(), 0); }
-  bool Chance(int percent) {
-    return std::uniform_int_distribution<int>(1, 100)(FRandom) <= percent;
-  }
+  bool Chance(int percent) { return test::Chance(FRandom, percent); }
 
   void InsertRandom() { FTable.Insert(RandomName(), RandomNumber()); }
 
@@ -327,18 +314,13 @@ class TRecordOrderModelRun {
   }
 
   void Run(int steps) {
-    for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
-      FStep = step;
-      RandomOperation();
-      Check();
-    }
+    RunCheckedSteps(
+        steps, FStep, [this] { RandomOperation(); }, [this] { Check(); });
   }
 
  private:
   void Add() { FLive.push_back(true); }
-  bool Chance(int percent) {
-    return std::uniform_int_distribution<int>(1, 100)(FRandom) <= percent;
-  }
+  bool Chance(int percent) { return test::Chance(FRandom, percent); }
   void Rebuild() {
     Visible.clear();
     FVisible.SetSize(static_cast<std::uint32_t>(FLive.size()));

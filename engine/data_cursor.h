@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "engine/cursor_blobs.h"
 #include "engine/cursor_position.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
@@ -210,6 +211,24 @@ class TDataCursor {
   // (the SQL layer asks for this).
   void ReloadTextIndexParams();
 
+  // --- BLOB fields (data_cursor_blobs.cpp) -------------------------------------------------
+  // The open BLOB buffers of the cursor's record buffers (cursor_blobs.h has the rules and
+  // the codes answered). fieldNo is 1..FieldCount; buffer is a record buffer of RecordSize
+  // bytes. Buffers are freed when the cursor closes.
+  std::uint16_t OpenBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t& size,
+                         TBlobOpenMode mode, bool releaseAfterPost = false);
+  std::uint16_t ReadBlob(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t offset,
+                         std::uint32_t count, std::uint8_t* target, std::uint32_t& copied);
+  std::uint16_t WriteBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t offset,
+                          std::uint32_t count, const std::uint8_t* source);
+  std::uint16_t TruncateBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t newSize);
+  std::uint16_t GetBlobSize(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t& size);
+  std::uint16_t CloseBlob(int fieldNo, std::span<std::uint8_t> buffer);
+  // Frees every buffer, or only those opened for release after the post.
+  void FreeBlobs(bool onlyReleaseAfterPost = false);
+  // The buffers themselves, for the post, the delete and the text index.
+  TCursorBlobs& Blobs();
+
   // --- State -----------------------------------------------------------------------------
   bool AtBOF() const;
   bool AtEOF() const;
@@ -357,6 +376,12 @@ class TDataCursor {
 
   std::optional<TTextIndexParams> FTextParams;
   bool FTextParamsChanged = false;
+
+  // --- BLOB buffers (data_cursor_blobs.cpp) ---
+  std::unique_ptr<TCursorBlobs> FBlobs;
+  // Resolves a field number for the BLOB calls; nullptr when it names no field.
+  const TFieldDescriptor* BlobFieldDesc(int fieldNo) const;
+  // --- end of BLOB buffers ---
 
   TChangeCounters FCounters;
   int FReadDepth = 0;            // nesting of BeginRead

@@ -220,6 +220,7 @@ void TDataCursor::Close() {
   FFiltered = false;
   FFiltersActive = false;
   FStale = false;
+  FBlobs.reset();
   TFirstError errors;
   if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
   FTextParams.reset();

@@ -44,6 +44,15 @@ using TRecordWords = std::map<std::uint16_t, std::set<std::string>>;
 TRecordWords RecordWords(TDataTable& table, const TTextIndexParams& params,
                          std::span<const std::uint8_t> record, const TCursorBlobs* blobs);
 
+// What an edit does to the text index: the words to remove (with the old RowId) and to add
+// (with the new one). With the same RowId only the words that differ; else all of both.
+struct TTextIndexChange {
+  TRecordWords Removed;
+  TRecordWords Added;
+};
+TTextIndexChange TextIndexChange(const TRecordWords& oldWords, const TRecordWords& newWords,
+                                 bool rowIdChanged);
+
 // Insert: adds the keys of every word of the new record (recordNo is its record number).
 void AddRecordWords(TDataTable& table, const TTextIndexParams& params,
                     std::span<const std::uint8_t> record, std::int32_t recordNo,

@@ -3,22 +3,13 @@
 #include <algorithm>
 
 #include "engine/cursor_blobs.h"
+#include "engine/table_test_support.h"
 #include "storage/blob_test_support.h"
 #include "storage/field_types.h"
 #include "storage/record_image.h"
 
 namespace kura::testing {
 namespace {
-
-TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t subType = 0,
-                           std::uint8_t size = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSubType = subType;
-  field.FieldSize = size;
-  return field;
-}
 
 // Runs a read under the table's read lock (nothing when a stronger lock is held).
 template <typename TRead>
@@ -39,11 +30,13 @@ auto UnderReadLock(TDataTable& table, TRead read) {
 
 void CreateBlobsTable(TDataDirectory& directory, const std::string& name, bool textIndex,
                       std::uint32_t blockSize) {
-  TTableDefinition definition;
-  definition.Fields = {MakeField("ID", kFieldTypeInteger),
-                       MakeField("NAME", kFieldTypeString, 0, 20),
-                       MakeField("NOTE", kFieldTypeBlob, kSubTypeMemo),
-                       MakeField("DATA", kFieldTypeBlob, kSubTypeBinaryBlob)};
+  TTableDefinition definition = SmallTable(true);  // ID, NAME, NOTE
+  TFieldDescriptor& note = definition.Fields.at(kNoteField - 1);
+  note.FieldSubType = kSubTypeMemo;
+  TFieldDescriptor data = note;
+  data.FieldName = "DATA";
+  data.FieldSubType = kSubTypeBinaryBlob;
+  definition.Fields.push_back(data);
   if (blockSize != 0) definition.Settings.BlobBlockSize = blockSize;
   TDataTable& table = directory.CreateTable(name, false, definition, false);
   if (textIndex) {

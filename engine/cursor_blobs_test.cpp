@@ -196,6 +196,32 @@ TEST_F(CursorBlobsTest, CallsAnswerCodesForFieldsAndSlotsWithoutAHandle) {
   EXPECT_EQ(size, 6u);
 }
 
+TEST_F(CursorBlobsTest, ANewRecordBufferOfAnEmptyTableTakesValues) {
+  TBuffer buffer(cursor->RecordSize(), 0);
+  std::uint32_t size = 7;
+  ASSERT_EQ(cursor->OpenBlob(kNoteField, buffer, size, TBlobOpenMode::ReadWrite), 0);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(cursor->Blobs().Find(SlotValue(buffer, kNoteField))->RecordNo, 0);
+  const std::uint8_t text[] = {'n', 'e', 'w'};
+  EXPECT_EQ(cursor->WriteBlob(kNoteField, buffer, 2, 3, text), 0);
+  EXPECT_EQ(buffer[Field(kNoteField).FieldOffset], 1);
+  TBuffer target(5);
+  std::uint32_t copied = 0;
+  EXPECT_EQ(cursor->ReadBlob(kNoteField, buffer, 0, 5, target.data(), copied), 0);
+  EXPECT_EQ(target, (TBuffer{0, 0, 'n', 'e', 'w'})) << "the gap before the offset is zeros";
+  EXPECT_EQ(cursor->TruncateBlob(kNoteField, buffer, 0), 0);
+  EXPECT_EQ(buffer[Field(kNoteField).FieldOffset], 0) << "an empty value is NULL";
+
+  // A buffer shorter than a record, and a closed cursor, are refused.
+  TBuffer shortBuffer(cursor->RecordSize() - 1, 0);
+  EXPECT_EQ(
+      RaisedCode([&] { cursor->OpenBlob(kNoteField, shortBuffer, size, TBlobOpenMode::ReadOnly); }),
+      codes::kRecordBuffersCorrupt);
+  cursor->Close();
+  EXPECT_NE(
+      RaisedCode([&] { cursor->OpenBlob(kNoteField, buffer, size, TBlobOpenMode::ReadOnly); }), 0);
+}
+
 TEST_F(CursorBlobsTest, UseCountsKeepABufferOpenUntilItsLastClose) {
   TBuffer buffer = RecordBuffer(RecordWith(1, Bytes("stored value")));
   const TBuffer before = buffer;

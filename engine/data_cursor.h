@@ -379,8 +379,9 @@ class TDataCursor {
 
   // --- BLOB buffers (data_cursor_blobs.cpp) ---
   std::unique_ptr<TCursorBlobs> FBlobs;
-  // Resolves a field number for the BLOB calls; nullptr when it names no field.
-  const TFieldDescriptor* BlobFieldDesc(int fieldNo) const;
+  // The field of a BLOB call (nullptr when the number names none), for an open cursor and a
+  // record buffer of at least RecordSize bytes (8962 otherwise).
+  const TFieldDescriptor* BlobFieldDesc(int fieldNo, std::size_t bufferSize) const;
   // --- end of BLOB buffers ---
 
   TChangeCounters FCounters;

@@ -30,8 +30,10 @@ TCursorBlobs& TDataCursor::Blobs() {
   return *FBlobs;
 }
 
-const TFieldDescriptor* TDataCursor::BlobFieldDesc(int fieldNo) const {
+const TFieldDescriptor* TDataCursor::BlobFieldDesc(int fieldNo, std::size_t bufferSize) const {
+  RequireOpen();
   if (fieldNo < 1 || fieldNo > FieldCount()) return nullptr;
+  if (bufferSize < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return &FFields[static_cast<std::size_t>(fieldNo - 1)].Descriptor;
 }
 
@@ -39,10 +41,8 @@ std::uint16_t TDataCursor::OpenBlob(int fieldNo, std::span<std::uint8_t> buffer,
                                     std::uint32_t& size, TBlobOpenMode mode,
                                     bool releaseAfterPost) {
   size = 0;
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   const std::int32_t recordNo = PhysicalRecordNo();
   const TBlobReadScope scope(*this);
   // A stored value is read from disk: in lazy mode the read lock is taken for it here (a
@@ -55,47 +55,37 @@ std::uint16_t TDataCursor::ReadBlob(int fieldNo, std::span<const std::uint8_t> b
                                     std::uint32_t offset, std::uint32_t count, std::uint8_t* target,
                                     std::uint32_t& copied) {
   copied = 0;
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return Blobs().Read(*field, buffer, offset, count, target, copied);
 }
 
 std::uint16_t TDataCursor::WriteBlob(int fieldNo, std::span<std::uint8_t> buffer,
                                      std::uint32_t offset, std::uint32_t count,
                                      const std::uint8_t* source) {
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return Blobs().Write(*field, buffer, offset, count, source);
 }
 
 std::uint16_t TDataCursor::TruncateBlob(int fieldNo, std::span<std::uint8_t> buffer,
                                         std::uint32_t newSize) {
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return Blobs().Truncate(*field, buffer, newSize);
 }
 
 std::uint16_t TDataCursor::GetBlobSize(int fieldNo, std::span<const std::uint8_t> buffer,
                                        std::uint32_t& size) {
   size = 0;
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return Blobs().GetSize(*field, buffer, size);
 }
 
 std::uint16_t TDataCursor::CloseBlob(int fieldNo, std::span<std::uint8_t> buffer) {
-  RequireOpen();
-  const TFieldDescriptor* field = BlobFieldDesc(fieldNo);
+  const TFieldDescriptor* field = BlobFieldDesc(fieldNo, buffer.size());
   if (field == nullptr) return codes::kInvalidBlobField;
-  if (buffer.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
   return Blobs().Close(*field, buffer);
 }
 

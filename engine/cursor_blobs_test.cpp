@@ -66,7 +66,9 @@ class CursorBlobsTest : public ::testing::Test {
 
   // A new record without BLOBs; answers its number.
   std::int32_t AddRecord(std::int32_t id) {
-    return InsertRow(Table(), id, "N" + std::to_string(id));
+    std::string name = "N";
+    name += std::to_string(id);
+    return InsertRow(Table(), id, name);
   }
 
   // The cursor placed on record n, and a record buffer with it.

@@ -375,12 +375,12 @@ TEST_F(CursorBlobsTest, ModifiedBuffersOfTwoRecordsRefuseThePostWith8963) {
   SetValue(bufferA, kNoteField, Bytes("changed first"));
   SetValue(bufferB, kNoteField, Bytes("changed second"));
   const TBuffer storedA = StoredRecord(Table(), a);
-  const std::int32_t last = Table().Data().LastBlobChange();
+  const std::int32_t lastBefore = Table().Data().LastBlobChange();
   const std::int32_t nextBlock = Table().Blob().Header().NextBlockNo;
   const std::int32_t freeBlock = Table().Blob().Header().FirstFreeBlock;
 
   EXPECT_EQ(RaisedCode([&] { PostRecordBlobs(*cursor, bufferA, a); }), codes::kBlobBuffersCorrupt);
-  EXPECT_EQ(Table().Data().LastBlobChange(), last);
+  EXPECT_EQ(Table().Data().LastBlobChange(), lastBefore);
   EXPECT_EQ(Table().Blob().Header().NextBlockNo, nextBlock);
   EXPECT_EQ(Table().Blob().Header().FirstFreeBlock, freeBlock);
   EXPECT_EQ(StoredRecord(Table(), a), storedA);
@@ -399,6 +399,11 @@ TEST_F(CursorBlobsTest, ModifiedBuffersOfTwoRecordsRefuseThePostWith8963) {
   EXPECT_EQ(cursor->OpenBlob(kNoteField, bufferB, size, TBlobOpenMode::ReadOnly),
             codes::kInvalidBlobOffset)
       << "B's slot holds a freed handle";
+  // Posting a buffer that still holds a freed handle is refused: the handle would be stored.
+  const std::int32_t last = Table().Data().LastBlobChange();
+  EXPECT_EQ(RaisedCode([&] { PostRecordBlobs(*cursor, bufferB, b); }), codes::kBlobBuffersCorrupt);
+  EXPECT_GT(SlotValue(StoredRecord(Table(), b), kNoteField), 0);
+  EXPECT_EQ(Table().Data().LastBlobChange(), last);
   EXPECT_EQ(BlobAccountingProblem(Table()), "");
 }
 

@@ -433,6 +433,14 @@ TEST_F(CursorBlobsTest, AClosedModifiedValueWaitsForThePost) {
   EXPECT_EQ(cursor->GetBlobSize(kNoteField, buffer, size), 0);
   EXPECT_EQ(size, 23u);
   EXPECT_EQ(cursor->CloseBlob(kNoteField, buffer), 0) << "a further close changes nothing";
+  // The text index of this post reads the modified value from here.
+  std::uint32_t dataSize = 0;
+  ASSERT_EQ(cursor->OpenBlob(kDataField, buffer, dataSize, TBlobOpenMode::ReadWrite), 0);
+  const std::vector<TModifiedBlobText> texts =
+      cursor->Blobs().ModifiedTexts(Table().Data().Descriptors(), buffer);
+  ASSERT_EQ(texts.size(), 1u) << "the unmodified DATA buffer is not listed";
+  EXPECT_EQ(texts[0].FieldNo, kNoteField);
+  EXPECT_EQ(TBuffer(texts[0].Text.begin(), texts[0].Text.end()), Bytes("written, closed, posted"));
   EXPECT_TRUE(PostRecordBlobs(*cursor, buffer, n));
   EXPECT_EQ(StoredBlob(Table(), n, kNoteField), Bytes("written, closed, posted"));
 }

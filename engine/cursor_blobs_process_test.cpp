@@ -29,16 +29,10 @@ using testing::kNoteField;
 using testing::PostRecordBlobs;
 using testing::RaisedCode;
 using testing::RandomBytes;
-using testing::TChildEnd;
 using testing::TEngineSandbox;
-using testing::TForkedChild;
 using testing::TScratchFolder;
 
 using TBuffer = std::vector<std::uint8_t>;
-
-constexpr char kDone = 'd';
-constexpr int kChildEngineError = 100;
-constexpr int kChildRefused = 99;
 
 // Replaces the NOTE of record n through a cursor of its own.
 std::uint16_t RewriteNote(TDataCursor& cursor, std::int32_t n, const TBuffer& value) {
@@ -93,24 +87,14 @@ TEST_P(CursorBlobsProcessTest, AValueRewrittenByAnotherProcessIsReadAfresh) {
   ASSERT_EQ(ReadNote(cursor, n, &staleRecord), before);  // its blocks are cached now
 
   const TBuffer after = RandomBytes(2100, 8);
-  const std::string path = folder.Path();
-  TForkedChild child([&](TChildEnd& end) {
-    try {
-      TEngineSandbox box(path);
-      TDataCursor writer(box.Directory());
-      writer.SetTableName("B");
-      writer.Open();
-      if (RewriteNote(writer, n, after) != 0) return kChildRefused;
-      writer.Close();
-      end.Send(kDone);
-      return 0;
-    } catch (const EKuraEngineError& error) {
-      return kChildEngineError + error.ErrorCode % 100;
-    }
-  });
-  ASSERT_TRUE(child.Started());
-  ASSERT_EQ(child.Receive(), kDone);
-  ASSERT_EQ(child.Wait(), 0);
+  ASSERT_EQ(testing::RunInAnotherProcess(folder.Path(),
+                                         [&](TEngineSandbox& box) {
+                                           TDataCursor writer(box.Directory());
+                                           writer.SetTableName("B");
+                                           writer.Open();
+                                           writer.RaiseError(RewriteNote(writer, n, after));
+                                         }),
+            0);
 
   const auto staleOpen = [&] {
     std::uint32_t size = 0;

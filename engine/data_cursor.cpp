@@ -220,6 +220,7 @@ void TDataCursor::Close() {
   FFiltered = false;
   FFiltersActive = false;
   FStale = false;
+  FBlobs.reset();
   TFirstError errors;
   if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
   FTextParams.reset();
@@ -238,7 +239,6 @@ void TDataCursor::Close() {
   });
   FFields.clear();
   FRecord.clear();
-  FBlobs.reset();
   FRecordSize = 0;
   FKeys.reset();
   FIndexNo = 0;

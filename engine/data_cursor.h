@@ -355,13 +355,6 @@ class TDataCursor {
   // navigator it came from.
   std::uint64_t FNavGeneration = 0;
 
-  // --- BLOB buffers (data_cursor_blobs.cpp) ---
-  std::unique_ptr<TCursorBlobs> FBlobs;
-  // The field of a BLOB call (nullptr when the number names none), for an open cursor and a
-  // record buffer of at least RecordSize bytes (8962 otherwise).
-  const TFieldDescriptor* BlobFieldDesc(int fieldNo, std::size_t bufferSize) const;
-  // --- end of BLOB buffers ---
-
   // Record-number order walks Visible; in index order the navigator passes over the entries
   // Visible lacks while Filtered. Live comes from "Sys Deleted", InRange from the active
   // index's range.
@@ -383,6 +376,13 @@ class TDataCursor {
 
   std::optional<TTextIndexParams> FTextParams;
   bool FTextParamsChanged = false;
+
+  // --- BLOB buffers (data_cursor_blobs.cpp) ---
+  std::unique_ptr<TCursorBlobs> FBlobs;
+  // The field of a BLOB call (nullptr when the number names none), for an open cursor and a
+  // record buffer of at least RecordSize bytes (8962 otherwise).
+  const TFieldDescriptor* BlobFieldDesc(int fieldNo, std::size_t bufferSize) const;
+  // --- end of BLOB buffers ---
 
   TChangeCounters FCounters;
   int FReadDepth = 0;            // nesting of BeginRead

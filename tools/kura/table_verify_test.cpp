@@ -1,0 +1,266 @@
+#include "tools/kura/table_verify.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "storage/index_key.h"
+#include "storage/record_image.h"
+#include "tools/kura/kura_test_tables.h"
+
+namespace kura::tool {
+namespace {
+
+using testing::HasFinding;
+using testing::Lines;
+using testing::PatchFile;
+using testing::PatchI32;
+using testing::ReadI32;
+using testing::TEngineSandbox;
+using testing::TSampleTable;
+using testing::TScratchFolder;
+
+std::vector<std::string> Verify(const std::string& base) {
+  TFileList list;  // as another process would see the files
+  return VerifyTable({base, false}, list);
+}
+
+// --- Sound tables --------------------------------------------------------------------------
+
+struct TSoundCase {
+  const char* Name;
+  TSampleTable Sample;
+};
+
+TEST(TableVerify, SoundTablesAreSound) {
+  TSampleTable everything;
+  everything.Rows.SecondaryByNameNonUnique = true;
+  everything.RowCount = 300;  // several leaves and a branch level in the primary index
+  everything.DeletedIds = {5, 9, 10, 300};
+  TSampleTable noPrimary;
+  noPrimary.Rows.PrimaryOnName = false;
+  noPrimary.DeletedIds = {2, 3, 40};
+  TSampleTable descending;
+  descending.Rows.SecondaryByNameNonUnique = true;
+  descending.Rows.Descending = true;
+  descending.Notes = false;
+  TSampleTable empty;
+  empty.RowCount = 0;
+  TSampleTable allDeleted;
+  allDeleted.RowCount = 3;
+  allDeleted.DeletedIds = {1, 2, 3};
+  const TSoundCase cases[] = {{"everything", everything},
+                              {"no primary index", noPrimary},
+                              {"descending, no BLOB file", descending},
+                              {"empty", empty},
+                              {"all deleted", allDeleted}};
+  for (const TSoundCase& sound : cases) {
+    SCOPED_TRACE(sound.Name);
+    TScratchFolder folder;
+    {
+      TEngineSandbox sandbox(folder.Path());
+      testing::MakeSampleTable(sandbox, "T", sound.Sample);
+    }
+    const std::vector<std::string> findings = Verify(folder.File("T"));
+    EXPECT_TRUE(findings.empty()) << Lines(findings);
+  }
+}
+
+// --- Damaged copies of one sound table -----------------------------------------------------
+
+// The sound table every damage case starts from, made once: 300 rows (the primary index on
+// NAME has several leaves), notes on every third row, rows 5, 9 and 10 deleted (9's note
+// freed its blocks onto the free chain).
+class TableVerifyDamage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    FOriginal = std::make_unique<TScratchFolder>();
+    TEngineSandbox sandbox(FOriginal->Path());
+    TSampleTable sample;
+    sample.Rows.SecondaryByNameNonUnique = true;
+    sample.RowCount = 300;
+    sample.DeletedIds = {5, 9, 10};
+    testing::MakeSampleTable(sandbox, "T", sample);
+  }
+  static void TearDownTestSuite() { FOriginal.reset(); }
+
+  void SetUp() override {
+    for (const char* extension : {".DAT", ".IDX", ".BLB"})
+      std::filesystem::copy_file(FOriginal->File(std::string("T") + extension),
+                                 FFolder.File(std::string("T") + extension));
+  }
+
+  std::string File(const char* extension) const {
+    return FFolder.File(std::string("T") + extension);
+  }
+  std::vector<std::string> VerifyCopy() const { return Verify(FFolder.File("T")); }
+
+  // A writer's own change of the copy, through the engine.
+  void Change(const std::function<void(TDataTable&)>& change) {
+    TEngineSandbox sandbox(FFolder.Path());
+    testing::ChangeTable(sandbox, "T", change);
+  }
+
+  // Where record n starts in the data file.
+  std::int64_t RecordStart(std::int32_t recordNo) {
+    TFileList list;
+    TTableReader reader({FFolder.File("T"), false}, list);
+    std::vector<std::string> problems;
+    reader.Open(problems);
+    const TDataFile& data = reader.Data();
+    return static_cast<std::int64_t>(kDataHeaderSize + data.FieldCount() * kFieldDescriptorSize) +
+           std::int64_t{recordNo - 1} * data.RecordSize();
+  }
+  // Where record n's NOTE slot lies in the data file.
+  std::int64_t NoteSlot(std::int32_t recordNo) {
+    TFileList list;
+    TTableReader reader({FFolder.File("T"), false}, list);
+    std::vector<std::string> problems;
+    reader.Open(problems);
+    return RecordStart(recordNo) + reader.Data().DescriptorByNumber(3)->FieldOffset;
+  }
+
+  // The first leaf of an index: the first child of its root branch.
+  std::int32_t FirstLeaf(int slot) {
+    TFileList list;
+    TTableReader reader({FFolder.File("T"), false}, list);
+    std::vector<std::string> problems;
+    reader.Open(problems);
+    TPage* root = reader.Index().GetPage(slot, reader.Index().RootPage(slot));
+    const std::int32_t leaf = root->IsLeaf() ? 0 : root->ChildOrRecord(1);
+    reader.Index().ReleasePage(slot, root);
+    return leaf;
+  }
+
+  static std::unique_ptr<TScratchFolder> FOriginal;
+  TScratchFolder FFolder;
+};
+
+std::unique_ptr<TScratchFolder> TableVerifyDamage::FOriginal;
+
+TEST_F(TableVerifyDamage, TheCopyIsSound) {
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(findings.empty()) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, DataHeaderRecordCountThatLies) {
+  PatchI32(File(".DAT"), kNextRecordNoOffset, 300);  // 299 slots claimed, 300 in the file
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.DAT", "8961")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, IndexHeaderPageCountThatLies) {
+  PatchI32(File(".IDX"), 9, 2);  // NextPageNo: one page, though the roots lie further on
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "8961")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, LiveRecordCountThatLies) {
+  PatchI32(File(".IDX"), 3974, 298);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "LiveRecordCount is 298 but the data file holds 297"))
+      << Lines(findings);
+  EXPECT_EQ(findings.size(), 1u) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, BrokenLeafChain) {
+  const std::int32_t leaf = FirstLeaf(kPrimaryIndexSlot);
+  ASSERT_NE(leaf, 0);
+  PatchI32(File(".IDX"), std::int64_t{leaf} * std::int64_t{kIndexPageBytes} + 7,
+           0);  // its next-page link
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX",
+                         "primary index: page " + std::to_string(leaf) + " links on to 0"))
+      << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, BlobBlockInTwoChains) {
+  // Record 6's NOTE is made to name record 3's value: their blocks are shared, and the
+  // blocks record 6 had are lost.
+  const std::int64_t from = NoteSlot(3), to = NoteSlot(6);
+  PatchI32(File(".DAT"), to + 1, ReadI32(File(".DAT"), from + 1));
+  PatchI32(File(".DAT"), to + 5, ReadI32(File(".DAT"), from + 5));
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.BLB",
+                         "is in two chains: record 3 field NOTE and record 6 "
+                         "field NOTE"))
+      << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.BLB", "in no chain")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, FreeChainLeadingIntoAValue) {
+  const std::int32_t firstOfRecord3 = ReadI32(File(".DAT"), NoteSlot(3) + 1);
+  PatchI32(File(".BLB"), 9, firstOfRecord3);  // FirstFreeBlock
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.BLB", "record 3 field NOTE and the free chain"))
+      << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, BlobLengthThatLies) {
+  const std::int32_t first = ReadI32(File(".DAT"), NoteSlot(6) + 1);
+  const std::int64_t blockSize = 512;
+  PatchI32(File(".BLB"), 512 + (first - 1) * blockSize + 14, 5000);  // its BlobLength
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.BLB",
+                         "record 6 field NOTE: its blocks hold 600 bytes but "
+                         "the value is 5000 bytes long"))
+      << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, RecordMissingFromAnIndex) {
+  Change([](TDataTable& table) { testing::DeleteIndexKey(table, 1, 17); });  // "ById"
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "index \"ById\": record 17 has no key"))
+      << Lines(findings);
+  EXPECT_EQ(findings.size(), 1u) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, SysDeletedEntryMissing) {
+  Change([](TDataTable& table) { testing::DeleteIndexKey(table, kSysDeletedSlot, 9); });
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "index \"Sys Deleted\": record 9 has no key"))
+      << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, DeletedFlagSetBehindTheIndexesBack) {
+  // Record 20 marked deleted in the data file alone: "Sys Deleted" still says live, the
+  // other indexes keep its keys, the live count is off and the slot is on no chain.
+  PatchFile(File(".DAT"), RecordStart(20) + kDeletedOffset, {1});
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "\"Sys Deleted\": the key of record 20 does not match"))
+      << Lines(findings);
+  EXPECT_TRUE(
+      HasFinding(findings, "T.IDX", "\"ById\": holds a key for record 20, which is deleted"))
+      << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "LiveRecordCount")) << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.DAT", "deleted record 20 is not on the chain"))
+      << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, DeletedChainThroughALiveRecord) {
+  PatchI32(File(".DAT"), kFirstFreeOffset, 1);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.DAT", "passes through live record 1")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, LostFreeChain) {
+  PatchI32(File(".BLB"), 9, 0);  // FirstFreeBlock: the freed blocks of row 9 belong nowhere
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.BLB", "in no chain")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, MissingFiles) {
+  for (const char* extension : {".IDX", ".BLB"}) {
+    SCOPED_TRACE(extension);
+    for (const char* any : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(any));
+    SetUp();  // a fresh copy of all three
+    std::filesystem::remove(File(extension));
+    const std::vector<std::string> findings = VerifyCopy();
+    EXPECT_TRUE(HasFinding(findings, std::string("T") + extension, "missing")) << Lines(findings);
+  }
+}
+
+}  // namespace
+}  // namespace kura::tool

@@ -88,7 +88,12 @@ std::string FileProblem(const std::string& fileName, const std::string& what) {
 }
 
 TTableReader::TTableReader(const TTablePath& path, TFileList& list)
-    : FPath(path), FData(list), FIndex(list), FBlob(list), FRandom(std::random_device{}()) {
+    : FPath(path),
+      FList(list),
+      FData(list),
+      FIndex(list),
+      FBlob(list),
+      FRandom(std::random_device{}()) {
   FData.SetFileName(path.DataName());
   FIndex.SetFileName(path.IndexName());
   FBlob.SetFileName(path.BlobName());

@@ -60,6 +60,7 @@ class TTableReader {
   void Close();
 
   const TTablePath& Path() const { return FPath; }
+  TFileList& Files() const { return FList; }
   bool DataOpen() const { return FData.IsOpen(); }
   bool IndexOpen() const { return FIndex.IsOpen(); }
   bool BlobOpen() const { return FBlob.IsOpen(); }
@@ -74,6 +75,7 @@ class TTableReader {
   void ReleaseSlots();
 
   TTablePath FPath;
+  TFileList& FList;
   TDataFile FData;
   TIndexFile FIndex;
   TBlobFile FBlob;

@@ -6,10 +6,12 @@
 #include <utility>
 
 #include "dataset/cp932.h"
+#include "storage/blob_format.h"
 #include "storage/field_types.h"
 #include "storage/index_key.h"
 #include "storage/little_endian.h"
 #include "storage/record_image.h"
+#include "tools/kura/header_details.h"
 
 namespace kura::tool {
 namespace {
@@ -57,7 +59,10 @@ class TTableVerifier {
     std::vector<std::string> openProblems;
     FReader.Open(openProblems);
     for (const std::string& problem : openProblems) Add(problem);
-    if (FReader.DataOpen()) CheckOpenedTable();
+    if (FReader.DataOpen()) {
+      ExplainRefusedHeaders();
+      CheckOpenedTable();
+    }
     FReader.Close();
     if (FOmitted > 0)
       FFindings.push_back(FileProblem(
@@ -98,16 +103,51 @@ class TTableVerifier {
 
   // The structure checks of opening. Without a sound data file nothing else can be read.
   bool CheckStructures() {
+    Try(FDataName, [&] { CheckRecordArea(); });
     try {
       DataFile().CheckStructure();
     } catch (const std::exception& error) {
-      Data(error.what());
+      Data(std::string("structure check: ") + error.what());
       return false;
     }
     FIndexSound =
         FReader.IndexOpen() && Try(FIndexName, [&] { IndexFile().CheckIndexStructure(); });
     FBlobSound = FReader.BlobOpen() && Try(FBlobName, [&] { BlobFile().CheckBlobStructure(); });
     return true;
+  }
+
+  // A header the handler refused is read again byte by byte to say what is wrong with it.
+  void ExplainRefusedHeaders() {
+    TFileList& list = FReader.Files();
+    const bool inMemory = FReader.Path().InMemory, encrypted = DataFile().Encrypted();
+    if (!FReader.IndexOpen() && FReader.Index().FileExists()) {
+      Try(FIndexName, [&] {
+        for (const std::string& fault : IndexHeaderDetails(list, FIndexName, inMemory, encrypted))
+          Index(fault);
+      });
+    }
+    if (DataFile().BlobFieldCount() > 0 && !FReader.BlobOpen() && FReader.Blob().FileExists()) {
+      const int blockSize = BlobBlockSizeOf(DataFile().Header().BlobBlockSize);
+      Try(FBlobName, [&] {
+        for (const std::string& fault :
+             BlobHeaderDetails(list, FBlobName, inMemory, encrypted, blockSize))
+          Blob(fault);
+      });
+    }
+  }
+
+  // The structure check only says the header is corrupt; this says what a record count
+  // that lies looks like.
+  void CheckRecordArea() {
+    TDataFile& data = DataFile();
+    const std::int64_t start = static_cast<std::int64_t>(kDataHeaderSize) +
+                               std::int64_t{data.FieldCount()} * std::int64_t{kFieldDescriptorSize};
+    const std::int64_t bytes = data.FileSize() - start;
+    const std::int64_t counted = std::int64_t{data.RecordCount()} * data.RecordSize();
+    if (data.RecordSize() == 0 || bytes == counted) return;
+    Data("NextRecordNo counts " + std::to_string(data.RecordCount()) + " record slots (" +
+         std::to_string(counted) + " bytes) but the file holds " + std::to_string(bytes) +
+         " bytes of records");
   }
 
   // Runs a check; an exception becomes a finding on the file. Answers whether it passed.

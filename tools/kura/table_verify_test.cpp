@@ -148,13 +148,36 @@ TEST_F(TableVerifyDamage, TheCopyIsSound) {
 TEST_F(TableVerifyDamage, DataHeaderRecordCountThatLies) {
   PatchI32(File(".DAT"), kNextRecordNoOffset, 300);  // 299 slots claimed, 300 in the file
   const std::vector<std::string> findings = VerifyCopy();
-  EXPECT_TRUE(HasFinding(findings, "T.DAT", "8961")) << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.DAT",
+                         "NextRecordNo counts 299 record slots (13455 bytes) "
+                         "but the file holds 13500 bytes of records"))
+      << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.DAT", "structure check: Kura Engine Error # 8961"))
+      << Lines(findings);
 }
 
 TEST_F(TableVerifyDamage, IndexHeaderPageCountThatLies) {
-  PatchI32(File(".IDX"), 9, 2);  // NextPageNo: one page, though the roots lie further on
-  const std::vector<std::string> findings = VerifyCopy();
+  const std::int32_t pages = ReadI32(File(".IDX"), 9) - 1;  // NextPageNo - 1
+  PatchI32(File(".IDX"), 9, pages + 6);
+  std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX",
+                         "NextPageNo counts " + std::to_string(pages + 5) +
+                             " pages but the file holds " + std::to_string(pages)))
+      << Lines(findings);
+  PatchI32(File(".IDX"), 9, 2);  // one page, though the roots lie further on
+  findings = VerifyCopy();
   EXPECT_TRUE(HasFinding(findings, "T.IDX", "8961")) << Lines(findings);
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "index slot 0: ")) << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, BlobHeaderBlockCountThatLies) {
+  const std::int32_t blocks = ReadI32(File(".BLB"), 13) - 1;  // NextBlockNo - 1
+  PatchI32(File(".BLB"), 13, blocks + 3);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.BLB",
+                         "NextBlockNo counts " + std::to_string(blocks + 2) +
+                             " blocks but the file holds " + std::to_string(blocks)))
+      << Lines(findings);
 }
 
 TEST_F(TableVerifyDamage, LiveRecordCountThatLies) {

@@ -196,6 +196,7 @@ class TTableVerifier {
       FReadableRecords = n - 1;
     }
     CheckRowIds();
+    CheckLastAutoInc();
   }
 
   void ScanRecord(std::int32_t n, std::span<const std::uint8_t> image) {
@@ -230,6 +231,17 @@ class TTableVerifier {
       if (first == 0) continue;
       FBlobReferences.push_back(
           {n, Cp932ToUtf8(field.FieldName), first, GetI32LE(&image[offset + 1 + 4])});
+    }
+  }
+
+  // New rows are numbered from LastAutoInc on: a RowId above it would be handed out again.
+  void CheckLastAutoInc() {
+    const std::int32_t last = DataFile().LastAutoInc();
+    for (std::int32_t n = 1; n <= FReadableRecords; ++n) {
+      const std::int32_t rowId = FSlots[static_cast<std::size_t>(n)].RowId;
+      if (rowId <= last) continue;
+      Data("record " + std::to_string(n) + " has the RowId " + std::to_string(rowId) +
+           ", above LastAutoInc " + std::to_string(last) + ": new rows would get it again");
     }
   }
 
@@ -294,14 +306,30 @@ class TTableVerifier {
   }
 
   void CheckIndexes() {
+    // Which index holds each page, in its tree or on its free chain: -1 none.
+    FPageOwners.assign(static_cast<std::size_t>(std::max(IndexFile().NextPageNo(), 1)), -1);
     for (int slot = 0; slot < kIndexSlotCount; ++slot) {
       if (!IndexFile().SlotInUse(slot)) continue;
       TTreeCheckReport report;
       if (!Try(FIndexName, [&] { report = IndexFile().CheckTree(slot); })) continue;
       for (const std::string& problem : report.Problems) Index(IndexLabel(slot) + ": " + problem);
+      ClaimPages(slot, report.PageNumbers);
       // A damaged tree would make every record after the damage look unindexed.
       if (!report.Ok() || slot == kSysTextSlot) continue;
       if (!Try(FIndexName, [&] { CheckKeysAgainstRecords(slot); })) continue;
+    }
+  }
+
+  // A page of two indexes would be overwritten by one of them.
+  void ClaimPages(int slot, const std::vector<std::int32_t>& pages) {
+    for (const std::int32_t page : pages) {
+      if (page < 1 || static_cast<std::size_t>(page) >= FPageOwners.size()) continue;
+      int& owner = FPageOwners[static_cast<std::size_t>(page)];
+      if (owner >= 0 && owner != slot) {
+        Index("page " + std::to_string(page) + " belongs to both " + IndexLabel(owner) + " and " +
+              IndexLabel(slot));
+      }
+      owner = slot;
     }
   }
 
@@ -445,6 +473,7 @@ class TTableVerifier {
   std::vector<TSlotSummary> FSlots;  // by record number; [0] unused
   std::vector<TBlobReference> FBlobReferences;
   std::vector<int> FBlockOwners;
+  std::vector<int> FPageOwners;
 };
 
 }  // namespace

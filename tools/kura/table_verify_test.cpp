@@ -262,6 +262,26 @@ TEST_F(TableVerifyDamage, DeletedFlagSetBehindTheIndexesBack) {
       << Lines(findings);
 }
 
+TEST_F(TableVerifyDamage, LastAutoIncBelowTheRowIds) {
+  PatchI32(File(".DAT"), kLastAutoIncOffset, 298);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.DAT", "record 299 has the RowId 299, above LastAutoInc 298"))
+      << Lines(findings);
+  EXPECT_EQ(findings.size(), 2u) << Lines(findings);  // records 299 and 300
+}
+
+TEST_F(TableVerifyDamage, PageOfTwoIndexes) {
+  // "ById" gets the root page of the primary index as the head of its free chain: a new page
+  // of "ById" would overwrite it. The free-page slot of descriptor 1 lies at 14 + 120 + 90.
+  const std::int32_t primaryRoot = ReadI32(File(".IDX"), 14 + 86);
+  PatchI32(File(".IDX"), 14 + 120 + 90, primaryRoot);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(
+      findings, "T.IDX",
+      "page " + std::to_string(primaryRoot) + " belongs to both primary index and index \"ById\""))
+      << Lines(findings);
+}
+
 TEST_F(TableVerifyDamage, DeletedChainThroughALiveRecord) {
   PatchI32(File(".DAT"), kFirstFreeOffset, 1);
   const std::vector<std::string> findings = VerifyCopy();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 
@@ -91,6 +92,18 @@ TEST_F(KuraCommand, PathNamesATableByAnyOfItsFilesOrTheDirectory) {
   const TRun all = Kura({"verify", FFolder.Path()});
   EXPECT_EQ(all.Status, kExitSound) << all.Out;
   EXPECT_EQ(all.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.DAT") + ": sound\n");
+}
+
+TEST_F(KuraCommand, FilesWhoseExtensionsAreInLowerCase) {
+  for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+    std::string lower = extension;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::filesystem::rename(FFolder.File(std::string("T") + extension),
+                            FFolder.File("T" + lower));
+  }
+  const TRun run = Kura({"verify", FFolder.Path()});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.DAT") + ": sound\n");
 }
 
 TEST_F(KuraCommand, VerifyPrintsOneLinePerFindingAndExitsWithOne) {

@@ -1,6 +1,7 @@
 #include "tools/kura/kura_command.h"
 
 #include <exception>
+#include <optional>
 
 #include "tools/kura/table_info.h"
 #include "tools/kura/table_reader.h"
@@ -136,24 +137,40 @@ int Usage(std::ostream& err, const std::string& subcommand, const std::string& e
   return kExitUsage;
 }
 
+// A subcommand's arguments and the tables they name. Done holds the exit status when the
+// subcommand has finished already: its help page was asked for, or the arguments are wrong.
+struct TInvocation {
+  TParsed Parsed;
+  std::vector<TTablePath> Tables;
+  std::optional<int> Done;
+};
+
+TInvocation Prepare(const std::vector<std::string>& arguments, const std::string& subcommand,
+                    const char* help, bool allowJson, std::ostream& out, std::ostream& err,
+                    TFileList& list) {
+  TInvocation call;
+  call.Parsed = Parse(arguments, allowJson);
+  std::string error = call.Parsed.Error;
+  if (call.Parsed.Help) {
+    out << help;
+    call.Done = kExitSound;
+  } else if (!error.empty() || !ResolveAll(call.Parsed.Paths, list, call.Tables, error)) {
+    call.Done = Usage(err, subcommand, error);
+  }
+  return call;
+}
+
 int RunInfo(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             TFileList& list) {
-  const TParsed parsed = Parse(arguments, true);
-  if (parsed.Help) {
-    out << kInfoHelp;
-    return kExitSound;
-  }
-  if (!parsed.Error.empty()) return Usage(err, "info", parsed.Error);
-  std::vector<TTablePath> paths;
-  std::string error;
-  if (!ResolveAll(parsed.Paths, list, paths, error)) return Usage(err, "info", error);
+  const TInvocation call = Prepare(arguments, "info", kInfoHelp, true, out, err, list);
+  if (call.Done) return *call.Done;
   std::vector<TTableInfo> tables;
   bool problems = false;
-  for (const TTablePath& path : paths) {
+  for (const TTablePath& path : call.Tables) {
     tables.push_back(ReadTableInfo(path, list));
     problems = problems || !tables.back().Problems.empty();
   }
-  if (parsed.Json) {
+  if (call.Parsed.Json) {
     WriteInfoJson(out, tables);
   } else {
     WriteInfoText(out, tables);
@@ -163,17 +180,10 @@ int RunInfo(const std::vector<std::string>& arguments, std::ostream& out, std::o
 
 int RunVerify(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
               TFileList& list) {
-  const TParsed parsed = Parse(arguments, false);
-  if (parsed.Help) {
-    out << kVerifyHelp;
-    return kExitSound;
-  }
-  if (!parsed.Error.empty()) return Usage(err, "verify", parsed.Error);
-  std::vector<TTablePath> paths;
-  std::string error;
-  if (!ResolveAll(parsed.Paths, list, paths, error)) return Usage(err, "verify", error);
+  const TInvocation call = Prepare(arguments, "verify", kVerifyHelp, false, out, err, list);
+  if (call.Done) return *call.Done;
   int status = kExitSound;
-  for (const TTablePath& path : paths) {
+  for (const TTablePath& path : call.Tables) {
     const std::vector<std::string> findings = VerifyTable(path, list);
     if (findings.empty()) out << path.DataName() << ": sound\n";
     for (const std::string& finding : findings) out << finding << '\n';

@@ -98,8 +98,7 @@ TEST_F(KuraCommand, FilesWhoseExtensionsAreInLowerCase) {
   for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
     std::string lower = extension;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::filesystem::rename(FFolder.File(std::string("T") + extension),
-                            FFolder.File("T" + lower));
+    std::filesystem::rename(FFolder.File(std::string("T") + extension), FFolder.File("T" + lower));
   }
   const TRun run = Kura({"verify", FFolder.Path()});
   EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;

@@ -17,6 +17,8 @@ std::string SampleNote(int id) {
 void MakeSampleTable(TEngineSandbox& sandbox, const std::string& name, const TSampleTable& sample) {
   TTableDefinition definition = RowsTable(sample.Rows);
   if (sample.Notes) definition.Fields = SmallTable(true).Fields;
+  definition.Settings.Encrypted = sample.Encrypted;
+  if (sample.Encrypted) definition.Settings.Password = "secret";
   TDataDirectory& directory = sandbox.Directory();
   directory.CloseTable(directory.CreateTable(name, false, definition, false));
   TDataTable& table = directory.OpenTable(name, false, false);

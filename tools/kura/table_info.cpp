@@ -139,7 +139,11 @@ std::string KeyFieldNames(const TIndexDescriptor& descriptor, TDataFile& data) {
   for (int i = 0; i < descriptor.KeyFieldCount && i < kMaxKeyFields; ++i) {
     if (!names.empty()) names += ",";
     const TFieldDescriptor* field = data.DescriptorByNumber(descriptor.KeyFields[i]);
-    names += field ? Cp932ToUtf8(field->FieldName) : "#" + std::to_string(descriptor.KeyFields[i]);
+    if (field) {
+      names += Cp932ToUtf8(field->FieldName);
+    } else {
+      names.append("#").append(std::to_string(descriptor.KeyFields[i]));  // no such field
+    }
     if (descriptor.FieldDescending[i] && !descriptor.Descending) names += " DESC";
   }
   return names;
@@ -294,7 +298,7 @@ void WriteRowsJson(std::ostream& out, const std::vector<TFacts>& rows) {
 }  // namespace
 
 std::string FieldTypeName(const TFieldDescriptor& field) {
-  const std::string size = "(" + std::to_string(field.FieldSize) + ")";
+  const std::string size = std::string("(").append(std::to_string(field.FieldSize)).append(")");
   switch (field.FieldType) {
     case kFieldTypeString:
       return "CHAR" + size;

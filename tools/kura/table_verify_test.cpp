@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 
+#include "storage/index_file.h"
 #include "storage/index_key.h"
+#include "storage/little_endian.h"
 #include "storage/record_image.h"
 #include "tools/kura/kura_test_tables.h"
 
@@ -48,6 +50,10 @@ TEST(TableVerify, SoundTablesAreSound) {
   descending.Notes = false;
   TSampleTable empty;
   empty.RowCount = 0;
+  TSampleTable encrypted;
+  encrypted.Encrypted = true;
+  encrypted.Rows.SecondaryByNameNonUnique = true;
+  encrypted.DeletedIds = {9, 12};
   TSampleTable allDeleted;
   allDeleted.RowCount = 3;
   allDeleted.DeletedIds = {1, 2, 3};
@@ -55,6 +61,7 @@ TEST(TableVerify, SoundTablesAreSound) {
                               {"no primary index", noPrimary},
                               {"descending, no BLOB file", descending},
                               {"empty", empty},
+                              {"encrypted", encrypted},
                               {"all deleted", allDeleted}};
   for (const TSoundCase& sound : cases) {
     SCOPED_TRACE(sound.Name);
@@ -66,6 +73,30 @@ TEST(TableVerify, SoundTablesAreSound) {
     const std::vector<std::string> findings = Verify(folder.File("T"));
     EXPECT_TRUE(findings.empty()) << Lines(findings);
   }
+}
+
+TEST(TableVerify, HeaderOfAnEncryptedTableIsReadUnscrambled) {
+  TScratchFolder folder;
+  {
+    TEngineSandbox sandbox(folder.Path());
+    TSampleTable sample;
+    sample.Encrypted = true;
+    testing::MakeSampleTable(sandbox, "T", sample);
+  }
+  // NextPageNo of the scrambled index header, raised by 4 past the pages of the file.
+  std::string bytes = testing::ReadWholeFile(folder.File("T.IDX"));
+  std::span<std::uint8_t> header(reinterpret_cast<std::uint8_t*>(bytes.data()), kIndexPageBytes);
+  ScrambleBuffer(header, kDataScrambleLow, kDataScrambleHigh);
+  const std::int32_t pages = GetI32LE(&header[9]) - 1;
+  PutI32LE(&header[9], pages + 5);
+  ScrambleBuffer(header, kDataScrambleLow, kDataScrambleHigh);
+  testing::WriteWholeFile(folder.File("T.IDX"), bytes);
+  const std::vector<std::string> findings = Verify(folder.File("T"));
+  EXPECT_TRUE(HasFinding(findings, "T.IDX",
+                         "NextPageNo counts " + std::to_string(pages + 4) +
+                             " pages but the file holds " + std::to_string(pages)))
+      << Lines(findings);
+  EXPECT_FALSE(HasFinding(findings, "T.IDX", "version")) << Lines(findings);
 }
 
 // --- Damaged copies of one sound table -----------------------------------------------------

@@ -362,8 +362,13 @@ TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list) {
   TTableReader reader(path, list);
   reader.Open(info.Problems);
   if (!reader.DataOpen()) return info;
-  if (!reader.LockForReading()) {
-    info.Problems.push_back(FileProblem(path.DataName(), "no read lock could be had"));
+  try {
+    if (!reader.LockForReading()) {
+      info.Problems.push_back(FileProblem(path.DataName(), "no read lock could be had"));
+      return info;
+    }
+  } catch (const std::exception& error) {
+    info.Problems.push_back(FileProblem(path.DataName(), error.what()));
     return info;
   }
   info.Data = DataFacts(reader.Data());

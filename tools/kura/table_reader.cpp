@@ -167,6 +167,10 @@ bool TTableReader::LockForReading() {
     ReleaseSlots();
     return false;
   }
+  // Nothing is cached yet beyond the headers, so a changed header is all there is to refresh.
+  FData.HeaderChangedOnDisk();
+  if (FIndex.IsOpen()) FIndex.IndexHeaderChangedOnDisk();
+  if (FBlob.IsOpen()) FBlob.BlobHeaderChangedOnDisk();
   return true;
 }
 

@@ -54,7 +54,9 @@ class TTableReader {
   // "<file>: <what>" in problems; the files that need it are not opened.
   void Open(std::vector<std::string>& problems);
   // Takes a read slot on the index file and the BLOB file (whichever are open), waiting for
-  // a writer of another process to finish; false when none could be had.
+  // a writer of another process to finish, and then reads the headers again (a writer may
+  // have changed them since they were opened); false when no slot could be had. Raises what
+  // reading the headers raises.
   bool LockForReading();
   // Gives the read slots back and closes the files; never raises.
   void Close();

@@ -87,7 +87,9 @@ class TTableVerifier {
   TBlobFile& BlobFile() { return FReader.Blob(); }
 
   void CheckOpenedTable() {
-    if (!FReader.LockForReading()) {
+    bool locked = false;
+    if (!Try(FDataName, [&] { locked = FReader.LockForReading(); })) return;
+    if (!locked) {
       Data("no read lock could be had: another process keeps the table locked for writing");
       return;
     }

@@ -71,12 +71,14 @@ DESCRIPTION
       data file    the header and field definitions; every record readable, live records
                    carrying their own number and sound field slots; RowIds unique; the
                    chain of deleted records through deleted records only, without loops,
-                   and (with a primary index) holding every deleted record.
+                   and (with a primary index) holding every deleted record; no RowId above
+                   the header's LastAutoInc (new rows would get it again).
       index file   the header and index definitions; LiveRecordCount equal to the live
                    records; the whole tree of every index (page types, levels, sibling
                    links, key order, key counts, free pages); every index holding exactly
                    one key per live record, the one the record gives ("Sys Deleted": one per
-                   record slot, with its deleted flag and RowId), and no other key.
+                   record slot, with its deleted flag and RowId), and no other key; the
+                   words of "Sys Text" only of live records; no page in two indexes.
       BLOB file    the header; every BLOB of a live record a sound chain (change numbers,
                    back links, lengths); the free chain; every block in exactly one chain.
     A sound table prints one line "<data file>: sound". Each finding is one line

@@ -317,8 +317,12 @@ class TTableVerifier {
       for (const std::string& problem : report.Problems) Index(IndexLabel(slot) + ": " + problem);
       ClaimPages(slot, report.PageNumbers);
       // A damaged tree would make every record after the damage look unindexed.
-      if (!report.Ok() || slot == kSysTextSlot) continue;
-      if (!Try(FIndexName, [&] { CheckKeysAgainstRecords(slot); })) continue;
+      if (!report.Ok()) continue;
+      if (slot == kSysTextSlot) {
+        Try(FIndexName, [&] { CheckTextKeys(); });
+      } else {
+        Try(FIndexName, [&] { CheckKeysAgainstRecords(slot); });
+      }
     }
   }
 
@@ -333,6 +337,32 @@ class TTableVerifier {
       }
       owner = slot;
     }
+  }
+
+  // The words of the text index belong to live records (a deleted record's words go with it).
+  void CheckTextKeys() {
+    if (FReadableRecords != DataFile().RecordCount()) return;  // the rest was not read
+    std::vector<std::int32_t> liveRowIds;
+    for (std::int32_t n = 1; n <= FReadableRecords; ++n)
+      if (!FSlots[static_cast<std::size_t>(n)].Deleted)
+        liveRowIds.push_back(FSlots[static_cast<std::size_t>(n)].RowId);
+    std::sort(liveRowIds.begin(), liveRowIds.end());
+    std::vector<std::int32_t> strayRowIds;
+    IndexFile().Tree(kSysTextSlot).ForEachKey([&](const std::uint8_t* key, std::int32_t) {
+      const std::int32_t rowId = GetRowIdSuffix(key + kSysTextKeyLength - kRowIdSuffixSize);
+      if (!std::binary_search(liveRowIds.begin(), liveRowIds.end(), rowId))
+        strayRowIds.push_back(rowId);
+    });
+    for (const std::int32_t rowId : Distinct(strayRowIds))
+      Index("index \"Sys Text\": holds words of RowId " + std::to_string(rowId) +
+            ", which no live record has");
+  }
+
+  template <typename T>
+  static std::vector<T> Distinct(std::vector<T> values) {
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return values;
   }
 
   // Every record the index covers has exactly its own key, and the index nothing else.

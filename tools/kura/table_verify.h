@@ -5,14 +5,17 @@
 // the checks that need it):
 //   data file   the structure check of opening; every record slot readable; live records
 //               numbered with their own slot, their field slots sound (indicators, string
-//               terminators, booleans, BLOB references); RowIds unique over all slots; the
-//               chain of deleted slots from FirstFree without loops, through deleted slots
-//               only, and (with a primary index of its own) holding every deleted slot.
-//   index file  the structure check of opening; LiveRecordCount equal to the live records;
+//               terminators, booleans, BLOB references); RowIds unique over all slots and
+//               none above LastAutoInc; the chain of deleted slots from FirstFree without
+//               loops, through deleted slots only, and (with a primary index of its own)
+//               holding every deleted slot. A header count that lies is named.
+//   index file  the structure check of opening (a refused header is read again to name the
+//               field out of place); LiveRecordCount equal to the live records;
 //               the full tree check of every index (pages, levels, links, key order, counts,
 //               free chain); every index except "Sys Text" holding exactly one key per live
 //               record ("Sys Deleted": per record slot, live or deleted), built from the
-//               record as an insert builds it, and no key for anything else.
+//               record as an insert builds it, and no key for anything else; the words of
+//               "Sys Text" only of live records' RowIds; no page in two indexes.
 //   BLOB file   the structure check of opening; every BLOB of a live record a sound chain
 //               (its change number on every block, back links, lengths adding up); the free
 //               chain; every block of the file in exactly one chain.

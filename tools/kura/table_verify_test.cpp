@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -330,6 +331,21 @@ TEST_F(TableVerifyDamage, SysDeletedEntryMissing) {
   const std::vector<std::string> findings = VerifyCopy();
   EXPECT_TRUE(HasFinding(findings, "T.IDX", "index \"Sys Deleted\": record 9 has no key"))
       << Lines(findings);
+}
+
+TEST_F(TableVerifyDamage, TextIndexWordsOfADeletedRecord) {
+  // Words of live record 7 (RowId 7) are sound; words left of deleted record 9 are not.
+  Change([](TDataTable& table) {
+    std::array<std::uint8_t, kSysTextKeyLength> key{};
+    for (const std::int32_t rowId : {7, 9}) {
+      BuildTextKey(2, "WORD", rowId, {}, key);
+      table.Index().Tree(kSysTextSlot).Insert(key.data(), rowId);
+    }
+  });
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "\"Sys Text\": holds words of RowId 9, which no live"))
+      << Lines(findings);
+  EXPECT_EQ(findings.size(), 1u) << Lines(findings);
 }
 
 TEST_F(TableVerifyDamage, DeletedFlagSetBehindTheIndexesBack) {

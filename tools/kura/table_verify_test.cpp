@@ -123,8 +123,8 @@ TEST(TableVerify, SoundAfterRandomChanges) {
         const unsigned kind = live.empty() ? 0 : random() % 5;
         if (kind <= 2) {
           const int id = nextId++;
-          const std::int32_t recordNo =
-              testing::InsertRow(table, id, "N" + std::to_string(random() % 400));
+          const std::int32_t recordNo = testing::InsertRow(
+              table, id, std::string("N").append(std::to_string(random() % 400)));
           if (recordNo != 0) live.push_back(recordNo);  // 0: the name was taken
         } else {
           const std::size_t at = random() % live.size();

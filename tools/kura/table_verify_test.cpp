@@ -1,6 +1,7 @@
 #include "tools/kura/table_verify.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
@@ -142,6 +143,39 @@ TEST(TableVerify, SoundAfterRandomChanges) {
       ASSERT_TRUE(findings.empty()) << "batch " << batch << "\n" << Lines(findings);
     }
   }
+}
+
+// A writer of another process holds the write lock while verify starts: verify waits for it
+// and sees the table as the writer left it, sound.
+TEST(TableVerify, WaitsForAWriterOfAnotherProcess) {
+  TScratchFolder folder;
+  {
+    TEngineSandbox sandbox(folder.Path());
+    TSampleTable sample;
+    sample.RowCount = 20;
+    testing::MakeSampleTable(sandbox, "T", sample);
+  }
+  const std::string path = folder.Path();
+  testing::TForkedChild writer([=](testing::TChildEnd& end) {
+    try {
+      TEngineSandbox sandbox(path);
+      TDataTable& table = sandbox.Directory().OpenTable("T", false, false);
+      table.AcquireWriteLock();
+      end.Send('L');
+      usleep(300 * 1000);                // verify is waiting meanwhile
+      for (int id = 21; id <= 30; ++id)  // the first insert releases the write lock at its end
+        testing::InsertRow(table, id, "Late" + std::to_string(id));
+      sandbox.Directory().CloseTable(table);
+      return 0;
+    } catch (const std::exception&) {
+      return 1;
+    }
+  });
+  ASSERT_TRUE(writer.Started());
+  ASSERT_EQ(writer.Receive(), 'L');
+  const std::vector<std::string> findings = Verify(folder.File("T"));
+  EXPECT_TRUE(findings.empty()) << Lines(findings);
+  EXPECT_EQ(writer.Wait(), 0);
 }
 
 // --- Damaged copies of one sound table -----------------------------------------------------

@@ -34,6 +34,8 @@ std::vector<std::string> Verify(const std::string& base) {
 
 // --- Sound tables --------------------------------------------------------------------------
 
+constexpr std::int16_t kGermanStandard = 0x0407;
+
 struct TSoundCase {
   const char* Name;
   TSampleTable Sample;
@@ -51,6 +53,11 @@ TEST(TableVerify, SoundTablesAreSound) {
   descending.Rows.SecondaryByNameNonUnique = true;
   descending.Rows.Descending = true;
   descending.Notes = false;
+  TSampleTable locale;  // keys compared with the locale's string order
+  locale.Rows.SecondaryByNameNonUnique = true;
+  locale.Rows.Descending = true;
+  locale.Rows.LanguageId = kGermanStandard;
+  locale.DeletedIds = {1, 7};
   TSampleTable empty;
   empty.RowCount = 0;
   TSampleTable encrypted;
@@ -63,6 +70,7 @@ TEST(TableVerify, SoundTablesAreSound) {
   const TSoundCase cases[] = {{"everything", everything},
                               {"no primary index", noPrimary},
                               {"descending, no BLOB file", descending},
+                              {"locale", locale},
                               {"empty", empty},
                               {"encrypted", encrypted},
                               {"all deleted", allDeleted}};

@@ -105,6 +105,16 @@ TEST_F(KuraCommand, FilesWhoseExtensionsAreInLowerCase) {
   EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.DAT") + ": sound\n");
 }
 
+TEST_F(KuraCommand, TablesWithReadOnlyFiles) {
+  for (const char* extension : {".DAT", ".IDX", ".BLB"})
+    std::filesystem::permissions(FFolder.File(std::string("T") + extension),
+                                 std::filesystem::perms::owner_read);
+  const TRun run = Kura({"verify", FFolder.File("T")});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n");
+  EXPECT_EQ(Kura({"info", FFolder.File("T")}).Status, kExitSound);
+}
+
 TEST_F(KuraCommand, VerifyPrintsOneLinePerFindingAndExitsWithOne) {
   testing::PatchI32(FFolder.File("U.IDX"), 3974, 77);  // LiveRecordCount
   const TRun run = Kura({"verify", FFolder.Path()});

@@ -162,6 +162,11 @@ bool TTableReader::TakeSlot(TFileHandler& file, std::uint16_t& slot) {
 }
 
 bool TTableReader::LockForReading() {
+  // Like the engine, a table whose files carry the read-only attribute takes no locks: nobody
+  // can write it.
+  const bool readOnly = FData.ReadOnlyAttribute() || FIndex.ReadOnlyAttribute() ||
+                        (FBlob.IsOpen() && FBlob.ReadOnlyAttribute());
+  if (readOnly) return true;
   if (FIndex.IsOpen() && FIndexSlot == 0 && !TakeSlot(FIndex, FIndexSlot)) return false;
   if (FBlob.IsOpen() && FBlobSlot == 0 && !TakeSlot(FBlob, FBlobSlot)) {
     ReleaseSlots();

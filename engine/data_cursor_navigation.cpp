@@ -292,6 +292,7 @@ void TDataCursor::ReadCurrentRecord(bool forward) {
   std::copy_n(record->Image.begin(), std::min(record->Image.size(), FRecord.size()),
               FRecord.begin());
   data.ReleaseRecord(record);
+  EvaluateCalculatedFields(FRecord);
 }
 
 std::uint16_t TDataCursor::CopyCurrent(std::span<std::uint8_t> buffer) const {

@@ -72,6 +72,16 @@ TFieldDescriptor DecodeFieldDescriptor(std::span<const std::uint8_t, kFieldDescr
 // Recomputes the physical size and decimals of the descriptor from its type and declared size.
 void RecomputePhysicalSize(TFieldDescriptor& descriptor);
 
+// Whether field i of a field list is sound: a valid name not used by an earlier field
+// (blanks and ASCII case aside), a type, a size only where the type takes one (strings and
+// bytes, at most the largest declared size), decimals only for BCD, and validity texts that
+// convert to the type. Creating and opening a table, and a cursor's own field list, apply the
+// same rules.
+bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_t i);
+// The name part of that check: not empty, at most 30 characters, starting with a letter, "_"
+// or a byte 128..254, and not the name of an earlier field.
+bool FieldNameIsSound(std::span<const TFieldDescriptor> fields, std::size_t i);
+
 // Numbers the fields 1..n, recomputes their physical sizes and lays out their slots: the
 // auto-increment field at offset 5, every other field right after the previous slot starting
 // at 9. Answers the record size, 9 + the sum of (1 + stored size) over the slotted fields.

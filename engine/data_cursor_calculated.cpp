@@ -1,0 +1,158 @@
+// Calculated fields of a cursor: replacing the field list, laying out the calculated slots
+// after the table's record, evaluating them after reads and SetField, and reading stored BLOBs
+// for the expressions that name memo fields.
+#include <algorithm>
+#include <string>
+
+#include "base/engine_codes.h"
+#include "base/engine_error.h"
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "engine/data_table.h"
+#include "storage/ascii_case.h"
+#include "storage/blob_file.h"
+#include "storage/field_types.h"
+#include "storage/little_endian.h"
+
+namespace kura {
+namespace {
+
+// The field list holds at most this many fields, the table's and the calculated ones.
+constexpr std::size_t kMaxCursorFields = 1023;
+
+}  // namespace
+
+TTableLocale TDataCursor::Locale() const {
+  RequireOpen();
+  const TDataFile& data = FTable->Data();
+  return TTableLocale{static_cast<std::uint16_t>(data.LanguageId()),
+                      static_cast<std::uint16_t>(data.SortId())};
+}
+
+void TDataCursor::SetCalculatedFields(std::span<const TCursorFieldDefinition> definitions,
+                                      std::unique_ptr<TCalculatedFieldEvaluator> evaluator) {
+  RequireOpen();
+  if (definitions.size() > kMaxCursorFields) Raise(codes::kFieldLimits);
+  const TDataFile& data = FTable->Data();
+  const std::span<const TFieldDescriptor> tableFields = data.Descriptors();
+  std::vector<TFieldDescriptor> fields;
+  fields.reserve(definitions.size());
+  std::size_t recordSize = data.RecordSize();
+  for (const TCursorFieldDefinition& definition : definitions) {
+    TFieldDescriptor field = definition.Descriptor;
+    field.FieldName = std::string(TrimAsciiBlanks(field.FieldName).substr(0, kMaxFieldNameLength));
+    if (definition.TableFieldNo != 0) {
+      if (definition.TableFieldNo < 0 ||
+          static_cast<std::size_t>(definition.TableFieldNo) > tableFields.size())
+        RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
+      const std::string name = field.FieldName;
+      field = tableFields[static_cast<std::size_t>(definition.TableFieldNo - 1)];
+      if (!name.empty()) field.FieldName = name;
+    } else {
+      // Checked as a table's field would be; the slot follows the record.
+      if (field.FieldType == kFieldTypeBlob)
+        RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
+      RecomputePhysicalSize(field);
+      field.Computed = true;
+      field.FieldOffset = static_cast<std::uint16_t>(std::min<std::size_t>(recordSize, 0xFFFF));
+      recordSize += 1 + field.PhysicalSize;
+    }
+    field.FieldNo = static_cast<std::uint16_t>(fields.size() + 1);
+    fields.push_back(std::move(field));
+    if (!FieldNameIsSound(fields, fields.size() - 1))
+      RaiseFieldError(codes::kInvalidFieldName, fields.back().FieldName);
+    if (definition.TableFieldNo == 0 && !FieldDefinitionIsSound(fields, fields.size() - 1))
+      RaiseFieldError(codes::kInvalidFieldDefinition, fields.back().FieldName);
+  }
+  if (recordSize > kMaxStorableRecordSize) Raise(codes::kRecordSizeExceeded);
+  if (evaluator) evaluator->Prepare(*this, fields, definitions);
+
+  // Nothing can fail from here on.
+  const std::string origin =
+      FDirectory.IsInMemory() ? FDirectory.DatabaseName() : FDirectory.Path();
+  std::vector<TCursorField> list;
+  list.reserve(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TCursorField entry;
+    entry.Calculated = definitions[i].TableFieldNo == 0;
+    entry.Expression = entry.Calculated ? definitions[i].Expression : std::string();
+    if (!entry.Calculated) {
+      const TFieldDescriptor& base =
+          tableFields[static_cast<std::size_t>(definitions[i].TableFieldNo - 1)];
+      entry.QualifiedName =
+          (FTable->TableName() + "." + base.FieldName).substr(0, kMaxQualifiedFieldName);
+      entry.Origin = origin;
+    }
+    entry.Descriptor = std::move(fields[i]);
+    list.push_back(std::move(entry));
+  }
+  FFields = std::move(list);
+  FFieldDefinitions.assign(definitions.begin(), definitions.end());
+  FEvaluator = std::move(evaluator);
+  FRecordSize = static_cast<std::uint16_t>(recordSize);
+  FRecord.resize(FRecordSize);
+  std::fill(FRecord.begin() + static_cast<std::ptrdiff_t>(data.RecordSize()), FRecord.end(),
+            std::uint8_t{0});
+  if (RecordNoOrNextFree(FRecord) > 0) EvaluateCalculatedFields(FRecord);
+}
+
+void TDataCursor::ForgetCalculatedFields() {
+  FFieldDefinitions.clear();
+  FEvaluator.reset();
+}
+
+void TDataCursor::CloneCalculatedFields(TDataCursor& clone) const {
+  if (FFieldDefinitions.empty()) return;
+  clone.SetCalculatedFields(FFieldDefinitions, FEvaluator ? FEvaluator->NewInstance() : nullptr);
+}
+
+void TDataCursor::EvaluateCalculatedFields(std::span<std::uint8_t> record) const {
+  if (!FEvaluator || FEvaluating || record.size() < FRecordSize) return;
+  FEvaluating = true;
+  struct TGuard {
+    bool& Flag;
+    ~TGuard() { Flag = false; }
+  } guard{FEvaluating};
+  const TTableLocale locale = Locale();
+  std::vector<std::uint8_t> value;
+  for (const TCursorField& field : FFields) {
+    if (!field.Calculated || field.Expression.empty()) continue;
+    const TFieldDescriptor& descriptor = field.Descriptor;
+    value.assign(static_cast<std::size_t>(descriptor.PhysicalSize) + 1, 0);
+    const bool present =
+        FEvaluator->Evaluate(*this, descriptor.FieldNo, record,
+                             std::span<std::uint8_t>(value.data(), descriptor.PhysicalSize));
+    kura::SetField(record, descriptor, present ? value.data() : nullptr, true, locale);
+  }
+}
+
+bool TDataCursor::ReadStoredBlob(const TFieldDescriptor& field,
+                                 std::span<const std::uint8_t> record, std::string& value) const {
+  RequireOpen();
+  value.clear();
+  if (field.FieldType != kFieldTypeBlob || field.Computed) return false;
+  const std::size_t offset = field.FieldOffset;
+  if (offset + 1 + 2 * kBlobFirstBlockSize > record.size() || record[offset] == 0) return false;
+  const std::int32_t firstBlock = GetI32LE(record.data() + offset + 1);
+  // A negative value is the handle of a BLOB buffer open on the record, not a stored value.
+  if (firstBlock <= 0 || !FTable->HasBlobFields() || !FTable->Blob().IsOpen()) return false;
+  TBlobBuffer buffer;
+  buffer.FieldNo = field.FieldNo;
+  buffer.FirstBlock = firstBlock;
+  buffer.BlobChange = GetI32LE(record.data() + offset + 1 + kBlobFirstBlockSize);
+  // Outside a navigation step that holds it, the read lock keeps a writer of another process
+  // from changing the chain half-way through the read.
+  const bool lock = ChecksChanges() && !FTable->ReadLocked();
+  if (lock) FTable->AcquireReadLock();
+  try {
+    FTable->Blob().ReadBlob(buffer);
+  } catch (...) {
+    if (lock && FTable->ReadLocked()) FTable->ReleaseReadLock();
+    throw;
+  }
+  if (lock && FTable->ReadLocked()) FTable->ReleaseReadLock();
+  value.assign(buffer.Data.begin(), buffer.Data.end());
+  return true;
+}
+
+}  // namespace kura

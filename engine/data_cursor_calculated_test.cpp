@@ -34,6 +34,7 @@ using testing::RaisedCode;
 using testing::RowImage;
 using testing::RowsTable;
 using testing::SmallTable;
+using testing::StoreBlob;
 using testing::TEngineSandbox;
 using testing::TScratchFolder;
 
@@ -507,28 +508,6 @@ TEST_F(CalculatedFieldsTest, TheTableFilesNeverSeeTheCalculatedSlots) {
   EXPECT_EQ(dataSize, 127 + 2 * kFieldDescriptorSize + 4 * tableSize);
 }
 
-// Stores text as the memo NOTE (field 3) of record n, the way a post writes BLOBs.
-void StoreMemo(TDataTable& table, std::int32_t n, const std::string& text) {
-  table.AcquireWriteLock();
-  TDataFile& data = table.Data();
-  TRecord* record = data.GetRecord(n);
-  const TFieldDescriptor& note = *data.DescriptorByNumber(3);
-  TBlobBuffer buffer;
-  buffer.FieldNo = 3;
-  buffer.Data.assign(text.begin(), text.end());
-  buffer.Modified = true;
-  TBlobBuffer* modified[] = {&buffer};
-  const std::int32_t change = table.Blob().WriteRecordBlobs(modified, data);
-  std::uint8_t* slot = record->Image.data() + note.FieldOffset;
-  slot[0] = buffer.FirstBlock != 0 ? 1 : 0;
-  PutI32LE(slot + 1, buffer.FirstBlock);
-  PutI32LE(slot + 1 + kBlobFirstBlockSize, change);
-  data.MarkRecordChanged(record);
-  data.ReleaseRecord(record);
-  table.FlushBuffers();
-  table.ReleaseWriteLock();
-}
-
 TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
   TDataDirectory& directory = sandbox->Directory();
   directory.CloseTable(directory.CreateTable("M", false, SmallTable(true), false));
@@ -537,8 +516,8 @@ TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
   cursor.Open();
   testing::AppendRecords(*cursor.Table(), 3);
   const std::string longText(3000, 'x');  // several blocks
-  StoreMemo(*cursor.Table(), 1, longText);
-  StoreMemo(*cursor.Table(), 2, "short");
+  StoreBlob(*cursor.Table(), 1, 3, longText);
+  StoreBlob(*cursor.Table(), 2, 3, "short");
   cursor.SetCalculatedFields(
       std::vector<TCursorFieldDefinition>{TableField(1), TableField(2), TableField(3),
                                           Calculated("LEN", kFieldTypeInteger, "memo")},

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,13 @@ class TEngineSandbox {
 void AppendRecords(TDataTable& table, int count, std::int32_t first = 1);
 // The ID field of record n, read under a read lock.
 std::int32_t RecordId(TDataTable& table, std::int32_t n);
+
+// Changes record n under the write lock and writes it back before the lock goes. No index
+// is touched: for fields no index uses.
+void ChangeRecord(TDataTable& table, std::int32_t n,
+                  const std::function<void(std::span<std::uint8_t> image)>& change);
+// Stores text as BLOB field fieldNo of record n, the way a post writes BLOBs.
+void StoreBlob(TDataTable& table, std::int32_t n, int fieldNo, const std::string& text);
 
 // Whether the byte range of the named file can be locked through a handler of the list
 // right now (it is released again at once). A lock held by any table of the process or of

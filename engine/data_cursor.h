@@ -286,6 +286,12 @@ class TDataCursor {
   // Calculated fields: evaluates every one with an expression into the buffer (nothing while
   // an evaluation runs); the field list back to the table's.
   void EvaluateCalculatedFields(std::span<std::uint8_t> record) const;
+  // A record read: without calculated fields the image goes into Record at once (answer
+  // false); with them into a scratch buffer, which CalculateTakenRecord (called once the
+  // record is released) evaluates and only then makes the cursor's Record, so that a failed
+  // evaluation leaves Record as it was.
+  bool TakeRecordImage(std::span<const std::uint8_t> image);
+  void CalculateTakenRecord();
   void ForgetCalculatedFields();
   void CloneCalculatedFields(TDataCursor& clone) const;
 
@@ -390,6 +396,7 @@ class TDataCursor {
   std::unique_ptr<TCalculatedFieldEvaluator> FEvaluator;
   // Guards against an evaluation that sets a field and so asks for another evaluation.
   mutable bool FEvaluating = false;
+  std::vector<std::uint8_t> FTakenRecord;
 
   std::optional<TTextIndexParams> FTextParams;
   bool FTextParamsChanged = false;

@@ -126,6 +126,22 @@ void TDataCursor::EvaluateCalculatedFields(std::span<std::uint8_t> record) const
   }
 }
 
+bool TDataCursor::TakeRecordImage(std::span<const std::uint8_t> image) {
+  const bool calculated = FEvaluator != nullptr;
+  std::vector<std::uint8_t>& target = calculated ? FTakenRecord : FRecord;
+  if (calculated) target.resize(FRecord.size());
+  const std::size_t taken = std::min(image.size(), target.size());
+  std::copy_n(image.begin(), taken, target.begin());
+  // Slots of calculated fields without an expression start NULL for every record.
+  std::fill(target.begin() + static_cast<std::ptrdiff_t>(taken), target.end(), std::uint8_t{0});
+  return calculated;
+}
+
+void TDataCursor::CalculateTakenRecord() {
+  EvaluateCalculatedFields(FTakenRecord);
+  FRecord.swap(FTakenRecord);
+}
+
 bool TDataCursor::ReadStoredBlob(const TFieldDescriptor& field,
                                  std::span<const std::uint8_t> record, std::string& value) const {
   RequireOpen();

@@ -124,6 +124,9 @@ class TFakeEvaluator : public TCalculatedFieldEvaluator {
       TBuffer copy(record.begin(), record.end());
       cursor.SetField(1, copy, id);
       PutI32LE(value.data(), 7);
+    } else if (expression == "fails on 3") {
+      if (IntOf(cursor, record, 1) == 3) RaiseEngineError(codes::kOutOfMemory);
+      PutI32LE(value.data(), 1);
     } else if (expression == "memo") {
       std::string text;
       if (!cursor.ReadStoredBlob(cursor.GetFieldDesc(3).Descriptor, record, text)) return false;
@@ -344,6 +347,24 @@ TEST_F(CalculatedFieldsTest, AnEvaluationThatSetsAFieldDoesNotEvaluateAgain) {
   EXPECT_EQ((*calls)[3], 2);
 }
 
+TEST_F(CalculatedFieldsTest, AFailedEvaluationLeavesTheCursorOnItsRecord) {
+  auto cursor = OpenRows("abcd");
+  cursor->SetCalculatedFields(
+      std::vector<TCursorFieldDefinition>{TableField(1), TableField(2),
+                                          Calculated("F", kFieldTypeInteger, "fails on 3")},
+      std::make_unique<TFakeEvaluator>());
+  TBuffer buffer(cursor->RecordSize());
+  cursor->First();
+  ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
+  ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
+  EXPECT_EQ(RaisedCode([&] { cursor->GetNextRecord(buffer); }), codes::kOutOfMemory);
+  EXPECT_EQ(IdOf(*cursor, cursor->Record()), 2);
+  EXPECT_EQ(IntOf(*cursor, cursor->Record(), 3), 1);
+  EXPECT_EQ(cursor->RecNo(), 2);
+  ASSERT_EQ(cursor->GetPriorRecord(buffer), 0);
+  EXPECT_EQ(NameOf(*cursor, buffer), "a");
+}
+
 TEST_F(CalculatedFieldsTest, FieldsWithoutExpressionOrEvaluatorAreLeftToTheCaller) {
   auto cursor = OpenRows("a");
   cursor->SetCalculatedFields(
@@ -360,6 +381,8 @@ TEST_F(CalculatedFieldsTest, FieldsWithoutExpressionOrEvaluatorAreLeftToTheCalle
   PutI32LE(value, 5);
   SetField(buffer, cursor->GetFieldDesc(3).Descriptor, value, true, cursor->Locale());
   EXPECT_EQ(IntOf(*cursor, buffer, 3), 5);
+  // The cursor's own record holds no value there.
+  EXPECT_TRUE(cursor->GetField(3));
 }
 
 TEST_F(CalculatedFieldsTest, AProjectionRenamesAndReordersTableFields) {

@@ -67,7 +67,6 @@ void TDataCursor::SetCalculatedFields(std::span<const TCursorFieldDefinition> de
   if (recordSize > kMaxStorableRecordSize) Raise(codes::kRecordSizeExceeded);
   if (evaluator) evaluator->Prepare(*this, fields, definitions);
 
-  // Nothing can fail from here on.
   const std::string origin =
       FDirectory.IsInMemory() ? FDirectory.DatabaseName() : FDirectory.Path();
   std::vector<TCursorField> list;
@@ -86,14 +85,25 @@ void TDataCursor::SetCalculatedFields(std::span<const TCursorFieldDefinition> de
     entry.Descriptor = std::move(fields[i]);
     list.push_back(std::move(entry));
   }
-  FFields = std::move(list);
-  FFieldDefinitions.assign(definitions.begin(), definitions.end());
-  FEvaluator = std::move(evaluator);
+  // The current record's values are computed on a copy before the new list is kept: a failed
+  // evaluation leaves the old list and record in place.
+  std::vector<std::uint8_t> record(recordSize, 0);
+  std::copy_n(FRecord.begin(), std::min<std::size_t>(data.RecordSize(), FRecord.size()),
+              record.begin());
+  std::swap(FFields, list);
+  std::swap(FEvaluator, evaluator);
+  const std::uint16_t oldSize = FRecordSize;
   FRecordSize = static_cast<std::uint16_t>(recordSize);
-  FRecord.resize(FRecordSize);
-  std::fill(FRecord.begin() + static_cast<std::ptrdiff_t>(data.RecordSize()), FRecord.end(),
-            std::uint8_t{0});
-  if (RecordNoOrNextFree(FRecord) > 0) EvaluateCalculatedFields(FRecord);
+  try {
+    if (RecordNoOrNextFree(record) > 0) EvaluateCalculatedFields(record);
+  } catch (...) {
+    std::swap(FFields, list);
+    std::swap(FEvaluator, evaluator);
+    FRecordSize = oldSize;
+    throw;
+  }
+  FFieldDefinitions.assign(definitions.begin(), definitions.end());
+  FRecord = std::move(record);
 }
 
 void TDataCursor::ForgetCalculatedFields() {

@@ -363,6 +363,26 @@ TEST_F(CalculatedFieldsTest, AFailedEvaluationLeavesTheCursorOnItsRecord) {
   EXPECT_EQ(cursor->RecNo(), 2);
   ASSERT_EQ(cursor->GetPriorRecord(buffer), 0);
   EXPECT_EQ(NameOf(*cursor, buffer), "a");
+
+  // Setting a list whose evaluation fails on the current record keeps the old list.
+  const std::uint16_t size = cursor->RecordSize();
+  cursor->SetCalculatedFields(std::vector<TCursorFieldDefinition>{TableField(1), TableField(2)},
+                              nullptr);
+  const TBuffer key = RowImage(*cursor, 0, "c");
+  ASSERT_TRUE(cursor->FindKey(false, key, {}, 0, false, 0));
+  EXPECT_EQ(
+      RaisedCode([&] {
+        cursor->SetCalculatedFields(
+            std::vector<TCursorFieldDefinition>{TableField(1), TableField(2),
+                                                Calculated("F", kFieldTypeInteger, "fails on 3"),
+                                                Calculated("G", kFieldTypeInteger, "")},
+            std::make_unique<TFakeEvaluator>());
+      }),
+      codes::kOutOfMemory);
+  EXPECT_EQ(cursor->FieldCount(), 2);
+  EXPECT_NE(cursor->RecordSize(), size);
+  EXPECT_EQ(cursor->Record().size(), cursor->RecordSize());
+  EXPECT_EQ(NameOf(*cursor, cursor->Record()), "c");
 }
 
 TEST_F(CalculatedFieldsTest, FieldsWithoutExpressionOrEvaluatorAreLeftToTheCaller) {

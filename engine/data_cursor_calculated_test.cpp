@@ -40,14 +40,6 @@ using testing::TScratchFolder;
 
 using TBuffer = std::vector<std::uint8_t>;
 
-TFieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  return field;
-}
-
 TCursorFieldDefinition TableField(int number, const std::string& name = {}) {
   TCursorFieldDefinition definition;
   definition.TableFieldNo = number;
@@ -58,7 +50,7 @@ TCursorFieldDefinition TableField(int number, const std::string& name = {}) {
 TCursorFieldDefinition Calculated(const std::string& name, std::uint8_t type,
                                   const std::string& expression, std::uint8_t size = 0) {
   TCursorFieldDefinition definition;
-  definition.Descriptor = Field(name, type, size);
+  definition.Descriptor = MakeFieldDescriptor(name, type, size);
   definition.Expression = expression;
   return definition;
 }

@@ -30,17 +30,6 @@ using namespace kura;
 
 constexpr int kRows = 12;
 
-TFieldDescriptor Field(const char* name, std::uint8_t type, std::uint8_t size = 0,
-                       std::uint8_t subType = 0, std::uint8_t decimals = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  field.FieldSubType = subType;
-  field.FieldDecimals = decimals;
-  return field;
-}
-
 void SetText(TDataFile& data, std::span<std::uint8_t> image, int fieldNo, const std::string& text) {
   const TFieldDescriptor& field = *data.DescriptorByNumber(fieldNo);
   std::vector<std::uint8_t> bytes =
@@ -65,10 +54,12 @@ void StoreNote(TDataTable& table, std::span<std::uint8_t> image, const std::stri
 
 void MakeTable(TDataDirectory& directory) {
   TTableDefinition definition;
-  definition.Fields = {
-      Field("ID", kFieldTypeInteger),       Field("NAME", kFieldTypeString, 12),
-      Field("F", kFieldTypeFloat),          Field("D", kFieldTypeDate),
-      Field("BCD", kFieldTypeBcd, 0, 0, 2), Field("NOTE", kFieldTypeBlob, 0, kSubTypeMemo)};
+  definition.Fields = {MakeFieldDescriptor("ID", kFieldTypeInteger),
+                       MakeFieldDescriptor("NAME", kFieldTypeString, 12),
+                       MakeFieldDescriptor("F", kFieldTypeFloat),
+                       MakeFieldDescriptor("D", kFieldTypeDate),
+                       MakeFieldDescriptor("BCD", kFieldTypeBcd, 0, 0, 2),
+                       MakeFieldDescriptor("NOTE", kFieldTypeBlob, 0, kSubTypeMemo)};
   TDataTable& table = directory.CreateTable("CALC", true, definition, true);
   TDataFile& data = table.Data();
   for (int i = 1; i <= kRows; ++i) {
@@ -105,14 +96,14 @@ std::vector<TCursorFieldDefinition> FieldList(std::uint8_t selector, std::string
   }
   const std::uint8_t type = kTypes[selector % std::size(kTypes)];
   TCursorFieldDefinition calculated;
-  calculated.Descriptor = Field("C", type, 0);
+  calculated.Descriptor = MakeFieldDescriptor("C", type, 0);
   if (type == kFieldTypeString || type == kFieldTypeBytes)
     calculated.Descriptor.FieldSize = static_cast<std::uint8_t>(1 + (selector >> 4) * 16);
   if (type == kFieldTypeBcd) calculated.Descriptor.FieldDecimals = selector >> 5;
   calculated.Expression = std::string(text);
   fields.push_back(calculated);
   TCursorFieldDefinition echo;
-  echo.Descriptor = Field("E", kFieldTypeString, 8);
+  echo.Descriptor = MakeFieldDescriptor("E", kFieldTypeString, 8);
   echo.Expression = "CAST(C AS CHAR(8))";
   fields.push_back(echo);
   return fields;

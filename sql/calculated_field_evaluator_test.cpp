@@ -29,17 +29,6 @@ using testing::TScratchFolder;
 
 using TBuffer = std::vector<std::uint8_t>;
 
-TFieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0,
-                       std::uint8_t subType = 0, std::uint8_t decimals = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  field.FieldSubType = subType;
-  field.FieldDecimals = decimals;
-  return field;
-}
-
 // The table: ID, A (integer), S and T (CHAR(10)), NOTE (memo).
 constexpr int kFieldA = 2;
 constexpr int kFieldS = 3;
@@ -58,9 +47,11 @@ class ExpressionFieldsTest : public ::testing::Test {
   void SetUp() override {
     sandbox = std::make_unique<TEngineSandbox>(folder.Path());
     TTableDefinition definition;
-    definition.Fields = {Field("ID", kFieldTypeInteger), Field("A", kFieldTypeInteger),
-                         Field("S", kFieldTypeString, 10), Field("T", kFieldTypeString, 10),
-                         Field("NOTE", kFieldTypeBlob, 0, kSubTypeMemo)};
+    definition.Fields = {MakeFieldDescriptor("ID", kFieldTypeInteger),
+                         MakeFieldDescriptor("A", kFieldTypeInteger),
+                         MakeFieldDescriptor("S", kFieldTypeString, 10),
+                         MakeFieldDescriptor("T", kFieldTypeString, 10),
+                         MakeFieldDescriptor("NOTE", kFieldTypeBlob, 0, kSubTypeMemo)};
     TDataDirectory& directory = sandbox->Directory();
     directory.CloseTable(directory.CreateTable("E", false, definition, false));
     cursor = std::make_unique<TDataCursor>(directory);
@@ -128,24 +119,26 @@ TEST_F(ExpressionFieldsTest, ExpressionsOverTheRecordGiveTheFieldsValue) {
     const char* Expression;
     std::vector<std::string> Expected;  // rows 1 and 2
   };
-  const TFieldDescriptor integer = Field("", kFieldTypeInteger);
-  const TFieldDescriptor text10 = Field("", kFieldTypeString, 10);
+  const TFieldDescriptor integer = MakeFieldDescriptor("", kFieldTypeInteger);
+  const TFieldDescriptor text10 = MakeFieldDescriptor("", kFieldTypeString, 10);
   const std::vector<TCase> cases = {
       {integer, "ID + A", {"6", "NULL"}},
       {integer, "A * 3 - ID", {"14", "NULL"}},
       {integer, "A / 0", {"NULL", "NULL"}},
-      {Field("", kFieldTypeFloat), "A / 2", {"2.5", "NULL"}},
+      {MakeFieldDescriptor("", kFieldTypeFloat), "A / 2", {"2.5", "NULL"}},
       {integer, "A / 2", {"2", "NULL"}},  // 2.5 stored as an integer
       {text10, "S || T", {"abcd", "x"}},
       {text10, "UPPER(S || '-' || T)", {"AB-CD", "-X"}},
-      {Field("", kFieldTypeString, 3), "T || 'yz12'", {"cdy", "xyz"}},  // cut to the size
-      {Field("", kFieldTypeBoolean), "A > 4", {"TRUE", "FALSE"}},
-      {Field("", kFieldTypeBoolean), "S IS NULL", {"FALSE", "TRUE"}},
-      {Field("", kFieldTypeBcd, 0, 0, 2), "A + 0.255", {"5.25", "NULL"}},
+      {MakeFieldDescriptor("", kFieldTypeString, 3),
+       "T || 'yz12'",
+       {"cdy", "xyz"}},  // cut to the size
+      {MakeFieldDescriptor("", kFieldTypeBoolean), "A > 4", {"TRUE", "FALSE"}},
+      {MakeFieldDescriptor("", kFieldTypeBoolean), "S IS NULL", {"FALSE", "TRUE"}},
+      {MakeFieldDescriptor("", kFieldTypeBcd, 0, 0, 2), "A + 0.255", {"5.25", "NULL"}},
       {integer, "'12' || S", {"NULL", "12"}},  // "12ab" is no integer
-      {Field("", kFieldTypeString, 20), "NOTE", {"hello world", "NULL"}},
+      {MakeFieldDescriptor("", kFieldTypeString, 20), "NOTE", {"hello world", "NULL"}},
       {integer, "LENGTH(NOTE)", {"11", "NULL"}},
-      {Field("", kFieldTypeBoolean), "NOTE LIKE '%world'", {"TRUE", "FALSE"}},
+      {MakeFieldDescriptor("", kFieldTypeBoolean), "NOTE LIKE '%world'", {"TRUE", "FALSE"}},
   };
   for (const TCase& c : cases) {
     EXPECT_EQ(Values(c.Type, c.Expression), c.Expected) << c.Expression;
@@ -154,9 +147,11 @@ TEST_F(ExpressionFieldsTest, ExpressionsOverTheRecordGiveTheFieldsValue) {
 
 TEST_F(ExpressionFieldsTest, LaterFieldsSeeEarlierOnesAndSetFieldRecomputes) {
   SetCalculatedFieldExpressions(
-      *cursor, WithCalculated({Calc("SUM1", Field("", kFieldTypeInteger), "ID + A"),
-                               Calc("NEXT", Field("", kFieldTypeInteger), "sum1 * 10"),
-                               Calc("LABEL", Field("", kFieldTypeString, 12), "S || ':' || T")}));
+      *cursor,
+      WithCalculated(
+          {Calc("SUM1", MakeFieldDescriptor("", kFieldTypeInteger), "ID + A"),
+           Calc("NEXT", MakeFieldDescriptor("", kFieldTypeInteger), "sum1 * 10"),
+           Calc("LABEL", MakeFieldDescriptor("", kFieldTypeString, 12), "S || ':' || T")}));
   TBuffer buffer(cursor->RecordSize());
   cursor->First();
   ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
@@ -181,15 +176,17 @@ TEST_F(ExpressionFieldsTest, LaterFieldsSeeEarlierOnesAndSetFieldRecomputes) {
 }
 
 TEST_F(ExpressionFieldsTest, RefusedExpressionsLeaveTheFieldListAsItWas) {
-  SetCalculatedFieldExpressions(*cursor,
-                                WithCalculated({Calc("K", Field("", kFieldTypeInteger), "ID")}));
+  SetCalculatedFieldExpressions(
+      *cursor, WithCalculated({Calc("K", MakeFieldDescriptor("", kFieldTypeInteger), "ID")}));
   const std::uint16_t size = cursor->RecordSize();
   for (const char* expression : {"ID +", "NOPE + 1", "ID 5", "S + 1)", "(((", "SUM(ID)", "?"}) {
-    EXPECT_EQ(RaisedCode([&] {
-                SetCalculatedFieldExpressions(
-                    *cursor, WithCalculated({Calc("X", Field("", kFieldTypeInteger), expression)}));
-              }),
-              codes::kSqlError)
+    EXPECT_EQ(
+        RaisedCode([&] {
+          SetCalculatedFieldExpressions(
+              *cursor,
+              WithCalculated({Calc("X", MakeFieldDescriptor("", kFieldTypeInteger), expression)}));
+        }),
+        codes::kSqlError)
         << expression;
     EXPECT_EQ(cursor->FieldCount(), 6) << expression;
     EXPECT_EQ(cursor->RecordSize(), size) << expression;
@@ -198,7 +195,8 @@ TEST_F(ExpressionFieldsTest, RefusedExpressionsLeaveTheFieldListAsItWas) {
   // A filter's code when asked for.
   EXPECT_EQ(RaisedCode([&] {
               SetCalculatedFieldExpressions(
-                  *cursor, WithCalculated({Calc("X", Field("", kFieldTypeInteger), "ID +")}),
+                  *cursor,
+                  WithCalculated({Calc("X", MakeFieldDescriptor("", kFieldTypeInteger), "ID +")}),
                   codes::kFilterError);
             }),
             codes::kFilterError);

@@ -95,6 +95,17 @@ bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_
   return field.FieldType != 0 && !badSize && !badValues && !badDecimals;
 }
 
+TFieldDescriptor MakeFieldDescriptor(std::string name, std::uint8_t type, std::uint8_t size,
+                                     std::uint8_t subType, std::uint8_t decimals) {
+  TFieldDescriptor field;
+  field.FieldName = std::move(name);
+  field.FieldType = type;
+  field.FieldSize = size;
+  field.FieldSubType = subType;
+  field.FieldDecimals = decimals;
+  return field;
+}
+
 void EncodeFieldDescriptor(const TFieldDescriptor& d,
                            std::span<std::uint8_t, kFieldDescriptorSize> bytes) {
   std::uint8_t* p = bytes.data();

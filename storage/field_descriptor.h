@@ -61,6 +61,10 @@ struct TFieldDescriptor {
   bool Computed = false;
 };
 
+// A descriptor of a field to be defined (a table's, or a cursor's calculated one).
+TFieldDescriptor MakeFieldDescriptor(std::string name, std::uint8_t type, std::uint8_t size = 0,
+                                     std::uint8_t subType = 0, std::uint8_t decimals = 0);
+
 // Writes the descriptor's 768 bytes; texts longer than their areas are cut.
 void EncodeFieldDescriptor(const TFieldDescriptor& descriptor,
                            std::span<std::uint8_t, kFieldDescriptorSize> bytes);

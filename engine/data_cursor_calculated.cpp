@@ -20,6 +20,68 @@ namespace {
 // The field list holds at most this many fields, the table's and the calculated ones.
 constexpr std::size_t kMaxCursorFields = 1023;
 
+// The descriptors of a new field list, numbered 1..n: table fields as the table has them
+// (under their new names), calculated fields checked as a table's would be and given slots
+// from recordSize on, which grows past each.
+std::vector<TFieldDescriptor> LayOutFieldList(const TDataCursor& cursor,
+                                              std::span<const TCursorFieldDefinition> definitions,
+                                              std::span<const TFieldDescriptor> tableFields,
+                                              std::size_t& recordSize) {
+  std::vector<TFieldDescriptor> fields;
+  fields.reserve(definitions.size());
+  for (const TCursorFieldDefinition& definition : definitions) {
+    TFieldDescriptor field = definition.Descriptor;
+    field.FieldName = std::string(TrimAsciiBlanks(field.FieldName).substr(0, kMaxFieldNameLength));
+    if (definition.TableFieldNo != 0) {
+      if (definition.TableFieldNo < 0 ||
+          static_cast<std::size_t>(definition.TableFieldNo) > tableFields.size())
+        cursor.RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
+      const std::string name = field.FieldName;
+      field = tableFields[static_cast<std::size_t>(definition.TableFieldNo - 1)];
+      if (!name.empty()) field.FieldName = name;
+    } else {
+      // A BLOB reference would name blocks of no BLOB file.
+      if (field.FieldType == kFieldTypeBlob)
+        cursor.RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
+      RecomputePhysicalSize(field);
+      field.Computed = true;
+      field.FieldOffset = static_cast<std::uint16_t>(std::min<std::size_t>(recordSize, 0xFFFF));
+      recordSize += 1 + field.PhysicalSize;
+    }
+    field.FieldNo = static_cast<std::uint16_t>(fields.size() + 1);
+    fields.push_back(std::move(field));
+    if (!FieldNameIsSound(fields, fields.size() - 1))
+      cursor.RaiseFieldError(codes::kInvalidFieldName, fields.back().FieldName);
+    if (definition.TableFieldNo == 0 && !FieldDefinitionIsSound(fields, fields.size() - 1))
+      cursor.RaiseFieldError(codes::kInvalidFieldDefinition, fields.back().FieldName);
+  }
+  return fields;
+}
+
+// The cursor's entries of the laid-out list: table fields named by their origin.
+std::vector<TCursorField> CursorFieldsOf(std::span<const TCursorFieldDefinition> definitions,
+                                         std::vector<TFieldDescriptor> fields,
+                                         std::span<const TFieldDescriptor> tableFields,
+                                         const std::string& tableName, const std::string& origin) {
+  std::vector<TCursorField> list;
+  list.reserve(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TCursorField entry;
+    entry.Calculated = definitions[i].TableFieldNo == 0;
+    if (entry.Calculated) {
+      entry.Expression = definitions[i].Expression;
+    } else {
+      const TFieldDescriptor& base =
+          tableFields[static_cast<std::size_t>(definitions[i].TableFieldNo - 1)];
+      entry.QualifiedName = (tableName + "." + base.FieldName).substr(0, kMaxQualifiedFieldName);
+      entry.Origin = origin;
+    }
+    entry.Descriptor = std::move(fields[i]);
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
 }  // namespace
 
 TTableLocale TDataCursor::Locale() const {
@@ -34,57 +96,15 @@ void TDataCursor::SetCalculatedFields(std::span<const TCursorFieldDefinition> de
   RequireOpen();
   if (definitions.size() > kMaxCursorFields) Raise(codes::kFieldLimits);
   const TDataFile& data = FTable->Data();
-  const std::span<const TFieldDescriptor> tableFields = data.Descriptors();
-  std::vector<TFieldDescriptor> fields;
-  fields.reserve(definitions.size());
   std::size_t recordSize = data.RecordSize();
-  for (const TCursorFieldDefinition& definition : definitions) {
-    TFieldDescriptor field = definition.Descriptor;
-    field.FieldName = std::string(TrimAsciiBlanks(field.FieldName).substr(0, kMaxFieldNameLength));
-    if (definition.TableFieldNo != 0) {
-      if (definition.TableFieldNo < 0 ||
-          static_cast<std::size_t>(definition.TableFieldNo) > tableFields.size())
-        RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
-      const std::string name = field.FieldName;
-      field = tableFields[static_cast<std::size_t>(definition.TableFieldNo - 1)];
-      if (!name.empty()) field.FieldName = name;
-    } else {
-      // Checked as a table's field would be; the slot follows the record.
-      if (field.FieldType == kFieldTypeBlob)
-        RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
-      RecomputePhysicalSize(field);
-      field.Computed = true;
-      field.FieldOffset = static_cast<std::uint16_t>(std::min<std::size_t>(recordSize, 0xFFFF));
-      recordSize += 1 + field.PhysicalSize;
-    }
-    field.FieldNo = static_cast<std::uint16_t>(fields.size() + 1);
-    fields.push_back(std::move(field));
-    if (!FieldNameIsSound(fields, fields.size() - 1))
-      RaiseFieldError(codes::kInvalidFieldName, fields.back().FieldName);
-    if (definition.TableFieldNo == 0 && !FieldDefinitionIsSound(fields, fields.size() - 1))
-      RaiseFieldError(codes::kInvalidFieldDefinition, fields.back().FieldName);
-  }
+  std::vector<TFieldDescriptor> fields =
+      LayOutFieldList(*this, definitions, data.Descriptors(), recordSize);
   if (recordSize > kMaxStorableRecordSize) Raise(codes::kRecordSizeExceeded);
   if (evaluator) evaluator->Prepare(*this, fields, definitions);
+  std::vector<TCursorField> list =
+      CursorFieldsOf(definitions, std::move(fields), data.Descriptors(), FTable->TableName(),
+                     FDirectory.IsInMemory() ? FDirectory.DatabaseName() : FDirectory.Path());
 
-  const std::string origin =
-      FDirectory.IsInMemory() ? FDirectory.DatabaseName() : FDirectory.Path();
-  std::vector<TCursorField> list;
-  list.reserve(fields.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    TCursorField entry;
-    entry.Calculated = definitions[i].TableFieldNo == 0;
-    entry.Expression = entry.Calculated ? definitions[i].Expression : std::string();
-    if (!entry.Calculated) {
-      const TFieldDescriptor& base =
-          tableFields[static_cast<std::size_t>(definitions[i].TableFieldNo - 1)];
-      entry.QualifiedName =
-          (FTable->TableName() + "." + base.FieldName).substr(0, kMaxQualifiedFieldName);
-      entry.Origin = origin;
-    }
-    entry.Descriptor = std::move(fields[i]);
-    list.push_back(std::move(entry));
-  }
   // The current record's values are computed on a copy before the new list is kept: a failed
   // evaluation leaves the old list and record in place.
   std::vector<std::uint8_t> record(recordSize, 0);

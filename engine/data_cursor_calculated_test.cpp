@@ -474,7 +474,8 @@ TEST_F(CalculatedFieldsTest, AtMost1023FieldsAndA16BitRecordSize) {
   const auto many = [](std::size_t count, std::uint8_t type, std::uint8_t size) {
     std::vector<TCursorFieldDefinition> fields = {TableField(1), TableField(2)};
     while (fields.size() < count)
-      fields.push_back(Calculated("F" + std::to_string(fields.size()), type, "", size));
+      fields.push_back(
+          Calculated(std::string("F").append(std::to_string(fields.size())), type, "", size));
     return fields;
   };
   EXPECT_EQ(

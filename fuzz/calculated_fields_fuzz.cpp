@@ -68,10 +68,13 @@ void MakeTable(TDataDirectory& directory) {
     InitRecord(record->Image, record->Number, true, rowId);
     data.SetLastAutoInc(rowId);
     SetText(data, record->Image, 1, std::to_string(i * 7 - 40));
-    if (i % 3 != 0) SetText(data, record->Image, 2, "n" + std::to_string(i) + "\x82\xa0");
+    const std::string number = std::to_string(i);
+    if (i % 3 != 0)
+      SetText(data, record->Image, 2, std::string("n").append(number).append("\x82\xa0"));
     if (i % 4 != 0) SetText(data, record->Image, 3, std::to_string(i) + ".25");
-    if (i % 5 != 0) SetText(data, record->Image, 4, "2001-02-" + std::to_string(i + 10));
-    SetText(data, record->Image, 5, "-" + std::to_string(i) + ".5");
+    if (i % 5 != 0)
+      SetText(data, record->Image, 4, std::string("2001-02-").append(std::to_string(i + 10)));
+    SetText(data, record->Image, 5, std::string("-").append(number).append(".5"));
     if (i % 2 == 0)
       StoreNote(table, record->Image, std::string(static_cast<std::size_t>(i * 90), 'w'));
     data.MarkRecordChanged(record);

@@ -40,8 +40,11 @@ std::vector<TFieldDescriptor> LayOutFieldList(const TDataCursor& cursor,
       field = tableFields[static_cast<std::size_t>(definition.TableFieldNo - 1)];
       if (!name.empty()) field.FieldName = name;
     } else {
-      // A BLOB reference would name blocks of no BLOB file.
-      if (field.FieldType == kFieldTypeBlob)
+      // A BLOB reference would name blocks of no BLOB file; strings and bytes take 1..250.
+      const bool sized = field.FieldType == kFieldTypeString ||
+                         field.FieldType == kFieldTypeBytes ||
+                         field.FieldType == kFieldTypeVarBytes;
+      if (field.FieldType == kFieldTypeBlob || (sized && field.FieldSize == 0))
         cursor.RaiseFieldError(codes::kInvalidFieldDefinition, field.FieldName);
       RecomputePhysicalSize(field);
       field.Computed = true;

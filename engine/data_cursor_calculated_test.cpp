@@ -440,6 +440,8 @@ TEST_F(CalculatedFieldsTest, UnsoundFieldListsAreRefusedAndChangeNothing) {
       {"digit first", {Calculated("1X", kFieldTypeInteger, "")}, 10038},
       {"type 0", {calc(0)}, 10000},
       {"string too long", {calc(kFieldTypeString, 251)}, 10000},
+      {"string without size", {calc(kFieldTypeString, 0)}, 10000},
+      {"bytes without size", {calc(kFieldTypeBytes, 0)}, 10000},
       {"size on integer", {calc(kFieldTypeInteger, 4)}, 10000},
       {"decimals on integer", {badDecimals}, 10000},
       {"minimum not a number", {badMinimum}, 10000},

@@ -6,6 +6,7 @@
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "engine/cursor_page_store.h"
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
@@ -190,9 +191,14 @@ bool TDataCursor::ReadStoredBlob(const TFieldDescriptor& field,
   buffer.FirstBlock = firstBlock;
   buffer.BlobChange = GetI32LE(record.data() + offset + 1 + kBlobFirstBlockSize);
   // Outside a navigation step that holds it, the read lock keeps a writer of another process
-  // from changing the chain half-way through the read.
+  // from changing the chain half-way through the read. A step that has not taken it yet (lazy
+  // change detection) and now sees a change runs again from its record's key, as it does
+  // when a page read sees one.
   const bool lock = ChecksChanges() && !FTable->ReadLocked();
-  if (lock) FTable->AcquireReadLock();
+  if (lock && FTable->AcquireReadLock() && FReadDepth > 0) {
+    if (FTable->ReadLocked()) FTable->ReleaseReadLock();
+    throw TReadSawChange{};
+  }
   try {
     FTable->Blob().ReadBlob(buffer);
   } catch (...) {

@@ -581,5 +581,33 @@ TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
   EXPECT_TRUE(text.empty());
 }
 
+// Lazy change detection: the cursor's record is still cached when another writer rewrites
+// its memo; the memo read sees the change, and the step catches up and reads the new text
+// instead of failing on the old chain.
+TEST_F(CalculatedFieldsTest, AMemoRewrittenElsewhereIsReadOnceTheCursorCatchesUp) {
+  TDataDirectory& directory = sandbox->Directory();
+  directory.CloseTable(directory.CreateTable("M", false, SmallTable(true), false));
+  TDataCursor cursor(directory);
+  cursor.SetTableName("M");
+  cursor.Open();
+  testing::AppendRecords(*cursor.Table(), 2);
+  StoreBlob(*cursor.Table(), 1, 3, "first");
+  cursor.SetCalculatedFields(
+      std::vector<TCursorFieldDefinition>{TableField(1), TableField(2), TableField(3),
+                                          Calculated("LEN", kFieldTypeInteger, "memo")},
+      std::make_unique<TFakeEvaluator>());
+  TBuffer buffer(cursor.RecordSize());
+  cursor.First();
+  ASSERT_EQ(cursor.GetNextRecord(buffer), 0);
+  EXPECT_EQ(IntOf(cursor, buffer, 4), 5);
+
+  TEngineSandbox writerBox(folder.Path());
+  TDataTable& writer = writerBox.Directory().OpenTable("M", false, false);
+  StoreBlob(writer, 1, 3, std::string(700, 'r'));
+  writerBox.Directory().CloseTable(writer);
+  ASSERT_EQ(cursor.GetCurrentRecord(buffer), 0);
+  EXPECT_EQ(IntOf(cursor, buffer, 4), 700);
+}
+
 }  // namespace
 }  // namespace kura

@@ -182,6 +182,26 @@ class CalculatedFieldsTest : public ::testing::Test {
     return bytes;
   }
 
+  // Table M (ID, NAME, memo NOTE) with a record per text (an empty text stores no memo),
+  // under ID, NAME, NOTE and LEN = the memo's length.
+  std::unique_ptr<TDataCursor> OpenMemoTable(const std::vector<std::string>& notes) {
+    TDataDirectory& directory = sandbox->Directory();
+    directory.CloseTable(directory.CreateTable("M", false, SmallTable(true), false));
+    auto cursor = std::make_unique<TDataCursor>(directory);
+    cursor->SetTableName("M");
+    cursor->Open();
+    testing::AppendRecords(*cursor->Table(), static_cast<int>(notes.size()));
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+      if (!notes[i].empty())
+        StoreBlob(*cursor->Table(), static_cast<std::int32_t>(i + 1), 3, notes[i]);
+    }
+    cursor->SetCalculatedFields(
+        std::vector<TCursorFieldDefinition>{TableField(1), TableField(2), TableField(3),
+                                            Calculated("LEN", kFieldTypeInteger, "memo")},
+        std::make_unique<TFakeEvaluator>());
+    return cursor;
+  }
+
   TScratchFolder folder;
   std::unique_ptr<TEngineSandbox> sandbox;
 };
@@ -547,19 +567,8 @@ TEST_F(CalculatedFieldsTest, TheTableFilesNeverSeeTheCalculatedSlots) {
 }
 
 TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
-  TDataDirectory& directory = sandbox->Directory();
-  directory.CloseTable(directory.CreateTable("M", false, SmallTable(true), false));
-  TDataCursor cursor(directory);
-  cursor.SetTableName("M");
-  cursor.Open();
-  testing::AppendRecords(*cursor.Table(), 3);
-  const std::string longText(3000, 'x');  // several blocks
-  StoreBlob(*cursor.Table(), 1, 3, longText);
-  StoreBlob(*cursor.Table(), 2, 3, "short");
-  cursor.SetCalculatedFields(
-      std::vector<TCursorFieldDefinition>{TableField(1), TableField(2), TableField(3),
-                                          Calculated("LEN", kFieldTypeInteger, "memo")},
-      std::make_unique<TFakeEvaluator>());
+  auto owned = OpenMemoTable({std::string(3000, 'x'), "short", ""});  // 3000: several blocks
+  TDataCursor& cursor = *owned;
   TBuffer buffer(cursor.RecordSize());
   cursor.First();
   std::vector<std::pair<std::int32_t, bool>> seen;
@@ -585,17 +594,8 @@ TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
 // its memo; the memo read sees the change, and the step catches up and reads the new text
 // instead of failing on the old chain.
 TEST_F(CalculatedFieldsTest, AMemoRewrittenElsewhereIsReadOnceTheCursorCatchesUp) {
-  TDataDirectory& directory = sandbox->Directory();
-  directory.CloseTable(directory.CreateTable("M", false, SmallTable(true), false));
-  TDataCursor cursor(directory);
-  cursor.SetTableName("M");
-  cursor.Open();
-  testing::AppendRecords(*cursor.Table(), 2);
-  StoreBlob(*cursor.Table(), 1, 3, "first");
-  cursor.SetCalculatedFields(
-      std::vector<TCursorFieldDefinition>{TableField(1), TableField(2), TableField(3),
-                                          Calculated("LEN", kFieldTypeInteger, "memo")},
-      std::make_unique<TFakeEvaluator>());
+  auto owned = OpenMemoTable({"first", ""});
+  TDataCursor& cursor = *owned;
   TBuffer buffer(cursor.RecordSize());
   cursor.First();
   ASSERT_EQ(cursor.GetNextRecord(buffer), 0);

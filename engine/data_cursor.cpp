@@ -164,6 +164,7 @@ void TDataCursor::AskForPassword() {
 }
 
 void TDataCursor::LoadFields() {
+  ForgetCalculatedFields();
   TDataFile& data = FTable->Data();
   FRecordSize = data.RecordSize();
   FRecord.assign(FRecordSize, 0);
@@ -237,6 +238,7 @@ void TDataCursor::Close() {
       RethrowNamed(error, true);
     }
   });
+  ForgetCalculatedFields();
   FFields.clear();
   FRecord.clear();
   FRecordSize = 0;
@@ -261,6 +263,7 @@ std::unique_ptr<TDataCursor> TDataCursor::Clone() {
   clone->FSharedFromExclusive = FExclusive || FSharedFromExclusive;
   clone->FPasswordHook = FPasswordHook;
   clone->Open();
+  CloneCalculatedFields(*clone);
   clone->SetIndexNo(FIndexNo);
   if (RangeActive()) {
     clone->SetRange(true, FIndexNav->RangeStart(), 0, FIndexNav->RangeEnd(), 0);
@@ -345,12 +348,10 @@ bool TDataCursor::GetField(int fieldNo, std::span<std::uint8_t> value) const {
 }
 
 void TDataCursor::SetField(int fieldNo, std::span<std::uint8_t> record, const void* value) const {
-  const TFieldDescriptor& field = GetFieldDesc(fieldNo).Descriptor;
+  const TCursorField& field = GetFieldDesc(fieldNo);
   if (record.size() < FRecordSize) Raise(codes::kRecordBuffersCorrupt);
-  const TDataFile& data = FTable->Data();
-  kura::SetField(record, field, value, false,
-                 TTableLocale{static_cast<std::uint16_t>(data.LanguageId()),
-                              static_cast<std::uint16_t>(data.SortId())});
+  kura::SetField(record, field.Descriptor, value, false, Locale());
+  if (!field.Calculated) EvaluateCalculatedFields(record);
 }
 
 // --- Index definitions -----------------------------------------------------------------

@@ -38,11 +38,13 @@
 
 #include "base/engine_error.h"
 #include "engine/cursor_blobs.h"
+#include "engine/calculated_fields.h"
 #include "engine/cursor_position.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
 #include "storage/index_page.h"
 #include "storage/index_text.h"
+#include "storage/record_image.h"
 #include "storage/records_bitmap.h"
 
 namespace kura {
@@ -67,6 +69,9 @@ struct TCursorField {
   std::string QualifiedName;
   // The directory's path, or for the in-memory directory its database name.
   std::string Origin;
+  // A calculated field: its slot follows the table's record (calculated_fields.h).
+  bool Calculated = false;
+  std::string Expression;
 };
 
 // The three change counters a cursor compares (the BLOB one 0 without BLOB fields).
@@ -262,6 +267,26 @@ class TDataCursor {
   bool HasDefaults() const { return FHasDefaults; }
   int SecondaryIndexCount() const;
   bool HasPrimaryIndex() const;
+
+  // --- Calculated fields (data_cursor_calculated.cpp) -------------------------------------
+  // Replaces the open cursor's field list: table fields by number and calculated fields, each
+  // calculated one getting a slot after the record (offset RecordSize before it was added,
+  // RecordSize growing by 1 + its stored size). Refused before anything changes: more than
+  // 1023 fields 9492; a bad or duplicate name 10038; an unsound definition, an unknown table
+  // field or a calculated BLOB field 10000; a RecordSize beyond 65535 9477; an expression the
+  // evaluator refuses. Without an evaluator no expression is evaluated. The current record's
+  // calculated fields are evaluated at once.
+  void SetCalculatedFields(std::span<const TCursorFieldDefinition> fields,
+                           std::unique_ptr<TCalculatedFieldEvaluator> evaluator);
+  const std::vector<TCursorFieldDefinition>& CalculatedFieldDefinitions() const {
+    return FFieldDefinitions;
+  }
+  // The whole stored value of a BLOB field of a record buffer, read from the table's BLOB
+  // file; false when the slot holds no stored BLOB (NULL, or the handle of an open buffer).
+  bool ReadStoredBlob(const TFieldDescriptor& field, std::span<const std::uint8_t> record,
+                      std::string& value) const;
+  // The table's language and sort order.
+  TTableLocale Locale() const;
   // The definition of index slot 0..32; 10022 for another number.
   TIndexDescriptor ReadIndexDescriptor(int indexNo) const;
 
@@ -276,6 +301,18 @@ class TDataCursor {
   void SetWhileClosed(bool& setting, bool value);
   void RequireOpen() const;
   [[noreturn]] void Raise(std::uint16_t code) const;
+
+  // Calculated fields: evaluates every one with an expression into the buffer (nothing while
+  // an evaluation runs); the field list back to the table's.
+  void EvaluateCalculatedFields(std::span<std::uint8_t> record) const;
+  // A record read: without calculated fields the image goes into Record at once (answer
+  // false); with them into a scratch buffer, which CalculateTakenRecord (called once the
+  // record is released) evaluates and only then makes the cursor's Record, so that a failed
+  // evaluation leaves Record as it was.
+  bool TakeRecordImage(std::span<const std::uint8_t> image);
+  void CalculateTakenRecord();
+  void ForgetCalculatedFields();
+  void CloneCalculatedFields(TDataCursor& clone) const;
 
   // Opening.
   void OpenSteps();
@@ -373,6 +410,12 @@ class TDataCursor {
   bool FHasAutoInc = false;
   bool FHasChecks = false;
   bool FHasDefaults = false;
+  // The definitions of a field list set by SetCalculatedFields (empty: the table's fields).
+  std::vector<TCursorFieldDefinition> FFieldDefinitions;
+  std::unique_ptr<TCalculatedFieldEvaluator> FEvaluator;
+  // Guards against an evaluation that sets a field and so asks for another evaluation.
+  mutable bool FEvaluating = false;
+  std::vector<std::uint8_t> FTakenRecord;
 
   std::optional<TTextIndexParams> FTextParams;
   bool FTextParamsChanged = false;

@@ -289,9 +289,9 @@ void TDataCursor::ReadCurrentRecord(bool forward) {
   // never append a slot.
   if (n >= data.NextRecordNo()) RaiseTableError(codes::kIndexPagesCorrupt, FTableName);
   TRecord* record = data.GetRecord(n, forward ? TTravel::Forward : TTravel::Backward);
-  std::copy_n(record->Image.begin(), std::min(record->Image.size(), FRecord.size()),
-              FRecord.begin());
+  const bool calculated = TakeRecordImage(record->Image);
   data.ReleaseRecord(record);
+  if (calculated) CalculateTakenRecord();
 }
 
 std::uint16_t TDataCursor::CopyCurrent(std::span<std::uint8_t> buffer) const {

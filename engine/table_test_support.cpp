@@ -1,6 +1,7 @@
 #include "engine/table_test_support.h"
 
 #include "base/engine_error.h"
+#include "storage/blob_file.h"
 #include "storage/field_types.h"
 #include "storage/file_handler.h"
 #include "storage/little_endian.h"
@@ -93,6 +94,43 @@ int RunInAnotherProcess(const std::string& folder,
   const bool done = child.Receive() == kDone;
   const int exitCode = child.Wait();
   return done || exitCode != 0 ? exitCode : -1;
+}
+
+void ChangeRecord(TDataTable& table, std::int32_t n,
+                  const std::function<void(std::span<std::uint8_t> image)>& change) {
+  table.AcquireWriteLock();
+  TDataFile& data = table.Data();
+  TRecord* record = data.GetRecord(n);
+  try {
+    change(record->Image);
+  } catch (...) {
+    data.ReleaseRecord(record);
+    table.ReleaseWriteLock();
+    throw;
+  }
+  data.MarkRecordChanged(record);
+  data.ReleaseRecord(record);
+  table.FlushBuffers();
+  table.ReleaseWriteLock();
+}
+
+void StoreBlob(TDataTable& table, std::int32_t n, int fieldNo, const std::string& text) {
+  ChangeRecord(table, n, [&](std::span<std::uint8_t> image) {
+    TDataFile& data = table.Data();
+    const TFieldDescriptor& field = *data.DescriptorByNumber(fieldNo);
+    std::uint8_t* slot = image.data() + field.FieldOffset;
+    TBlobBuffer buffer;
+    buffer.FieldNo = static_cast<std::uint16_t>(fieldNo);
+    buffer.FirstBlock = GetI32LE(slot + 1);
+    buffer.BlobChange = GetI32LE(slot + 1 + kBlobFirstBlockSize);
+    buffer.Data.assign(text.begin(), text.end());
+    buffer.Modified = true;
+    TBlobBuffer* modified[] = {&buffer};
+    const std::int32_t change = table.Blob().WriteRecordBlobs(modified, data);
+    slot[0] = buffer.FirstBlock != 0 ? 1 : 0;
+    PutI32LE(slot + 1, buffer.FirstBlock);
+    PutI32LE(slot + 1 + kBlobFirstBlockSize, change);
+  });
 }
 
 bool RangeFree(TFileList& list, const std::string& fileName, std::int64_t length,

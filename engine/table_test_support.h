@@ -54,6 +54,12 @@ std::int32_t RecordId(TDataTable& table, std::int32_t n);
 // not be started or never finished.
 int RunInAnotherProcess(const std::string& folder,
                         const std::function<void(TEngineSandbox& sandbox)>& work);
+// Changes record n under the write lock and writes it back before the lock goes. No index
+// is touched: for fields no index uses.
+void ChangeRecord(TDataTable& table, std::int32_t n,
+                  const std::function<void(std::span<std::uint8_t> image)>& change);
+// Stores text as BLOB field fieldNo of record n, the way a post writes BLOBs.
+void StoreBlob(TDataTable& table, std::int32_t n, int fieldNo, const std::string& text);
 
 // Whether the byte range of the named file can be locked through a handler of the list
 // right now (it is released again at once). A lock held by any table of the process or of

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "storage/ascii_case.h"
 #include "storage/field_types.h"
+#include "storage/field_values.h"
 #include "storage/little_endian.h"
 #include "storage/record_image.h"
 
@@ -39,7 +41,70 @@ std::string GetText(const std::uint8_t* area, std::size_t capacity) {
   return std::string(reinterpret_cast<const char*>(area + 1), length);
 }
 
+bool HasDeclaredSize(std::uint8_t type) {
+  return type == kFieldTypeString || type == kFieldTypeBytes || type == kFieldTypeVarBytes;
+}
+
+bool ValidFirstNameByte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
+}
+
+std::string_view TrimmedBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// Whether a validity text converts to the field's type (strings and bytes always do).
+bool ConvertibleText(const TFieldDescriptor& field, const std::string& text) {
+  if (text.empty() || field.FieldType == kFieldTypeString || HasDeclaredSize(field.FieldType))
+    return true;
+  try {
+    ValueFromText(field.FieldType, text, field.FieldSize, field.FieldDecimals);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
+
+bool FieldNameIsSound(std::span<const TFieldDescriptor> fields, std::size_t i) {
+  const TFieldDescriptor& field = fields[i];
+  const std::string_view name = TrimmedBlanks(field.FieldName);
+  if (field.FieldName.empty() || field.FieldName.size() > kMaxFieldNameLength ||
+      !ValidFirstNameByte(static_cast<unsigned char>(field.FieldName[0])))
+    return false;
+  for (std::size_t j = 0; j < i; ++j) {
+    if (EqualsIgnoringAsciiCase(TrimmedBlanks(fields[j].FieldName), name)) return false;
+  }
+  return true;
+}
+
+// Creating and opening a table apply the same rules, so a table that could be created can
+// always be opened again.
+bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_t i) {
+  const TFieldDescriptor& field = fields[i];
+  if (!FieldNameIsSound(fields, i)) return false;
+  const bool badSize =
+      HasDeclaredSize(field.FieldType) ? field.FieldSize > kMaxDeclaredSize : field.FieldSize != 0;
+  const bool badValues = !ConvertibleText(field, field.MinValue) ||
+                         !ConvertibleText(field, field.MaxValue) ||
+                         !ConvertibleText(field, field.DefaultValue);
+  const bool badDecimals = field.FieldDecimals != 0 && field.FieldType != kFieldTypeBcd;
+  return field.FieldType != 0 && !badSize && !badValues && !badDecimals;
+}
+
+TFieldDescriptor MakeFieldDescriptor(std::string name, std::uint8_t type, std::uint8_t size,
+                                     std::uint8_t subType, std::uint8_t decimals) {
+  TFieldDescriptor field;
+  field.FieldName = std::move(name);
+  field.FieldType = type;
+  field.FieldSize = size;
+  field.FieldSubType = subType;
+  field.FieldDecimals = decimals;
+  return field;
+}
 
 void EncodeFieldDescriptor(const TFieldDescriptor& d,
                            std::span<std::uint8_t, kFieldDescriptorSize> bytes) {

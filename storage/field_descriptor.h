@@ -61,6 +61,10 @@ struct TFieldDescriptor {
   bool Computed = false;
 };
 
+// A descriptor of a field to be defined (a table's, or a cursor's calculated one).
+TFieldDescriptor MakeFieldDescriptor(std::string name, std::uint8_t type, std::uint8_t size = 0,
+                                     std::uint8_t subType = 0, std::uint8_t decimals = 0);
+
 // Writes the descriptor's 768 bytes; texts longer than their areas are cut.
 void EncodeFieldDescriptor(const TFieldDescriptor& descriptor,
                            std::span<std::uint8_t, kFieldDescriptorSize> bytes);
@@ -71,6 +75,16 @@ TFieldDescriptor DecodeFieldDescriptor(std::span<const std::uint8_t, kFieldDescr
 
 // Recomputes the physical size and decimals of the descriptor from its type and declared size.
 void RecomputePhysicalSize(TFieldDescriptor& descriptor);
+
+// Whether field i of a field list is sound: a valid name not used by an earlier field
+// (blanks and ASCII case aside), a type, a size only where the type takes one (strings and
+// bytes, at most the largest declared size), decimals only for BCD, and validity texts that
+// convert to the type. Creating and opening a table, and a cursor's own field list, apply the
+// same rules.
+bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_t i);
+// The name part of that check: not empty, at most 30 characters, starting with a letter, "_"
+// or a byte 128..254, and not the name of an earlier field.
+bool FieldNameIsSound(std::span<const TFieldDescriptor> fields, std::size_t i);
 
 // Numbers the fields 1..n, recomputes their physical sizes and lays out their slots: the
 // auto-increment field at offset 5, every other field right after the previous slot starting

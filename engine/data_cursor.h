@@ -395,6 +395,8 @@ class TDataCursor {
   // After a change: the navigator counts afresh and goes back to its place; with onto set
   // it then moves onto that record (its key taken from Record()).
   void AfterChange(std::int32_t onto);
+  // After a delete: on the record that followed the deleted one, or the end crack.
+  void AfterDelete();
   // Runs body; whatever happens the cleanup steps run afterwards, and the first error is
   // raised (the body's before any of the cleanup's).
   template <typename TBody, typename TCleanup>

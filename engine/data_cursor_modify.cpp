@@ -435,8 +435,8 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
       [&](TFirstError& errors) {
         if (unlock) errors.Try([&] { UnlockRecord(n); });
         // With or without resync the cursor counts afresh: the record it stood on is gone,
-        // and it lands on the one that followed.
-        errors.Try([&] { AfterChange(0); });
+        // and it lands on the one that followed (the end crack after the last one).
+        errors.Try([&] { AfterDelete(); });
         errors.Try([&] { EndWrite(); });
       });
 }
@@ -527,6 +527,13 @@ void TDataCursor::AfterChange(std::int32_t onto) {
       FIndexNav->SearchKey(key.data(), true, false);
     }
   }
+  ReadCurrentRecord(true);
+}
+
+void TDataCursor::AfterDelete() {
+  const std::vector<std::uint8_t> gone = Nav().Bookmark();
+  Nav().Resynchronise();
+  if (Nav().Current() == 0 && Nav().CompareBookmarks(Nav().Bookmark(), gone) < 0) Nav().Last();
   ReadCurrentRecord(true);
 }
 

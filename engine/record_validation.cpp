@@ -77,7 +77,7 @@ TOrder CompareWithBound(const TFieldDescriptor& field, const std::vector<std::ui
   } catch (const EConvertError&) {
     return std::nullopt;  // an unreadable bound checks nothing
   }
-  if (limit.size() < value.size()) return std::nullopt;
+  if (limit.size() < field.PhysicalSize) return std::nullopt;
   return CompareNumbers(field.FieldType, value.data(), limit.data());
 }
 

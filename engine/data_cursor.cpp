@@ -220,6 +220,7 @@ void TDataCursor::Close() {
   FFiltered = false;
   FFiltersActive = false;
   FStale = false;
+  FBlobs.reset();
   TFirstError errors;
   if (FLockedRecNo != 0) errors.Try([this] { UnlockRecord(0); });
   FLockedRecNo = 0;

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "engine/cursor_blobs.h"
 #include "engine/cursor_position.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
@@ -51,6 +52,7 @@ class TDataTable;
 class TIndexNavigator;
 class TRecordOrderNavigator;
 class TCursorPageStore;
+struct TTextIndexChange;
 
 inline constexpr std::uint8_t kRecordOrderIndexNo = 255;
 inline constexpr std::size_t kMaxCursorTableName = 255;
@@ -209,6 +211,24 @@ class TDataCursor {
   // Forgets the parameters loaded, so that the next use reads them from the table again
   // (the SQL layer asks for this).
   void ReloadTextIndexParams();
+
+  // --- BLOB fields (data_cursor_blobs.cpp) -------------------------------------------------
+  // The open BLOB buffers of the cursor's record buffers (cursor_blobs.h has the rules and
+  // the codes answered). fieldNo is 1..FieldCount; buffer is a record buffer of RecordSize
+  // bytes. Buffers are freed when the cursor closes.
+  std::uint16_t OpenBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t& size,
+                         TBlobOpenMode mode, bool releaseAfterPost = false);
+  std::uint16_t ReadBlob(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t offset,
+                         std::uint32_t count, std::uint8_t* target, std::uint32_t& copied);
+  std::uint16_t WriteBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t offset,
+                          std::uint32_t count, const std::uint8_t* source);
+  std::uint16_t TruncateBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t newSize);
+  std::uint16_t GetBlobSize(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t& size);
+  std::uint16_t CloseBlob(int fieldNo, std::span<std::uint8_t> buffer);
+  // Frees every buffer, or only those opened for release after the post.
+  void FreeBlobs(bool onlyReleaseAfterPost = false);
+  // The buffers themselves, for the post, the delete and the text index.
+  TCursorBlobs& Blobs();
 
   // --- State -----------------------------------------------------------------------------
   bool AtBOF() const;
@@ -401,14 +421,22 @@ class TDataCursor {
   // raised (the body's before any of the cleanup's).
   template <typename TBody, typename TCleanup>
   void WithCleanup(TBody body, TCleanup cleanup);
-  // Places kept for the BLOB buffers and the text index: what a post writes besides the
-  // record and its keys.
-  bool WriteBlobsForPost();
-  void CopyBlobsForNewRecord(std::span<std::uint8_t> buffer);
-  void TruncateBlobsForDelete();
-  void ReleaseEditBlobs();
-  void UpdateTextIndex(std::span<const std::uint8_t> oldImage,
-                       std::span<const std::uint8_t> newImage);
+  // BLOB values and text-index words of a change. Every BLOB slot of a posted buffer holds
+  // a stored value or a handle of this cursor (8963 otherwise).
+  void CheckBlobSlots(std::span<const std::uint8_t> buffer) const;
+  // The text index's words to remove (the stored record oldImage) and to add (the buffer
+  // being posted, its memo texts from its open BLOB buffers); worked out before any BLOB
+  // value changes. Empty sides for an insert or a delete.
+  TTextIndexChange TextWordsChange(std::span<const std::uint8_t> oldImage,
+                                   std::span<const std::uint8_t> newBuffer);
+  void ApplyTextWords(const TTextIndexChange& change, std::int32_t oldRowId, std::int32_t newRowId,
+                      std::int32_t recordNo);
+  // Writes the modified BLOB buffers of the posted buffer (the first write of a post, so
+  // that 8963 refuses it whole); answers whether any was written.
+  bool WriteBlobsForPost(std::span<std::uint8_t> buffer);
+  // The slots a stored record keeps: handles of buffers still open replaced by their
+  // first-block and change numbers.
+  void StoreBlobSlots(std::span<std::uint8_t> image) const;
 
   TDataDirectory& FDirectory;
   TDataTable* FTable = nullptr;
@@ -462,6 +490,13 @@ class TDataCursor {
   bool FTookWriteLock = false;
   bool FKeepRowIds = false;
   bool FOptimisticConflict = false;
+
+  // --- BLOB buffers (data_cursor_blobs.cpp) ---
+  std::unique_ptr<TCursorBlobs> FBlobs;
+  // The field of a BLOB call (nullptr when the number names none), for an open cursor and a
+  // record buffer of at least RecordSize bytes (8962 otherwise).
+  const TFieldDescriptor* BlobFieldDesc(int fieldNo, std::size_t bufferSize) const;
+  // --- end of BLOB buffers ---
 
   TChangeCounters FCounters;
   int FReadDepth = 0;            // nesting of BeginRead

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/engine_codes.h"
+#include "engine/cursor_blobs.h"
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
@@ -31,6 +32,7 @@
 #include "engine/index_navigator.h"
 #include "engine/record_order_navigator.h"
 #include "engine/record_validation.h"
+#include "engine/text_index_upkeep.h"
 #include "storage/field_types.h"
 #include "storage/index_tree.h"
 #include "storage/record_image.h"
@@ -121,20 +123,28 @@ std::uint16_t TDataCursor::CopyCurrentRecord(std::span<std::uint8_t> buffer) {
     std::fill_n(buffer.begin(), FRecordSize, std::uint8_t{0});
     answer = Nav().Position().Empty() ? codes::kNoCurrentRecord : 0;
     if (answer != 0) return;
+    // The BLOB values are read from the file: under the read lock.
+    TakeReadLockNow();
     ReadCurrentRecord(true);
     const TTableLocale locale = Locale();
     for (const TCursorField& field : FFields) {
       const TFieldDescriptor& descriptor = field.Descriptor;
-      // A BLOB reference would share the other record's blocks: the new record gets its own
-      // copy through a BLOB buffer.
-      if (descriptor.FieldType == kFieldTypeBlob) continue;
+      if (descriptor.FieldType == kFieldTypeBlob) {
+        const std::int32_t firstBlock = BlobSlotFirstBlock(descriptor, FRecord);
+        SetBlobSlot(descriptor, buffer, firstBlock, firstBlock != 0);
+        SetBlobSlotChange(descriptor, buffer, BlobSlotChange(descriptor, FRecord));
+        continue;
+      }
       if (descriptor.FieldSubType == kSubTypeAutoInc && !FKeepRowIds) continue;
       std::vector<std::uint8_t> value(static_cast<std::size_t>(descriptor.PhysicalSize) + 1, 0);
       if (!kura::GetField(FRecord, descriptor, value))
         kura::SetField(buffer, descriptor, value.data(), true, locale);
     }
     if (FKeepRowIds) SetRowId(buffer, RowId(FRecord));
-    CopyBlobsForNewRecord(buffer);
+    // The stored values become buffers of the new record, which gets chains of its own.
+    if (FTable->HasBlobFields())
+      Blobs().CopyStoredBlobs(*FTable, FTable->Data().Descriptors(), buffer,
+                              Nav().PhysicalRecordNo());
   });
   return answer;
 }
@@ -278,8 +288,15 @@ void TDataCursor::InsertSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
   // records one identity.
   if (index.Tree(kSysDeletedSlot).FindRecord(SysDeletedKey(index, image).data()) != 0)
     RaiseDuplicate(kSysDeletedSlot);
+  CheckBlobSlots(buffer);
+  std::copy_n(image.begin(), kRecordHeaderSize, buffer.begin());
+  const TTextIndexChange words = TextWordsChange({}, buffer);
 
-  // Writes.
+  // Writes: the BLOB values first, then the keys and the record.
+  const bool blobsWritten = WriteBlobsForPost(buffer);
+  std::copy(buffer.begin() + kRecordHeaderSize, buffer.begin() + static_cast<std::ptrdiff_t>(size),
+            image.begin() + kRecordHeaderSize);
+  StoreBlobSlots(image);
   for (const TIndexKeys& key : keys) {
     if (!index.Tree(key.Slot).Insert(key.Key.data(), n)) RaiseMissingKey(key.Slot);
   }
@@ -292,10 +309,10 @@ void TDataCursor::InsertSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
   ReplaceSysDeletedKey(freed, image, n);
   data.SetLastAutoInc(lastRowId);
   index.IncLiveRecordCount();
-  UpdateTextIndex({}, image);
-  std::copy(image.begin(), image.end(), buffer.begin());
-  const bool blobsWritten = WriteBlobsForPost();
-  std::copy(buffer.begin(), buffer.begin() + FRecordSize, FRecord.begin());
+  ApplyTextWords(words, RowId(image), RowId(image), n);
+  std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(size), buffer.begin() + FRecordSize,
+            FRecord.begin() + static_cast<std::ptrdiff_t>(size));
+  std::copy(image.begin(), image.end(), FRecord.begin());
   EndUpdate(true, blobsWritten);
 }
 
@@ -377,24 +394,31 @@ bool TDataCursor::EditSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
     if (tree.FindRecord(SysDeletedKey(index, image).data()) != 0) RaiseDuplicate(kSysDeletedSlot);
     if (tree.FindRecord(SysDeletedKey(index, old).data()) != n) RaiseMissingKey(kSysDeletedSlot);
   }
+  CheckBlobSlots(buffer);
+  std::copy_n(image.begin(), kRecordHeaderSize, buffer.begin());
+  const TTextIndexChange words = TextWordsChange(old, buffer);
 
-  // Writes.
+  // Writes: the BLOB values first, then the keys and the record.
+  const bool blobsWritten = WriteBlobsForPost(buffer);
+  std::copy(buffer.begin() + kRecordHeaderSize, buffer.begin() + static_cast<std::ptrdiff_t>(size),
+            image.begin() + kRecordHeaderSize);
+  StoreBlobSlots(image);
   for (std::size_t i : changed) {
     TIndexTree tree = index.Tree(newKeys[i].Slot);
     if (!tree.Delete(oldKeys[i].Key.data())) RaiseMissingKey(oldKeys[i].Slot);
     if (!tree.Insert(newKeys[i].Key.data(), n)) RaiseMissingKey(newKeys[i].Slot);
   }
   if (rowIdChanged) ReplaceSysDeletedKey(old, image, n);
-  UpdateTextIndex(old, image);
+  ApplyTextWords(words, RowId(old), RowId(image), n);
   {
     TPinnedRecord record(data, data.GetRecord(n, TTravel::Forward, false));
     std::copy(image.begin(), image.end(), record->Image.begin());
     data.MarkRecordChanged(record.Get());
   }
   if (lastRowId != data.LastAutoInc()) data.SetLastAutoInc(lastRowId);
-  std::copy(image.begin(), image.end(), buffer.begin());
-  const bool blobsWritten = WriteBlobsForPost();
-  std::copy(buffer.begin(), buffer.begin() + FRecordSize, FRecord.begin());
+  std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(size), buffer.begin() + FRecordSize,
+            FRecord.begin() + static_cast<std::ptrdiff_t>(size));
+  std::copy(image.begin(), image.end(), FRecord.begin());
   const bool keysChanged = !changed.empty() || rowIdChanged;
   EndUpdate(keysChanged, blobsWritten);
   return keysChanged;
@@ -418,9 +442,8 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
           const bool lockedInProcess =
               FTable->LockedRecords().contains(n) && !FTable->DeferredUnlocks().contains(n);
           if (lockedInProcess) {
-            // Locked by this cursor's edit: the edit's BLOB buffers go with the record.
+            // Locked by this cursor's edit (whose BLOB buffers go with the record).
             if (FLockedRecNo != n) Raise(codes::kRecordInUse);
-            ReleaseEditBlobs();
           } else {
             if (!std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size),
                             FRecord.begin()))
@@ -444,7 +467,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
 void TDataCursor::DeleteSteps(std::int32_t n) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
-  const std::vector<std::uint8_t> image = ReadImage(data, n);
+  std::vector<std::uint8_t> image = ReadImage(data, n);
   if (IsDeleted(image)) Raise(codes::kRecordChanged);
 
   // Checks: every key to remove must be there.
@@ -454,8 +477,12 @@ void TDataCursor::DeleteSteps(std::int32_t n) {
   }
   if (index.Tree(kSysDeletedSlot).FindRecord(SysDeletedKey(index, image).data()) != n)
     RaiseMissingKey(kSysDeletedSlot);
+  const TTextIndexChange words = TextWordsChange(image, {});
 
-  // Writes.
+  // Writes: the BLOB values are emptied first (this cursor's buffers on the record go), and
+  // the deleted record keeps empty slots.
+  const bool blobsWritten =
+      FTable->HasBlobFields() && Blobs().EmptyRecordBlobs(*FTable, data.Descriptors(), image, n);
   for (const TIndexKeys& key : keys) {
     if (!index.Tree(key.Slot).Delete(key.Key.data())) RaiseMissingKey(key.Slot);
   }
@@ -463,11 +490,10 @@ void TDataCursor::DeleteSteps(std::int32_t n) {
   SetDeleted(deleted, true);
   ReplaceSysDeletedKey(image, deleted, n);
   index.DecLiveRecordCount();
-  TruncateBlobsForDelete();
-  UpdateTextIndex(image, {});
-  const bool blobsWritten = WriteBlobsForPost();
+  ApplyTextWords(words, RowId(image), RowId(image), n);
   {
     TPinnedRecord record(data, data.GetRecord(n, TTravel::Forward, false));
+    std::copy(image.begin(), image.end(), record->Image.begin());
     data.DeleteRecordSlot(record.Get());
     std::copy(record->Image.begin(), record->Image.end(), FRecord.begin());
   }
@@ -537,20 +563,53 @@ void TDataCursor::AfterDelete() {
   ReadCurrentRecord(true);
 }
 
-// --- BLOB buffers and the text index ------------------------------------------------------
-// The cursor's BLOB buffers and the text index's word upkeep join these places; until then
-// a post writes no BLOB and no word.
+// --- BLOB values and text-index words -----------------------------------------------------
 
-bool TDataCursor::WriteBlobsForPost() {
-  return false;
+void TDataCursor::CheckBlobSlots(std::span<const std::uint8_t> buffer) const {
+  if (!FTable->HasBlobFields()) return;
+  for (const TFieldDescriptor& field : FTable->Data().Descriptors()) {
+    if (field.FieldType != kFieldTypeBlob) continue;
+    const std::int32_t slot = BlobSlotFirstBlock(field, buffer);
+    if (slot < 0 && (!FBlobs || FBlobs->Find(slot) == nullptr))
+      RaiseFieldError(codes::kBlobBuffersCorrupt, field.FieldName);
+  }
 }
 
-void TDataCursor::CopyBlobsForNewRecord(std::span<std::uint8_t>) {}
+TTextIndexChange TDataCursor::TextWordsChange(std::span<const std::uint8_t> oldImage,
+                                              std::span<const std::uint8_t> newBuffer) {
+  if (TextIndexFields(*FTable).empty()) return {};
+  const TTextIndexParams& params = TextIndexParams();
+  TRecordWords oldWords;
+  TRecordWords newWords;
+  if (!oldImage.empty()) oldWords = RecordWords(*FTable, params, oldImage, nullptr);
+  if (!newBuffer.empty()) newWords = RecordWords(*FTable, params, newBuffer, FBlobs.get());
+  const bool rowIdChanged =
+      !oldImage.empty() && !newBuffer.empty() && RowId(oldImage) != RowId(newBuffer);
+  return TextIndexChange(oldWords, newWords, rowIdChanged);
+}
 
-void TDataCursor::TruncateBlobsForDelete() {}
+void TDataCursor::ApplyTextWords(const TTextIndexChange& change, std::int32_t oldRowId,
+                                 std::int32_t newRowId, std::int32_t recordNo) {
+  if (change.Removed.empty() && change.Added.empty()) return;
+  ApplyTextIndexChange(*FTable, change, oldRowId, newRowId, recordNo);
+}
 
-void TDataCursor::ReleaseEditBlobs() {}
+bool TDataCursor::WriteBlobsForPost(std::span<std::uint8_t> buffer) {
+  if (!FBlobs || !FTable->HasBlobFields()) return false;
+  return FBlobs->WriteModified(*FTable, FTable->Data().Descriptors(), buffer);
+}
 
-void TDataCursor::UpdateTextIndex(std::span<const std::uint8_t>, std::span<const std::uint8_t>) {}
+void TDataCursor::StoreBlobSlots(std::span<std::uint8_t> image) const {
+  if (!FTable->HasBlobFields()) return;
+  for (const TFieldDescriptor& field : FTable->Data().Descriptors()) {
+    if (field.FieldType != kFieldTypeBlob) continue;
+    const std::int32_t slot = BlobSlotFirstBlock(field, image);
+    if (slot >= 0) continue;
+    const TCursorBlob* blob = FBlobs ? FBlobs->Find(slot) : nullptr;
+    if (blob == nullptr) RaiseFieldError(codes::kBlobBuffersCorrupt, field.FieldName);
+    SetBlobSlot(field, image, blob->Buffer.FirstBlock, blob->Buffer.FirstBlock != 0);
+    SetBlobSlotChange(field, image, blob->Buffer.BlobChange);
+  }
+}
 
 }  // namespace kura

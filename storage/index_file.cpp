@@ -331,6 +331,24 @@ void TIndexFile::SetPrimaryIndex(const TIndexDefinition& definition) {
   MarkHeaderChanged();
 }
 
+void TIndexFile::SetTextIndex(std::span<const std::uint16_t> fields) {
+  if (fields.size() > static_cast<std::size_t>(kMaxKeyFields)) Raise(codes::kIndexLimits);
+  TIndexDescriptor& d = FHeader.Descriptors[kSysTextSlot];
+  std::array<std::uint16_t, kMaxKeyFields> numbers{};
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i] == 0 || fields[i] > FFields.size()) Raise(codes::kInvalidIndexFieldNumber);
+    const TFieldDescriptor& field = FFields[fields[i] - 1];
+    const bool memo =
+        field.FieldType == kFieldTypeBlob &&
+        (field.FieldSubType == kSubTypeMemo || field.FieldSubType == kSubTypeFormattedMemo);
+    if (field.FieldType != kFieldTypeString && !memo) Raise(codes::kInvalidIndexField);
+    numbers[i] = fields[i];
+  }
+  d.KeyFields = numbers;
+  d.KeyFieldCount = static_cast<std::uint8_t>(fields.size());
+  MarkHeaderChanged();
+}
+
 void TIndexFile::ValidateName(std::string_view name) const {
   if (name.empty()) Raise(codes::kIndexNameMissing);
   if (!NameStartIsValid(name) || name.size() > kMaxIndexNameLength) {

@@ -122,6 +122,11 @@ class TIndexFile : public TFileHandler {
   // or more than 16 fields), 10010 (no name), 10022 (a name not starting with a letter, "_"
   // or a byte 128..254), 10027 (a name in use, without regard to case), 10023, 12292, 10026.
   int AddSecondaryIndex(const TIndexDefinition& definition);
+  // Names the string and memo fields the text index ("Sys Text", slot 32) covers, in the
+  // order given; none leaves it covering nothing. Raises 9487 for more than 16 fields, 10023
+  // for a number that names no field and 12292 for a field that is neither a string nor a
+  // memo. The keys already in the index are left as they are.
+  void SetTextIndex(std::span<const std::uint16_t> fields);
   // Removes a secondary index; the later descriptors move down one slot. Its pages stay in
   // the file unused until the table is rebuilt. Raises 10023 for a slot that holds none.
   void DeleteIndex(int slot);

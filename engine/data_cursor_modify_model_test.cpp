@@ -1,22 +1,26 @@
 // A model test of record changes through cursors on real table files: long random sequences
-// of inserts, edits (of key and non-key fields) and deletes, some of them refused (duplicate
-// keys, failed validity checks), made through two cursors of one process in random index
-// orders, one of them filtered. After every change the writing cursor's place is checked,
-// and after each batch both cursors are compared through every index order and the
-// record-number order with a plain in-memory model of the rows and their record slots, every
-// index tree is checked, and "Sys Deleted", the live record count and the free slots agree.
+// of inserts, edits (of key and non-key fields, and of a memo) and deletes, some of them
+// refused (duplicate keys, failed validity checks), made through two cursors of one process
+// in random index orders, one of them filtered. After every change the writing cursor's
+// place is checked, and after each batch both cursors are compared through every index order
+// and the record-number order with a plain in-memory model of the rows and their record
+// slots, every index tree is checked, "Sys Deleted", the live record count and the free slots
+// agree, every memo reads back, the BLOB file's blocks are all accounted for, and the text
+// index holds exactly the words of the names and memos.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "engine/blob_cursor_test_support.h"
 #include "engine/cursor_test_support.h"
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
@@ -24,6 +28,7 @@
 #include "engine/modify_test_support.h"
 #include "engine/table_test_support.h"
 #include "storage/file_test_support.h"
+#include "storage/index_text.h"
 #include "storage/little_endian.h"
 
 namespace kura {
@@ -42,12 +47,15 @@ using testing::TScratchFolder;
 
 using TBuffer = std::vector<std::uint8_t>;
 
+constexpr int kNoteField = 6;
+
 constexpr int kOrders[] = {kPrimaryIndexSlot, kByCodeSlot, kByNameSlot, kRecordOrderIndexNo};
 
 // One live record of the model.
 struct TModelRecord {
   TModifyRow Row;
   std::int32_t RowId = 0;
+  std::string Note;
 };
 
 // What the table should hold: live records by record number, the free slots (the last
@@ -132,7 +140,11 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
   void SetUp() override {
     sandbox = std::make_unique<TEngineSandbox>(folder.Path());
     TDataDirectory& directory = sandbox->Directory();
-    directory.CloseTable(directory.CreateTable("T", false, ModifyTable(), false));
+    TDataTable& table = directory.CreateTable("T", false, ModifyTable(true), false);
+    const std::uint16_t textFields[] = {2, kNoteField};
+    table.Index().SetTextIndex(textFields);
+    table.FlushBuffers();
+    directory.CloseTable(table);
     for (auto& cursor : cursors) {
       cursor = std::make_unique<TDataCursor>(directory);
       cursor->SetTableName("T");
@@ -182,6 +194,37 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     return 0;
   }
 
+  std::string RandomNote() {
+    static const char* const kWords[] = {"kiwi", "plum", "Fig", "lime", "pear", "KIWI", "melon"};
+    std::string note;
+    for (int i = Draw(0, 5); i > 0; --i) note += std::string(kWords[Draw(0, 6)]) + " ";
+    return note;
+  }
+
+  // Replaces the memo of the record buffer through a BLOB buffer, closed again before the
+  // post (which writes it all the same).
+  static void WriteNote(TDataCursor& cursor, TBuffer& buffer, const std::string& note) {
+    std::uint32_t size = 0;
+    ASSERT_EQ(cursor.OpenBlob(kNoteField, buffer, size, TBlobOpenMode::ReadWrite), 0);
+    ASSERT_EQ(cursor.TruncateBlob(kNoteField, buffer, 0), 0);
+    ASSERT_EQ(cursor.WriteBlob(kNoteField, buffer, 0, static_cast<std::uint32_t>(note.size()),
+                               reinterpret_cast<const std::uint8_t*>(note.data())),
+              0);
+    ASSERT_EQ(cursor.CloseBlob(kNoteField, buffer), 0);
+  }
+
+  static std::string ReadNote(TDataCursor& cursor, TBuffer& buffer) {
+    std::uint32_t size = 0;
+    EXPECT_EQ(cursor.OpenBlob(kNoteField, buffer, size, TBlobOpenMode::ReadOnly), 0);
+    std::string note(size, '\0');
+    std::uint32_t copied = 0;
+    EXPECT_EQ(cursor.ReadBlob(kNoteField, buffer, 0, size,
+                              reinterpret_cast<std::uint8_t*>(note.data()), copied),
+              0);
+    EXPECT_EQ(cursor.CloseBlob(kNoteField, buffer), 0);
+    return note;
+  }
+
   TDataCursor& Writer() {
     TDataCursor& cursor = *cursors[static_cast<std::size_t>(Draw(0, 1))];
     cursor.SetIndexNo(kOrders[Draw(0, 3)]);
@@ -209,6 +252,8 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     TDataCursor& cursor = Writer();
     const TModifyRow row = RandomRow();
     TBuffer buffer = NewRowBuffer(cursor, row);
+    const std::string note = RandomNote();
+    WriteNote(cursor, buffer, note);
     std::string index;
     const std::uint16_t expected = Refusal(model, row, 0, &index);
     const EKuraEngineError error = Raised([&] { cursor.PostInsert(buffer, true); });
@@ -216,14 +261,17 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     if (expected == codes::kDuplicateKey) {
       EXPECT_EQ(error.ErrorIndexName, index);
     }
-    if (expected != 0) return;
+    if (expected != 0) {
+      cursor.FreeBlobs();  // the cancelled insert's buffers
+      return;
+    }
     const std::int32_t n = model.NextSlot();
     if (model.Free.empty()) {
       model.Highest = n;
     } else {
       model.Free.pop_back();
     }
-    model.Records[n] = {row, ++model.LastRowId};
+    model.Records[n] = {row, ++model.LastRowId, note};
     if (cursor.IndexNo() == kPrimaryIndexSlot || cursor.IndexNo() == kRecordOrderIndexNo ||
         cursor.IndexNo() == kByCodeSlot || cursor.IndexNo() == kByNameSlot) {
       EXPECT_EQ(cursor.PhysicalRecordNo(), n);
@@ -253,6 +301,11 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
         break;
     }
     FillRow(cursor, buffer, row);
+    std::string note = model.Records[n].Note;
+    if (Draw(0, 2) == 0) {
+      note = RandomNote();
+      WriteNote(cursor, buffer, note);
+    }
     std::string index;
     const std::uint16_t expected = Refusal(model, row, n, &index);
     const EKuraEngineError error = Raised([&] { cursor.PostEdit(buffer, true, true); });
@@ -263,10 +316,12 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     if (expected != 0) {
       EXPECT_EQ(cursor.LockedRecNo(), n);  // the edit goes on until cancelled
       cursor.CancelEdit();
+      cursor.FreeBlobs();
       EXPECT_EQ(cursor.LockedRecNo(), 0);
       return;
     }
     model.Records[n].Row = row;
+    model.Records[n].Note = note;
     EXPECT_EQ(cursor.PhysicalRecordNo(), n);
     EXPECT_EQ(RowOf(cursor, CurrentBuffer(cursor)), row);
   }
@@ -320,6 +375,42 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     std::sort(freed.begin(), freed.end());
     EXPECT_EQ(freed, expected);
     EXPECT_EQ(cursors[1]->VisibleCount(), static_cast<std::int64_t>(model.Records.size()));
+    CheckBlobsAndWords();
+  }
+
+  // Every memo reads back, every BLOB block is accounted for, and the text index holds the
+  // keys of exactly the words of the names and memos.
+  void CheckBlobsAndWords() {
+    TDataCursor& cursor = *cursors[0];
+    cursor.SetIndexNo(kRecordOrderIndexNo);
+    cursor.First();
+    TBuffer buffer(cursor.RecordSize());
+    while (cursor.GetNextRecord(buffer) == 0) {
+      EXPECT_EQ(ReadNote(cursor, buffer), model.Records[RecordNoOrNextFree(buffer)].Note);
+    }
+    TDataTable& table = *cursor.Table();
+    EXPECT_EQ(testing::BlobAccountingProblem(table), "");
+    const TTextIndexParams params = DefaultTextIndexParams();
+    std::set<std::pair<TBuffer, std::int32_t>> expected;
+    for (const auto& [n, record] : model.Records) {
+      for (const auto& [fieldNo, text] :
+           {std::pair<std::uint16_t, std::string>{2, record.Row.Name}, {kNoteField, record.Note}}) {
+        for (const std::string& word : TextIndexWords(text, params, {})) {
+          TBuffer key(kSysTextKeyLength);
+          BuildTextKey(fieldNo, word, record.RowId, {},
+                       std::span<std::uint8_t, kSysTextKeyLength>(key.data(), kSysTextKeyLength));
+          expected.emplace(key, n);
+        }
+      }
+    }
+    std::set<std::pair<TBuffer, std::int32_t>> actual;
+    table.Index().Tree(kSysTextSlot).ForEachKey([&](const std::uint8_t* key, std::int32_t n) {
+      actual.emplace(TBuffer(key, key + kSysTextKeyLength), n);
+    });
+    EXPECT_EQ(actual.size(), expected.size());
+    EXPECT_TRUE(actual == expected);
+    const TTreeCheckReport report = table.Index().CheckTree(kSysTextSlot);
+    EXPECT_TRUE(report.Ok()) << report.Text();
   }
 
   template <typename Call>

@@ -231,6 +231,8 @@ void TDataCursor::PostInsert(std::span<std::uint8_t> buffer, bool resync) {
   ValidateRecord(buffer);
   BeginWrite();
   std::int32_t locked = 0;
+  // An edit lock the cursor holds meanwhile stays its own.
+  const std::int32_t heldBefore = FLockedRecNo;
   WithCleanup(
       [&] {
         const std::int32_t n = NextSlotNumber();
@@ -244,6 +246,7 @@ void TDataCursor::PostInsert(std::span<std::uint8_t> buffer, bool resync) {
       },
       [&](TFirstError& errors) {
         if (locked != 0) errors.Try([&] { UnlockRecord(locked); });
+        FLockedRecNo = heldBefore;
         errors.Try([&] { EndWrite(); });
       });
 }
@@ -331,6 +334,7 @@ void TDataCursor::PostEdit(std::span<std::uint8_t> buffer, bool releaseLock, boo
   std::int32_t n = 0;
   bool lockedHere = false;
   bool posted = false;
+  const std::int32_t heldBefore = FLockedRecNo;
   WithCleanup(
       [&] {
         if (Nav().Current() != 0) Raise(codes::kNoCurrentRecord);
@@ -354,6 +358,7 @@ void TDataCursor::PostEdit(std::span<std::uint8_t> buffer, bool releaseLock, boo
       [&](TFirstError& errors) {
         const bool releaseEditLock = posted && !optimistic && releaseLock && FLockedRecNo == n;
         if (lockedHere || releaseEditLock) errors.Try([&] { UnlockRecord(n); });
+        if (lockedHere) FLockedRecNo = heldBefore;
         errors.Try([&] { AfterChange(resync && n != 0 ? n : 0); });
         errors.Try([&] { EndWrite(); });
       });
@@ -434,6 +439,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
   BeginWrite();
   std::int32_t n = 0;
   bool unlock = false;
+  const std::int32_t heldBefore = FLockedRecNo;
   WithCleanup(
       [&] {
         if (Nav().Current() != 0) Raise(codes::kNoCurrentRecord);
@@ -457,6 +463,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
       },
       [&](TFirstError& errors) {
         if (unlock) errors.Try([&] { UnlockRecord(n); });
+        if (heldBefore != n) FLockedRecNo = heldBefore;
         // With or without resync the cursor counts afresh: the record it stood on is gone,
         // and it lands on the one that followed (the end crack after the last one).
         errors.Try([&] { AfterDelete(); });

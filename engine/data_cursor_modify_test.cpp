@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "engine/data_session.h"
 #include "engine/data_table.h"
 #include "engine/modify_test_support.h"
+#include "engine/table_locks.h"
 #include "engine/table_test_support.h"
 #include "storage/field_types.h"
 #include "storage/field_values.h"
@@ -445,6 +447,60 @@ TEST_F(DataCursorModifyTest, KeptRowIdsMustBeFree) {
   auto plain = OpenCursor();
   plain->SetKeepRowIds(true);
   EXPECT_FALSE(plain->KeepRowIds());
+}
+
+TEST_F(DataCursorModifyTest, ExclusiveCursorsChangeInMemoryAndWriteAtClose) {
+  auto cursor = std::make_unique<TDataCursor>(sandbox->Directory());
+  cursor->SetTableName("T");
+  cursor->SetExclusive(true);
+  cursor->Open();
+  const std::string before = Files();
+  for (std::int32_t id = 1; id <= 5; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  auto clone = cursor->Clone();
+  Goto(*cursor, 3);
+  TBuffer record = CurrentBuffer(*cursor);
+  ASSERT_EQ(cursor->GetCurrentRecord(record, true), 0);
+  EXPECT_EQ(cursor->LockedRecNo(), 0);  // no locks on an exclusive table
+  testing::FillRow(*cursor, record, {3, "N", "C3", 33});
+  cursor->PostEdit(record, true, true);
+  Goto(*cursor, 4);
+  cursor->DeleteRecord(CurrentBuffer(*cursor), true);
+  EXPECT_TRUE(Files() == before) << "nothing written before the close";
+  // The clone notices the changes through the counters advanced in memory.
+  EXPECT_EQ(Ids(*clone), (std::vector<std::int32_t>{1, 2, 3, 5}));
+  clone.reset();
+  cursor.reset();
+  auto reopened = OpenCursor();
+  EXPECT_EQ(Ids(*reopened), (std::vector<std::int32_t>{1, 2, 3, 5}));
+  Goto(*reopened, 3);
+  EXPECT_EQ(RowOf(*reopened, CurrentBuffer(*reopened)).Qty, 33);
+}
+
+TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEach) {
+  auto a = OpenCursor();
+  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
+  auto b = OpenCursor();
+  Goto(*a, 2);
+  a->LockRecord();
+  const std::int32_t n = a->LockedRecNo();
+  EXPECT_EQ(n, a->PhysicalRecordNo());
+  Goto(*b, 2);
+  EXPECT_EQ(RaisedCode([&] { b->LockRecord(); }), codes::kRecordInUse);
+  // An insert meanwhile locks its own new record only and leaves the edit lock alone.
+  Insert(*a, {4, "N", "C4", 10});
+  EXPECT_EQ(a->LockedRecNo(), n);
+  EXPECT_EQ(a->Table()->LockedRecords(), (std::set<std::int32_t>{n}));
+  a->LockTable();
+  a->UnlockRecord();
+  EXPECT_EQ(a->LockedRecNo(), 0);
+  EXPECT_TRUE(a->Table()->DeferredUnlocks().contains(n)) << "kept until the table lock goes";
+  EXPECT_FALSE(
+      testing::RangeFree(sandbox->Files(), folder.File("T.DAT"), 1, RecordLockPosition(n)));
+  a->UnlockTable();
+  EXPECT_TRUE(a->Table()->LockedRecords().empty());
+  b->LockRecord();
+  EXPECT_EQ(b->LockedRecNo(), n);
+  b->UnlockRecord();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/engine_codes.h"
@@ -93,6 +94,16 @@ class DataCursorModifyTest : public ::testing::Test {
 
   std::string Files() { return TableFileBytes(folder.Path(), "T"); }
 
+  // Two cursors on the record with ID 5 of six.
+  std::pair<std::unique_ptr<TDataCursor>, std::unique_ptr<TDataCursor>> TwoCursorsOnRecordFive() {
+    auto a = OpenCursor();
+    for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
+    auto b = OpenCursor();
+    Goto(*a, 5);
+    Goto(*b, 5);
+    return {std::move(a), std::move(b)};
+  }
+
   TScratchFolder folder;
   std::unique_ptr<TEngineSandbox> sandbox;
 };
@@ -146,7 +157,8 @@ TEST_F(DataCursorModifyTest, RefusedInsertsAndEditsLeaveTheFilesAsTheyWere) {
 
 TEST_F(DataCursorModifyTest, ReusedSlotMovesItsSysDeletedKeyToTheLiveGroup) {
   auto cursor = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   TDataTable& table = *cursor->Table();
   Goto(*cursor, 2);
   const std::int32_t freed = cursor->PhysicalRecordNo();
@@ -185,11 +197,7 @@ TEST_F(DataCursorModifyTest, ReusedSlotMovesItsSysDeletedKeyToTheLiveGroup) {
 }
 
 TEST_F(DataCursorModifyTest, PessimisticEditLockKeepsOtherCursorsOutUntilPosted) {
-  auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
-  auto b = OpenCursor();
-  Goto(*a, 5);
-  Goto(*b, 5);
+  auto [a, b] = TwoCursorsOnRecordFive();
   TBuffer aRecord = CurrentBuffer(*a);
   TBuffer bRecord = CurrentBuffer(*b);
   ASSERT_EQ(a->GetCurrentRecord(aRecord, true), 0);
@@ -220,11 +228,7 @@ TEST_F(DataCursorModifyTest, PessimisticEditLockKeepsOtherCursorsOutUntilPosted)
 
 TEST_F(DataCursorModifyTest, OptimisticConflictLatchesUntilCancel) {
   sandbox->Session().SetLockProtocol(TRecordLockProtocol::lpOptimistic);
-  auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
-  auto b = OpenCursor();
-  Goto(*a, 5);
-  Goto(*b, 5);
+  auto [a, b] = TwoCursorsOnRecordFive();
   TBuffer aRecord = CurrentBuffer(*a);
   TBuffer bRecord = CurrentBuffer(*b);
   ASSERT_EQ(a->GetCurrentRecord(aRecord, true), 0);
@@ -256,7 +260,7 @@ TEST_F(DataCursorModifyTest, OptimisticConflictLatchesUntilCancel) {
 TEST_F(DataCursorModifyTest, EditWithoutKeyChangeLeavesTheIndexFileAlone) {
   auto cursor = OpenCursor();
   for (std::int32_t id = 1; id <= 50; ++id)
-    Insert(*cursor, {id, "Name" + std::to_string(id % 7), "C" + std::to_string(id), 10});
+    Insert(*cursor, {id, testing::Numbered("Name", id % 7), testing::Numbered("C", id), 10});
   auto other = OpenCursor();
   Goto(*other, 30);
   const TChangeCounters counters = cursor->ChangeCounters();
@@ -317,7 +321,8 @@ TEST_F(DataCursorModifyTest, ValidityChecksAndDefaultsOfNewRecords) {
 
 TEST_F(DataCursorModifyTest, DeletingLeavesTheCursorOnTheFollowingRecordOrTheEndCrack) {
   auto cursor = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   for (const bool recordOrder : {false, true}) {
     SCOPED_TRACE(recordOrder ? "record order" : "index order");
     cursor->SetIndexNo(recordOrder ? kRecordOrderIndexNo : kPrimaryIndexSlot);
@@ -336,7 +341,7 @@ TEST_F(DataCursorModifyTest, DeletingLeavesTheCursorOnTheFollowingRecordOrTheEnd
     EXPECT_EQ(cursor->RecordCount(), recordOrder ? 2 : 1);
     if (!recordOrder) {
       for (std::int32_t id = 11; id <= 13; ++id)
-        Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+        Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
     }
   }
 }
@@ -383,7 +388,7 @@ TEST_F(DataCursorModifyTest, FilteredCursorKeepsItsBitmapsInStepWithChanges) {
   auto cursor = OpenCursor();
   TDataCursorTestAccess::SetFiltered(*cursor, true);
   for (std::int32_t id = 1; id <= 20; ++id)
-    Insert(*cursor, {id, "N" + std::to_string(id % 3), "C" + std::to_string(id), 10});
+    Insert(*cursor, {id, testing::Numbered("N", id % 3), testing::Numbered("C", id), 10});
   // A range over ByName "N1" .. "N1".
   cursor->SetIndexName("ByName");
   TBuffer low(cursor->RecordSize(), 0);
@@ -455,7 +460,8 @@ TEST_F(DataCursorModifyTest, ExclusiveCursorsChangeInMemoryAndWriteAtClose) {
   cursor->SetExclusive(true);
   cursor->Open();
   const std::string before = Files();
-  for (std::int32_t id = 1; id <= 5; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 5; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   auto clone = cursor->Clone();
   Goto(*cursor, 3);
   TBuffer record = CurrentBuffer(*cursor);
@@ -478,7 +484,7 @@ TEST_F(DataCursorModifyTest, ExclusiveCursorsChangeInMemoryAndWriteAtClose) {
 
 TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEach) {
   auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
   auto b = OpenCursor();
   Goto(*a, 2);
   a->LockRecord();

@@ -4,6 +4,7 @@
 // the cursor's place afterwards, row numbers kept, and the bitmaps of a filtered cursor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "engine/blob_cursor_test_support.h"
 #include "engine/cursor_test_support.h"
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
@@ -507,6 +509,47 @@ TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEac
   b->LockRecord();
   EXPECT_EQ(b->LockedRecNo(), n);
   b->UnlockRecord();
+}
+
+TEST_F(DataCursorModifyTest, APostWithAnotherRecordsModifiedBlobChangesNothing) {
+  TDataDirectory& directory = sandbox->Directory();
+  directory.CloseTable(directory.CreateTable("M", false, ModifyTable(true), false));
+  TDataCursor cursor(directory);
+  cursor.SetTableName("M");
+  cursor.Open();
+  constexpr int kNote = 6;
+  TBuffer first = NewRowBuffer(cursor, {1, "A", "A", 10});
+  TBuffer second = NewRowBuffer(cursor, {2, "B", "B", 10});
+  std::uint32_t size = 0;
+  ASSERT_EQ(cursor.OpenBlob(kNote, first, size, TBlobOpenMode::ReadWrite), 0);
+  const std::uint8_t text[] = {'m', 'e', 'm', 'o'};
+  ASSERT_EQ(cursor.WriteBlob(kNote, first, 0, 4, text), 0);
+  const std::string before = TableFileBytes(folder.Path(), "M");
+  EXPECT_EQ(RaisedCode([&] { cursor.PostInsert(second, true); }), codes::kBlobBuffersCorrupt);
+  EXPECT_TRUE(TableFileBytes(folder.Path(), "M") == before);
+  EXPECT_EQ(cursor.RecordCount(), 0);
+  EXPECT_FALSE(cursor.Table()->WriteLocked());
+  cursor.PostInsert(first, true);
+  TBuffer stored = CurrentBuffer(cursor);
+  ASSERT_EQ(cursor.OpenBlob(kNote, stored, size, TBlobOpenMode::ReadOnly), 0);
+  EXPECT_EQ(size, 4u);
+  ASSERT_EQ(cursor.CloseBlob(kNote, stored), 0);
+  // A copy of the record gets a value of its own: deleting the original leaves it whole.
+  TBuffer copy(cursor.RecordSize());
+  ASSERT_EQ(cursor.CopyCurrentRecord(copy), 0);
+  testing::FillRow(cursor, copy, {3, "C", "C", 10});
+  cursor.PostInsert(copy, true);
+  Goto(cursor, 1);
+  cursor.DeleteRecord(CurrentBuffer(cursor), true);
+  Goto(cursor, 3);
+  stored = CurrentBuffer(cursor);
+  ASSERT_EQ(cursor.OpenBlob(kNote, stored, size, TBlobOpenMode::ReadOnly), 0);
+  std::uint8_t read[4] = {};
+  std::uint32_t copied = 0;
+  EXPECT_EQ(cursor.ReadBlob(kNote, stored, 0, 4, read, copied), 0);
+  EXPECT_TRUE(std::equal(read, read + 4, text));
+  ASSERT_EQ(cursor.CloseBlob(kNote, stored), 0);
+  EXPECT_EQ(testing::BlobAccountingProblem(*cursor.Table()), "");
 }
 
 }  // namespace

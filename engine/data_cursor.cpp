@@ -223,6 +223,11 @@ void TDataCursor::Close() {
   FStale = false;
   FBlobs.reset();
   TFirstError errors;
+  if (FLockedRecNo != 0) errors.Try([this] { UnlockRecord(0); });
+  FLockedRecNo = 0;
+  FOptimisticConflict = false;
+  FKeepRowIds = false;
+  if (FTookWriteLock) errors.Try([this] { EndWrite(); });
   if (FTextParamsChanged) errors.Try([this] { WriteBackTextIndexParams(); });
   FTextParams.reset();
   FTextParamsChanged = false;

@@ -54,6 +54,7 @@ class TDataTable;
 class TIndexNavigator;
 class TRecordOrderNavigator;
 class TCursorPageStore;
+struct TTextIndexChange;
 
 inline constexpr std::uint8_t kRecordOrderIndexNo = 255;
 inline constexpr std::size_t kMaxCursorTableName = 255;
@@ -252,6 +253,58 @@ class TDataCursor {
   // The current record image as last read (zeros without a current record).
   std::span<const std::uint8_t> Record() const { return FRecord; }
 
+  // --- Record modification ---------------------------------------------------------------
+  // Every change runs inside the table's write lock and a lock on the record concerned, both
+  // released on every path out; all key checks of all indexes come before the first write,
+  // so a refused change (11013 read-only cursor, 9732/9730/9731 validation, 9729 duplicate
+  // key naming the index, 8708 changed elsewhere, 10258 locked) leaves the table untouched.
+  // Afterwards the cursor stores the new change counters, so that its own change does not
+  // re-synchronise it while every other cursor and process notices.
+  //
+  // Zero-fills RecordSize bytes and stores every field default.
+  void InitNewRecord(std::span<std::uint8_t> buffer);
+  // A new record buffer with the non-NULL values of the current record (the record next to
+  // a crack); the row number only with KeepRowIds. 8709 when the cursor is empty.
+  std::uint16_t CopyCurrentRecord(std::span<std::uint8_t> buffer);
+  // Raises the first failing required (9732), minimum (9730) or maximum (9731) check with
+  // the field's name.
+  void ValidateRecord(std::span<const std::uint8_t> buffer) const;
+  // With lock: the start of an edit. Under the pessimistic protocol the current record is
+  // locked; under either protocol it must still equal the caller's buffer (else 8708, and
+  // the lock is given back). Then the buffer receives the current record.
+  std::uint16_t GetCurrentRecord(std::span<std::uint8_t> buffer, bool lock);
+  // Record n (0: the current record); nothing for exclusive and read-only-files cursors.
+  // 10258 when it is locked through any cursor of the process, or by another process after
+  // the session's retries. A change seen while locking re-synchronises the cursor.
+  void LockRecord(std::int32_t n = 0);
+  // Record n (0: the record this cursor locked).
+  void UnlockRecord(std::int32_t n = 0);
+  std::int32_t LockedRecNo() const { return FLockedRecNo; }
+  // The table's write lock around one change (re-synchronising when it saw a change).
+  void BeginWrite();
+  void EndWrite();
+  // The table lock of a statement written WITH LOCKS.
+  void LockTable();
+  void UnlockTable();
+  // Adds the record in the buffer; with resync the cursor moves onto it.
+  void PostInsert(std::span<std::uint8_t> buffer, bool resync);
+  // Replaces the current record by the buffer. Under the pessimistic protocol releaseLock
+  // gives the edit lock back after a successful post; with resync the cursor moves onto
+  // the record in its new place.
+  void PostEdit(std::span<std::uint8_t> buffer, bool releaseLock, bool resync);
+  // Ends an edit without posting: the edit lock goes, the optimistic conflict is forgotten.
+  void CancelEdit();
+  // Deletes the current record; buffer is the caller's copy of it (8708 when the record
+  // changed meanwhile). With resync the cursor lands on the record that followed it.
+  void DeleteRecord(std::span<const std::uint8_t> buffer, bool resync);
+  // Inserted and edited records keep the row number they carry. Only tables with an
+  // auto-increment field take it; elsewhere the setting stays off.
+  void SetKeepRowIds(bool value);
+  bool KeepRowIds() const { return FKeepRowIds; }
+  // Set by an optimistic post that found the record changed; every further post of the
+  // edit fails with 8708 until CancelEdit.
+  bool OptimisticConflict() const { return FOptimisticConflict; }
+
   // --- Fields and index definitions ------------------------------------------------------
   int FieldCount() const { return static_cast<int>(FFields.size()); }
   std::uint16_t RecordSize() const { return FRecordSize; }
@@ -357,6 +410,8 @@ class TDataCursor {
   // change. The step answers a value.
   template <typename TStep>
   auto RunStep(TStep step);
+  // RunStep for the cursor's other source files (the template lives with the navigation).
+  void RunStepOf(const std::function<void()>& step);
 
   // Reading the current record.
   void ReadCurrentRecord(bool forward);
@@ -365,6 +420,63 @@ class TDataCursor {
   bool OutsideRange(const std::vector<std::uint8_t>& key) const;
   void PlaceLike(const TCursorPosition& before, const std::vector<std::uint8_t>& key,
                  std::int32_t recordNo);
+
+  // Record modification (data_cursor_modify.cpp, data_cursor_locks.cpp).
+  struct TIndexKeys;
+  bool TakesRecordLocks() const;
+  bool Pessimistic() const;
+  void RequireWritable() const;
+  void RequireRecordBuffer(std::span<const std::uint8_t> buffer) const;
+  // The slots whose keys every live record has: the primary index (when the table has one
+  // of its own), then the secondary indexes; "Sys Deleted" is kept apart.
+  std::vector<int> KeySlots() const;
+  std::vector<TIndexKeys> BuildKeys(std::span<const std::uint8_t> image) const;
+  // 9729 naming the index.
+  [[noreturn]] void RaiseDuplicate(int slot) const;
+  [[noreturn]] void RaiseMissingKey(int slot) const;
+  // Locks record n for this cursor (10258 when any cursor of the process holds it).
+  void LockRecordNow(std::int32_t n);
+  std::int32_t NextSlotNumber() const;
+  void InsertSteps(std::span<std::uint8_t> buffer, std::int32_t recordNo);
+  bool EditSteps(std::span<std::uint8_t> buffer, std::int32_t recordNo);
+  void DeleteSteps(std::int32_t recordNo);
+  // The bitmaps after record n was inserted or edited (image: its new image) or deleted
+  // (image empty).
+  void UpdateBitmapsFor(std::int32_t recordNo, std::span<const std::uint8_t> image);
+  void ReplaceSysDeletedKey(std::span<const std::uint8_t> oldImage,
+                            std::span<const std::uint8_t> newImage, std::int32_t recordNo);
+  // Writes the change back (or, exclusive or in a transaction, only advances the change
+  // counters) and stores the cursor's own new counters.
+  void EndUpdate(bool keysChanged, bool blobsWritten);
+  // After a change: the navigator counts afresh and goes back to its place; with onto set
+  // it then moves onto that record (its key taken from Record()).
+  void AfterChange(std::int32_t onto);
+  // After a delete: on the record that followed the deleted one, or the end crack.
+  void AfterDelete();
+  // Runs body; whatever happens the cleanup steps run afterwards, and the first error is
+  // raised (the body's before any of the cleanup's).
+  template <typename TBody, typename TCleanup>
+  void WithCleanup(TBody body, TCleanup cleanup);
+  // BLOB values and text-index words of a change. Every BLOB slot of a posted buffer holds
+  // a stored value or a handle of this cursor (8963 otherwise).
+  void CheckBlobSlots(std::span<const std::uint8_t> buffer) const;
+  // The text index's words to remove (the stored record oldImage) and to add (the buffer
+  // being posted, its memo texts from its open BLOB buffers); worked out before any BLOB
+  // value changes. Empty sides for an insert or a delete.
+  TTextIndexChange TextWordsChange(std::span<const std::uint8_t> oldImage,
+                                   std::span<const std::uint8_t> newBuffer);
+  void ApplyTextWords(const TTextIndexChange& change, std::int32_t oldRowId, std::int32_t newRowId,
+                      std::int32_t recordNo);
+  // The BLOB part of a post, once every key check passed: the buffer takes the image's
+  // header, the text index's words are taken (old: the stored record; empty for an
+  // insert), the modified BLOB values are written (the post's first write, so that 8963
+  // refuses it whole), and the image takes the buffer's fields with stored BLOB slots.
+  // Answers whether BLOBs were written.
+  bool WriteBlobsForPost(std::span<std::uint8_t> buffer, std::vector<std::uint8_t>& image,
+                         std::span<const std::uint8_t> old, TTextIndexChange& words);
+  // The slots a stored record keeps: handles of buffers still open replaced by their
+  // first-block and change numbers.
+  void StoreBlobSlots(std::span<std::uint8_t> image) const;
 
   TDataDirectory& FDirectory;
   TDataTable* FTable = nullptr;
@@ -419,6 +531,11 @@ class TDataCursor {
 
   std::optional<TTextIndexParams> FTextParams;
   bool FTextParamsChanged = false;
+
+  std::int32_t FLockedRecNo = 0;
+  bool FTookWriteLock = false;
+  bool FKeepRowIds = false;
+  bool FOptimisticConflict = false;
 
   // --- BLOB buffers (data_cursor_blobs.cpp) ---
   std::unique_ptr<TCursorBlobs> FBlobs;

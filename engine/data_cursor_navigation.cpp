@@ -157,6 +157,13 @@ auto TDataCursor::RunStep(TStep step) {
   }
 }
 
+void TDataCursor::RunStepOf(const std::function<void()>& step) {
+  RunStep([&] {
+    step();
+    return 0;
+  });
+}
+
 // --- Orders ----------------------------------------------------------------------------
 
 TNavigator& TDataCursor::Nav() const {

@@ -475,24 +475,35 @@ void TDataTable::MarkBuffersChanged(bool blobsChanged) {
   if (blobsChanged && FBlob.IsOpen()) FBlob.MarkBlobChanged();
 }
 
-void TDataTable::WriteBuffersNow(bool flushToDisk) {
+void TDataTable::WriteRecordChange(bool keysChanged, bool blobsWritten) {
+  if (FExclusive || FInTransaction) {
+    FData.MarkChanged();
+    if (keysChanged) FIndex.MarkIndexChanged();
+    if (blobsWritten && FBlob.IsOpen()) FBlob.MarkBlobChanged();
+    return;
+  }
+  WriteBuffersNow(false, THeaderForce{true, keysChanged, blobsWritten});
+}
+
+void TDataTable::WriteBuffersNow(bool flushToDisk, THeaderForce force) {
   // Only files that were written are pushed to the device, each once: the table decides.
   const bool push = flushToDisk || Session().ForceBufferFlush();
   FData.SetForceBufferFlush(false);
-  const bool dataWritten = FData.HeaderChangedFlag() || FData.DescriptorsChangedFlag() ||
-                           FData.RecordCache().HasChanges();
+  const bool dataWritten = force.Data || FData.HeaderChangedFlag() ||
+                           FData.DescriptorsChangedFlag() || FData.RecordCache().HasChanges();
   FData.WriteChangedRecords();
-  FData.FlushHeader(false);
+  FData.FlushHeader(force.Data);
   if (dataWritten && push) FData.FlushFile();
-  const bool indexWritten = FIndex.Header().HeaderChanged || FIndex.HasChangedPages();
+  const bool indexWritten =
+      force.Index || FIndex.Header().HeaderChanged || FIndex.HasChangedPages();
   FIndex.WriteChangedPages();
-  FIndex.FlushIndexHeader(false);
+  FIndex.FlushIndexHeader(force.Index);
   if (indexWritten && push) FIndex.FlushFile();
   bool blobWritten = false;
   if (FBlob.IsOpen()) {
-    blobWritten = FBlob.Header().Changed || FBlob.Cache().HasChanges();
+    blobWritten = force.Blob || FBlob.Header().Changed || FBlob.Cache().HasChanges();
     FBlob.WriteChangedBlocks();
-    FBlob.FlushBlobHeader(false);
+    FBlob.FlushBlobHeader(force.Blob);
     if (blobWritten && push) FBlob.FlushFile();
   }
   FWritten = FWritten || dataWritten || indexWritten || blobWritten;

@@ -66,6 +66,14 @@ struct TTableDefinition {
   std::vector<TIndexDefinition> SecondaryIndexes;
 };
 
+// The file headers written (advancing their change counters) even when nothing in them
+// changed.
+struct THeaderForce {
+  bool Data = false;
+  bool Index = false;
+  bool Blob = false;
+};
+
 class TDataTable {
  public:
   // A closed table object of the directory. tableName is kept trimmed.
@@ -201,6 +209,12 @@ class TDataTable {
   // headers are marked changed (the BLOB header only when blobsChanged), for the commit.
   // Callers of a shared table hold the write lock.
   void FlushBuffers(bool flushToDisk = false, bool blobsChanged = true);
+  // After one record change by a cursor (the caller holds the write lock of a shared
+  // table): writes everything back and advances the data file's change counter, the index
+  // file's when keys changed and the BLOB file's when BLOBs were written, so that every
+  // other cursor and process notices. Exclusive tables and transactions only advance those
+  // counters in memory; their buffers are written later.
+  void WriteRecordChange(bool keysChanged, bool blobsWritten);
   // Drops every cached record, page and block whatever its state and re-reads the three
   // headers from disk. trim also sets the caches back to their target sizes.
   void DiscardBuffers(bool trim = false);
@@ -252,7 +266,7 @@ class TDataTable {
   void TakeTableByte();
   void ReleaseTableByte();
   void ReleaseTableLock();
-  void WriteBuffersNow(bool flushToDisk);
+  void WriteBuffersNow(bool flushToDisk, THeaderForce force = {});
   void MarkBuffersChanged(bool blobsChanged);
   [[noreturn]] void Raise(std::uint16_t code) const;
 

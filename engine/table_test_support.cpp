@@ -8,17 +8,14 @@
 #include "storage/record_image.h"
 
 namespace kura::testing {
-namespace {
 
-TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size = 0) {
+TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size) {
   TFieldDescriptor field;
   field.FieldName = name;
   field.FieldType = type;
   field.FieldSize = size;
   return field;
 }
-
-}  // namespace
 
 TTableDefinition SmallTable(bool blob) {
   TTableDefinition definition;

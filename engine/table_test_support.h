@@ -16,6 +16,9 @@
 
 namespace kura::testing {
 
+// A field descriptor with a name, type and declared size.
+TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size = 0);
+
 // Fields ID (integer) and NAME (string of 20), and with blob set a memo field NOTE.
 TTableDefinition SmallTable(bool blob = false);
 

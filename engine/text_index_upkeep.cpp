@@ -169,6 +169,12 @@ void UpdateRecordWords(TDataTable& table, const TTextIndexParams& params,
   AddKeys(table, change.Added, newRowId, recordNo);
 }
 
+void ApplyTextIndexChange(TDataTable& table, const TTextIndexChange& change, std::int32_t oldRowId,
+                          std::int32_t newRowId, std::int32_t recordNo) {
+  RemoveKeys(table, change.Removed, oldRowId);
+  AddKeys(table, change.Added, newRowId, recordNo);
+}
+
 TTextIndexChange TextIndexChange(const TRecordWords& oldWords, const TRecordWords& newWords,
                                  bool rowIdChanged) {
   if (rowIdChanged) return {oldWords, newWords};

@@ -53,6 +53,12 @@ struct TTextIndexChange {
 TTextIndexChange TextIndexChange(const TRecordWords& oldWords, const TRecordWords& newWords,
                                  bool rowIdChanged);
 
+// Applies a change worked out beforehand (RecordWords, TextIndexChange), for a post that
+// must take the words before the BLOB values change: removes the Removed keys with
+// oldRowId, adds the Added keys with newRowId and the record number.
+void ApplyTextIndexChange(TDataTable& table, const TTextIndexChange& change, std::int32_t oldRowId,
+                          std::int32_t newRowId, std::int32_t recordNo);
+
 // Insert: adds the keys of every word of the new record (recordNo is its record number).
 void AddRecordWords(TDataTable& table, const TTextIndexParams& params,
                     std::span<const std::uint8_t> record, std::int32_t recordNo,

@@ -334,8 +334,9 @@ class TDataCursor {
   const std::vector<TCursorFieldDefinition>& CalculatedFieldDefinitions() const {
     return FFieldDefinitions;
   }
-  // The whole stored value of a BLOB field of a record buffer, read from the table's BLOB
-  // file; false when the slot holds no stored BLOB (NULL, or the handle of an open buffer).
+  // The whole value of a BLOB field of a record buffer: the contents of this cursor's buffer
+  // when the slot holds its handle, else the stored value read from the table's BLOB file;
+  // false when there is none (NULL, or a handle this cursor does not know).
   bool ReadStoredBlob(const TFieldDescriptor& field, std::span<const std::uint8_t> record,
                       std::string& value) const;
   // The table's language and sort order.

@@ -184,8 +184,15 @@ bool TDataCursor::ReadStoredBlob(const TFieldDescriptor& field,
   const std::size_t offset = field.FieldOffset;
   if (offset + 1 + 2 * kBlobFirstBlockSize > record.size() || record[offset] == 0) return false;
   const std::int32_t firstBlock = GetI32LE(record.data() + offset + 1);
-  // A negative value is the handle of a BLOB buffer open on the record, not a stored value.
-  if (firstBlock <= 0 || !FTable->HasBlobFields() || !FTable->Blob().IsOpen()) return false;
+  // A negative value is the handle of a BLOB buffer open on the record: its contents, as
+  // being edited, are the value.
+  if (firstBlock < 0) {
+    const TCursorBlob* open = FBlobs ? FBlobs->Find(firstBlock) : nullptr;
+    if (open == nullptr || open->Buffer.FieldNo != field.FieldNo) return false;
+    value.assign(open->Buffer.Data.begin(), open->Buffer.Data.end());
+    return true;
+  }
+  if (firstBlock == 0 || !FTable->HasBlobFields() || !FTable->Blob().IsOpen()) return false;
   TBlobBuffer buffer;
   buffer.FieldNo = field.FieldNo;
   buffer.FirstBlock = firstBlock;

@@ -590,6 +590,40 @@ TEST_F(CalculatedFieldsTest, AMemoReferenceReadsTheWholeStoredText) {
   EXPECT_TRUE(text.empty());
 }
 
+// A memo being edited is read from its open buffer: the calculated field follows the text as
+// written, before anything is posted; new and copied record buffers are evaluated too.
+TEST_F(CalculatedFieldsTest, AMemoOpenForEditingIsReadFromItsBuffer) {
+  auto owned = OpenMemoTable({"stored"});
+  TDataCursor& cursor = *owned;
+  TBuffer buffer(cursor.RecordSize());
+  cursor.First();
+  ASSERT_EQ(cursor.GetNextRecord(buffer), 0);
+  EXPECT_EQ(IntOf(cursor, buffer, 4), 6);
+  std::uint32_t size = 0;
+  ASSERT_EQ(cursor.OpenBlob(3, buffer, size, TBlobOpenMode::ReadWrite), 0);
+  const std::string text = "0123456789";
+  ASSERT_EQ(cursor.WriteBlob(3, buffer, 0, static_cast<std::uint32_t>(text.size()),
+                             reinterpret_cast<const std::uint8_t*>(text.data())),
+            0);
+  std::uint8_t id[4];
+  PutI32LE(id, 5);
+  cursor.SetField(1, buffer, id);
+  EXPECT_EQ(IntOf(cursor, buffer, 4), 10);
+  ASSERT_EQ(cursor.CloseBlob(3, buffer), 0);
+  cursor.FreeBlobs();
+
+  TBuffer fresh(cursor.RecordSize(), 0xEE);
+  cursor.InitNewRecord(fresh);
+  bool null = false;
+  IntOf(cursor, fresh, 4, &null);
+  EXPECT_TRUE(null);
+  TBuffer copy(cursor.RecordSize(), 0);
+  ASSERT_EQ(cursor.CopyCurrentRecord(copy), 0);
+  EXPECT_EQ(IntOf(cursor, copy, 4, &null), 6);
+  EXPECT_FALSE(null);
+  cursor.FreeBlobs();
+}
+
 // Lazy change detection: the cursor's record is still cached when another writer rewrites
 // its memo; the memo read sees the change, and the step catches up and reads the new text
 // instead of failing on the old chain.

@@ -118,6 +118,7 @@ void TDataCursor::InitNewRecord(std::span<std::uint8_t> buffer) {
   std::fill_n(buffer.begin(), FRecordSize, std::uint8_t{0});
   if (FHasDefaults)
     StoreFieldDefaults(buffer, FTable->Data().Descriptors(), Locale(), CurrentLocalDateTime());
+  EvaluateCalculatedFields(buffer);
 }
 
 std::uint16_t TDataCursor::CopyCurrentRecord(std::span<std::uint8_t> buffer) {
@@ -150,6 +151,7 @@ std::uint16_t TDataCursor::CopyCurrentRecord(std::span<std::uint8_t> buffer) {
     if (FTable->HasBlobFields())
       Blobs().CopyStoredBlobs(*FTable, FTable->Data().Descriptors(), buffer,
                               Nav().PhysicalRecordNo());
+    EvaluateCalculatedFields(buffer);
   });
   return answer;
 }

@@ -423,9 +423,12 @@ void TDataTable::UnlockRecord(std::int32_t n) {
 }
 
 void TDataTable::UnlockAllRecords(bool onlyDeferred) {
+  // Highest record first, so lowest lock byte first: the system keeps a file's locks in
+  // byte order and walks them from the lowest, so each unlock then finds its lock at once
+  // instead of walking past every lock still held (a long transaction holds thousands).
   std::vector<std::int32_t> targets;
-  for (std::int32_t n : FLockedRecords)
-    if (!onlyDeferred || FDeferredUnlocks.contains(n)) targets.push_back(n);
+  for (auto n = FLockedRecords.rbegin(); n != FLockedRecords.rend(); ++n)
+    if (!onlyDeferred || FDeferredUnlocks.contains(*n)) targets.push_back(*n);
   bool released = true;
   for (std::int32_t n : targets) {
     released = FData.UnlockRange(1, RecordLockPosition(n)) && released;

@@ -26,6 +26,7 @@ struct TFileSizes {
 
 // SQLite's default page cache (2 000 KiB), split between records and index pages.
 inline constexpr std::int32_t kCacheBytes = 2'048'000;
+inline constexpr std::int32_t kRecordCacheBytes = 65'536;
 
 class TKuraSide {
  public:

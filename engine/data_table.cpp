@@ -1,5 +1,6 @@
 #include "engine/data_table.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 
@@ -52,6 +53,7 @@ void TDataTable::Open(bool exclusive) {
   try {
     OpenFiles(exclusive);
     ConfigureHandlers();
+    SizeCaches();
     CheckStructureUnderReadLock();
   } catch (...) {
     try {
@@ -61,6 +63,17 @@ void TDataTable::Open(bool exclusive) {
     }
     throw;
   }
+}
+
+void TDataTable::SizeCaches() {
+  const TDataSession& session = Session();
+  const auto recordSize = std::max<std::size_t>(1, FData.RecordSize());
+  const auto recordBytes = static_cast<std::size_t>(std::max(0, session.RecordBufferBytes()));
+  const auto recordCount = static_cast<std::size_t>(std::max(1, session.RecordBufferCount()));
+  FData.RecordCache().SetCapacity(
+      std::clamp<std::size_t>(recordBytes / recordSize, 1, recordCount));
+  const auto indexBytes = static_cast<std::size_t>(std::max(0, session.IndexBufferBytes()));
+  FIndex.SetPageCacheCapacity(std::max<std::size_t>(1, indexBytes / kIndexPageSize));
 }
 
 void TDataTable::NameFiles(bool exclusive) {
@@ -522,7 +535,10 @@ void TDataTable::DiscardBuffers(bool trim) {
     FBlob.DiscardBlocks();
     FBlob.ReloadBlobHeader();
   }
-  if (!trim) return;
+  if (trim) TrimCaches();
+}
+
+void TDataTable::TrimCaches() {
   FData.RecordCache().Trim();
   FIndex.TrimPages();
   if (FBlob.IsOpen()) FBlob.TrimBlocks();
@@ -535,9 +551,7 @@ void TDataTable::EmptyTable() {
   FIndex.EmptyIndexFile();
   if (FBlob.IsOpen()) FBlob.EmptyBlobFile();
   WriteBuffersNow(false);
-  FData.RecordCache().Trim();
-  FIndex.TrimPages();
-  if (FBlob.IsOpen()) FBlob.TrimBlocks();
+  TrimCaches();
 }
 
 // --- Transactions --------------------------------------------------------------------------

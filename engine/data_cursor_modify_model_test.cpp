@@ -161,7 +161,7 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     TModifyRow row;
     row.Id = Draw(1, 5000);
     row.Name = Draw(0, 40) == 0 ? "" : kNames[Draw(0, 7)];
-    row.Code = "C" + std::to_string(Draw(0, 5000));
+    row.Code = testing::Numbered("C", Draw(0, 5000));
     // Now and then a key that another record holds.
     if (!model.Records.empty() && Draw(0, 9) == 0) {
       auto it = model.Records.begin();
@@ -391,7 +391,7 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     TDataTable& table = *cursor.Table();
     EXPECT_EQ(testing::BlobAccountingProblem(table), "");
     const TTextIndexParams params = DefaultTextIndexParams();
-    std::set<std::pair<TBuffer, std::int32_t>> expected;
+    std::set<std::pair<std::string, std::int32_t>> expected;
     for (const auto& [n, record] : model.Records) {
       for (const auto& [fieldNo, text] :
            {std::pair<std::uint16_t, std::string>{2, record.Row.Name}, {kNoteField, record.Note}}) {
@@ -399,13 +399,13 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
           TBuffer key(kSysTextKeyLength);
           BuildTextKey(fieldNo, word, record.RowId, {},
                        std::span<std::uint8_t, kSysTextKeyLength>(key.data(), kSysTextKeyLength));
-          expected.emplace(key, n);
+          expected.emplace(std::string(key.begin(), key.end()), n);
         }
       }
     }
-    std::set<std::pair<TBuffer, std::int32_t>> actual;
+    std::set<std::pair<std::string, std::int32_t>> actual;
     table.Index().Tree(kSysTextSlot).ForEachKey([&](const std::uint8_t* key, std::int32_t n) {
-      actual.emplace(TBuffer(key, key + kSysTextKeyLength), n);
+      actual.emplace(std::string(key, key + kSysTextKeyLength), n);
     });
     EXPECT_EQ(actual.size(), expected.size());
     EXPECT_TRUE(actual == expected);
@@ -446,7 +446,7 @@ TEST_P(ModifyModelTest, RandomChangesAgreeWithTheModel) {
       }
       if (HasFatalFailure()) return;
     }
-    SCOPED_TRACE("batch " + std::to_string(batch));
+    SCOPED_TRACE(testing::Numbered("batch ", batch));
     CheckTable();
     if (HasFatalFailure()) return;
   }

@@ -185,6 +185,7 @@ void PrintTable(const TOptions& options, const std::vector<TWorkloadTimes>& time
     const double kura = Median(row.Kura) * 1000, sqlite = Median(row.Sqlite) * 1000;
     std::printf("%-44s %12.2f %12.2f %10.3f\n", row.Name.c_str(), kura, sqlite, kura / sqlite);
   }
+  if (!options.Churn) return;  // the sizes compare before and after the churn
   std::printf("\n%-22s %14s %14s %9s\n", "file sizes (bytes)", "before churn", "after churn",
               "change");
   const auto line = [](const char* name, std::int64_t before, std::int64_t after) {
@@ -240,6 +241,10 @@ void WriteJson(const TOptions& options, const std::vector<TWorkloadTimes>& times
         << ", \"kura_runs_ms\": " << JsonList(row.Kura)
         << ", \"sqlite_runs_ms\": " << JsonList(row.Sqlite) << "}"
         << (i + 1 < times.size() ? "," : "") << "\n";
+  }
+  if (!options.Churn) {
+    out << "  ]\n}\n";
+    return;
   }
   out << "  ],\n  \"file_sizes\": {\"kura_before\": " << JsonSizes(sizes.KuraBefore)
       << ", \"kura_after\": " << JsonSizes(sizes.KuraAfter)

@@ -28,21 +28,20 @@ struct TFileSizes {
 inline constexpr std::int32_t kCacheBytes = 2'048'000;
 inline constexpr std::int32_t kRecordCacheBytes = 65'536;
 
-class TKuraSide {
+class TKuraSide : public TBenchSide {
  public:
   explicit TKuraSide(const std::string& folder);
-  ~TKuraSide();
+  ~TKuraSide() override;
   TKuraSide(const TKuraSide&) = delete;
   TKuraSide& operator=(const TKuraSide&) = delete;
 
-  void BulkInsert(const std::vector<TBenchRow>& rows);
-  // The rows found plus the sum of their values.
-  std::int64_t PointLookups(const std::vector<std::int32_t>& keys);
-  // The total of the counts.
-  std::int64_t RangeCounts(const std::vector<TValueRange>& ranges);
-  std::int64_t ScanSum();
-  void DeleteAndInsert(const std::vector<std::int32_t>& keys, const std::vector<TBenchRow>& rows);
-  std::int64_t RowCount();
+  void BulkInsert(const std::vector<TBenchRow>& rows) override;
+  std::int64_t PointLookups(const std::vector<std::int32_t>& keys) override;
+  std::int64_t RangeCounts(const std::vector<TValueRange>& ranges) override;
+  std::int64_t ScanSum() override;
+  void DeleteAndInsert(const std::vector<std::int32_t>& keys,
+                       const std::vector<TBenchRow>& rows) override;
+  std::int64_t RowCount() override;
   TFileSizes FileSizes() const;
 
  private:

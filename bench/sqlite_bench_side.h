@@ -12,23 +12,22 @@
 
 namespace kura::bench {
 
-class TSqliteSide {
+class TSqliteSide : public TBenchSide {
  public:
   // Creates the table T (ID INTEGER PRIMARY KEY, NAME CHAR(20), VALUE INTEGER) with the
   // indexes BY_NAME and BY_VALUE in a new database file.
   explicit TSqliteSide(std::string path);
-  ~TSqliteSide();
+  ~TSqliteSide() override;
   TSqliteSide(const TSqliteSide&) = delete;
   TSqliteSide& operator=(const TSqliteSide&) = delete;
 
-  void BulkInsert(const std::vector<TBenchRow>& rows);
-  // The rows found plus the sum of their values.
-  std::int64_t PointLookups(const std::vector<std::int32_t>& keys);
-  // The total of the counts.
-  std::int64_t RangeCounts(const std::vector<TValueRange>& ranges);
-  std::int64_t ScanSum();
-  void DeleteAndInsert(const std::vector<std::int32_t>& keys, const std::vector<TBenchRow>& rows);
-  std::int64_t RowCount();
+  void BulkInsert(const std::vector<TBenchRow>& rows) override;
+  std::int64_t PointLookups(const std::vector<std::int32_t>& keys) override;
+  std::int64_t RangeCounts(const std::vector<TValueRange>& ranges) override;
+  std::int64_t ScanSum() override;
+  void DeleteAndInsert(const std::vector<std::int32_t>& keys,
+                       const std::vector<TBenchRow>& rows) override;
+  std::int64_t RowCount() override;
   std::int64_t FileSize() const;
 
  private:

@@ -33,4 +33,19 @@ struct TWorkloadData {
 // rows of at least 1000; the ranges hold 1000 .. min(50 000, rows / 2) rows.
 TWorkloadData MakeWorkloadData(int rows);
 
+// One side of the comparison: the workloads on one engine's table of the rows.
+class TBenchSide {
+ public:
+  virtual ~TBenchSide() = default;
+  virtual void BulkInsert(const std::vector<TBenchRow>& rows) = 0;
+  // The rows found plus the sum of their values.
+  virtual std::int64_t PointLookups(const std::vector<std::int32_t>& keys) = 0;
+  // The total of the counts.
+  virtual std::int64_t RangeCounts(const std::vector<TValueRange>& ranges) = 0;
+  virtual std::int64_t ScanSum() = 0;
+  virtual void DeleteAndInsert(const std::vector<std::int32_t>& keys,
+                               const std::vector<TBenchRow>& rows) = 0;
+  virtual std::int64_t RowCount() = 0;
+};
+
 }  // namespace kura::bench

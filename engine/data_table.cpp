@@ -1,5 +1,6 @@
 #include "engine/data_table.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 
@@ -52,6 +53,7 @@ void TDataTable::Open(bool exclusive) {
   try {
     OpenFiles(exclusive);
     ConfigureHandlers();
+    SizeCaches();
     CheckStructureUnderReadLock();
   } catch (...) {
     try {
@@ -61,6 +63,17 @@ void TDataTable::Open(bool exclusive) {
     }
     throw;
   }
+}
+
+void TDataTable::SizeCaches() {
+  const TDataSession& session = Session();
+  const auto recordSize = std::max<std::size_t>(1, FData.RecordSize());
+  const auto recordBytes = static_cast<std::size_t>(std::max(0, session.RecordBufferBytes()));
+  const auto recordCount = static_cast<std::size_t>(std::max(1, session.RecordBufferCount()));
+  FData.RecordCache().SetCapacity(
+      std::clamp<std::size_t>(recordBytes / recordSize, 1, recordCount));
+  const auto indexBytes = static_cast<std::size_t>(std::max(0, session.IndexBufferBytes()));
+  FIndex.SetPageCacheCapacity(std::max<std::size_t>(1, indexBytes / kIndexPageSize));
 }
 
 void TDataTable::NameFiles(bool exclusive) {
@@ -423,9 +436,12 @@ void TDataTable::UnlockRecord(std::int32_t n) {
 }
 
 void TDataTable::UnlockAllRecords(bool onlyDeferred) {
+  // Highest record first, so lowest lock byte first: the system keeps a file's locks in
+  // byte order and walks them from the lowest, so each unlock then finds its lock at once
+  // instead of walking past every lock still held (a long transaction holds thousands).
   std::vector<std::int32_t> targets;
-  for (std::int32_t n : FLockedRecords)
-    if (!onlyDeferred || FDeferredUnlocks.contains(n)) targets.push_back(n);
+  for (auto n = FLockedRecords.rbegin(); n != FLockedRecords.rend(); ++n)
+    if (!onlyDeferred || FDeferredUnlocks.contains(*n)) targets.push_back(*n);
   bool released = true;
   for (std::int32_t n : targets) {
     released = FData.UnlockRange(1, RecordLockPosition(n)) && released;
@@ -519,7 +535,10 @@ void TDataTable::DiscardBuffers(bool trim) {
     FBlob.DiscardBlocks();
     FBlob.ReloadBlobHeader();
   }
-  if (!trim) return;
+  if (trim) TrimCaches();
+}
+
+void TDataTable::TrimCaches() {
   FData.RecordCache().Trim();
   FIndex.TrimPages();
   if (FBlob.IsOpen()) FBlob.TrimBlocks();
@@ -532,9 +551,7 @@ void TDataTable::EmptyTable() {
   FIndex.EmptyIndexFile();
   if (FBlob.IsOpen()) FBlob.EmptyBlobFile();
   WriteBuffersNow(false);
-  FData.RecordCache().Trim();
-  FIndex.TrimPages();
-  if (FBlob.IsOpen()) FBlob.TrimBlocks();
+  TrimCaches();
 }
 
 // --- Transactions --------------------------------------------------------------------------

@@ -267,6 +267,11 @@ class TDataTable {
   void ReleaseTableByte();
   void ReleaseTableLock();
   void WriteBuffersNow(bool flushToDisk, THeaderForce force = {});
+  // The record cache and each index's page cache take the session's buffer sizes (their
+  // initial values give the caches' usual budgets).
+  void SizeCaches();
+  // Sets the record, page and block caches back to their target sizes.
+  void TrimCaches();
   void MarkBuffersChanged(bool blobsChanged);
   [[noreturn]] void Raise(std::uint16_t code) const;
 

@@ -15,9 +15,11 @@
 #include "engine/data_session.h"
 #include "engine/table_locks.h"
 #include "engine/table_test_support.h"
+#include "storage/buffer_cache.h"
 #include "storage/failing_file.h"
 #include "storage/file_names.h"
 #include "storage/file_test_support.h"
+#include "storage/index_file.h"
 #include "storage/physical_file.h"
 #include "storage/record_image.h"
 
@@ -471,6 +473,38 @@ TEST_F(DataTableTest, AnotherWritersChangesEmptyTheCachesOfTheChangedFiles) {
   EXPECT_EQ(reader.Blob().Cache().Count(), 0u);
   EXPECT_EQ(reader.Data().RecordCache().Count(), recordsCached) << "the data file did not change";
   reader.ReleaseReadLock();
+}
+
+// The session's buffer sizes set the caches of a table opened afterwards; the initial values
+// give the usual budgets.
+TEST_F(DataTableTest, TheSessionsBufferSizesSizeTheCachesOfATableOpenedLater) {
+  Create();
+  TDataTable& usual = Open();
+  const std::size_t recordSize = usual.Data().RecordSize();
+  EXPECT_EQ(usual.Data().RecordCache().Capacity(), RecordCacheCapacity(recordSize));
+  EXPECT_EQ(usual.Index().Cache(kPrimaryIndexSlot).Capacity(), PageCacheCapacity());
+  sandbox.Directory().CloseTable(usual);
+
+  struct TCase {
+    std::int32_t RecordBytes, RecordCount, IndexBytes;
+    std::size_t Records, Pages;
+  };
+  const TCase cases[] = {
+      {static_cast<std::int32_t>(recordSize * 500), 8192, 81920, 500, 10},
+      {static_cast<std::int32_t>(recordSize * 500), 300, 8192, 300, 1},  // count caps the records
+      {0, 8192, 0, 1, 1},                                                // never below one
+  };
+  for (const TCase& c : cases) {
+    sandbox.Session().SetRecordBufferBytes(c.RecordBytes);
+    sandbox.Session().SetRecordBufferCount(c.RecordCount);
+    sandbox.Session().SetIndexBufferBytes(c.IndexBytes);
+    TDataTable& table = Open();
+    EXPECT_EQ(table.Data().RecordCache().Capacity(), c.Records);
+    for (int slot : {kPrimaryIndexSlot, kSysDeletedSlot}) {
+      EXPECT_EQ(table.Index().Cache(slot).Capacity(), c.Pages) << "slot " << slot;
+    }
+    sandbox.Directory().CloseTable(table);
+  }
 }
 
 TEST_F(DataTableTest, DiscardingWithTrimSetsTheCachesBackToTheirTargets) {

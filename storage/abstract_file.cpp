@@ -88,16 +88,13 @@ bool TAbstractFile::LockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
   TLockRange range;
   if (!MakeRange(length, start, range) || OverlapsListedLock(range)) return false;
-  FLocks.push_back(range);
+  FLocks.Add(range);
   return true;
 }
 
 bool TAbstractFile::UnlockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
-  const int index = FindListedLock(length, start);
-  if (index < 0) return false;
-  FLocks.erase(FLocks.begin() + index);
-  return true;
+  return FLocks.Remove(length, start);
 }
 
 int TAbstractFile::OpenCount() {
@@ -122,18 +119,6 @@ bool TAbstractFile::MakeRange(std::int64_t length, std::int64_t start, TLockRang
   return true;
 }
 
-bool TAbstractFile::OverlapsListedLock(const TLockRange& range) const {
-  return std::any_of(FLocks.begin(), FLocks.end(), [&](const TLockRange& held) {
-    return range.Start <= held.End && held.Start <= range.End;
-  });
-}
-
-int TAbstractFile::FindListedLock(std::int64_t length, std::int64_t start) const {
-  for (std::size_t i = 0; i < FLocks.size(); ++i)
-    if (FLocks[i].Start == start && FLocks[i].Length == length) return static_cast<int>(i);
-  return -1;
-}
-
 // ---- TMemoryFile -------------------------------------------------------------------------
 
 TMemoryFile::TMemoryFile(std::string name, bool temporary, bool exclusive)
@@ -144,7 +129,7 @@ TFileResult<std::int32_t> TMemoryFile::CreateFile() {
   FBlock.clear();
   FBlock.shrink_to_fit();
   FSize = 0;
-  FLocks.clear();
+  FLocks.Clear();
   return AddHandle();
 }
 
@@ -153,7 +138,7 @@ TFileStatus TMemoryFile::CloseHandle(std::int32_t handleId) {
   const TFileStatus result = TAbstractFile::CloseHandle(handleId);
   // Closing the last handle gives up its locks, as closing a disk file does; otherwise a
   // table closed while holding a lock could never be locked again.
-  if (result.Ok() && FHandles.empty()) FLocks.clear();
+  if (result.Ok() && FHandles.empty()) FLocks.Clear();
   return result;
 }
 

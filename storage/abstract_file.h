@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/listed_locks.h"
 #include "storage/os_errors.h"
 
 namespace kura {
@@ -28,13 +29,6 @@ inline constexpr int kSeekFromEnd = 2;
 
 // Longest file name kept, in characters.
 inline constexpr std::size_t kMaxFileNameLength = 255;
-
-// One byte-range lock: bytes start .. end inclusive, end = start + length - 1.
-struct TLockRange {
-  std::int64_t Start;
-  std::int64_t End;
-  std::int64_t Length;
-};
 
 class TAbstractFile {
  public:
@@ -103,9 +97,7 @@ class TAbstractFile {
   // The range bytes start .. start + length - 1, or false when the length is not positive
   // or the range would run past the largest 64-bit position.
   static bool MakeRange(std::int64_t length, std::int64_t start, TLockRange& range);
-  bool OverlapsListedLock(const TLockRange& range) const;
-  // Index of the listed lock with exactly this start and length, or -1.
-  int FindListedLock(std::int64_t length, std::int64_t start) const;
+  bool OverlapsListedLock(const TLockRange& range) const { return FLocks.Overlaps(range); }
 
   std::recursive_mutex FLock;
   bool FExclusive;
@@ -114,7 +106,7 @@ class TAbstractFile {
   bool FTemporary;
   std::string FName;
   std::int64_t FSize = 0;
-  std::vector<TLockRange> FLocks;
+  TListedLocks FLocks;
   std::vector<THandleEntry> FHandles;
   std::int32_t FLastHandleId = 0;
 };

@@ -262,8 +262,9 @@ class TBufferCache {
       return nullptr;
     }
     ++FHits;
-    MoveToHead(entry);
+    // Pinned first, so that the move to the head leaves the evictable set alone.
     Pin(entry);
+    MoveToHead(entry);
     return entry;
   }
 
@@ -480,7 +481,10 @@ class TBufferCache {
   void Track(TEntry* entry) {
     if (Evictable(entry)) FEvictable.insert({entry->Recency, entry});
   }
-  void Untrack(TEntry* entry) { FEvictable.erase({entry->Recency, entry}); }
+  // The set holds exactly the evictable entries, so another entry needs no search.
+  void Untrack(TEntry* entry) {
+    if (Evictable(entry)) FEvictable.erase({entry->Recency, entry});
+  }
 
   TEntry* Install(std::unique_ptr<TEntry> entry, std::int32_t number, bool pinned) {
     entry->Clear();

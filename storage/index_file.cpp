@@ -240,6 +240,10 @@ void TIndexFile::TrimPages() {
   for (auto& cache : FCaches) cache->Trim();
 }
 
+void TIndexFile::SetPageCacheCapacity(std::size_t pages) {
+  for (auto& cache : FCaches) cache->SetCapacity(pages);
+}
+
 void TIndexFile::Close() {
   DiscardPages();
   TFileHandler::Close();

@@ -155,6 +155,8 @@ class TIndexFile : public TFileHandler {
   bool HasChangedPages() const;
   // Evicts unchanged, unpinned pages of every index down to the caches' target sizes.
   void TrimPages();
+  // The capacity, and target, of every index's page cache (PageCacheCapacity at first).
+  void SetPageCacheCapacity(std::size_t pages);
   // Writes every changed unpinned page, one write per run of consecutive page numbers.
   void WriteChangedPages();
   // Drops every cached page whatever its state (another process changed the file).

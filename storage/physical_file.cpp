@@ -207,7 +207,7 @@ void TPhysicalFile::CloseDescriptor() {
   if (FDescriptor >= 0) close(FDescriptor);  // releases every lock of the description
   FDescriptor = -1;
   FCompanion.Close();
-  FLocks.clear();
+  FLocks.Clear();
 }
 
 TFileStatus TPhysicalFile::Rename(const std::string& newName) {
@@ -315,7 +315,7 @@ bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
   if (OverlapsListedLock(range)) return false;  // our own locks never conflict in the system
   if (!FReadOnly) {
     if (SetLock(FDescriptor, F_WRLCK, range.Start, range.Length) != 0) return false;
-    FLocks.push_back(range);
+    FLocks.Add(range);
     return true;
   }
   // A read-only descriptor cannot take a write lock: its read lock on the file keeps writers
@@ -325,17 +325,16 @@ bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
     FCompanion.Unlock(range.Start, range.Length);
     return false;
   }
-  FLocks.push_back(range);
+  FLocks.Add(range);
   return true;
 }
 
 bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
-  const int index = FindListedLock(length, start);
-  if (FDescriptor < 0 || index < 0) return false;
+  if (FDescriptor < 0 || !FLocks.Contains(length, start)) return false;
   if (SetLock(FDescriptor, F_UNLCK, start, length) != 0) return false;
   if (FReadOnly) FCompanion.Unlock(start, length);
-  FLocks.erase(FLocks.begin() + index);
+  FLocks.Remove(length, start);
   return true;
 }
 

@@ -3,9 +3,7 @@
 // transaction rolled back raise engine errors or succeed, never crash, hang or allocate
 // without bound.
 //
-// Input: byte 0 flags; bytes 1-4 and 5-8 the little-endian lengths of the data and index
-// parts (cut to what follows); then the data part, the index part, and the rest as the BLOB
-// file (no BLOB file when empty).
+// Input: the three files as table_fuzz_parts.h splits them.
 #include <cstdint>
 #include <string>
 
@@ -13,51 +11,11 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/table_fuzz_parts.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"
 
 namespace {
-
-struct TParts {
-  std::string Data;
-  std::string Index;
-  std::string Blob;
-  std::uint8_t Flags = 0;
-};
-
-std::uint32_t Length(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-TParts Split(const std::uint8_t* data, std::size_t size) {
-  TParts parts;
-  if (size < 9) return parts;
-  parts.Flags = data[0];
-  std::size_t rest = size - 9;
-  const std::uint8_t* p = data + 9;
-  const std::size_t dataLength = std::min<std::size_t>(Length(data + 1), rest);
-  parts.Data.assign(reinterpret_cast<const char*>(p), dataLength);
-  p += dataLength;
-  rest -= dataLength;
-  const std::size_t indexLength = std::min<std::size_t>(Length(data + 5), rest);
-  parts.Index.assign(reinterpret_cast<const char*>(p), indexLength);
-  p += indexLength;
-  rest -= indexLength;
-  parts.Blob.assign(reinterpret_cast<const char*>(p), rest);
-  return parts;
-}
-
-void Store(kura::TFileList& list, const char* name, const std::string& bytes) {
-  if (bytes.empty()) {
-    list.DeleteListedFile(name, true);
-    return;
-  }
-  kura::TFileHandler raw(list);
-  raw.SetFileName(name);
-  raw.SetInMemory(true);
-  raw.CreateFile();
-  raw.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-}
 
 // Another writer's header writes: each file's change counter moves, and one header byte the
 // flags name is flipped.
@@ -116,10 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return made;
   }();
   kura::TDataDirectory& directory = session->OpenDirectory("Memory", "");
-  const TParts parts = Split(data, size);
-  Store(*list, "FUZZ.DAT", parts.Data);
-  Store(*list, "FUZZ.IDX", parts.Index);
-  Store(*list, "FUZZ.BLB", parts.Blob);
+  const kura::fuzzing::TTableParts parts = kura::fuzzing::SplitTableParts(data, size);
+  kura::fuzzing::StoreMemoryFile(*list, "FUZZ.DAT", parts.Data);
+  kura::fuzzing::StoreMemoryFile(*list, "FUZZ.IDX", parts.Index);
+  kura::fuzzing::StoreMemoryFile(*list, "FUZZ.BLB", parts.Blob);
   try {
     Exercise(directory, *list, parts.Flags);
   } catch (const kura::EKuraEngineError&) {

@@ -75,6 +75,7 @@ class TTreeChecker {
         continue;
       }
       ++FReport.TreePages;
+      FReport.PageNumbers.push_back(pageNo);
       TPage* raw = nullptr;
       try {
         raw = FStore.GetPage(pageNo);
@@ -186,6 +187,7 @@ class TTreeChecker {
       }
       if (FTreePages.count(pageNo) != 0) Problem("free page ", pageNo, " is in the tree");
       ++FReport.FreePages;
+      FReport.PageNumbers.push_back(pageNo);
       try {
         TPageRef page(FStore, FStore.GetPage(pageNo));
         if (page->Count() != 0) Problem("free page ", pageNo, " holds entries");

@@ -17,6 +17,9 @@ struct TTreeCheckReport {
   int Levels = 0;
   int TreePages = 0;
   int FreePages = 0;
+  // Every page the walk met in the tree or on the free chain, each once (the table check
+  // looks for pages two indexes both claim).
+  std::vector<std::int32_t> PageNumbers;
   bool Ok() const { return Problems.empty(); }
   // The problems, one a line.
   std::string Text() const;

@@ -1,0 +1,168 @@
+#include "tools/kura/kura_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <sstream>
+
+#include "tools/kura/kura_test_tables.h"
+
+namespace kura::tool {
+namespace {
+
+using testing::TEngineSandbox;
+using testing::TSampleTable;
+using testing::TScratchFolder;
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+TRun Kura(const std::vector<std::string>& arguments) {
+  std::ostringstream out, err;
+  TFileList list;
+  TRun run;
+  run.Status = RunKura(arguments, out, err, list);
+  run.Out = out.str();
+  run.Err = err.str();
+  return run;
+}
+
+class KuraCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TEngineSandbox sandbox(FFolder.Path());
+    TSampleTable sample;
+    sample.RowCount = 10;
+    sample.DeletedIds = {3};
+    testing::MakeSampleTable(sandbox, "T", sample);
+    sample.Notes = false;
+    testing::MakeSampleTable(sandbox, "U", sample);
+  }
+  TScratchFolder FFolder;
+};
+
+TEST_F(KuraCommand, HelpPages) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"--help"}, "kura - look into and check"},
+      {{"info", "--help"}, "kura info - what a table is made of"},
+      {{"verify", "--help"}, "kura verify - check that tables are sound"},
+  };
+  for (const auto& [arguments, name] : cases) {
+    const TRun run = Kura(arguments);
+    EXPECT_EQ(run.Status, kExitSound);
+    EXPECT_NE(run.Out.find(name), std::string::npos) << run.Out;
+    for (const char* section : {"SYNOPSIS", "DESCRIPTION", "EXIT STATUS"})
+      EXPECT_NE(run.Out.find(section), std::string::npos) << section << " in " << run.Out;
+  }
+}
+
+TEST_F(KuraCommand, UsageErrorsExitWithTwoAndSayWhat) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{}, "no subcommand"},
+      {{"repair", FFolder.File("T")}, "unknown subcommand repair"},
+      {{"verify"}, "no PATH"},
+      {{"info", "--json"}, "no PATH"},
+      {{"verify", "--json", FFolder.File("T")}, "unknown option --json"},
+      {{"verify", FFolder.File("NOPE")}, "no such table"},
+      {{"info", FFolder.File("T"), FFolder.File("NOPE.DAT")}, "no such table"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    const TRun run = Kura(arguments);
+    EXPECT_EQ(run.Status, kExitUsage) << message;
+    EXPECT_NE(run.Err.find(message), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "");
+  }
+  TScratchFolder empty;
+  const TRun run = Kura({"verify", empty.Path()});
+  EXPECT_EQ(run.Status, kExitUsage);
+  EXPECT_NE(run.Err.find("holds no table"), std::string::npos) << run.Err;
+}
+
+TEST_F(KuraCommand, PathNamesATableByAnyOfItsFilesOrTheDirectory) {
+  for (const std::string& path :
+       {FFolder.File("T"), FFolder.File("T.DAT"), FFolder.File("T.idx"), FFolder.File("T.BLB")}) {
+    const TRun run = Kura({"verify", path});
+    EXPECT_EQ(run.Status, kExitSound) << path << "\n" << run.Out << run.Err;
+    EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n");
+  }
+  const TRun all = Kura({"verify", FFolder.Path()});
+  EXPECT_EQ(all.Status, kExitSound) << all.Out;
+  EXPECT_EQ(all.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.DAT") + ": sound\n");
+}
+
+TEST_F(KuraCommand, FilesWhoseExtensionsAreInLowerCase) {
+  for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+    std::string lower = extension;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::filesystem::rename(FFolder.File(std::string("T") + extension), FFolder.File("T" + lower));
+  }
+  const TRun run = Kura({"verify", FFolder.Path()});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.DAT") + ": sound\n");
+}
+
+TEST_F(KuraCommand, TablesWithReadOnlyFiles) {
+  for (const char* extension : {".DAT", ".IDX", ".BLB"})
+    std::filesystem::permissions(FFolder.File(std::string("T") + extension),
+                                 std::filesystem::perms::owner_read);
+  const TRun run = Kura({"verify", FFolder.File("T")});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n");
+  EXPECT_EQ(Kura({"info", FFolder.File("T")}).Status, kExitSound);
+}
+
+TEST_F(KuraCommand, VerifyPrintsOneLinePerFindingAndExitsWithOne) {
+  testing::PatchI32(FFolder.File("U.IDX"), 3974, 77);  // LiveRecordCount
+  const TRun run = Kura({"verify", FFolder.Path()});
+  EXPECT_EQ(run.Status, kExitFindings);
+  EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.IDX") +
+                         ": LiveRecordCount is 77 but the data file holds 9 live records\n");
+}
+
+TEST_F(KuraCommand, InfoOfADirectoryInTextAndJson) {
+  const TRun text = Kura({"info", FFolder.Path()});
+  EXPECT_EQ(text.Status, kExitSound) << text.Err;
+  EXPECT_NE(text.Out.find("Table T\n"), std::string::npos);
+  EXPECT_NE(text.Out.find("Table U\n"), std::string::npos);
+  const TRun json = Kura({"info", "--json", FFolder.File("U")});
+  EXPECT_EQ(json.Status, kExitSound) << json.Err;
+  EXPECT_EQ(json.Out.rfind("{\"tables\": [\n  {\"table\": \"U\"", 0), 0u) << json.Out;
+  EXPECT_NE(json.Out.find("\"blob\": null"), std::string::npos) << json.Out;
+}
+
+// Every stored fuzz input of the data, index and BLOB file parsers, in place of one file of
+// a sound table: info and verify answer 0 or 1, never crash, hang or throw.
+TEST_F(KuraCommand, NeverCrashesOnTheFuzzCorpora) {
+  const std::pair<const char*, const char*> corpora[] = {
+      {"data_file_fuzz", "T.DAT"}, {"index_fuzz", "T.IDX"}, {"blob_fuzz", "T.BLB"}};
+  const std::string sound[] = {testing::ReadWholeFile(FFolder.File("T.DAT")),
+                               testing::ReadWholeFile(FFolder.File("T.IDX")),
+                               testing::ReadWholeFile(FFolder.File("T.BLB"))};
+  int inputs = 0;
+  for (const auto& [corpus, file] : corpora) {
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::string(GORAMINA_FUZZ_CORPUS_DIR) + "/" + corpus)) {
+      SCOPED_TRACE(entry.path().string());
+      testing::WriteWholeFile(FFolder.File("T.DAT"), sound[0]);
+      testing::WriteWholeFile(FFolder.File("T.IDX"), sound[1]);
+      testing::WriteWholeFile(FFolder.File("T.BLB"), sound[2]);
+      testing::WriteWholeFile(FFolder.File(file), testing::ReadWholeFile(entry.path().string()));
+      for (const std::vector<std::string>& arguments :
+           {std::vector<std::string>{"verify", FFolder.File("T")},
+            std::vector<std::string>{"info", "--json", FFolder.File("T")}}) {
+        const TRun run = Kura(arguments);
+        EXPECT_TRUE(run.Status == kExitSound || run.Status == kExitFindings) << run.Err;
+        EXPECT_EQ(run.Err, "");
+      }
+      ++inputs;
+    }
+  }
+  EXPECT_GT(inputs, 0) << "the corpora were not found";
+}
+
+}  // namespace
+}  // namespace kura::tool

@@ -1,0 +1,296 @@
+#include "tools/kura/stress_worker.h"
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "base/engine_error.h"
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "storage/little_endian.h"
+#include "tools/kura/stress_journal.h"
+#include "tools/kura/stress_row_access.h"
+
+namespace kura::tool {
+namespace {
+
+using TBuffer = std::vector<std::uint8_t>;
+using TClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kMaxBlobLength = 3000;
+constexpr int kGroups = 10;
+
+// A read found the table disagreeing with what this worker wrote.
+class EStressMismatch : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+int RefusalKind(std::uint16_t code) {
+  for (int kind = 0; kind < kStressRefusalKinds; ++kind)
+    if (kStressRefusalCodes[kind] == code) return kind;
+  return -1;
+}
+
+class TStressWorker {
+ public:
+  TStressWorker(const TStressOptions& options, const TStressStart& start, TStressCounters& counters)
+      : FOptions(options),
+        FStart(start),
+        FCounters(counters),
+        FSession(false, FFiles),
+        FDirectory(FSession.OpenDirectory("Stress", options.Dir)),
+        FRandom(options.Seed * 1000003u + static_cast<std::uint32_t>(start.Process)),
+        FJournal(StressJournalName(options.Dir, start.Process), std::ios::app),
+        FNextSequence(start.NextSequence),
+        FNextTag(start.NextTag) {
+    if (!FJournal)
+      throw std::runtime_error("cannot write " + StressJournalName(options.Dir, start.Process));
+    FKeys = OpenCursor("");
+    FGroups = OpenCursor("ByGroup");
+  }
+
+  ~TStressWorker() {
+    FKeys.reset();
+    FGroups.reset();
+  }
+
+  void Run() {
+    const TClock::time_point end =
+        TClock::now() +
+        std::chrono::milliseconds(static_cast<std::int64_t>(FOptions.Seconds * 1000));
+    for (std::int64_t op = 0; op < FOptions.Ops; ++op) {
+      if (FOptions.Seconds > 0 && TClock::now() >= end) break;
+      RunOne();
+      ++FCounters.Operations;
+    }
+  }
+
+ private:
+  std::unique_ptr<TDataCursor> OpenCursor(const std::string& index) {
+    auto cursor = std::make_unique<TDataCursor>(FDirectory);
+    cursor->SetTableName(kStressTableName);
+    cursor->Open();
+    if (!index.empty()) cursor->SetIndexName(index);
+    return cursor;
+  }
+
+  int Draw(int below) { return static_cast<int>(FRandom() % static_cast<std::uint32_t>(below)); }
+
+  // One operation of the mix; an expected refusal is counted and leaves the model as it was.
+  void RunOne() {
+    try {
+      const int pick = Draw(100);
+      if (FRows.empty() || pick < 25) {
+        Insert();
+      } else if (pick < 42) {
+        Edit(false);
+      } else if (pick < 52) {
+        Edit(true);
+      } else if (pick < 60) {
+        Delete();
+      } else if (pick < 75) {
+        WriteBlob();
+      } else if (pick < 88) {
+        ReadOwn();
+      } else {
+        ReadAny();
+      }
+    } catch (const EKuraEngineError& error) {
+      const int kind = RefusalKind(error.ErrorCode);
+      if (kind < 0) throw;
+      ++FCounters.Refused[kind];
+      FKeys->CancelEdit();
+      FKeys->FreeBlobs();
+      FGroups->CancelEdit();
+      FGroups->FreeBlobs();
+    }
+  }
+
+  std::int32_t NewId() { return (FStart.Process + 1) * kStressBand + FNextSequence++; }
+  std::int32_t NewTag() { return (FStart.Process + 1) * kStressBand + FNextTag++; }
+  std::string NewGroup() { return "G" + std::to_string(Draw(kGroups)); }
+
+  const TStressRow& SomeRow() {
+    auto it = FRows.begin();
+    std::advance(it, Draw(static_cast<int>(FRows.size())));
+    return it->second;
+  }
+
+  void Journal(const std::string& line) {
+    FJournal << line << '\n';
+    FJournal.flush();
+    if (!FJournal) throw std::runtime_error("cannot append to the journal");
+  }
+
+  // Gives the buffer new BLOB contents under a new tag.
+  void GiveBlob(TStressRow& row, TBuffer& buffer) {
+    row.BlobTag = NewTag();
+    row.BlobLength = static_cast<std::uint32_t>(Draw(kMaxBlobLength + 1));
+    WriteStressBlob(*FKeys, buffer, row.BlobTag, row.BlobLength);
+  }
+
+  void Insert() {
+    TStressRow row{NewId(), "", NewGroup(), 1, 0, 0};
+    row.Code = "C" + std::to_string(row.Id);
+    // Now and then a key that exists, in the primary or the unique index: 9729 expected.
+    const bool duplicate = !FRows.empty() && Draw(20) == 0;
+    TStressRow posted = row;
+    if (duplicate) {
+      const TStressRow& other = SomeRow();
+      if (Draw(2) == 0)
+        posted.Id = other.Id;
+      else
+        posted.Code = other.Code;
+    }
+    TBuffer buffer(FKeys->RecordSize());
+    FKeys->InitNewRecord(buffer);
+    StoreStressRow(*FKeys, buffer, posted);
+    if (Draw(2) == 0) {
+      GiveBlob(posted, buffer);
+      StoreStressRow(*FKeys, buffer, posted);
+    }
+    FKeys->PostInsert(buffer, false);
+    if (duplicate) throw EStressMismatch("the insert of an existing key was accepted");
+    FRows[posted.Id] = posted;
+    ++FCounters.Inserts;
+    Journal(InsertLine(posted));
+  }
+
+  // The own row placed under the keys cursor and locked for editing, in the buffer.
+  void StartEdit(const TStressRow& row, TBuffer& buffer) {
+    FindOwn(row, buffer);
+    const std::uint16_t answer = FKeys->GetCurrentRecord(buffer, true);
+    if (answer != 0) throw EKuraEngineError(answer);
+  }
+
+  void FindOwn(const TStressRow& row, TBuffer& buffer) {
+    TBuffer probe(FKeys->RecordSize());
+    FKeys->InitNewRecord(probe);
+    StoreStressRow(*FKeys, probe, row);
+    buffer.assign(FKeys->RecordSize(), 0);
+    if (!FKeys->FindKey(false, probe, buffer, 0, false, 0))
+      throw EStressMismatch("own row " + std::to_string(row.Id) + " not found");
+  }
+
+  void Edit(bool keys) {
+    TStressRow row = SomeRow();
+    const std::int32_t oldId = row.Id;
+    TBuffer buffer;
+    StartEdit(row, buffer);
+    ++row.Version;
+    if (keys && Draw(2) == 0) {
+      row.Id = NewId();
+      row.Code = "C" + std::to_string(row.Id);
+    } else if (keys) {
+      row.Group = NewGroup();
+    }
+    StoreStressRow(*FKeys, buffer, row);
+    FKeys->PostEdit(buffer, true, false);
+    Acknowledge(oldId, row);
+    ++(keys ? FCounters.KeyEdits : FCounters.Edits);
+  }
+
+  void WriteBlob() {
+    TStressRow row = SomeRow();
+    TBuffer buffer;
+    StartEdit(row, buffer);
+    ++row.Version;
+    GiveBlob(row, buffer);
+    StoreStressRow(*FKeys, buffer, row);
+    FKeys->PostEdit(buffer, true, false);
+    Acknowledge(row.Id, row);
+    ++FCounters.BlobWrites;
+  }
+
+  void Acknowledge(std::int32_t oldId, const TStressRow& row) {
+    FRows.erase(oldId);
+    FRows[row.Id] = row;
+    Journal(EditLine(oldId, row));
+  }
+
+  void Delete() {
+    const TStressRow row = SomeRow();
+    TBuffer buffer;
+    FindOwn(row, buffer);
+    FKeys->DeleteRecord(buffer, false);
+    FRows.erase(row.Id);
+    ++FCounters.Deletes;
+    Journal(DeleteLine(row.Id));
+  }
+
+  // An own row read back must be exactly what this worker last wrote.
+  void ReadOwn() {
+    const TStressRow& row = SomeRow();
+    TBuffer buffer;
+    FindOwn(row, buffer);
+    const TStoredStressRow stored = ReadStressRow(*FKeys, buffer);
+    if (!(stored.Row == row) || stored.Blob != StressBlobBytes(row.BlobTag, row.BlobLength))
+      throw EStressMismatch("own row " + std::to_string(row.Id) + " reads back changed");
+    ++FCounters.Reads;
+  }
+
+  // Any row near a random group, now and then locked for a moment (which makes its owner
+  // meet 10258): its BLOB must be the one its tag names.
+  void ReadAny() {
+    TBuffer probe(FGroups->RecordSize());
+    FGroups->InitNewRecord(probe);
+    const std::string group = NewGroup();
+    FGroups->SetField(3, probe, group.c_str());
+    TBuffer buffer(FGroups->RecordSize());
+    FGroups->FindKey(false, probe, buffer, 0, true, 1);
+    if (FGroups->GetCurrentRecord(buffer) != 0) return;
+    if (Draw(4) == 0) {
+      const std::uint16_t answer = FGroups->GetCurrentRecord(buffer, true);
+      FGroups->CancelEdit();
+      if (answer != 0) throw EKuraEngineError(answer);
+    }
+    const TStoredStressRow stored = ReadStressRow(*FGroups, buffer);
+    if (stored.Blob != StressBlobBytes(stored.Row.BlobTag, stored.Row.BlobLength))
+      throw EStressMismatch("row " + std::to_string(stored.Row.Id) +
+                            " holds a BLOB that is not the one of its tag");
+    ++FCounters.Reads;
+  }
+
+  const TStressOptions& FOptions;
+  const TStressStart FStart;
+  TStressCounters& FCounters;
+  TFileList FFiles;
+  TDataSession FSession;
+  TDataDirectory& FDirectory;
+  std::mt19937 FRandom;
+  std::ofstream FJournal;
+  std::int32_t FNextSequence;
+  std::int32_t FNextTag;
+  std::unique_ptr<TDataCursor> FKeys;
+  std::unique_ptr<TDataCursor> FGroups;
+  // The rows this worker owns, as it last wrote them.
+  std::map<std::int32_t, TStressRow> FRows;
+};
+
+}  // namespace
+
+std::string StressJournalName(const std::string& dir, int process) {
+  return dir + "/stress-" + std::to_string(process) + ".journal";
+}
+
+int RunStressWorker(const TStressOptions& options, const TStressStart& start,
+                    TStressCounters& counters, std::ostream& err) {
+  try {
+    TStressWorker worker(options, start, counters);
+    worker.Run();
+    return 0;
+  } catch (const std::exception& error) {
+    ++counters.Failures;
+    err << "kura stress: process " << start.Process << ": " << error.what() << std::endl;
+  }
+  return 1;
+}
+
+}  // namespace kura::tool

@@ -1,5 +1,6 @@
 #include "tools/kura/stress_row_access.h"
 
+#include <stdexcept>
 #include <string>
 
 #include "base/engine_codes.h"
@@ -8,6 +9,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
 #include "storage/field_types.h"
+#include "storage/file_names.h"
 #include "storage/little_endian.h"
 #include "storage/record_image.h"
 #include "tools/kura/table_stress.h"
@@ -87,8 +89,9 @@ void CreateOrCheckStressTable(TDataDirectory& directory) {
   for (int fieldNo = 1; fits && fieldNo <= fNote; ++fieldNo)
     fits = cursor.GetFieldDesc(fieldNo).Descriptor.FieldName == kFieldNames[fieldNo - 1];
   if (!fits)
-    RaiseEngineError(codes::kInvalidField, {}, {}, directory.Path(), kStressTableName, {}, {},
-                     "the table exists with other fields than ID, CODE, GRP, VER, BLOBTAG, NOTE");
+    throw std::runtime_error(TableFileName(directory.Path(), kStressTableName, kDataExtension) +
+                             ": the table exists with other fields than ID, CODE, GRP, VER, "
+                             "BLOBTAG, NOTE");
   cursor.SetIndexName("ByGroup");  // 10022 when it lacks the index
   cursor.SetIndexName("ByCode");
 }

@@ -109,8 +109,9 @@ DESCRIPTION
     each with its own session on the table, doing a random mix of inserts, edits of
     non-key and of key fields, deletes, memo writes and reads under the pessimistic locking
     protocol with the engine's real lock waits. Each worker owns the rows it inserts and
-    reads back its own rows, which must be exactly as it wrote them; it also reads and
-    briefly locks rows of the others. A change refused with 10258 (record locked), 8708
+    reads back its own rows, which must be exactly as it wrote them; it also reads rows of
+    the others, and now and then locks the row it read the time before (with the image it
+    saw then) and holds the lock through its next operation. A change refused with 10258 (record locked), 8708
     (record changed), 9729 (duplicate key; workers now and then try one on purpose) or 10249
     (lock not obtained) is counted, not a failure.
     Every worker appends each change the engine acknowledged to its journal,
@@ -119,8 +120,8 @@ DESCRIPTION
     rows, field by field and memo byte by memo byte; then every check of kura verify runs
     on the table.
     While the workers run, a progress line goes to standard error once a second. At the
-    end a table shows per worker the inserts, edits, key edits, deletes, memo writes, reads
-    and refusals by code, with totals and operations per second, followed by the result
+    end a table shows per worker the inserts, edits, key edits, deletes, memo writes, reads,
+    attempts to lock a row read before, and refusals by code, with totals and operations per second, followed by the result
     of the check and one line per finding.
 
 OPTIONS

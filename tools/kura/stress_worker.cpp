@@ -86,6 +86,23 @@ class TStressWorker {
   // One operation of the mix; an expected refusal is counted and leaves the model as it was.
   void RunOne() {
     try {
+      RunOneChange();
+    } catch (const EKuraEngineError& error) {
+      const int kind = RefusalKind(error.ErrorCode);
+      if (kind < 0) throw;
+      ++FCounters.Refused[kind];
+      FKeys->CancelEdit();
+      FKeys->FreeBlobs();
+      FGroups->CancelEdit();
+      FGroups->FreeBlobs();
+      FHoldOps = 0;
+    }
+    // A foreign record locked by ReadAny stays locked through one more operation.
+    if (FHoldOps > 0 && --FHoldOps == 0) FGroups->CancelEdit();
+  }
+
+  void RunOneChange() {
+    {
       const int pick = Draw(100);
       if (FRows.empty() || pick < 25) {
         Insert();
@@ -102,14 +119,6 @@ class TStressWorker {
       } else {
         ReadAny();
       }
-    } catch (const EKuraEngineError& error) {
-      const int kind = RefusalKind(error.ErrorCode);
-      if (kind < 0) throw;
-      ++FCounters.Refused[kind];
-      FKeys->CancelEdit();
-      FKeys->FreeBlobs();
-      FGroups->CancelEdit();
-      FGroups->FreeBlobs();
     }
   }
 
@@ -236,9 +245,22 @@ class TStressWorker {
     ++FCounters.Reads;
   }
 
-  // Any row near a random group, now and then locked for a moment (which makes its owner
-  // meet 10258): its BLOB must be the one its tag names.
+  // Any row near a random group: its BLOB must be the one its tag names. Now and then the
+  // row read the time before is locked first, with the image seen then (8708 when its owner
+  // changed it meanwhile), and held through this worker's next operation, so that its owner
+  // waits for the lock or meets 10258.
   void ReadAny() {
+    if (FHoldOps > 0) {
+      FGroups->CancelEdit();
+      FHoldOps = 0;
+    }
+    if (!FSeen.empty() && Draw(3) == 0) {
+      TBuffer seen;
+      seen.swap(FSeen);
+      ++FCounters.Locks;
+      if (FGroups->GetCurrentRecord(seen, true) == 0) FHoldOps = 2;
+      return;
+    }
     TBuffer probe(FGroups->RecordSize());
     FGroups->InitNewRecord(probe);
     const std::string group = NewGroup();
@@ -246,11 +268,7 @@ class TStressWorker {
     TBuffer buffer(FGroups->RecordSize());
     FGroups->FindKey(false, probe, buffer, 0, true, 1);
     if (FGroups->GetCurrentRecord(buffer) != 0) return;
-    if (Draw(4) == 0) {
-      const std::uint16_t answer = FGroups->GetCurrentRecord(buffer, true);
-      FGroups->CancelEdit();
-      if (answer != 0) throw EKuraEngineError(answer);
-    }
+    FSeen = buffer;
     const TStoredStressRow stored = ReadStressRow(*FGroups, buffer);
     if (stored.Blob != StressBlobBytes(stored.Row.BlobTag, stored.Row.BlobLength))
       throw EStressMismatch("row " + std::to_string(stored.Row.Id) +
@@ -270,6 +288,10 @@ class TStressWorker {
   std::int32_t FNextTag;
   std::unique_ptr<TDataCursor> FKeys;
   std::unique_ptr<TDataCursor> FGroups;
+  // The record image the groups cursor read last (before its BLOB was opened), and the
+  // operations left until the lock ReadAny took is given back.
+  TBuffer FSeen;
+  int FHoldOps = 0;
   // The rows this worker owns, as it last wrote them.
   std::map<std::int32_t, TStressRow> FRows;
 };

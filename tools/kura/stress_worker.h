@@ -26,6 +26,8 @@ struct TStressCounters {
   std::atomic<std::uint64_t> Deletes{0};
   std::atomic<std::uint64_t> BlobWrites{0};
   std::atomic<std::uint64_t> Reads{0};
+  // Attempts to lock the row read the time before (held through one more operation).
+  std::atomic<std::uint64_t> Locks{0};
   std::atomic<std::uint64_t> Refused[kStressRefusalKinds] = {};
   std::atomic<std::uint64_t> Operations{0};
   std::atomic<std::uint64_t> Failures{0};

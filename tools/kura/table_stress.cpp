@@ -183,8 +183,8 @@ std::vector<std::string> CheckTable(const TStressOptions& options, TStressRows e
 
 void WriteSummary(std::ostream& out, TSharedCounters& counters, int procs, double seconds) {
   const char* headings[] = {"process", "inserts", "edits", "key-edits", "deletes", "blob-writes",
-                            "reads",   "10258",   "8708",  "9729",      "10249"};
-  constexpr int kColumns = 11;
+                            "reads",   "locks",   "10258", "8708",      "9729",    "10249"};
+  constexpr int kColumns = 12;
   for (const char* heading : headings) out << std::setw(12) << heading;
   out << '\n';
   std::uint64_t totals[kColumns] = {};
@@ -203,6 +203,7 @@ void WriteSummary(std::ostream& out, TSharedCounters& counters, int procs, doubl
                                             c.Deletes.load(),
                                             c.BlobWrites.load(),
                                             c.Reads.load(),
+                                            c.Locks.load(),
                                             c.Refused[0].load(),
                                             c.Refused[1].load(),
                                             c.Refused[2].load(),

@@ -111,18 +111,18 @@ DESCRIPTION
     protocol with the engine's real lock waits. Each worker owns the rows it inserts and
     reads back its own rows, which must be exactly as it wrote them; it also reads rows of
     the others, and now and then locks the row it read the time before (with the image it
-    saw then) and holds the lock through its next operation. A change refused with 10258 (record locked), 8708
-    (record changed), 9729 (duplicate key; workers now and then try one on purpose) or 10249
-    (lock not obtained) is counted, not a failure.
+    saw then) and holds the lock through its next operation. A change refused with 10258
+    (record locked), 8708 (record changed), 9729 (duplicate key; workers now and then try
+    one on purpose) or 10249 (lock not obtained) is counted, not a failure.
     Every worker appends each change the engine acknowledged to its journal,
     DIR/stress-P.journal (P = 0 .. N-1, emptied at the start). At the end the journals are
     replayed onto the rows the table held before, and the table must hold exactly those
     rows, field by field and memo byte by memo byte; then every check of kura verify runs
     on the table.
     While the workers run, a progress line goes to standard error once a second. At the
-    end a table shows per worker the inserts, edits, key edits, deletes, memo writes, reads,
-    attempts to lock a row read before, and refusals by code, with totals and operations per second, followed by the result
-    of the check and one line per finding.
+    end a table shows per worker the inserts, edits, key edits, deletes, memo writes,
+    reads, attempts to lock a row read before, and refusals by code, with totals and
+    operations per second, followed by the result of the check and one line per finding.
 
 OPTIONS
     --procs N     worker processes, 1 .. 64 (default 4).

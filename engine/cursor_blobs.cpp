@@ -267,8 +267,13 @@ bool TCursorBlobs::WriteModified(TDataTable& table, std::span<const TFieldDescri
   for (const TFieldDescriptor& field : fields) {
     if (!IsBlobField(field)) continue;
     TCursorBlob* blob = InSlot(field, record);
-    if (blob == nullptr) continue;
-    (blob->Buffer.Modified ? posted : unmodified).emplace_back(&field, blob);
+    if (blob != nullptr) {
+      (blob->Buffer.Modified ? posted : unmodified).emplace_back(&field, blob);
+    } else if (BlobSlotFirstBlock(field, record) < 0) {
+      // A handle no buffer answers to (freed, or another cursor's) would be stored as a
+      // block number.
+      RaiseTableError(codes::kBlobBuffersCorrupt, table.TableName());
+    }
   }
   const auto modifiedCount = std::count_if(FBlobs.begin(), FBlobs.end(),
                                            [](const auto& blob) { return blob->Buffer.Modified; });

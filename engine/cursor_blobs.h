@@ -23,7 +23,8 @@
 // change number (the data header's LastBlobChange + 1), writes that number into each field's
 // slot, puts the first-block numbers back and releases the modified buffers. Every modified
 // buffer must be open in the posted record buffer; a modified buffer of another record buffer
-// refuses the post with 8963 before anything is written.
+// refuses the post with 8963 before anything is written, and so does a slot holding a handle
+// that no open buffer answers to (it would otherwise be stored as a block number).
 //
 // A modified buffer whose last use is closed stays open (its handle stays in the slot) until
 // the post writes it or FreeAll drops it, so that a value written and closed before the post

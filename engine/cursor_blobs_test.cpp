@@ -66,7 +66,9 @@ class CursorBlobsTest : public ::testing::Test {
 
   // A new record without BLOBs; answers its number.
   std::int32_t AddRecord(std::int32_t id) {
-    return InsertRow(Table(), id, "N" + std::to_string(id));
+    std::string name = "N";
+    name += std::to_string(id);
+    return InsertRow(Table(), id, name);
   }
 
   // The cursor placed on record n, and a record buffer with it.
@@ -373,12 +375,12 @@ TEST_F(CursorBlobsTest, ModifiedBuffersOfTwoRecordsRefuseThePostWith8963) {
   SetValue(bufferA, kNoteField, Bytes("changed first"));
   SetValue(bufferB, kNoteField, Bytes("changed second"));
   const TBuffer storedA = StoredRecord(Table(), a);
-  const std::int32_t last = Table().Data().LastBlobChange();
+  const std::int32_t lastBefore = Table().Data().LastBlobChange();
   const std::int32_t nextBlock = Table().Blob().Header().NextBlockNo;
   const std::int32_t freeBlock = Table().Blob().Header().FirstFreeBlock;
 
   EXPECT_EQ(RaisedCode([&] { PostRecordBlobs(*cursor, bufferA, a); }), codes::kBlobBuffersCorrupt);
-  EXPECT_EQ(Table().Data().LastBlobChange(), last);
+  EXPECT_EQ(Table().Data().LastBlobChange(), lastBefore);
   EXPECT_EQ(Table().Blob().Header().NextBlockNo, nextBlock);
   EXPECT_EQ(Table().Blob().Header().FirstFreeBlock, freeBlock);
   EXPECT_EQ(StoredRecord(Table(), a), storedA);
@@ -397,6 +399,11 @@ TEST_F(CursorBlobsTest, ModifiedBuffersOfTwoRecordsRefuseThePostWith8963) {
   EXPECT_EQ(cursor->OpenBlob(kNoteField, bufferB, size, TBlobOpenMode::ReadOnly),
             codes::kInvalidBlobOffset)
       << "B's slot holds a freed handle";
+  // Posting a buffer that still holds a freed handle is refused: the handle would be stored.
+  const std::int32_t last = Table().Data().LastBlobChange();
+  EXPECT_EQ(RaisedCode([&] { PostRecordBlobs(*cursor, bufferB, b); }), codes::kBlobBuffersCorrupt);
+  EXPECT_GT(SlotValue(StoredRecord(Table(), b), kNoteField), 0);
+  EXPECT_EQ(Table().Data().LastBlobChange(), last);
   EXPECT_EQ(BlobAccountingProblem(Table()), "");
 }
 
@@ -426,6 +433,14 @@ TEST_F(CursorBlobsTest, AClosedModifiedValueWaitsForThePost) {
   EXPECT_EQ(cursor->GetBlobSize(kNoteField, buffer, size), 0);
   EXPECT_EQ(size, 23u);
   EXPECT_EQ(cursor->CloseBlob(kNoteField, buffer), 0) << "a further close changes nothing";
+  // The text index of this post reads the modified value from here.
+  std::uint32_t dataSize = 0;
+  ASSERT_EQ(cursor->OpenBlob(kDataField, buffer, dataSize, TBlobOpenMode::ReadWrite), 0);
+  const std::vector<TModifiedBlobText> texts =
+      cursor->Blobs().ModifiedTexts(Table().Data().Descriptors(), buffer);
+  ASSERT_EQ(texts.size(), 1u) << "the unmodified DATA buffer is not listed";
+  EXPECT_EQ(texts[0].FieldNo, kNoteField);
+  EXPECT_EQ(TBuffer(texts[0].Text.begin(), texts[0].Text.end()), Bytes("written, closed, posted"));
   EXPECT_TRUE(PostRecordBlobs(*cursor, buffer, n));
   EXPECT_EQ(StoredBlob(Table(), n, kNoteField), Bytes("written, closed, posted"));
 }

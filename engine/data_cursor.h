@@ -431,9 +431,13 @@ class TDataCursor {
                                    std::span<const std::uint8_t> newBuffer);
   void ApplyTextWords(const TTextIndexChange& change, std::int32_t oldRowId, std::int32_t newRowId,
                       std::int32_t recordNo);
-  // Writes the modified BLOB buffers of the posted buffer (the first write of a post, so
-  // that 8963 refuses it whole); answers whether any was written.
-  bool WriteBlobsForPost(std::span<std::uint8_t> buffer);
+  // The BLOB part of a post, once every key check passed: the buffer takes the image's
+  // header, the text index's words are taken (old: the stored record; empty for an
+  // insert), the modified BLOB values are written (the post's first write, so that 8963
+  // refuses it whole), and the image takes the buffer's fields with stored BLOB slots.
+  // Answers whether BLOBs were written.
+  bool WriteBlobsForPost(std::span<std::uint8_t> buffer, std::vector<std::uint8_t>& image,
+                         std::span<const std::uint8_t> old, TTextIndexChange& words);
   // The slots a stored record keeps: handles of buffers still open replaced by their
   // first-block and change numbers.
   void StoreBlobSlots(std::span<std::uint8_t> image) const;

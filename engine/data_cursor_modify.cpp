@@ -66,6 +66,16 @@ std::vector<std::uint8_t> ReadImage(TDataFile& data, std::int32_t n) {
   return record->Image;
 }
 
+// The table part of a posted buffer as the image of live record n.
+std::vector<std::uint8_t> PostedImage(std::span<const std::uint8_t> buffer, std::size_t size,
+                                      std::int32_t n) {
+  std::vector<std::uint8_t> image(buffer.begin(),
+                                  buffer.begin() + static_cast<std::ptrdiff_t>(size));
+  SetDeleted(image, false);
+  SetRecordNoOrNextFree(image, n);
+  return image;
+}
+
 std::vector<std::uint8_t> SysDeletedKey(TIndexFile& index, std::span<const std::uint8_t> image) {
   const TKeyFormat& keys = index.KeyFormat(kSysDeletedSlot);
   std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
@@ -255,10 +265,7 @@ void TDataCursor::InsertSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
   const std::size_t size = data.RecordSize();
-  std::vector<std::uint8_t> image(buffer.begin(),
-                                  buffer.begin() + static_cast<std::ptrdiff_t>(size));
-  SetDeleted(image, false);
-  SetRecordNoOrNextFree(image, n);
+  std::vector<std::uint8_t> image = PostedImage(buffer, size, n);
   std::int32_t lastRowId = data.LastAutoInc();
   if (FKeepRowIds) {
     KeepRowId(RowId(image), lastRowId);
@@ -291,15 +298,9 @@ void TDataCursor::InsertSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
   // records one identity.
   if (index.Tree(kSysDeletedSlot).FindRecord(SysDeletedKey(index, image).data()) != 0)
     RaiseDuplicate(kSysDeletedSlot);
-  CheckBlobSlots(buffer);
-  std::copy_n(image.begin(), kRecordHeaderSize, buffer.begin());
-  const TTextIndexChange words = TextWordsChange({}, buffer);
-
+  TTextIndexChange words;
   // Writes: the BLOB values first, then the keys and the record.
-  const bool blobsWritten = WriteBlobsForPost(buffer);
-  std::copy(buffer.begin() + kRecordHeaderSize, buffer.begin() + static_cast<std::ptrdiff_t>(size),
-            image.begin() + kRecordHeaderSize);
-  StoreBlobSlots(image);
+  const bool blobsWritten = WriteBlobsForPost(buffer, image, {}, words);
   for (const TIndexKeys& key : keys) {
     if (!index.Tree(key.Slot).Insert(key.Key.data(), n)) RaiseMissingKey(key.Slot);
   }
@@ -370,10 +371,7 @@ bool TDataCursor::EditSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
   const std::size_t size = data.RecordSize();
   const std::vector<std::uint8_t> old(FRecord.begin(),
                                       FRecord.begin() + static_cast<std::ptrdiff_t>(size));
-  std::vector<std::uint8_t> image(buffer.begin(),
-                                  buffer.begin() + static_cast<std::ptrdiff_t>(size));
-  SetDeleted(image, false);
-  SetRecordNoOrNextFree(image, n);
+  std::vector<std::uint8_t> image = PostedImage(buffer, size, n);
   std::int32_t lastRowId = data.LastAutoInc();
   if (FKeepRowIds) {
     KeepRowId(RowId(image), lastRowId);
@@ -399,15 +397,9 @@ bool TDataCursor::EditSteps(std::span<std::uint8_t> buffer, std::int32_t n) {
     if (tree.FindRecord(SysDeletedKey(index, image).data()) != 0) RaiseDuplicate(kSysDeletedSlot);
     if (tree.FindRecord(SysDeletedKey(index, old).data()) != n) RaiseMissingKey(kSysDeletedSlot);
   }
-  CheckBlobSlots(buffer);
-  std::copy_n(image.begin(), kRecordHeaderSize, buffer.begin());
-  const TTextIndexChange words = TextWordsChange(old, buffer);
-
+  TTextIndexChange words;
   // Writes: the BLOB values first, then the keys and the record.
-  const bool blobsWritten = WriteBlobsForPost(buffer);
-  std::copy(buffer.begin() + kRecordHeaderSize, buffer.begin() + static_cast<std::ptrdiff_t>(size),
-            image.begin() + kRecordHeaderSize);
-  StoreBlobSlots(image);
+  const bool blobsWritten = WriteBlobsForPost(buffer, image, old, words);
   for (std::size_t i : changed) {
     TIndexTree tree = index.Tree(newKeys[i].Slot);
     if (!tree.Delete(oldKeys[i].Key.data())) RaiseMissingKey(oldKeys[i].Slot);
@@ -601,9 +593,19 @@ void TDataCursor::ApplyTextWords(const TTextIndexChange& change, std::int32_t ol
   ApplyTextIndexChange(*FTable, change, oldRowId, newRowId, recordNo);
 }
 
-bool TDataCursor::WriteBlobsForPost(std::span<std::uint8_t> buffer) {
-  if (!FBlobs || !FTable->HasBlobFields()) return false;
-  return FBlobs->WriteModified(*FTable, FTable->Data().Descriptors(), buffer);
+bool TDataCursor::WriteBlobsForPost(std::span<std::uint8_t> buffer,
+                                    std::vector<std::uint8_t>& image,
+                                    std::span<const std::uint8_t> old, TTextIndexChange& words) {
+  CheckBlobSlots(buffer);
+  std::copy_n(image.begin(), kRecordHeaderSize, buffer.begin());
+  words = TextWordsChange(old, buffer);
+  const bool written = FBlobs && FTable->HasBlobFields() &&
+                       FBlobs->WriteModified(*FTable, FTable->Data().Descriptors(), buffer);
+  std::copy(buffer.begin() + kRecordHeaderSize,
+            buffer.begin() + static_cast<std::ptrdiff_t>(image.size()),
+            image.begin() + kRecordHeaderSize);
+  StoreBlobSlots(image);
+  return written;
 }
 
 void TDataCursor::StoreBlobSlots(std::span<std::uint8_t> image) const {

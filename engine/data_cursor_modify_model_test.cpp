@@ -161,7 +161,7 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     TModifyRow row;
     row.Id = Draw(1, 5000);
     row.Name = Draw(0, 40) == 0 ? "" : kNames[Draw(0, 7)];
-    row.Code = "C" + std::to_string(Draw(0, 5000));
+    row.Code = testing::Numbered("C", Draw(0, 5000));
     // Now and then a key that another record holds.
     if (!model.Records.empty() && Draw(0, 9) == 0) {
       auto it = model.Records.begin();
@@ -446,7 +446,7 @@ TEST_P(ModifyModelTest, RandomChangesAgreeWithTheModel) {
       }
       if (HasFatalFailure()) return;
     }
-    SCOPED_TRACE("batch " + std::to_string(batch));
+    SCOPED_TRACE(testing::Numbered("batch ", batch));
     CheckTable();
     if (HasFatalFailure()) return;
   }

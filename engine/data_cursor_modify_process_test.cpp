@@ -86,7 +86,7 @@ struct TSide {
   }
 
   void Insert(std::int32_t id) {
-    TBuffer buffer = NewRowBuffer(*Cursor, {id, "N", "C" + std::to_string(id), 10});
+    TBuffer buffer = NewRowBuffer(*Cursor, {id, "N", testing::Numbered("C", id), 10});
     Cursor->PostInsert(buffer, true);
   }
 

@@ -4,13 +4,16 @@
 // the cursor's place afterwards, row numbers kept, and the bitmaps of a filtered cursor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "engine/blob_cursor_test_support.h"
 #include "engine/cursor_test_support.h"
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
@@ -93,6 +96,16 @@ class DataCursorModifyTest : public ::testing::Test {
 
   std::string Files() { return TableFileBytes(folder.Path(), "T"); }
 
+  // Two cursors on the record with ID 5 of six.
+  std::pair<std::unique_ptr<TDataCursor>, std::unique_ptr<TDataCursor>> TwoCursorsOnRecordFive() {
+    auto a = OpenCursor();
+    for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
+    auto b = OpenCursor();
+    Goto(*a, 5);
+    Goto(*b, 5);
+    return {std::move(a), std::move(b)};
+  }
+
   TScratchFolder folder;
   std::unique_ptr<TEngineSandbox> sandbox;
 };
@@ -146,7 +159,8 @@ TEST_F(DataCursorModifyTest, RefusedInsertsAndEditsLeaveTheFilesAsTheyWere) {
 
 TEST_F(DataCursorModifyTest, ReusedSlotMovesItsSysDeletedKeyToTheLiveGroup) {
   auto cursor = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   TDataTable& table = *cursor->Table();
   Goto(*cursor, 2);
   const std::int32_t freed = cursor->PhysicalRecordNo();
@@ -185,11 +199,7 @@ TEST_F(DataCursorModifyTest, ReusedSlotMovesItsSysDeletedKeyToTheLiveGroup) {
 }
 
 TEST_F(DataCursorModifyTest, PessimisticEditLockKeepsOtherCursorsOutUntilPosted) {
-  auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
-  auto b = OpenCursor();
-  Goto(*a, 5);
-  Goto(*b, 5);
+  auto [a, b] = TwoCursorsOnRecordFive();
   TBuffer aRecord = CurrentBuffer(*a);
   TBuffer bRecord = CurrentBuffer(*b);
   ASSERT_EQ(a->GetCurrentRecord(aRecord, true), 0);
@@ -220,11 +230,7 @@ TEST_F(DataCursorModifyTest, PessimisticEditLockKeepsOtherCursorsOutUntilPosted)
 
 TEST_F(DataCursorModifyTest, OptimisticConflictLatchesUntilCancel) {
   sandbox->Session().SetLockProtocol(TRecordLockProtocol::lpOptimistic);
-  auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 6; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
-  auto b = OpenCursor();
-  Goto(*a, 5);
-  Goto(*b, 5);
+  auto [a, b] = TwoCursorsOnRecordFive();
   TBuffer aRecord = CurrentBuffer(*a);
   TBuffer bRecord = CurrentBuffer(*b);
   ASSERT_EQ(a->GetCurrentRecord(aRecord, true), 0);
@@ -256,7 +262,7 @@ TEST_F(DataCursorModifyTest, OptimisticConflictLatchesUntilCancel) {
 TEST_F(DataCursorModifyTest, EditWithoutKeyChangeLeavesTheIndexFileAlone) {
   auto cursor = OpenCursor();
   for (std::int32_t id = 1; id <= 50; ++id)
-    Insert(*cursor, {id, "Name" + std::to_string(id % 7), "C" + std::to_string(id), 10});
+    Insert(*cursor, {id, testing::Numbered("Name", id % 7), testing::Numbered("C", id), 10});
   auto other = OpenCursor();
   Goto(*other, 30);
   const TChangeCounters counters = cursor->ChangeCounters();
@@ -317,7 +323,8 @@ TEST_F(DataCursorModifyTest, ValidityChecksAndDefaultsOfNewRecords) {
 
 TEST_F(DataCursorModifyTest, DeletingLeavesTheCursorOnTheFollowingRecordOrTheEndCrack) {
   auto cursor = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   for (const bool recordOrder : {false, true}) {
     SCOPED_TRACE(recordOrder ? "record order" : "index order");
     cursor->SetIndexNo(recordOrder ? kRecordOrderIndexNo : kPrimaryIndexSlot);
@@ -336,7 +343,7 @@ TEST_F(DataCursorModifyTest, DeletingLeavesTheCursorOnTheFollowingRecordOrTheEnd
     EXPECT_EQ(cursor->RecordCount(), recordOrder ? 2 : 1);
     if (!recordOrder) {
       for (std::int32_t id = 11; id <= 13; ++id)
-        Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+        Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
     }
   }
 }
@@ -383,7 +390,7 @@ TEST_F(DataCursorModifyTest, FilteredCursorKeepsItsBitmapsInStepWithChanges) {
   auto cursor = OpenCursor();
   TDataCursorTestAccess::SetFiltered(*cursor, true);
   for (std::int32_t id = 1; id <= 20; ++id)
-    Insert(*cursor, {id, "N" + std::to_string(id % 3), "C" + std::to_string(id), 10});
+    Insert(*cursor, {id, testing::Numbered("N", id % 3), testing::Numbered("C", id), 10});
   // A range over ByName "N1" .. "N1".
   cursor->SetIndexName("ByName");
   TBuffer low(cursor->RecordSize(), 0);
@@ -455,7 +462,8 @@ TEST_F(DataCursorModifyTest, ExclusiveCursorsChangeInMemoryAndWriteAtClose) {
   cursor->SetExclusive(true);
   cursor->Open();
   const std::string before = Files();
-  for (std::int32_t id = 1; id <= 5; ++id) Insert(*cursor, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 5; ++id)
+    Insert(*cursor, {id, "N", testing::Numbered("C", id), 10});
   auto clone = cursor->Clone();
   Goto(*cursor, 3);
   TBuffer record = CurrentBuffer(*cursor);
@@ -478,7 +486,7 @@ TEST_F(DataCursorModifyTest, ExclusiveCursorsChangeInMemoryAndWriteAtClose) {
 
 TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEach) {
   auto a = OpenCursor();
-  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", "C" + std::to_string(id), 10});
+  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
   auto b = OpenCursor();
   Goto(*a, 2);
   a->LockRecord();
@@ -501,6 +509,47 @@ TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEac
   b->LockRecord();
   EXPECT_EQ(b->LockedRecNo(), n);
   b->UnlockRecord();
+}
+
+TEST_F(DataCursorModifyTest, APostWithAnotherRecordsModifiedBlobChangesNothing) {
+  TDataDirectory& directory = sandbox->Directory();
+  directory.CloseTable(directory.CreateTable("M", false, ModifyTable(true), false));
+  TDataCursor cursor(directory);
+  cursor.SetTableName("M");
+  cursor.Open();
+  constexpr int kNote = 6;
+  TBuffer first = NewRowBuffer(cursor, {1, "A", "A", 10});
+  TBuffer second = NewRowBuffer(cursor, {2, "B", "B", 10});
+  std::uint32_t size = 0;
+  ASSERT_EQ(cursor.OpenBlob(kNote, first, size, TBlobOpenMode::ReadWrite), 0);
+  const std::uint8_t text[] = {'m', 'e', 'm', 'o'};
+  ASSERT_EQ(cursor.WriteBlob(kNote, first, 0, 4, text), 0);
+  const std::string before = TableFileBytes(folder.Path(), "M");
+  EXPECT_EQ(RaisedCode([&] { cursor.PostInsert(second, true); }), codes::kBlobBuffersCorrupt);
+  EXPECT_TRUE(TableFileBytes(folder.Path(), "M") == before);
+  EXPECT_EQ(cursor.RecordCount(), 0);
+  EXPECT_FALSE(cursor.Table()->WriteLocked());
+  cursor.PostInsert(first, true);
+  TBuffer stored = CurrentBuffer(cursor);
+  ASSERT_EQ(cursor.OpenBlob(kNote, stored, size, TBlobOpenMode::ReadOnly), 0);
+  EXPECT_EQ(size, 4u);
+  ASSERT_EQ(cursor.CloseBlob(kNote, stored), 0);
+  // A copy of the record gets a value of its own: deleting the original leaves it whole.
+  TBuffer copy(cursor.RecordSize());
+  ASSERT_EQ(cursor.CopyCurrentRecord(copy), 0);
+  testing::FillRow(cursor, copy, {3, "C", "C", 10});
+  cursor.PostInsert(copy, true);
+  Goto(cursor, 1);
+  cursor.DeleteRecord(CurrentBuffer(cursor), true);
+  Goto(cursor, 3);
+  stored = CurrentBuffer(cursor);
+  ASSERT_EQ(cursor.OpenBlob(kNote, stored, size, TBlobOpenMode::ReadOnly), 0);
+  std::uint8_t read[4] = {};
+  std::uint32_t copied = 0;
+  EXPECT_EQ(cursor.ReadBlob(kNote, stored, 0, 4, read, copied), 0);
+  EXPECT_TRUE(std::equal(read, read + 4, text));
+  ASSERT_EQ(cursor.CloseBlob(kNote, stored), 0);
+  EXPECT_EQ(testing::BlobAccountingProblem(*cursor.Table()), "");
 }
 
 }  // namespace

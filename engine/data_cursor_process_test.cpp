@@ -22,13 +22,8 @@ namespace {
 using testing::InsertRow;
 using testing::NameOf;
 using testing::RowsTable;
-using testing::TChildEnd;
 using testing::TEngineSandbox;
-using testing::TForkedChild;
 using testing::TScratchFolder;
-
-constexpr char kDone = 'd';
-constexpr int kChildEngineError = 100;
 
 class DataCursorProcessTest : public ::testing::Test {
  protected:
@@ -46,22 +41,14 @@ class DataCursorProcessTest : public ::testing::Test {
 
   // Runs change in a child with its own sandbox on the folder and waits until it is done.
   void InAnotherProcess(const std::function<void(TDataTable&)>& change) {
-    const std::string path = folder.Path();
-    TForkedChild child([=](TChildEnd& end) {
-      try {
-        TEngineSandbox box(path);
-        TDataTable& table = box.Directory().OpenTable("T", false, false);
-        change(table);
-        box.Directory().CloseTable(table);
-        end.Send(kDone);
-        return 0;
-      } catch (const EKuraEngineError& error) {
-        return kChildEngineError + error.ErrorCode % 100;
-      }
-    });
-    ASSERT_TRUE(child.Started());
-    ASSERT_EQ(child.Receive(), kDone);
-    ASSERT_EQ(child.Wait(), 0);
+    ASSERT_EQ(testing::RunInAnotherProcess(folder.Path(),
+                                           [&](TEngineSandbox& box) {
+                                             TDataTable& table =
+                                                 box.Directory().OpenTable("T", false, false);
+                                             change(table);
+                                             box.Directory().CloseTable(table);
+                                           }),
+              0);
   }
 
   std::string Next() {

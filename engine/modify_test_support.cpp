@@ -2,37 +2,27 @@
 
 #include <stdexcept>
 
+#include "engine/table_test_support.h"
 #include "storage/field_types.h"
 #include "storage/file_names.h"
 #include "storage/file_test_support.h"
 #include "storage/little_endian.h"
 
 namespace kura::testing {
-namespace {
-
-TFieldDescriptor Field(const char* name, std::uint8_t type, std::uint8_t size = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  return field;
-}
-
-}  // namespace
 
 TTableDefinition ModifyTable(bool memo) {
   TTableDefinition definition;
-  TFieldDescriptor name = Field("NAME", kFieldTypeString, 20);
+  TFieldDescriptor name = MakeField("NAME", kFieldTypeString, 20);
   name.Required = true;
-  TFieldDescriptor qty = Field("QTY", kFieldTypeInteger);
+  TFieldDescriptor qty = MakeField("QTY", kFieldTypeInteger);
   qty.MinValue = "10";
   qty.MaxValue = "100";
-  TFieldDescriptor day = Field("DAY", kFieldTypeDate);
+  TFieldDescriptor day = MakeField("DAY", kFieldTypeDate);
   day.DefaultValue = "current_date";
-  definition.Fields = {Field("ID", kFieldTypeInteger), name, Field("CODE", kFieldTypeString, 10),
-                       qty, day};
+  definition.Fields = {MakeField("ID", kFieldTypeInteger), name,
+                       MakeField("CODE", kFieldTypeString, 10), qty, day};
   if (memo) {
-    TFieldDescriptor note = Field("NOTE", kFieldTypeBlob);
+    TFieldDescriptor note = MakeField("NOTE", kFieldTypeBlob);
     note.FieldSubType = kSubTypeMemo;
     definition.Fields.push_back(note);
   }
@@ -85,8 +75,14 @@ TModifyRow RowOf(const TDataCursor& cursor, std::span<const std::uint8_t> record
 std::vector<std::uint8_t> CurrentBuffer(TDataCursor& cursor) {
   std::vector<std::uint8_t> buffer(cursor.RecordSize());
   const std::uint16_t answer = cursor.GetCurrentRecord(buffer);
-  if (answer != 0) throw std::logic_error("no current record: " + std::to_string(answer));
+  if (answer != 0) throw std::logic_error(Numbered("no current record: ", answer));
   return buffer;
+}
+
+std::string Numbered(const char* text, std::int64_t number) {
+  std::string numbered(text);
+  numbered += std::to_string(number);
+  return numbered;
 }
 
 std::string TableFileBytes(const std::string& folder, const std::string& table) {

@@ -36,6 +36,9 @@ TModifyRow RowOf(const TDataCursor& cursor, std::span<const std::uint8_t> record
 // The cursor's current record (it must have one).
 std::vector<std::uint8_t> CurrentBuffer(TDataCursor& cursor);
 
+// The text followed by the number ("C12").
+std::string Numbered(const char* text, std::int64_t number);
+
 // The bytes of the table's files, one after the other (data, index, BLOB when present).
 std::string TableFileBytes(const std::string& folder, const std::string& table);
 

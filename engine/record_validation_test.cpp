@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "base/engine_codes.h"
+#include "engine/modify_test_support.h"
+#include "engine/table_test_support.h"
 #include "storage/field_types.h"
 
 namespace kura {
@@ -13,10 +15,8 @@ namespace {
 
 // One field of the given type with bounds, laid out alone in a record.
 struct TOneField {
-  TOneField(std::uint8_t type, std::string min, std::string max, std::uint8_t size = 0) {
-    field.FieldName = "F";
-    field.FieldType = type;
-    field.FieldSize = size;
+  TOneField(std::uint8_t type, std::string min, std::string max, std::uint8_t size = 0)
+      : field(testing::MakeField("F", type, size)) {
     field.FieldDecimals = type == kFieldTypeBcd ? 2 : 0;
     field.MinValue = std::move(min);
     field.MaxValue = std::move(max);
@@ -93,7 +93,7 @@ TEST(RecordValidationTest, DefaultsTakeTheCurrentMomentAndConvertTexts) {
                   {kFieldTypeString, "hello"},
                   {kFieldTypeBcd, "2.5"}};
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    fields[i].FieldName = "F" + std::to_string(i);
+    fields[i].FieldName = testing::Numbered("F", static_cast<std::int64_t>(i));
     fields[i].FieldType = defaults[i].Type;
     fields[i].FieldSize = defaults[i].Type == kFieldTypeString ? 10 : 0;
     fields[i].FieldDecimals = defaults[i].Type == kFieldTypeBcd ? 2 : 0;

@@ -1,22 +1,20 @@
 #include "engine/table_test_support.h"
 
+#include "base/engine_error.h"
 #include "storage/field_types.h"
 #include "storage/file_handler.h"
 #include "storage/little_endian.h"
 #include "storage/record_image.h"
 
 namespace kura::testing {
-namespace {
 
-TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size = 0) {
+TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size) {
   TFieldDescriptor field;
   field.FieldName = name;
   field.FieldType = type;
   field.FieldSize = size;
   return field;
 }
-
-}  // namespace
 
 TTableDefinition SmallTable(bool blob) {
   TTableDefinition definition;
@@ -73,6 +71,25 @@ std::int32_t RecordId(TDataTable& table, std::int32_t n) {
   data.ReleaseRecord(record);
   table.ReleaseReadLock();
   return GetI32LE(value);
+}
+
+int RunInAnotherProcess(const std::string& folder,
+                        const std::function<void(TEngineSandbox& sandbox)>& work) {
+  constexpr char kDone = 'd';
+  TForkedChild child([&](TChildEnd& end) {
+    try {
+      TEngineSandbox box(folder);
+      work(box);
+    } catch (const EKuraEngineError& error) {
+      return 100 + error.ErrorCode % 100;
+    }
+    end.Send(kDone);
+    return 0;
+  });
+  if (!child.Started()) return -1;
+  const bool done = child.Receive() == kDone;
+  const int exitCode = child.Wait();
+  return done || exitCode != 0 ? exitCode : -1;
 }
 
 bool RangeFree(TFileList& list, const std::string& fileName, std::int64_t length,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@
 #include "storage/file_test_support.h"
 
 namespace kura::testing {
+
+// A field descriptor with a name, type and declared size.
+TFieldDescriptor MakeField(const char* name, std::uint8_t type, std::uint8_t size = 0);
 
 // Fields ID (integer) and NAME (string of 20), and with blob set a memo field NOTE.
 TTableDefinition SmallTable(bool blob = false);
@@ -47,6 +51,12 @@ class TEngineSandbox {
 void AppendRecords(TDataTable& table, int count, std::int32_t first = 1);
 // The ID field of record n, read under a read lock.
 std::int32_t RecordId(TDataTable& table, std::int32_t n);
+
+// Runs work in a forked child with a sandbox of its own on the folder, and waits until it is
+// done. Answers 0; 100 + code % 100 when the child raised an engine error; -1 when it could
+// not be started or never finished.
+int RunInAnotherProcess(const std::string& folder,
+                        const std::function<void(TEngineSandbox& sandbox)>& work);
 
 // Whether the byte range of the named file can be locked through a handler of the list
 // right now (it is released again at once). A lock held by any table of the process or of

@@ -108,7 +108,8 @@ DESCRIPTION
     (index "ByGroup"), VER and BLOBTAG integers, NOTE memo. Then starts N worker processes,
     each with its own session on the table, doing a random mix of inserts, edits of
     non-key and of key fields, deletes, memo writes and reads under the pessimistic locking
-    protocol with the engine's real lock waits. Each worker owns the rows it inserts and
+    protocol with the engine's real lock waits (odd workers with strict change detection,
+    even ones with lazy). Each worker owns the rows it inserts and
     reads back its own rows, which must be exactly as it wrote them; it also reads rows of
     the others, and now and then locks the row it read the time before (with the image it
     saw then) and holds the lock through its next operation. A change refused with 10258

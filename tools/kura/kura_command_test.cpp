@@ -166,6 +166,10 @@ TEST_F(KuraCommand, StressRunsAndChecksAgainOnTheTableItLeft) {
         << run.Out;
     EXPECT_NE(run.Out.find("       total"), std::string::npos) << run.Out;
   }
+  // The time limit ends a run long before its operations would.
+  const TRun timed =
+      Kura({"stress", FFolder.Path(), "--procs", "1", "--ops", "1000000", "--seconds", "1"});
+  EXPECT_EQ(timed.Status, kExitSound) << timed.Out << timed.Err;
   const TRun verify = Kura({"verify", FFolder.File("STRESS")});
   EXPECT_EQ(verify.Status, kExitSound) << verify.Out;
 }

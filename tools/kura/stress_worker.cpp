@@ -52,6 +52,9 @@ class TStressWorker {
         FNextTag(start.NextTag) {
     if (!FJournal)
       throw std::runtime_error("cannot write " + StressJournalName(options.Dir, start.Process));
+    // Both ways of noticing the others' changes: odd workers re-read the headers on every
+    // step, even ones only when a read misses the cache.
+    FSession.SetStrictChangeDetection(start.Process % 2 == 1);
     FKeys = OpenCursor("");
     FGroups = OpenCursor("ByGroup");
   }

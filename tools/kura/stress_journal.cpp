@@ -32,6 +32,24 @@ std::string Describe(const TStressRow& row) {
 
 }  // namespace
 
+namespace {
+
+// A letter before a number, built without operator+ (which GCC 12 warns about wrongly).
+std::string Prefixed(char letter, long long number) {
+  std::string text = std::to_string(number);
+  text.insert(text.begin(), letter);
+  return text;
+}
+
+}  // namespace
+
+std::string StressCode(std::int32_t id) {
+  return Prefixed('C', id);
+}
+std::string StressGroup(int n) {
+  return Prefixed('G', n);
+}
+
 std::vector<std::uint8_t> StressBlobBytes(std::int32_t tag, std::uint32_t length) {
   std::vector<std::uint8_t> bytes(length);
   // A linear congruential sequence seeded by the tag, folded into letters.

@@ -43,6 +43,10 @@ struct TStoredStressRow {
 using TStressRows = std::map<std::int32_t, TStressRow>;
 using TStoredStressRows = std::map<std::int32_t, TStoredStressRow>;
 
+// CODE of the row with this ID ("C" and the ID), GRP of group n ("G" and n).
+std::string StressCode(std::int32_t id);
+std::string StressGroup(int n);
+
 // The contents of the BLOB value of a tag: printable bytes drawn from the tag, so that two
 // tags give different values.
 std::vector<std::uint8_t> StressBlobBytes(std::int32_t tag, std::uint32_t length);

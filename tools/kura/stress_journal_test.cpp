@@ -10,7 +10,7 @@ namespace {
 
 TStressRow Row(std::int32_t id, std::int32_t version, std::int32_t tag = 0,
                std::uint32_t length = 0, const std::string& group = "G1") {
-  return {id, "C" + std::to_string(id), group, version, tag, length};
+  return {id, StressCode(id), group, version, tag, length};
 }
 
 TStoredStressRow Stored(const TStressRow& row) {

@@ -127,7 +127,7 @@ class TStressWorker {
 
   std::int32_t NewId() { return (FStart.Process + 1) * kStressBand + FNextSequence++; }
   std::int32_t NewTag() { return (FStart.Process + 1) * kStressBand + FNextTag++; }
-  std::string NewGroup() { return "G" + std::to_string(Draw(kGroups)); }
+  std::string NewGroup() { return StressGroup(Draw(kGroups)); }
 
   const TStressRow& SomeRow() {
     auto it = FRows.begin();
@@ -150,7 +150,7 @@ class TStressWorker {
 
   void Insert() {
     TStressRow row{NewId(), "", NewGroup(), 1, 0, 0};
-    row.Code = "C" + std::to_string(row.Id);
+    row.Code = StressCode(row.Id);
     // Now and then a key that exists, in the primary or the unique index: 9729 expected.
     const bool duplicate = !FRows.empty() && Draw(20) == 0;
     TStressRow posted = row;
@@ -199,7 +199,7 @@ class TStressWorker {
     ++row.Version;
     if (keys && Draw(2) == 0) {
       row.Id = NewId();
-      row.Code = "C" + std::to_string(row.Id);
+      row.Code = StressCode(row.Id);
     } else if (keys) {
       row.Group = NewGroup();
     }

@@ -174,6 +174,20 @@ TEST_F(KuraCommand, StressRunsAndChecksAgainOnTheTableItLeft) {
   EXPECT_EQ(verify.Status, kExitSound) << verify.Out;
 }
 
+// Workers that cannot change the table (its files read-only) fail, and the run says so.
+TEST_F(KuraCommand, StressReportsWorkersThatFail) {
+  ASSERT_EQ(Kura({"stress", FFolder.Path(), "--procs", "1", "--ops", "0"}).Status, kExitSound);
+  for (const char* extension : {".DAT", ".IDX", ".BLB"})
+    std::filesystem::permissions(FFolder.File(std::string("STRESS") + extension),
+                                 std::filesystem::perms::owner_read);
+  const TRun run = Kura({"stress", FFolder.Path(), "--procs", "2", "--ops", "5"});
+  EXPECT_EQ(run.Status, kExitFindings);
+  EXPECT_NE(run.Out.find("check: 2 finding(s)\nprocess 0 failed (exit status 1)\n"
+                         "process 1 failed (exit status 1)\n"),
+            std::string::npos)
+      << run.Out;
+}
+
 TEST_F(KuraCommand, StressRefusesATableOfOtherFields) {
   for (const char* extension : {".DAT", ".IDX", ".BLB"})
     std::filesystem::rename(FFolder.File(std::string("T") + extension),

@@ -313,7 +313,8 @@ int RunStressWorker(const TStressOptions& options, const TStressStart& start,
     return 0;
   } catch (const std::exception& error) {
     ++counters.Failures;
-    err << "kura stress: process " << start.Process << ": " << error.what() << std::endl;
+    err << "kura stress: process " << start.Process << " (--seed " << options.Seed
+        << "), operation " << counters.Operations.load() + 1 << ": " << error.what() << std::endl;
   }
   return 1;
 }

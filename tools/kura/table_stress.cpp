@@ -99,8 +99,10 @@ std::vector<pid_t> StartWorkers(const TStressOptions& options, const TStressBase
     std::cerr.flush();
     const pid_t pid = fork();
     if (pid == 0) {
-      const int status = RunStressWorker(options, baseline.Starts[p], counters[p], err);
-      err.flush();
+      // A worker tells its faults on the process's standard error: a stream in the parent's
+      // memory (a test's) would be lost with the worker.
+      const int status = RunStressWorker(options, baseline.Starts[p], counters[p], std::cerr);
+      std::cerr.flush();
       _exit(status);
     }
     if (pid < 0) err << "kura stress: cannot start process " << p << "\n";

@@ -109,12 +109,13 @@ DESCRIPTION
     each with its own session on the table, doing a random mix of inserts, edits of
     non-key and of key fields, deletes, memo writes and reads under the pessimistic locking
     protocol with the engine's real lock waits (odd workers with strict change detection,
-    even ones with lazy). Each worker owns the rows it inserts and
-    reads back its own rows, which must be exactly as it wrote them; it also reads rows of
-    the others, and now and then locks the row it read the time before (with the image it
-    saw then) and holds the lock through its next operation. A change refused with 10258
-    (record locked), 8708 (record changed), 9729 (duplicate key; workers now and then try
-    one on purpose) or 10249 (lock not obtained) is counted, not a failure.
+    even ones with lazy). Each worker owns the rows it inserts and reads back its own rows,
+    which must be exactly as it wrote them (and at its end a range over its IDs must count
+    and hold exactly its rows); it also reads rows of the others, and now and then locks
+    the row it read the time before (with the image it saw then) and holds the lock
+    through its next operation. A change refused with 10258 (record locked), 8708 (record
+    changed), 9729 (duplicate key; workers now and then try one on purpose) or 10249 (lock
+    not obtained) is counted, not a failure.
     Every worker appends each change the engine acknowledged to its journal,
     DIR/stress-P.journal (P = 0 .. N-1, emptied at the start). At the end the journals are
     replayed onto the rows the table held before, and the table must hold exactly those

@@ -73,6 +73,7 @@ class TStressWorker {
       RunOne();
       ++FCounters.Operations;
     }
+    CheckOwnBand();
   }
 
  private:
@@ -277,6 +278,40 @@ class TStressWorker {
       throw EStressMismatch("row " + std::to_string(stored.Row.Id) +
                             " holds a BLOB that is not the one of its tag");
     ++FCounters.Reads;
+  }
+
+  // At the end, while others may still be running: a range over this worker's band of IDs
+  // counts and holds exactly the rows it owns, as it last wrote them.
+  void CheckOwnBand() {
+    FKeys->CancelEdit();
+    TStressRow low, high;
+    low.Id = (FStart.Process + 1) * kStressBand;
+    high.Id = low.Id + kStressBand - 1;
+    TBuffer start(FKeys->RecordSize()), end(FKeys->RecordSize());
+    FKeys->InitNewRecord(start);
+    FKeys->InitNewRecord(end);
+    StoreStressRow(*FKeys, start, low);
+    StoreStressRow(*FKeys, end, high);
+    FKeys->SetRange(false, start, 1, end, 1);
+    std::map<std::int32_t, TStressRow> seen;
+    const std::int64_t counted = FKeys->RecordCount();
+    FKeys->First();
+    TBuffer buffer(FKeys->RecordSize());
+    while (FKeys->GetNextRecord(buffer) == 0) {
+      const TStoredStressRow stored = ReadStressRow(*FKeys, buffer);
+      seen[stored.Row.Id] = stored.Row;
+    }
+    FKeys->CancelRange();
+    if (counted != static_cast<std::int64_t>(seen.size()))
+      throw EStressMismatch("the range over its own IDs counts " + std::to_string(counted) +
+                            " rows but holds " + std::to_string(seen.size()));
+    // Rows a reused table held in the band before this run are not the worker's to check.
+    std::erase_if(seen,
+                  [&](const auto& entry) { return entry.first < low.Id + FStart.NextSequence; });
+    if (seen != FRows)
+      throw EStressMismatch("the range over its own IDs holds " + std::to_string(seen.size()) +
+                            " rows that differ from the " + std::to_string(FRows.size()) +
+                            " it wrote");
   }
 
   const TStressOptions& FOptions;

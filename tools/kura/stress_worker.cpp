@@ -106,28 +106,33 @@ class TStressWorker {
   }
 
   void RunOneChange() {
-    {
-      const int pick = Draw(100);
-      if (FRows.empty() || pick < 25) {
-        Insert();
-      } else if (pick < 42) {
-        Edit(false);
-      } else if (pick < 52) {
-        Edit(true);
-      } else if (pick < 60) {
-        Delete();
-      } else if (pick < 75) {
-        WriteBlob();
-      } else if (pick < 88) {
-        ReadOwn();
-      } else {
-        ReadAny();
-      }
+    const int pick = Draw(100);
+    if (FRows.empty() || pick < 25) {
+      Insert();
+    } else if (pick < 42) {
+      Edit(false);
+    } else if (pick < 52) {
+      Edit(true);
+    } else if (pick < 60) {
+      Delete();
+    } else if (pick < 75) {
+      WriteBlob();
+    } else if (pick < 88) {
+      ReadOwn();
+    } else {
+      ReadAny();
     }
   }
 
-  std::int32_t NewId() { return (FStart.Process + 1) * kStressBand + FNextSequence++; }
-  std::int32_t NewTag() { return (FStart.Process + 1) * kStressBand + FNextTag++; }
+  // The next number of the worker's band (IDs or BLOB tags); a table reused for many runs
+  // may use a band up.
+  std::int32_t InBand(std::int32_t& next) {
+    if (next >= kStressBand)
+      throw std::runtime_error("the IDs of this worker's band are used up; start on a new table");
+    return (FStart.Process + 1) * kStressBand + next++;
+  }
+  std::int32_t NewId() { return InBand(FNextSequence); }
+  std::int32_t NewTag() { return InBand(FNextTag); }
   std::string NewGroup() { return StressGroup(Draw(kGroups)); }
 
   const TStressRow& SomeRow() {
@@ -267,8 +272,9 @@ class TStressWorker {
     }
     TBuffer probe(FGroups->RecordSize());
     FGroups->InitNewRecord(probe);
-    const std::string group = NewGroup();
-    FGroups->SetField(3, probe, group.c_str());
+    TStressRow near;
+    near.Group = NewGroup();
+    StoreStressRow(*FGroups, probe, near);
     TBuffer buffer(FGroups->RecordSize());
     FGroups->FindKey(false, probe, buffer, 0, true, 1);
     if (FGroups->GetCurrentRecord(buffer) != 0) return;

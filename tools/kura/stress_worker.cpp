@@ -7,6 +7,7 @@
 #include <random>
 #include <span>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "base/engine_error.h"
@@ -37,6 +38,42 @@ int RefusalKind(std::uint16_t code) {
     if (kStressRefusalCodes[kind] == code) return kind;
   return -1;
 }
+
+// The rows a worker owns, as it last wrote them: any one of them drawn in constant time.
+class TOwnedRows {
+ public:
+  bool empty() const { return FRows.empty(); }
+  std::size_t size() const { return FRows.size(); }
+  const TStressRow& At(std::size_t i) const { return FRows[i]; }
+  void Put(const TStressRow& row) {
+    const auto [where, added] = FPlace.emplace(row.Id, FRows.size());
+    if (added) {
+      FRows.push_back(row);
+    } else {
+      FRows[where->second] = row;
+    }
+  }
+  void Erase(std::int32_t id) {
+    const auto where = FPlace.find(id);
+    if (where == FPlace.end()) return;
+    const std::size_t i = where->second;
+    FPlace.erase(where);
+    if (i + 1 != FRows.size()) {
+      FRows[i] = FRows.back();
+      FPlace[FRows[i].Id] = i;
+    }
+    FRows.pop_back();
+  }
+  TStressRows ById() const {
+    TStressRows rows;
+    for (const TStressRow& row : FRows) rows.emplace(row.Id, row);
+    return rows;
+  }
+
+ private:
+  std::vector<TStressRow> FRows;
+  std::unordered_map<std::int32_t, std::size_t> FPlace;
+};
 
 class TStressWorker {
  public:
@@ -136,9 +173,7 @@ class TStressWorker {
   std::string NewGroup() { return StressGroup(Draw(kGroups)); }
 
   const TStressRow& SomeRow() {
-    auto it = FRows.begin();
-    std::advance(it, Draw(static_cast<int>(FRows.size())));
-    return it->second;
+    return FRows.At(static_cast<std::size_t>(Draw(static_cast<int>(FRows.size()))));
   }
 
   void Journal(const std::string& line) {
@@ -176,7 +211,7 @@ class TStressWorker {
     }
     FKeys->PostInsert(buffer, false);
     if (duplicate) throw EStressMismatch("the insert of an existing key was accepted");
-    FRows[posted.Id] = posted;
+    FRows.Put(posted);
     ++FCounters.Inserts;
     Journal(InsertLine(posted));
   }
@@ -228,8 +263,8 @@ class TStressWorker {
   }
 
   void Acknowledge(std::int32_t oldId, const TStressRow& row) {
-    FRows.erase(oldId);
-    FRows[row.Id] = row;
+    FRows.Erase(oldId);
+    FRows.Put(row);
     Journal(EditLine(oldId, row));
   }
 
@@ -238,7 +273,7 @@ class TStressWorker {
     TBuffer buffer;
     FindOwn(row, buffer);
     FKeys->DeleteRecord(buffer, false);
-    FRows.erase(row.Id);
+    FRows.Erase(row.Id);
     ++FCounters.Deletes;
     Journal(DeleteLine(row.Id));
   }
@@ -314,7 +349,7 @@ class TStressWorker {
     // Rows a reused table held in the band before this run are not the worker's to check.
     std::erase_if(seen,
                   [&](const auto& entry) { return entry.first < low.Id + FStart.NextSequence; });
-    if (seen != FRows)
+    if (seen != FRows.ById())
       throw EStressMismatch("the range over its own IDs holds " + std::to_string(seen.size()) +
                             " rows that differ from the " + std::to_string(FRows.size()) +
                             " it wrote");
@@ -337,7 +372,7 @@ class TStressWorker {
   TBuffer FSeen;
   int FHoldOps = 0;
   // The rows this worker owns, as it last wrote them.
-  std::map<std::int32_t, TStressRow> FRows;
+  TOwnedRows FRows;
 };
 
 }  // namespace

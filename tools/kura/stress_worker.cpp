@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <span>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -14,7 +13,6 @@
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
-#include "storage/little_endian.h"
 #include "tools/kura/stress_journal.h"
 #include "tools/kura/stress_row_access.h"
 

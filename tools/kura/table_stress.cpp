@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "engine/data_cursor.h"

@@ -391,7 +391,7 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
     TDataTable& table = *cursor.Table();
     EXPECT_EQ(testing::BlobAccountingProblem(table), "");
     const TTextIndexParams params = DefaultTextIndexParams();
-    std::set<std::pair<TBuffer, std::int32_t>> expected;
+    std::set<std::pair<std::string, std::int32_t>> expected;
     for (const auto& [n, record] : model.Records) {
       for (const auto& [fieldNo, text] :
            {std::pair<std::uint16_t, std::string>{2, record.Row.Name}, {kNoteField, record.Note}}) {
@@ -399,13 +399,13 @@ class ModifyModelTest : public ::testing::TestWithParam<unsigned> {
           TBuffer key(kSysTextKeyLength);
           BuildTextKey(fieldNo, word, record.RowId, {},
                        std::span<std::uint8_t, kSysTextKeyLength>(key.data(), kSysTextKeyLength));
-          expected.emplace(key, n);
+          expected.emplace(std::string(key.begin(), key.end()), n);
         }
       }
     }
-    std::set<std::pair<TBuffer, std::int32_t>> actual;
+    std::set<std::pair<std::string, std::int32_t>> actual;
     table.Index().Tree(kSysTextSlot).ForEachKey([&](const std::uint8_t* key, std::int32_t n) {
-      actual.emplace(TBuffer(key, key + kSysTextKeyLength), n);
+      actual.emplace(std::string(key, key + kSysTextKeyLength), n);
     });
     EXPECT_EQ(actual.size(), expected.size());
     EXPECT_TRUE(actual == expected);

@@ -127,6 +127,8 @@ std::vector<std::string> CompareStressRows(const TStressRows& expected,
       findings.push_back(what + "holds " + Describe(stored.Row) + ", acknowledged " +
                          Describe(row));
     } else if (stored.Blob != StressBlobBytes(row.BlobTag, row.BlobLength)) {
+      // The rows agree on the length, so a damaged journal cannot make this allocate more
+      // than was read from the table.
       findings.push_back(what + "BLOB contents differ from those acknowledged (" +
                          std::to_string(stored.Blob.size()) + " bytes stored)");
     }

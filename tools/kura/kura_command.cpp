@@ -1,10 +1,13 @@
 #include "tools/kura/kura_command.h"
 
+#include <charconv>
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 #include "tools/kura/table_info.h"
 #include "tools/kura/table_reader.h"
+#include "tools/kura/table_stress.h"
 #include "tools/kura/table_verify.h"
 
 namespace kura::tool {
@@ -16,6 +19,7 @@ constexpr const char* kMainHelp = R"(NAME
 SYNOPSIS
     kura info [--json] PATH...
     kura verify PATH...
+    kura stress DIR [--procs N] [--ops N] [--seconds N] [--seed N]
     kura SUBCOMMAND --help
     kura --help
 
@@ -27,6 +31,7 @@ DESCRIPTION
 SUBCOMMANDS
     info      the headers, fields, indexes and record, page and block counts of tables
     verify    every structure check of the three files and their agreement
+    stress    several processes changing one table at once, checked afterwards
 
 EXIT STATUS
     0 all well, 1 something wrong was found, 2 a usage error (unknown option, no PATH,
@@ -89,6 +94,52 @@ OPTIONS
 
 EXIT STATUS
     0 every table is sound, 1 at least one finding, 2 a usage error.
+)";
+
+constexpr const char* kStressHelp = R"(NAME
+    kura stress - change one table from several processes at once and check the result
+
+SYNOPSIS
+    kura stress DIR [--procs N] [--ops N] [--seconds N] [--seed N]
+
+DESCRIPTION
+    Creates the table STRESS in the directory DIR (or reuses the one there, keeping its
+    rows): ID integer (primary index), CODE string 12 (unique index "ByCode"), GRP string 8
+    (index "ByGroup"), VER and BLOBTAG integers, NOTE memo. Then starts N worker processes,
+    each with its own session on the table, doing a random mix of inserts, edits of
+    non-key and of key fields, deletes, memo writes and reads under the pessimistic locking
+    protocol with the engine's real lock waits (odd workers with strict change detection,
+    even ones with lazy). Each worker owns the rows it inserts and reads back its own rows,
+    which must be exactly as it wrote them (and at its end a range over its IDs must count
+    and hold exactly its rows); it also reads rows of the others, and now and then locks
+    the row it read the time before (with the image it saw then) and holds the lock
+    through its next operation. A change refused with 10258 (record locked), 8708 (record
+    changed), 9729 (duplicate key; workers now and then try one on purpose) or 10249 (lock
+    not obtained) is counted, not a failure.
+    Every worker appends each change the engine acknowledged to its journal,
+    DIR/stress-P.journal (P = 0 .. N-1, emptied at the start). At the end the journals are
+    replayed onto the rows the table held before, and the table must hold exactly those
+    rows, field by field and memo byte by memo byte; then every check of kura verify runs
+    on the table.
+    While the workers run, a progress line goes to standard error once a second. At the
+    end a table shows per worker the inserts, edits, key edits, deletes, memo writes,
+    reads, attempts to lock a row read before, and refusals by code, with totals and
+    operations per second, followed by the result of the check and one line per finding.
+
+OPTIONS
+    --procs N     worker processes, 1 .. 64 (default 4).
+    --ops N       operations per worker, 0 .. 1000000 (default 10000).
+    --seconds N   stop each worker after N seconds even before its operations are done
+                  (default 0: no limit).
+    --seed N      the seed the workers' random choices derive from (worker P uses its own
+                  sequence drawn from N and P), 0 .. 4294967295 (default 1); a run is
+                  repeated with the same seed, though the interleaving of the workers
+                  differs from run to run.
+    --help        this page.
+
+EXIT STATUS
+    0 every acknowledged change present, nothing else, and the table sound; 1 a worker
+    failed or a check found something (each finding listed); 2 a usage error.
 )";
 
 struct TParsed {
@@ -194,6 +245,72 @@ int RunVerify(const std::vector<std::string>& arguments, std::ostream& out, std:
   return status;
 }
 
+// A whole number within limits, or nothing.
+std::optional<std::int64_t> NumberIn(const std::string& text, std::int64_t low, std::int64_t high) {
+  std::int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// The options of kura stress into options; answers the usage error, or an empty string.
+std::string ParseStress(const std::vector<std::string>& arguments, TStressOptions& options,
+                        bool& help) {
+  std::vector<std::string> dirs;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--help" || argument == "-h") {
+      help = true;
+      continue;
+    }
+    if (argument.empty() || argument[0] != '-') {
+      dirs.push_back(argument);
+      continue;
+    }
+    struct TNumberOption {
+      const char* Name;
+      std::int64_t Low, High;
+    };
+    static constexpr TNumberOption kOptions[] = {{"--procs", 1, kStressMaxProcs},
+                                                 {"--ops", 0, kStressMaxOps},
+                                                 {"--seconds", 0, 86400},
+                                                 {"--seed", 0, 4294967295LL}};
+    const TNumberOption* option = nullptr;
+    for (const TNumberOption& known : kOptions)
+      if (argument == known.Name) option = &known;
+    if (option == nullptr) return "unknown option " + argument;
+    if (i + 1 >= arguments.size()) return argument + " needs a value";
+    const std::optional<std::int64_t> value = NumberIn(arguments[++i], option->Low, option->High);
+    if (!value)
+      return argument + " takes a whole number from " + std::to_string(option->Low) + " to " +
+             std::to_string(option->High) + ", not \"" + arguments[i] + "\"";
+    if (argument == "--procs") options.Procs = static_cast<int>(*value);
+    if (argument == "--ops") options.Ops = *value;
+    if (argument == "--seconds") options.Seconds = static_cast<double>(*value);
+    if (argument == "--seed") options.Seed = static_cast<std::uint32_t>(*value);
+  }
+  if (help) return "";
+  if (dirs.size() != 1) return dirs.empty() ? "no DIR given" : "more than one DIR given";
+  options.Dir = dirs[0];
+  std::error_code error;
+  if (!std::filesystem::is_directory(options.Dir, error)) return options.Dir + ": not a directory";
+  return "";
+}
+
+int RunStressCommand(const std::vector<std::string>& arguments, std::ostream& out,
+                     std::ostream& err, TFileList& list) {
+  TStressOptions options;
+  bool help = false;
+  const std::string error = ParseStress(arguments, options, help);
+  if (help) {
+    out << kStressHelp;
+    return kExitSound;
+  }
+  if (!error.empty()) return Usage(err, "stress", error);
+  return RunStress(options, out, err, list);
+}
+
 }  // namespace
 
 int RunKura(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -206,6 +323,7 @@ int RunKura(const std::vector<std::string>& arguments, std::ostream& out, std::o
     }
     if (subcommand == "info") return RunInfo(arguments, out, err, list);
     if (subcommand == "verify") return RunVerify(arguments, out, err, list);
+    if (subcommand == "stress") return RunStressCommand(arguments, out, err, list);
   } catch (const std::exception& error) {
     // The checks turn what they meet into findings; this is the last guard of the command.
     err << "kura " << subcommand << ": " << error.what() << "\n";

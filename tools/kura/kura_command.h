@@ -1,5 +1,5 @@
-// The kura command line: `kura info`, `kura verify` and their help pages, as a function the
-// tests call without starting a process.
+// The kura command line: `kura info`, `kura verify`, `kura stress` and their help pages, as a
+// function the tests call without starting a process.
 #pragma once
 
 #include <ostream>

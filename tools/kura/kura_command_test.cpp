@@ -50,6 +50,7 @@ TEST_F(KuraCommand, HelpPages) {
       {{"--help"}, "kura - look into and check"},
       {{"info", "--help"}, "kura info - what a table is made of"},
       {{"verify", "--help"}, "kura verify - check that tables are sound"},
+      {{"stress", "--help"}, "kura stress - change one table from several processes"},
   };
   for (const auto& [arguments, name] : cases) {
     const TRun run = Kura(arguments);
@@ -71,6 +72,26 @@ TEST_F(KuraCommand, UsageErrorsExitWithTwoAndSayWhat) {
       {{"info", FFolder.File("T"), FFolder.File("NOPE.DAT")}, "no such table"},
   };
   for (const auto& [arguments, message] : cases) {
+    const TRun run = Kura(arguments);
+    EXPECT_EQ(run.Status, kExitUsage) << message;
+    EXPECT_NE(run.Err.find(message), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "");
+  }
+  const std::string dir = FFolder.Path();
+  const std::pair<std::vector<std::string>, const char*> stressCases[] = {
+      {{"stress"}, "no DIR given"},
+      {{"stress", dir, dir}, "more than one DIR given"},
+      {{"stress", FFolder.File("NOPE")}, "NOPE: not a directory"},
+      {{"stress", FFolder.File("T.DAT")}, "T.DAT: not a directory"},
+      {{"stress", dir, "--procs", "0"}, "--procs takes a whole number from 1 to 64, not \"0\""},
+      {{"stress", dir, "--procs", "65"}, "--procs takes a whole number from 1 to 64"},
+      {{"stress", dir, "--ops", "12x"}, "--ops takes a whole number from 0 to 1000000"},
+      {{"stress", dir, "--seconds", "-1"}, "--seconds takes a whole number"},
+      {{"stress", dir, "--seed", "4294967296"}, "--seed takes a whole number"},
+      {{"stress", dir, "--ops"}, "--ops needs a value"},
+      {{"stress", dir, "--fast"}, "unknown option --fast"},
+  };
+  for (const auto& [arguments, message] : stressCases) {
     const TRun run = Kura(arguments);
     EXPECT_EQ(run.Status, kExitUsage) << message;
     EXPECT_NE(run.Err.find(message), std::string::npos) << run.Err;
@@ -132,6 +153,48 @@ TEST_F(KuraCommand, InfoOfADirectoryInTextAndJson) {
   EXPECT_EQ(json.Status, kExitSound) << json.Err;
   EXPECT_EQ(json.Out.rfind("{\"tables\": [\n  {\"table\": \"U\"", 0), 0u) << json.Out;
   EXPECT_NE(json.Out.find("\"blob\": null"), std::string::npos) << json.Out;
+}
+
+// Two brief runs on one table: the second keeps the rows the first left and checks them too.
+TEST_F(KuraCommand, StressRunsAndChecksAgainOnTheTableItLeft) {
+  for (const char* seed : {"3", "4"}) {
+    const TRun run =
+        Kura({"stress", FFolder.Path(), "--procs", "2", "--ops", "150", "--seed", seed});
+    EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("check: every acknowledged change present and nothing else"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("       total"), std::string::npos) << run.Out;
+  }
+  // The time limit ends a run long before its operations would.
+  const TRun timed =
+      Kura({"stress", FFolder.Path(), "--procs", "1", "--ops", "1000000", "--seconds", "1"});
+  EXPECT_EQ(timed.Status, kExitSound) << timed.Out << timed.Err;
+  const TRun verify = Kura({"verify", FFolder.File("STRESS")});
+  EXPECT_EQ(verify.Status, kExitSound) << verify.Out;
+}
+
+// Workers that cannot change the table (its files read-only) fail, and the run says so.
+TEST_F(KuraCommand, StressReportsWorkersThatFail) {
+  ASSERT_EQ(Kura({"stress", FFolder.Path(), "--procs", "1", "--ops", "0"}).Status, kExitSound);
+  for (const char* extension : {".DAT", ".IDX", ".BLB"})
+    std::filesystem::permissions(FFolder.File(std::string("STRESS") + extension),
+                                 std::filesystem::perms::owner_read);
+  const TRun run = Kura({"stress", FFolder.Path(), "--procs", "2", "--ops", "5"});
+  EXPECT_EQ(run.Status, kExitFindings);
+  EXPECT_NE(run.Out.find("check: 2 finding(s)\nprocess 0 failed (exit status 1)\n"
+                         "process 1 failed (exit status 1)\n"),
+            std::string::npos)
+      << run.Out;
+}
+
+TEST_F(KuraCommand, StressRefusesATableOfOtherFields) {
+  for (const char* extension : {".DAT", ".IDX", ".BLB"})
+    std::filesystem::rename(FFolder.File(std::string("T") + extension),
+                            FFolder.File(std::string("STRESS") + extension));
+  const TRun run = Kura({"stress", FFolder.Path(), "--procs", "1", "--ops", "1"});
+  EXPECT_EQ(run.Status, kExitFindings);
+  EXPECT_NE(run.Err.find("other fields"), std::string::npos) << run.Err;
 }
 
 // Every stored fuzz input of the data, index and BLOB file parsers, in place of one file of

@@ -4,6 +4,7 @@
 
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
+#include "storage/field_descriptor.h"
 #include "storage/field_types.h"
 #include "storage/little_endian.h"
 #include "storage/record_image.h"
@@ -15,14 +16,6 @@ constexpr int kIdField = 1, kNameField = 2, kValueField = 3;
 constexpr const char* kTableName = "T";
 constexpr int kScanBatch = 256;
 
-TFieldDescriptor Field(const char* name, std::uint8_t type, std::uint8_t size = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  return field;
-}
-
 TIndexDefinition SecondaryIndex(const char* name, std::uint16_t fieldNo) {
   TIndexDefinition index;
   index.Name = name;
@@ -32,8 +25,9 @@ TIndexDefinition SecondaryIndex(const char* name, std::uint16_t fieldNo) {
 
 TTableDefinition BenchTable() {
   TTableDefinition definition;
-  definition.Fields = {Field("ID", kFieldTypeInteger), Field("NAME", kFieldTypeString, 20),
-                       Field("VALUE", kFieldTypeInteger)};
+  definition.Fields = {MakeFieldDescriptor("ID", kFieldTypeInteger),
+                       MakeFieldDescriptor("NAME", kFieldTypeString, 20),
+                       MakeFieldDescriptor("VALUE", kFieldTypeInteger)};
   definition.PrimaryIndex.Fields = {kIdField};
   definition.PrimaryIndex.Unique = true;
   definition.SecondaryIndexes = {SecondaryIndex("BY_NAME", kNameField),

@@ -8,6 +8,7 @@
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
+#include "storage/field_descriptor.h"
 #include "storage/field_types.h"
 #include "storage/file_names.h"
 #include "storage/little_endian.h"
@@ -20,14 +21,6 @@ namespace {
 enum TStressField : int { fId = 1, fCode, fGroup, fVersion, fBlobTag, fNote };
 constexpr const char* kFieldNames[] = {"ID", "CODE", "GRP", "VER", "BLOBTAG", "NOTE"};
 
-TFieldDescriptor Field(const char* name, std::uint8_t type, std::uint8_t size = 0) {
-  TFieldDescriptor field;
-  field.FieldName = name;
-  field.FieldType = type;
-  field.FieldSize = size;
-  return field;
-}
-
 TIndexDefinition Index(const char* name, std::uint16_t field, bool unique) {
   TIndexDefinition index;
   index.Name = name;
@@ -38,11 +31,14 @@ TIndexDefinition Index(const char* name, std::uint16_t field, bool unique) {
 
 TTableDefinition StressDefinition() {
   TTableDefinition definition;
-  TFieldDescriptor note = Field("NOTE", kFieldTypeBlob);
+  TFieldDescriptor note = MakeFieldDescriptor("NOTE", kFieldTypeBlob);
   note.FieldSubType = kSubTypeMemo;
-  definition.Fields = {Field("ID", kFieldTypeInteger),      Field("CODE", kFieldTypeString, 12),
-                       Field("GRP", kFieldTypeString, 8),   Field("VER", kFieldTypeInteger),
-                       Field("BLOBTAG", kFieldTypeInteger), note};
+  definition.Fields = {MakeFieldDescriptor("ID", kFieldTypeInteger),
+                       MakeFieldDescriptor("CODE", kFieldTypeString, 12),
+                       MakeFieldDescriptor("GRP", kFieldTypeString, 8),
+                       MakeFieldDescriptor("VER", kFieldTypeInteger),
+                       MakeFieldDescriptor("BLOBTAG", kFieldTypeInteger),
+                       note};
   definition.PrimaryIndex.Fields = {fId};
   definition.PrimaryIndex.Unique = true;
   definition.SecondaryIndexes = {Index("ByCode", fCode, true), Index("ByGroup", fGroup, false)};

@@ -49,24 +49,50 @@ struct TOptions {
   bool Churn = true;
 };
 
-TOptions ParseOptions(int argc, char** argv) {
-  TOptions options;
-  for (int i = 1; i + 1 < argc; i += 2) {
+constexpr const char* kUsage =
+    "usage: kura_vs_sqlite [--json PATH] [--rows N] [--rounds N] [--churn 0|1]\n"
+    "  --json PATH   where the JSON report goes\n"
+    "  --rows N      rows of the generated table (at least 1000; default 100000)\n"
+    "  --rounds N    rounds whose median is reported (default 5)\n"
+    "  --churn 0|1   0 leaves out workload 5 (delete half, insert as many)\n";
+
+// A whole number option value, refused with a message when it is not one.
+int NumberOption(const std::string& name, const std::string& value) {
+  std::size_t used = 0;
+  int number = 0;
+  try {
+    number = std::stoi(value, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != value.size())
+    throw std::invalid_argument(name + " needs a whole number, not \"" + value + "\"");
+  return number;
+}
+
+// Answers false for --help (the usage has been printed); throws for anything it cannot use.
+bool ParseOptions(int argc, char** argv, TOptions& options) {
+  for (int i = 1; i < argc; i += 2) {
     const std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      std::cout << kUsage;
+      return false;
+    }
+    if (i + 1 >= argc) throw std::invalid_argument(name + " needs a value\n" + kUsage);
     const std::string value = argv[i + 1];
     if (name == "--json") {
       options.JsonPath = value;
     } else if (name == "--rows") {
-      options.Rows = std::max(1000, std::stoi(value));
+      options.Rows = std::max(1000, NumberOption(name, value));
     } else if (name == "--churn") {
       options.Churn = value != "0";
     } else if (name == "--rounds") {
-      options.Rounds = std::max(1, std::stoi(value));
+      options.Rounds = std::max(1, NumberOption(name, value));
     } else {
-      throw std::invalid_argument("unknown option " + name);
+      throw std::invalid_argument("unknown option " + name + "\n" + kUsage);
     }
   }
-  return options;
+  return true;
 }
 
 // One workload's times over the rounds, both sides.
@@ -254,7 +280,8 @@ void WriteJson(const TOptions& options, const std::vector<TWorkloadTimes>& times
 }
 
 int Run(int argc, char** argv) {
-  const TOptions options = ParseOptions(argc, argv);
+  TOptions options;
+  if (!ParseOptions(argc, argv, options)) return 0;
   const TWorkloadData data = MakeWorkloadData(options.Rows);
   std::vector<TWorkloadTimes> times = {
       {"1. bulk insert, " + std::to_string(options.Rows) + " rows", {}, {}},

@@ -13,14 +13,10 @@ std::shared_ptr<const TLeafCopy> TLeafCopy::Of(const TPage& page) {
   copy->PrevPage = page.PrevPage;
   copy->NextPage = page.NextPage;
   copy->KeyLength = page.Format().KeyLength;
-  const auto keyLength = static_cast<std::size_t>(copy->KeyLength);
-  copy->Keys.resize(keyLength * static_cast<std::size_t>(page.Count()));
-  copy->Records.resize(static_cast<std::size_t>(page.Count()));
-  for (int pos = 1; pos <= page.Count(); ++pos) {
-    std::memcpy(copy->Keys.data() + keyLength * static_cast<std::size_t>(pos - 1), page.Key(pos),
-                keyLength);
-    copy->Records[static_cast<std::size_t>(pos - 1)] = page.ChildOrRecord(pos);
-  }
+  copy->Stride = page.EntryStride();
+  copy->EntryCount = page.Count();
+  const std::span<const std::uint8_t> entries = page.EntryImage();
+  copy->Entries.assign(entries.begin(), entries.end());
   return copy;
 }
 

@@ -40,14 +40,17 @@ struct TLeafCopy {
   std::int32_t PrevPage = 0;
   std::int32_t NextPage = 0;
   int KeyLength = 0;
-  std::vector<std::uint8_t> Keys;     // Count() keys of KeyLength bytes
-  std::vector<std::int32_t> Records;  // the record number of each entry
+  // The page's in-memory entries, copied in one piece: Count() entries of Stride bytes, each
+  // the key and then the record number (see TPage::EntryImage).
+  std::vector<std::uint8_t> Entries;
+  std::size_t Stride = 0;
+  int EntryCount = 0;
 
-  int Count() const { return static_cast<int>(Records.size()); }
+  int Count() const { return EntryCount; }
   const std::uint8_t* Key(int pos) const {
-    return Keys.data() + static_cast<std::size_t>(pos - 1) * static_cast<std::size_t>(KeyLength);
+    return Entries.data() + static_cast<std::size_t>(pos - 1) * Stride;
   }
-  std::int32_t Record(int pos) const { return Records[static_cast<std::size_t>(pos - 1)]; }
+  std::int32_t Record(int pos) const { return TPage::NumberOf(Key(pos), KeyLength); }
 
   static std::shared_ptr<const TLeafCopy> Of(const TPage& page);
   // A cheap test that the page still looks like this copy: number, links, entry count and the

@@ -16,10 +16,6 @@ constexpr std::size_t kPrevOffset = 3;
 constexpr std::size_t kNextOffset = 7;
 constexpr std::size_t kBytesUsedOffset = 11;
 
-// In-memory entry: key (K), number (4), count (4), d (1), t (1).
-constexpr std::size_t kNumberAfterKey = 0;
-constexpr std::size_t kCountAfterKey = 4;
-
 [[noreturn]] void PageCorrupt() {
   RaiseEngineError(codes::kIndexPagesCorrupt);
 }
@@ -105,14 +101,6 @@ int TPage::BytesUsed() const {
   if (IsCompressedLeaf()) return FBytesUsed;
   int entry = IsLeaf() ? FFormat.KeyLength + 4 : FFormat.KeyLength + (FFormat.Counted ? 8 : 4);
   return FCount * entry;
-}
-
-std::int32_t TPage::ChildOrRecord(int pos) const {
-  return GetI32LE(Entry(pos) + FFormat.KeyLength + kNumberAfterKey);
-}
-
-std::int32_t TPage::KeyCount(int pos) const {
-  return GetI32LE(Entry(pos) + FFormat.KeyLength + kCountAfterKey);
 }
 
 void TPage::SetKey(int pos, const std::uint8_t* key) {

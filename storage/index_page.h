@@ -43,6 +43,7 @@
 
 #include "storage/buffer_cache.h"
 #include "storage/index_key.h"
+#include "storage/little_endian.h"
 
 namespace kura {
 
@@ -118,12 +119,27 @@ class TPage : public TCacheEntry {
 
   // Entry access, positions 1..Count().
   const std::uint8_t* Key(int pos) const { return Entry(pos); }
-  // The record number of a leaf entry or the child page of a branch entry.
-  std::int32_t ChildOrRecord(int pos) const;
+  // The record number of a leaf entry or the child page of a branch entry. Inline: every
+  // descent and leaf walk reads these in its inner loop.
+  std::int32_t ChildOrRecord(int pos) const { return NumberOf(Entry(pos), FFormat.KeyLength); }
   // The subtree count of a branch entry.
-  std::int32_t KeyCount(int pos) const;
+  std::int32_t KeyCount(int pos) const {
+    return GetI32LE(Entry(pos) + FFormat.KeyLength + kCountAfterKey);
+  }
   std::uint8_t SharedPrefix(int pos) const { return Entry(pos)[FFormat.KeyLength + 8]; }
   std::uint8_t TrailingZeros(int pos) const { return Entry(pos)[FFormat.KeyLength + 9]; }
+
+  // The entries 1..Count() as they are held in memory, one after the other, EntryStride()
+  // bytes each: the key (decompressed), then the number read by NumberOf. Lets a caller copy
+  // a whole leaf at once.
+  std::span<const std::uint8_t> EntryImage() const {
+    return {FEntries.data(), static_cast<std::size_t>(FCount) * Stride()};
+  }
+  std::size_t EntryStride() const { return Stride(); }
+  // The record or child number of an in-memory entry whose key is keyLength bytes long.
+  static std::int32_t NumberOf(const std::uint8_t* entry, int keyLength) {
+    return GetI32LE(entry + keyLength + kNumberAfterKey);
+  }
 
   void SetKey(int pos, const std::uint8_t* key);
   void SetChildOrRecord(int pos, std::int32_t number);
@@ -150,6 +166,10 @@ class TPage : public TCacheEntry {
   void Decode(std::span<const std::uint8_t, kIndexPageBytes> image);
 
  private:
+  // In-memory entry: key (K), number (4), count (4), d (1), t (1).
+  static constexpr std::size_t kNumberAfterKey = 0;
+  static constexpr std::size_t kCountAfterKey = 4;
+
   std::size_t Stride() const { return static_cast<std::size_t>(FFormat.KeyLength) + 10; }
   std::uint8_t* Entry(int pos) { return FEntries.data() + (pos - 1) * Stride(); }
   const std::uint8_t* Entry(int pos) const { return FEntries.data() + (pos - 1) * Stride(); }

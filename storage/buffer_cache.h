@@ -132,6 +132,10 @@ constexpr std::size_t BlockReadAheadCount(std::size_t blockSize) {
 
 // --- Entries ------------------------------------------------------------------------------
 
+struct TCacheEntry;
+// A cache's evictable entries by recency stamp, least recent first.
+using TEvictableSet = std::set<std::pair<std::uint64_t, TCacheEntry*>>;
+
 // The part every cached record, page and block shares. The cache owns these fields; an owner
 // reads them and changes its own data only.
 struct TCacheEntry {
@@ -150,6 +154,10 @@ struct TCacheEntry {
   TCacheEntry* MruNext = nullptr;  // towards the tail (less recently used)
   bool Detached = false;           // discarded while pinned; gone on its last release
   std::uint64_t Recency = 0;       // when it last became the head of the chain
+  // Where the entry sits in its cache's evictable set, valid while Tracked: the set is
+  // updated on every pin and release, and erasing by position spares a search of it.
+  bool Tracked = false;
+  TEvictableSet::iterator EvictableAt;
 };
 
 template <typename T>
@@ -411,7 +419,9 @@ class TBufferCache {
     });
     if (static_cast<std::size_t>(evictable) != FEvictable.size()) return "6: evictable set wrong";
     for (const auto& [recency, entry] : FEvictable) {
-      if (!Evictable(Cast(entry)) || entry->Recency != recency) return "6: evictable set wrong";
+      if (!Evictable(Cast(entry)) || entry->Recency != recency || !entry->Tracked) {
+        return "6: evictable set wrong";
+      }
     }
     for (const TCacheEntry* e = FHead; e != nullptr && e->MruNext != nullptr; e = e->MruNext) {
       if (e->Recency <= e->MruNext->Recency) return "6: chain not in recency order";
@@ -478,12 +488,18 @@ class TBufferCache {
     return FEvictable.empty() ? nullptr : Cast(FEvictable.begin()->second);
   }
 
+  // An entry is mostly tracked just after it became the head of the chain, so its stamp is
+  // usually the newest: the hint at the end then makes the insertion constant time.
   void Track(TEntry* entry) {
-    if (Evictable(entry)) FEvictable.insert({entry->Recency, entry});
+    if (!Evictable(entry)) return;
+    Untrack(entry);
+    entry->EvictableAt = FEvictable.emplace_hint(FEvictable.end(), entry->Recency, entry);
+    entry->Tracked = true;
   }
-  // The set holds exactly the evictable entries, so another entry needs no search.
   void Untrack(TEntry* entry) {
-    if (Evictable(entry)) FEvictable.erase({entry->Recency, entry});
+    if (!entry->Tracked) return;
+    FEvictable.erase(entry->EvictableAt);
+    entry->Tracked = false;
   }
 
   TEntry* Install(std::unique_ptr<TEntry> entry, std::int32_t number, bool pinned) {
@@ -558,7 +574,7 @@ class TBufferCache {
   std::size_t FCapacity = 0;
   std::size_t FTarget = 0;
   // Listed entries neither changed nor pinned, least recent first.
-  std::set<std::pair<std::uint64_t, TCacheEntry*>> FEvictable;
+  TEvictableSet FEvictable;
   std::uint64_t FClock = 0;  // recency stamps
   std::uint64_t FHits = 0;
   std::uint64_t FReads = 0;

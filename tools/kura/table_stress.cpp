@@ -120,15 +120,15 @@ void ShowProgress(std::ostream& err, double seconds, TSharedCounters& counters, 
 }
 
 // Waits for every worker, showing progress once a second; answers the findings about workers
-// that failed.
+// that failed, in process order whatever order they ended in.
 std::vector<std::string> AwaitWorkers(std::vector<pid_t> pids, TSharedCounters& counters,
                                       std::ostream& err, TClock::time_point started) {
-  std::vector<std::string> findings;
+  std::vector<std::string> byProcess(pids.size());
   TClock::time_point nextShow = started + std::chrono::seconds(1);
   std::size_t running = pids.size();
   for (std::size_t p = 0; p < pids.size(); ++p) {
     if (pids[p] >= 0) continue;
-    findings.push_back("process " + std::to_string(p) + " could not be started");
+    byProcess[p] = "process " + std::to_string(p) + " could not be started";
     --running;
   }
   while (running > 0) {
@@ -138,11 +138,10 @@ std::vector<std::string> AwaitWorkers(std::vector<pid_t> pids, TSharedCounters& 
       pids[p] = -1;
       --running;
       if (WIFEXITED(status) && WEXITSTATUS(status) == 0) continue;
-      findings.push_back(
-          "process " + std::to_string(p) +
-          (WIFSIGNALED(status)
-               ? " was killed by signal " + std::to_string(WTERMSIG(status))
-               : " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")"));
+      byProcess[p] = "process " + std::to_string(p) +
+                     (WIFSIGNALED(status)
+                          ? " was killed by signal " + std::to_string(WTERMSIG(status))
+                          : " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")");
     }
     if (TClock::now() >= nextShow) {
       ShowProgress(err, std::chrono::duration<double>(TClock::now() - started).count(), counters,
@@ -150,6 +149,10 @@ std::vector<std::string> AwaitWorkers(std::vector<pid_t> pids, TSharedCounters& 
       nextShow += std::chrono::seconds(1);
     }
     if (running > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::vector<std::string> findings;
+  for (std::string& finding : byProcess) {
+    if (!finding.empty()) findings.push_back(std::move(finding));
   }
   return findings;
 }

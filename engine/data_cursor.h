@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "base/engine_error.h"
-#include "engine/cursor_blobs.h"
 #include "engine/calculated_fields.h"
+#include "engine/cursor_blobs.h"
 #include "engine/cursor_position.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
@@ -433,6 +433,8 @@ class TDataCursor {
   std::vector<int> KeySlots() const;
   std::vector<TIndexKeys> BuildKeys(std::span<const std::uint8_t> image) const;
   // 9729 naming the index.
+  // An error about index slot `slot`, naming the index (9729 duplicate, 8965 missing key).
+  [[noreturn]] void RaiseIndexError(std::uint16_t code, int slot) const;
   [[noreturn]] void RaiseDuplicate(int slot) const;
   [[noreturn]] void RaiseMissingKey(int slot) const;
   // Locks record n for this cursor (10258 when any cursor of the process holds it).

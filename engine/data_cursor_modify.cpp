@@ -196,19 +196,20 @@ std::vector<TDataCursor::TIndexKeys> TDataCursor::BuildKeys(
   return keys;
 }
 
-void TDataCursor::RaiseDuplicate(int slot) const {
+void TDataCursor::RaiseIndexError(std::uint16_t code, int slot) const {
+  // The primary index has no name of its own: the error names none.
   const std::string name = slot == kPrimaryIndexSlot
                                ? std::string()
                                : FTable->Index().ReadIndexDescriptor(slot).IndexName;
-  RaiseEngineError(codes::kDuplicateKey, {}, {}, FDirectory.DatabaseName(), FTableName, {}, name);
+  RaiseEngineError(code, {}, {}, FDirectory.DatabaseName(), FTableName, {}, name);
+}
+
+void TDataCursor::RaiseDuplicate(int slot) const {
+  RaiseIndexError(codes::kDuplicateKey, slot);
 }
 
 void TDataCursor::RaiseMissingKey(int slot) const {
-  const std::string name = slot == kPrimaryIndexSlot
-                               ? std::string()
-                               : FTable->Index().ReadIndexDescriptor(slot).IndexName;
-  RaiseEngineError(codes::kIndexPagesCorrupt, {}, {}, FDirectory.DatabaseName(), FTableName, {},
-                   name);
+  RaiseIndexError(codes::kIndexPagesCorrupt, slot);
 }
 
 void TDataCursor::ReplaceSysDeletedKey(std::span<const std::uint8_t> oldImage,

@@ -64,7 +64,7 @@ TIndexNavigator::TLeafHit TIndexNavigator::DescendToKey(const std::uint8_t* key,
       hit.Ordinal = countLeft + hit.Pos;
       return hit;
     }
-    pageNo = page->ChildOrRecord(FindCounting(*page, FKeys, key, countLeft));
+    pageNo = page->ChildOrRecord(FindCounting(*page, FKeys, key, &countLeft));
   }
 }
 

@@ -59,10 +59,10 @@ int FindExact(const TPage& page, const TKeyFormat& format, const std::uint8_t* k
 }
 
 int FindCounting(const TPage& page, const TKeyFormat& format, const std::uint8_t* key,
-                 std::int64_t& countLeft) {
+                 std::int64_t* countLeft) {
   int pos = std::max(1, FindLastLE(page, format, key));
-  if (page.Format().Counted) {
-    for (int i = 1; i < pos; ++i) countLeft += page.KeyCount(i);
+  if (countLeft != nullptr && page.Format().Counted) {
+    for (int i = 1; i < pos; ++i) *countLeft += page.KeyCount(i);
   }
   return pos;
 }
@@ -83,8 +83,7 @@ TPageRef TIndexTree::Descend(const std::uint8_t* key, std::vector<TPathStep>& pa
       return page;
     }
     if (page->Count() == 0) TreeCorrupt();
-    std::int64_t ignored = 0;
-    int pos = FindCounting(*page, FKeys, key, countLeft != nullptr ? *countLeft : ignored);
+    int pos = FindCounting(*page, FKeys, key, countLeft);
     path.push_back({pageNo, pos});
     pageNo = page->ChildOrRecord(pos);
   }

@@ -92,9 +92,10 @@ int FindLastLE(const TPage& page, const TKeyFormat& format, const std::uint8_t* 
 // The entry whose key equals key; 0 when there is none.
 int FindExact(const TPage& page, const TKeyFormat& format, const std::uint8_t* key);
 // The branch entry to descend into for key (the last <= key, else the first), adding the
-// subtree counts of the entries before it to countLeft.
+// subtree counts of the entries before it to *countLeft; a descent that needs no ordinal
+// passes nullptr and spares the sum (a walk of half the page on average).
 int FindCounting(const TPage& page, const TKeyFormat& format, const std::uint8_t* key,
-                 std::int64_t& countLeft);
+                 std::int64_t* countLeft);
 
 // One level of a path from the root: the page and the entry position on it.
 struct TPathStep {

@@ -15,9 +15,12 @@
 // back to a full pool is destroyed. Several caches of one handler may share its pool (the 33
 // page caches of an index file). The pool must outlive its caches.
 //
-// Caches. A TBufferCache<T> keeps its entries in a list sorted by number and in a
+// Caches. A TBufferCache<T> keeps its entries in a hash table by number and in a
 // most-recently-used chain (head = most recent). Lookup scans the first ChainScan entries of
-// the chain (4 for records and blocks, 2 for pages), then binary-searches the list.
+// the chain (4 for records and blocks, 2 for pages), then asks the table. Besides, the
+// entries neither changed nor pinned are on an evictable list in recency order and the changed
+// ones on a changed list, so that no operation walks the whole cache: a transaction's cache of
+// every record of a large table stays as fast as a small one.
 // - Find(n): a hit moves the entry to the head of the chain, pins it and counts a hit; a miss
 //   answers nullptr and counts a read (the caller then reads from its file).
 // - MakeEntry(n): a new, cleared entry for a number that is not cached, pinned, at the head.
@@ -33,8 +36,10 @@
 //   answered for the caller to refresh; a pinned or changed one, or no room, answers nullptr
 //   and the caller drops that part of the read.
 // - The common fields (Changed, PinCount, Number, links) change only through the cache's
-//   methods: the cache keeps its evictable entries in recency order, so that finding the least
-//   recently used one never walks a chain full of pinned or changed entries.
+//   methods, which keep the two lists, with one exception: an owner may set Changed itself
+//   on an entry it holds pinned (a page changes through its own setters); the release puts
+//   the entry on the changed list, and until then it counts for neither HasChanges nor
+//   WriteBack (which never writes pinned entries anyway).
 // - Release(e) unpins (never below 0). Pin(e) pins again. Touch(e) makes a cached entry the
 //   most recent without pinning it. Peek(n) looks without pinning, moving or counting. The caller
 //   that changes an entry's data calls MarkChanged(e) (a changed entry is never evicted).
@@ -66,13 +71,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "storage/cache_entry_table.h"
 
 namespace kura {
 
@@ -132,10 +137,6 @@ constexpr std::size_t BlockReadAheadCount(std::size_t blockSize) {
 
 // --- Entries ------------------------------------------------------------------------------
 
-struct TCacheEntry;
-// A cache's evictable entries by recency stamp, least recent first.
-using TEvictableSet = std::set<std::pair<std::uint64_t, TCacheEntry*>>;
-
 // The part every cached record, page and block shares. The cache owns these fields; an owner
 // reads them and changes its own data only.
 struct TCacheEntry {
@@ -146,6 +147,10 @@ struct TCacheEntry {
 
   bool Pinned() const { return PinCount > 0; }
 
+  // Which of its cache's two lists the entry is on: the evictable list (neither changed nor
+  // pinned, least recent first) or the changed list; a clean pinned entry is on neither.
+  enum class TList : std::uint8_t { None, Evictable, Changed };
+
   TFileHandler* Owner = nullptr;   // the file handler whose cache holds the entry
   bool Changed = false;            // to be written back before it may be evicted
   std::uint16_t PinCount = 0;      // current users; a pinned entry is never evicted or written
@@ -154,10 +159,42 @@ struct TCacheEntry {
   TCacheEntry* MruNext = nullptr;  // towards the tail (less recently used)
   bool Detached = false;           // discarded while pinned; gone on its last release
   std::uint64_t Recency = 0;       // when it last became the head of the chain
-  // Where the entry sits in its cache's evictable set, valid while Tracked: the set is
-  // updated on every pin and release, and erasing by position spares a search of it.
-  bool Tracked = false;
-  TEvictableSet::iterator EvictableAt;
+  TList OnList = TList::None;
+  TCacheEntry* ListPrev = nullptr;  // links on the list named by OnList
+  TCacheEntry* ListNext = nullptr;
+};
+
+// An intrusive doubly linked list of cache entries through their List links.
+class TCacheEntryList {
+ public:
+  TCacheEntry* Head() const { return FHead; }
+  TCacheEntry* Tail() const { return FTail; }
+  bool Empty() const { return FHead == nullptr; }
+  std::size_t Size() const { return FSize; }
+
+  // Puts a listless entry before `next` (at the end when next is nullptr).
+  void InsertBefore(TCacheEntry* next, TCacheEntry* entry, TCacheEntry::TList kind) {
+    TCacheEntry* previous = next != nullptr ? next->ListPrev : FTail;
+    entry->ListPrev = previous;
+    entry->ListNext = next;
+    (previous != nullptr ? previous->ListNext : FHead) = entry;
+    (next != nullptr ? next->ListPrev : FTail) = entry;
+    entry->OnList = kind;
+    ++FSize;
+  }
+
+  void Remove(TCacheEntry* entry) {
+    (entry->ListPrev != nullptr ? entry->ListPrev->ListNext : FHead) = entry->ListNext;
+    (entry->ListNext != nullptr ? entry->ListNext->ListPrev : FTail) = entry->ListPrev;
+    entry->ListPrev = entry->ListNext = nullptr;
+    entry->OnList = TCacheEntry::TList::None;
+    --FSize;
+  }
+
+ private:
+  TCacheEntry* FHead = nullptr;
+  TCacheEntry* FTail = nullptr;
+  std::size_t FSize = 0;
 };
 
 template <typename T>
@@ -212,6 +249,8 @@ class TCachePool {
     entry.MruPrev = nullptr;
     entry.MruNext = nullptr;
     entry.Detached = false;
+    entry.OnList = TCacheEntry::TList::None;
+    entry.ListPrev = entry.ListNext = nullptr;
   }
 
   std::size_t FLimit;
@@ -251,11 +290,11 @@ class TBufferCache {
   // Sets the capacity and the target capacity (at least the current entry count).
   void SetCapacity(std::size_t capacity) {
     FTarget = capacity;
-    FCapacity = std::max(capacity, FEntries.size());
+    FCapacity = std::max(capacity, FEntries.Size());
   }
   std::size_t Capacity() const { return FCapacity; }
   std::size_t TargetCapacity() const { return FTarget; }
-  std::size_t Count() const { return FEntries.size(); }
+  std::size_t Count() const { return FEntries.Size(); }
   std::size_t DetachedCount() const { return FDetached.size(); }
   std::uint64_t HitCount() const { return FHits; }
   std::uint64_t ReadCount() const { return FReads; }
@@ -270,7 +309,7 @@ class TBufferCache {
       return nullptr;
     }
     ++FHits;
-    // Pinned first, so that the move to the head leaves the evictable set alone.
+    // Pinned first, so that the move to the head leaves the evictable list alone.
     Pin(entry);
     MoveToHead(entry);
     return entry;
@@ -304,8 +343,12 @@ class TBufferCache {
     ++entry->PinCount;
   }
 
-  // Unpins; a detached entry goes back to the pool on its last release.
+  // Unpins; a detached entry goes back to the pool on its last release. An entry its owner
+  // marked changed itself while holding it joins the changed list here.
   void Release(TEntry* entry) {
+    if (entry->Changed && entry->OnList == TList::None && !entry->Detached) {
+      FChanged.InsertBefore(nullptr, entry, TList::Changed);
+    }
     if (entry->PinCount > 0) {
       --entry->PinCount;
       Track(entry);
@@ -321,8 +364,11 @@ class TBufferCache {
   }
 
   void MarkChanged(TEntry* entry) {
+    if (entry->OnList == TCacheEntry::TList::Changed) return;
     Untrack(entry);
     entry->Changed = true;
+    // A detached entry is no longer the cache's: nothing of it is ever written back.
+    if (!entry->Detached) FChanged.InsertBefore(nullptr, entry, TCacheEntry::TList::Changed);
   }
 
   // Makes a cached entry the most recently used without pinning it or counting anything.
@@ -330,32 +376,40 @@ class TBufferCache {
 
   // Writes the changed unpinned entries, one callback call per run of consecutive numbers.
   void WriteBack() {
-    if (!FWriteRun) return;
-    std::vector<TEntry*> run;
-    for (const auto& held : FEntries) {
-      TEntry* entry = held.get();
-      if (!entry->Changed || entry->Pinned()) continue;
-      if (!run.empty() && run.back()->Number + 1 != entry->Number) WriteRun(run);
-      run.push_back(entry);
+    if (!FWriteRun || FChanged.Empty()) return;
+    std::vector<TEntry*> ready;
+    for (TCacheEntry* e = FChanged.Head(); e != nullptr; e = e->ListNext) {
+      if (!e->Pinned()) ready.push_back(Cast(e));
     }
-    if (!run.empty()) WriteRun(run);
+    std::sort(ready.begin(), ready.end(),
+              [](const TEntry* a, const TEntry* b) { return a->Number < b->Number; });
+    std::vector<TEntry*> cleaned;
+    try {
+      std::size_t start = 0;
+      for (std::size_t i = 0; i < ready.size(); ++i) {
+        if (i + 1 < ready.size() && ready[i + 1]->Number == ready[i]->Number + 1) continue;
+        WriteRun(std::span<TEntry* const>(ready.data() + start, i + 1 - start), cleaned);
+        start = i + 1;
+      }
+    } catch (...) {
+      TrackMany(cleaned);
+      throw;
+    }
+    TrackMany(cleaned);
   }
 
   // Whether any entry is changed (pinned or not).
-  bool HasChanges() const {
-    return std::any_of(FEntries.begin(), FEntries.end(),
-                       [](const auto& held) { return held->Changed; });
-  }
+  bool HasChanges() const { return !FChanged.Empty(); }
 
   // Evicts unchanged unpinned entries from the least recently used end down to the target.
   void Trim() {
     TEntry* entry = Cast(FTail);
-    while (entry != nullptr && FEntries.size() > FTarget) {
+    while (entry != nullptr && FEntries.Size() > FTarget) {
       TEntry* previous = Cast(entry->MruPrev);
       if (!entry->Changed && !entry->Pinned()) FPool.Give(Unlink(entry));
       entry = previous;
     }
-    FCapacity = std::max(FEntries.size(), FTarget);
+    FCapacity = std::max(FEntries.Size(), FTarget);
   }
 
   // Every entry leaves the cache; pinned ones are detached until their last release.
@@ -374,10 +428,11 @@ class TBufferCache {
     }
   }
 
-  // Calls visit(entry) for every cached entry in number order.
+  // Calls visit(entry) for every cached entry in number order; visit may change an entry's
+  // state (pin, release, mark it changed) but must not add or remove entries.
   template <typename TVisit>
   void ForEach(TVisit visit) const {
-    for (const auto& held : FEntries) visit(held.get());
+    for (TEntry* entry : NumberOrder()) visit(entry);
   }
 
   // Entries from the head of the chain (most recent) to its tail.
@@ -389,51 +444,36 @@ class TBufferCache {
 
   // Checks the cache's invariants; answers an empty string when they hold, else the first
   // broken one:
-  //   1. the list is sorted by strictly increasing positive numbers;
-  //   2. the chain holds exactly the listed entries, its links agree both ways;
+  //   1. every entry is held under its own positive number, and found by it;
+  //   2. the chain holds exactly the held entries, its links agree both ways;
   //   3. count <= capacity and target <= capacity;
-  //   4. no listed entry is detached, every detached entry is pinned;
+  //   4. no held entry is detached, every detached entry is pinned;
   //   5. every entry's owner is the cache's owner;
-  //   6. the evictable entries (listed, unchanged, unpinned) are exactly those of the set kept
-  //      in recency order, and the chain runs from the most recent stamp to the least.
+  //   6. the evictable list holds exactly the held entries neither changed nor pinned, least
+  //      recent first, and the chain runs from the most recent stamp to the least;
+  //   7. the changed list holds exactly the held changed entries, except pinned ones whose
+  //      owner set Changed itself (listed on their release).
   std::string CheckInvariants() const {
-    for (std::size_t i = 0; i < FEntries.size(); ++i) {
-      if (FEntries[i]->Number <= 0) return "1: number not positive";
-      if (i > 0 && FEntries[i - 1]->Number >= FEntries[i]->Number) return "1: list not sorted";
-      if (FEntries[i]->Detached) return "4: listed entry detached";
-      if (FEntries[i]->Owner != FSettings.Owner) return "5: wrong owner";
+    if (!FEntries.Consistent()) return "1: entry not held under its number";
+    const std::vector<TEntry*> held = NumberOrder();
+    for (const TEntry* entry : held) {
+      if (entry->Number <= 0) return "1: number not positive";
+      if (entry->Detached) return "4: held entry detached";
+      if (entry->Owner != FSettings.Owner) return "5: wrong owner";
     }
-    std::size_t chained = 0;
-    const TCacheEntry* previous = nullptr;
-    for (const TCacheEntry* e = FHead; e != nullptr; e = e->MruNext) {
-      if (e->MruPrev != previous) return "2: chain links disagree";
-      if (Lookup(e->Number) != e) return "2: chained entry not listed";
-      if (++chained > FEntries.size()) return "2: chain longer than list";
-      previous = e;
-    }
-    if (previous != FTail) return "2: tail wrong";
-    if (chained != FEntries.size()) return "2: chain shorter than list";
-    if (FEntries.size() > FCapacity) return "3: count above capacity";
-    const auto evictable = std::count_if(FEntries.begin(), FEntries.end(), [](const auto& held) {
-      return !held->Changed && !held->Pinned();
-    });
-    if (static_cast<std::size_t>(evictable) != FEvictable.size()) return "6: evictable set wrong";
-    for (const auto& [recency, entry] : FEvictable) {
-      if (!Evictable(Cast(entry)) || entry->Recency != recency || !entry->Tracked) {
-        return "6: evictable set wrong";
-      }
-    }
-    for (const TCacheEntry* e = FHead; e != nullptr && e->MruNext != nullptr; e = e->MruNext) {
-      if (e->Recency <= e->MruNext->Recency) return "6: chain not in recency order";
-    }
+    if (std::string broken = CheckChain(); !broken.empty()) return broken;
+    if (FEntries.Size() > FCapacity) return "3: count above capacity";
     if (FTarget > FCapacity) return "3: target above capacity";
-    for (const auto& held : FDetached) {
-      if (!held->Detached || !held->Pinned()) return "4: detached entry not pinned";
+    if (std::string broken = CheckLists(held); !broken.empty()) return broken;
+    for (const auto& detached : FDetached) {
+      if (!detached->Detached || !detached->Pinned()) return "4: detached entry not pinned";
     }
     return {};
   }
 
  private:
+  using TList = TCacheEntry::TList;
+
   static TEntry* Cast(TCacheEntry* entry) { return static_cast<TEntry*>(entry); }
 
   [[noreturn]] void Raise() const { RaiseTableError(FSettings.CorruptCode, FSettings.OwnerName); }
@@ -442,31 +482,86 @@ class TBufferCache {
     if (number <= 0 || Lookup(number) != nullptr) Raise();
   }
 
-  // Index in the sorted list of the first entry whose number is not below n.
-  std::size_t LowerBound(std::int32_t number) const {
-    auto it = std::lower_bound(
-        FEntries.begin(), FEntries.end(), number,
-        [](const std::unique_ptr<TEntry>& held, std::int32_t n) { return held->Number < n; });
-    return static_cast<std::size_t>(it - FEntries.begin());
-  }
-
+  // The most recent entries are compared first: a file reads the same record, page or block
+  // again and again.
   TEntry* Lookup(std::int32_t number) const {
     std::size_t scanned = 0;
     for (TCacheEntry* e = FHead; e != nullptr && scanned < FSettings.ChainScan;
          e = e->MruNext, ++scanned) {
       if (e->Number == number) return Cast(e);
     }
-    std::size_t index = LowerBound(number);
-    if (index < FEntries.size() && FEntries[index]->Number == number) {
-      return FEntries[index].get();
+    return FEntries.Find(number);
+  }
+
+  std::vector<TEntry*> NumberOrder() const {
+    std::vector<TEntry*> order;
+    order.reserve(FEntries.Size());
+    FEntries.Visit([&order](TEntry* entry) { order.push_back(entry); });
+    std::sort(order.begin(), order.end(),
+              [](const TEntry* a, const TEntry* b) { return a->Number < b->Number; });
+    return order;
+  }
+
+  std::string CheckChain() const {
+    std::size_t chained = 0;
+    const TCacheEntry* previous = nullptr;
+    for (const TCacheEntry* e = FHead; e != nullptr; e = e->MruNext) {
+      if (e->MruPrev != previous) return "2: chain links disagree";
+      if (FEntries.Find(e->Number) != e) return "2: chained entry not held";
+      if (++chained > FEntries.Size()) return "2: chain longer than list";
+      if (previous != nullptr && previous->Recency <= e->Recency) {
+        return "6: chain not in recency order";
+      }
+      previous = e;
     }
-    return nullptr;
+    if (previous != FTail) return "2: tail wrong";
+    if (chained != FEntries.Size()) return "2: chain shorter than list";
+    return {};
+  }
+
+  std::string CheckLists(const std::vector<TEntry*>& held) const {
+    std::size_t evictable = 0;
+    std::size_t changed = 0;
+    for (const TEntry* entry : held) {
+      const TList expected = entry->Changed     ? TList::Changed
+                             : Evictable(entry) ? TList::Evictable
+                                                : TList::None;
+      // An owner may set Changed on an entry it holds pinned: the release lists it.
+      const bool changedWhilePinned =
+          entry->Changed && entry->Pinned() && entry->OnList == TList::None;
+      if (entry->OnList != expected && !changedWhilePinned) return "6: entry on the wrong list";
+      evictable += entry->OnList == TList::Evictable ? 1 : 0;
+      changed += entry->OnList == TList::Changed ? 1 : 0;
+    }
+    if (evictable != FEvictable.Size() || changed != FChanged.Size()) {
+      return "6: list holds entries not cached";
+    }
+    if (std::string broken = CheckListLinks(FEvictable, TList::Evictable); !broken.empty()) {
+      return broken;
+    }
+    return CheckListLinks(FChanged, TList::Changed);
+  }
+
+  std::string CheckListLinks(const TCacheEntryList& list, TList kind) const {
+    std::size_t linked = 0;
+    const TCacheEntry* previous = nullptr;
+    for (const TCacheEntry* e = list.Head(); e != nullptr; e = e->ListNext) {
+      if (e->ListPrev != previous || e->OnList != kind) return "6: list links disagree";
+      if (FEntries.Find(e->Number) != e) return "6: listed entry not held";
+      if (kind == TList::Evictable && previous != nullptr && previous->Recency >= e->Recency) {
+        return "6: evictable list not in recency order";
+      }
+      if (++linked > list.Size()) return "6: list longer than its count";
+      previous = e;
+    }
+    if (previous != list.Tail() || linked != list.Size()) return "6: list links disagree";
+    return {};
   }
 
   // An entry to use for a new number: a fresh one while below capacity, else the steps of
   // the contract. Answers nullptr only when growing is not allowed.
   std::unique_ptr<TEntry> TakeRoom(bool mayGrow) {
-    if (FEntries.size() < FCapacity) return FPool.Take();
+    if (FEntries.Size() < FCapacity) return FPool.Take();
     if (TEntry* victim = LeastRecentClean()) return Unlink(victim);
     if (FWriteRun && !(FTableLockHeld && FTableLockHeld())) {
       WriteBack();
@@ -477,29 +572,44 @@ class TBufferCache {
     return FPool.Take();
   }
 
-  // Whether a listed entry may be evicted as it is.
+  // Whether a held entry may be evicted as it is.
   static bool Evictable(const TEntry* entry) {
     return !entry->Detached && !entry->Changed && entry->PinCount == 0;
   }
 
   // The entry a walk of the chain from its tail would find first that is neither changed nor
-  // pinned: the evictable entry of the oldest recency stamp, found without the walk.
-  TEntry* LeastRecentClean() const {
-    return FEvictable.empty() ? nullptr : Cast(FEvictable.begin()->second);
+  // pinned: the head of the evictable list, found without the walk.
+  TEntry* LeastRecentClean() const { return Cast(FEvictable.Head()); }
+
+  // Puts an entry that became evictable on the evictable list by its stamp. It is nearly
+  // always the newest (it was made the head of the chain when pinned), so the walk from the
+  // newest end stops at once; it passes only the entries used since.
+  void Track(TEntry* entry) {
+    if (!Evictable(entry) || entry->OnList != TList::None) return;
+    TCacheEntry* next = nullptr;
+    for (TCacheEntry* e = FEvictable.Tail(); e != nullptr && e->Recency > entry->Recency;
+         e = e->ListPrev) {
+      next = e;
+    }
+    FEvictable.InsertBefore(next, entry, TList::Evictable);
   }
 
-  // An entry is mostly tracked just after it became the head of the chain, so its stamp is
-  // usually the newest: the hint at the end then makes the insertion constant time.
-  void Track(TEntry* entry) {
-    if (!Evictable(entry)) return;
-    Untrack(entry);
-    entry->EvictableAt = FEvictable.emplace_hint(FEvictable.end(), entry->Recency, entry);
-    entry->Tracked = true;
+  // Puts many entries that became evictable at once (written back) on the evictable list: one
+  // merge by stamp instead of a walk per entry.
+  void TrackMany(std::vector<TEntry*>& entries) {
+    std::erase_if(entries,
+                  [](const TEntry* e) { return !Evictable(e) || e->OnList != TList::None; });
+    std::sort(entries.begin(), entries.end(),
+              [](const TEntry* a, const TEntry* b) { return a->Recency < b->Recency; });
+    TCacheEntry* next = FEvictable.Head();
+    for (TEntry* entry : entries) {
+      while (next != nullptr && next->Recency < entry->Recency) next = next->ListNext;
+      FEvictable.InsertBefore(next, entry, TList::Evictable);
+    }
   }
+
   void Untrack(TEntry* entry) {
-    if (!entry->Tracked) return;
-    FEvictable.erase(entry->EvictableAt);
-    entry->Tracked = false;
+    if (entry->OnList == TList::Evictable) FEvictable.Remove(entry);
   }
 
   TEntry* Install(std::unique_ptr<TEntry> entry, std::int32_t number, bool pinned) {
@@ -511,24 +621,23 @@ class TBufferCache {
     entry->PinCount = pinned ? 1 : 0;
     entry->Recency = ++FClock;
     TEntry* raw = entry.get();
-    Track(raw);
-    FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(LowerBound(number)),
-                    std::move(entry));
+    FEntries.Insert(std::move(entry));
     raw->MruPrev = nullptr;
     raw->MruNext = FHead;
     if (FHead != nullptr) FHead->MruPrev = raw;
     FHead = raw;
     if (FTail == nullptr) FTail = raw;
+    Track(raw);
     return raw;
   }
 
-  // Takes the entry out of the list and the chain; raises when it is not this cache's.
+  // Takes the entry out of the table, the chain and its list; raises when it is not this
+  // cache's.
   std::unique_ptr<TEntry> Unlink(TEntry* entry) {
-    std::size_t index = LowerBound(entry->Number);
-    if (index >= FEntries.size() || FEntries[index].get() != entry) Raise();
-    Untrack(entry);
-    std::unique_ptr<TEntry> owned = std::move(FEntries[index]);
-    FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(index));
+    if (entry->Number <= 0 || FEntries.Find(entry->Number) != entry) Raise();
+    if (entry->OnList == TList::Evictable) FEvictable.Remove(entry);
+    if (entry->OnList == TList::Changed) FChanged.Remove(entry);
+    std::unique_ptr<TEntry> owned = FEntries.Extract(entry->Number);
     if (entry->MruPrev != nullptr) entry->MruPrev->MruNext = entry->MruNext;
     if (entry->MruNext != nullptr) entry->MruNext->MruPrev = entry->MruPrev;
     if (FHead == entry) FHead = entry->MruNext;
@@ -541,7 +650,6 @@ class TBufferCache {
     if (FHead == entry) return;
     Untrack(entry);
     entry->Recency = ++FClock;
-    Track(entry);
     entry->MruPrev->MruNext = entry->MruNext;
     if (entry->MruNext != nullptr) {
       entry->MruNext->MruPrev = entry->MruPrev;
@@ -552,30 +660,33 @@ class TBufferCache {
     entry->MruNext = FHead;
     FHead->MruPrev = entry;
     FHead = entry;
+    Track(entry);
   }
 
-  void WriteRun(std::vector<TEntry*>& run) {
-    FWriteRun(std::span<TEntry* const>(run.data(), run.size()));
+  // Hands one run to the callback; once it returned, the run's entries are clean (collected
+  // in cleaned, to go on the evictable list together).
+  void WriteRun(std::span<TEntry* const> run, std::vector<TEntry*>& cleaned) {
+    FWriteRun(run);
     for (TEntry* entry : run) {
+      FChanged.Remove(entry);
       entry->Changed = false;
-      Track(entry);
+      cleaned.push_back(entry);
     }
-    run.clear();
   }
 
   TCachePool<TEntry>& FPool;
   TCacheSettings FSettings;
   TWriteRun FWriteRun;
   TLockQuery FTableLockHeld;
-  std::vector<std::unique_ptr<TEntry>> FEntries;   // sorted by number
+  TCacheEntryTable<TEntry> FEntries;               // the cached entries by number
   std::vector<std::unique_ptr<TEntry>> FDetached;  // discarded while pinned
   TCacheEntry* FHead = nullptr;
   TCacheEntry* FTail = nullptr;
   std::size_t FCapacity = 0;
   std::size_t FTarget = 0;
-  // Listed entries neither changed nor pinned, least recent first.
-  TEvictableSet FEvictable;
-  std::uint64_t FClock = 0;  // recency stamps
+  TCacheEntryList FEvictable;  // held entries neither changed nor pinned, least recent first
+  TCacheEntryList FChanged;    // held changed entries, in the order they changed
+  std::uint64_t FClock = 0;    // recency stamps
   std::uint64_t FHits = 0;
   std::uint64_t FReads = 0;
 };

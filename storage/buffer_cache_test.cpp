@@ -321,8 +321,19 @@ TEST(BufferCacheModel, RandomOperationsAgreeWithAMap) {
         logical[n] = entry->Data;
         cache.MarkChanged(entry);
         cache.Release(entry);
-      } else if (op < 65) {
+      } else if (op < 62) {
         if (held.size() < 12) held.push_back(fetch(n));
+      } else if (op < 65) {
+        // An owner changing an entry it holds sets Changed itself (as index pages do): the
+        // change must be written back all the same once the entry is released.
+        if (!held.empty()) {
+          TTestEntry* entry = held[random() % held.size()];
+          if (!entry->Detached) {
+            entry->Data = "p" + std::to_string(step);
+            logical[entry->Number] = entry->Data;
+            entry->Changed = true;
+          }
+        }
       } else if (op < 75) {
         if (!held.empty()) {
           std::size_t i = random() % held.size();

@@ -416,6 +416,10 @@ class TDataCursor {
 
   // Reading the current record.
   void ReadCurrentRecord(bool forward);
+  // Makes a record image read the cursor's Record (calculated fields evaluated).
+  void TakeRecord(std::span<const std::uint8_t> image);
+  // GetNextRecords in record order: the records are read in runs straight from the file.
+  int ReadNextRecordRuns(int room, std::span<std::uint8_t> buffers, std::uint16_t& answer);
   std::uint16_t CopyCurrent(std::span<std::uint8_t> buffer) const;
   TNavigator& Nav() const;
   bool OutsideRange(const std::vector<std::uint8_t>& key) const;

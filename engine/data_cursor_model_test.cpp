@@ -250,7 +250,9 @@ class TCursorModelRun {
   }
 
   void NextRecords() {
-    int count = std::uniform_int_distribution<int>(1, 6)(FRandom);
+    // Large blocks in record order are read from the file a run at a time.
+    int count = Chance(25) ? std::uniform_int_distribution<int>(16, 40)(FRandom)
+                           : std::uniform_int_distribution<int>(1, 6)(FRandom);
     const int asked = count;
     std::vector<std::uint8_t> buffers(static_cast<std::size_t>(count) * FCursor->RecordSize());
     const std::uint16_t answer = FCursor->GetNextRecords(count, buffers);

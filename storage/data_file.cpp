@@ -442,6 +442,38 @@ void TDataFile::ReadRecordRun(std::int32_t n, TTravel travel, bool readAhead) {
   FRecords.Touch(target);
 }
 
+void TDataFile::CopyRecordImages(std::int32_t first, std::int32_t count,
+                                 std::span<std::uint8_t> images) {
+  const std::size_t recordSize = FHeader.RecordSize;
+  if (first <= 0 || count <= 0 || static_cast<std::int64_t>(first) + count > FHeader.NextRecordNo ||
+      images.size() != static_cast<std::size_t>(count) * recordSize)
+    Raise(codes::kRecordBuffersCorrupt);
+  std::int64_t got = 0;
+  BeginAccess();
+  try {
+    Seek(kSeekFromStart, RecordPosition(first));
+    got = ReadBuffer(images.data(), static_cast<std::int64_t>(images.size()), true);
+  } catch (...) {
+    EndAccess();
+    throw;
+  }
+  EndAccess();
+  // Slots appended but not written back yet lie past the end of the file; they are cached.
+  const std::int64_t whole = got / static_cast<std::int64_t>(recordSize);
+  const bool lookInCache = FRecords.HasChanges();
+  for (std::int32_t i = 0; i < count; ++i) {
+    std::uint8_t* image = images.data() + static_cast<std::size_t>(i) * recordSize;
+    const TRecord* cached = lookInCache || i >= whole ? FRecords.Peek(first + i) : nullptr;
+    if (cached != nullptr) {
+      std::copy(cached->Image.begin(), cached->Image.end(), image);
+    } else if (i >= whole) {
+      Raise(codes::kReadError);
+    } else if (Encrypted()) {
+      Scramble(std::span<std::uint8_t>(image, recordSize), kDataScrambleLow, kDataScrambleHigh);
+    }
+  }
+}
+
 TRecord* TDataFile::NewRecordSlot() {
   if (FHeader.FirstFree == 0 || !FHasPrimaryIndex) return AppendRecord();
   const std::int32_t n = FHeader.FirstFree;

@@ -75,6 +75,7 @@ int LeafCapacity(const TPageFormat& format) {
 }
 
 void TPage::Reset(std::int32_t pageNo, int slot, const TPageFormat& format) {
+  FKeyTotal = kUnknownTotal;
   FPageNo = pageNo;
   FSlot = slot;
   FFormat = format;
@@ -118,14 +119,18 @@ void TPage::SetChildOrRecord(int pos, std::int32_t number) {
 }
 
 void TPage::SetKeyCount(int pos, std::int32_t count) {
+  // Every insert and delete adjusts one count per level: the total follows along.
+  if (FKeyTotal >= 0) FKeyTotal += static_cast<std::int64_t>(count) - KeyCount(pos);
   PutI32LE(Entry(pos) + FFormat.KeyLength + kCountAfterKey, count);
   Changed = true;
 }
 
 std::int64_t TPage::TotalKeys() const {
   if (IsLeaf()) return FCount;
+  if (FKeyTotal >= 0) return FKeyTotal;
   std::int64_t total = 0;
   for (int pos = 1; pos <= FCount; ++pos) total += KeyCount(pos);
+  FKeyTotal = total;
   return total;
 }
 
@@ -174,6 +179,7 @@ void TPage::RecomputeAll() {
 }
 
 void TPage::InsertEntry(int pos, const std::uint8_t* key, std::int32_t number, std::int32_t count) {
+  FKeyTotal = kUnknownTotal;
   const std::size_t stride = Stride();
   FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>((pos - 1) * stride), stride,
                   std::uint8_t{0});
@@ -193,6 +199,7 @@ void TPage::InsertEntry(int pos, const std::uint8_t* key, std::int32_t number, s
 }
 
 void TPage::RemoveEntry(int pos) {
+  FKeyTotal = kUnknownTotal;
   const std::size_t stride = Stride();
   FBytesUsed -= EntrySize(pos);
   if (IsCompressedLeaf() && pos < FCount) FBytesUsed -= EntrySize(pos + 1);
@@ -204,6 +211,7 @@ void TPage::RemoveEntry(int pos) {
 }
 
 void TPage::MoveTailTo(int pos, TPage& other) {
+  FKeyTotal = other.FKeyTotal = kUnknownTotal;
   const std::size_t stride = Stride();
   auto first = FEntries.begin() + static_cast<std::ptrdiff_t>((pos - 1) * stride);
   other.FEntries.insert(other.FEntries.end(), first, FEntries.end());
@@ -216,6 +224,7 @@ void TPage::MoveTailTo(int pos, TPage& other) {
 }
 
 void TPage::MoveHeadToEndOf(int n, TPage& other) {
+  FKeyTotal = other.FKeyTotal = kUnknownTotal;
   if (n == 0) return;
   const std::size_t stride = Stride();
   auto last = FEntries.begin() + static_cast<std::ptrdiff_t>(n * stride);
@@ -229,6 +238,7 @@ void TPage::MoveHeadToEndOf(int n, TPage& other) {
 }
 
 void TPage::MoveTailToFrontOf(int n, TPage& other) {
+  FKeyTotal = other.FKeyTotal = kUnknownTotal;
   if (n == 0) return;
   const std::size_t stride = Stride();
   auto first = FEntries.end() - static_cast<std::ptrdiff_t>(n * stride);
@@ -292,6 +302,7 @@ void TPage::Encode(std::span<std::uint8_t, kIndexPageBytes> image) const {
 }
 
 void TPage::Decode(std::span<const std::uint8_t, kIndexPageBytes> image) {
+  FKeyTotal = kUnknownTotal;
   const std::uint8_t* p = image.data();
   std::int32_t pageNo = FPageNo;
   int slot = FSlot;
@@ -324,6 +335,7 @@ void TPage::Decode(std::span<const std::uint8_t, kIndexPageBytes> image) {
 }
 
 void TPage::DecodeCompressed(const std::uint8_t* entries, int count, int bytesUsed) {
+  FKeyTotal = kUnknownTotal;
   if (bytesUsed > static_cast<int>(kPageEntryArea)) PageCorrupt();
   const int k = FFormat.KeyLength;
   const std::uint8_t* in = entries;

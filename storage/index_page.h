@@ -185,6 +185,11 @@ class TPage : public TCacheEntry {
   int FCount = 0;
   int FBytesUsed = 0;
   std::vector<std::uint8_t> FEntries;
+  // The sum TotalKeys answers for a branch, kept until a count changes: a cursor recounts its
+  // index from the root after every change, and the root of a large index has hundreds of
+  // entries. Every method that changes a count or moves entries forgets it.
+  static constexpr std::int64_t kUnknownTotal = -1;
+  mutable std::int64_t FKeyTotal = kUnknownTotal;
 };
 
 }  // namespace kura

@@ -107,7 +107,10 @@ void TDataCursor::CancelEdit() {
 void TDataCursor::BeginWrite() {
   RequireOpen();
   const bool held = FTable->WriteLocked();
-  if (FTable->AcquireWriteLock()) FChangeReported = true;
+  // Inside a transaction the table byte keeps every other writer out and nothing reaches the
+  // files before the commit, which takes the write lock itself: a change needs no write lock
+  // of its own (taking and giving back two more OS locks per record of a bulk load).
+  if (!FTable->InTransaction() && FTable->AcquireWriteLock()) FChangeReported = true;
   FTookWriteLock = !held && FTable->WriteLocked();
   try {
     // Another writer may have moved or removed the record: back to it by bookmark, and the

@@ -97,6 +97,12 @@ bool TAbstractFile::UnlockRange(std::int64_t length, std::int64_t start) {
   return FLocks.Remove(length, start);
 }
 
+bool TAbstractFile::UnlockByteRun(std::int64_t start, std::int64_t count) {
+  bool released = true;
+  for (std::int64_t i = 0; i < count; ++i) released = UnlockRange(1, start + i) && released;
+  return released;
+}
+
 int TAbstractFile::OpenCount() {
   Guard guard(FLock);
   return static_cast<int>(FHandles.size());

@@ -69,6 +69,9 @@ class TAbstractFile {
   virtual bool LockRange(std::int64_t length, std::int64_t start);
   // Removes the lock with exactly this start and length; fails when there is none.
   virtual bool UnlockRange(std::int64_t length, std::int64_t start);
+  // Removes the one-byte locks at start .. start + count - 1, as count UnlockRange(1, ...)
+  // calls would (false when any of them fails); a file may release them all at once.
+  virtual bool UnlockByteRun(std::int64_t start, std::int64_t count);
 
   // The file's lock, for callers that must keep a seek and the following read or write
   // together. Recursive: the operations above take it again.

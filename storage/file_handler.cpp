@@ -138,6 +138,10 @@ bool TFileHandler::UnlockRange(std::int64_t length, std::int64_t start) {
   return FOpen && FFile && FFile->UnlockRange(length, start);
 }
 
+bool TFileHandler::UnlockByteRun(std::int64_t start, std::int64_t count) {
+  return FOpen && FFile && FFile->UnlockByteRun(start, count);
+}
+
 void TFileHandler::BeginAccess() {
   OpenFileObject().BeginAccess();
 }

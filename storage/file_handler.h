@@ -63,6 +63,8 @@ class TFileHandler {
   // Lock and unlock without waiting; false when no file is open or the system refuses.
   bool LockRange(std::int64_t length, std::int64_t start);
   bool UnlockRange(std::int64_t length, std::int64_t start);
+  // Releases the one-byte locks at start .. start + count - 1 (see TAbstractFile).
+  bool UnlockByteRun(std::int64_t start, std::int64_t count);
   void BeginAccess();
   void EndAccess();
 

@@ -329,6 +329,20 @@ bool TPhysicalFile::LockRange(std::int64_t length, std::int64_t start) {
   return true;
 }
 
+bool TPhysicalFile::UnlockByteRun(std::int64_t start, std::int64_t count) {
+  Guard guard(FLock);
+  bool whole = FDescriptor >= 0 && count > 1;
+  for (std::int64_t i = 0; whole && i < count; ++i) whole = FLocks.Contains(1, start + i);
+  // The run's bytes are all ours, so releasing the span releases exactly them (the system
+  // merged them into one lock anyway).
+  if (whole && SetLock(FDescriptor, F_UNLCK, start, count) == 0) {
+    if (FReadOnly) FCompanion.Unlock(start, count);
+    for (std::int64_t i = 0; i < count; ++i) FLocks.Remove(1, start + i);
+    return true;
+  }
+  return TAbstractFile::UnlockByteRun(start, count);
+}
+
 bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
   if (FDescriptor < 0 || !FLocks.Contains(length, start)) return false;

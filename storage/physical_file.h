@@ -58,6 +58,8 @@ class TPhysicalFile : public TAbstractFile {
   TFileResult<std::int64_t> Seek(std::int32_t handleId, int origin, std::int64_t offset) override;
   bool LockRange(std::int64_t length, std::int64_t start) override;
   bool UnlockRange(std::int64_t length, std::int64_t start) override;
+  // One system call for the whole run when every byte of it is locked here.
+  bool UnlockByteRun(std::int64_t start, std::int64_t count) override;
   bool IsInMemory() const override { return false; }
 
  protected:

@@ -126,6 +126,36 @@ TEST_F(PhysicalFileTest, OurLocksKeepTheOtherProcessOut) {
   EXPECT_EQ(child->Wait(), 0);
 }
 
+// A run of one-byte locks (records locked one by one) goes back in one call; a run with a
+// byte that is not ours releases the others all the same and reports the failure.
+TEST_F(PhysicalFileTest, ARunOfByteLocksGoesBackWhole) {
+  auto handler = Handler();
+  handler->Open();
+  for (std::int64_t b = 1000; b < 1010; ++b) ASSERT_TRUE(handler->LockRange(1, b));
+  for (std::int64_t b = 2000; b < 2005; ++b) {
+    if (b != 2002) {
+      ASSERT_TRUE(handler->LockRange(1, b));
+    }
+  }
+  ASSERT_TRUE(handler->LockRange(1, 1010));
+  EXPECT_TRUE(handler->UnlockByteRun(1000, 10));
+  EXPECT_FALSE(handler->UnlockByteRun(2000, 5)) << "2002 was never locked";
+  EXPECT_FALSE(handler->UnlockRange(1, 1005)) << "already released";
+
+  auto child = ChildHolding(false, [](TFileHandler& h) {
+    int failures = 0;
+    for (std::int64_t b : {1000, 1005, 1009, 2000, 2001, 2003, 2004}) {
+      if (!h.LockRange(1, b)) ++failures;  // released
+    }
+    if (h.LockRange(1, 1010)) ++failures;  // the byte after the run is still ours
+    return failures;
+  });
+  ASSERT_TRUE(child->Started());
+  ASSERT_EQ(child->Receive(), kReady);
+  child->Send(kGo);
+  EXPECT_EQ(child->Wait(), 0);
+}
+
 TEST_F(PhysicalFileTest, ShareModesBetweenProcesses) {
   struct Case {
     const char* name;

@@ -443,6 +443,8 @@ class TDataCursor {
   [[noreturn]] void RaiseMissingKey(int slot) const;
   // Locks record n for this cursor (10258 when any cursor of the process holds it).
   void LockRecordNow(std::int32_t n);
+  // 10258 when another cursor of the process holds record n locked.
+  void RequireUnlockedInProcess(std::int32_t n) const;
   std::int32_t NextSlotNumber() const;
   void InsertSteps(std::span<std::uint8_t> buffer, std::int32_t recordNo);
   bool EditSteps(std::span<std::uint8_t> buffer, std::int32_t recordNo);

@@ -36,10 +36,14 @@ void TDataCursor::RequireWritable() const {
   if (FReadOnly) Raise(codes::kAccessDenied);
 }
 
-void TDataCursor::LockRecordNow(std::int32_t n) {
+void TDataCursor::RequireUnlockedInProcess(std::int32_t n) const {
   const bool lockedInProcess =
       FTable->LockedRecords().contains(n) && !FTable->DeferredUnlocks().contains(n);
   if (lockedInProcess) Raise(codes::kRecordInUse);
+}
+
+void TDataCursor::LockRecordNow(std::int32_t n) {
+  RequireUnlockedInProcess(n);
   // A change seen on the way (only when no lock was held yet) is caught up by the next step.
   if (FTable->LockRecord(n)) FChangeReported = true;
   FLockedRecNo = n;

@@ -244,9 +244,18 @@ void TDataCursor::PostInsert(std::span<std::uint8_t> buffer, bool resync) {
   WithCleanup(
       [&] {
         const std::int32_t n = NextSlotNumber();
-        if (TakesRecordLocks()) {
+        // A freed slot is locked like any record: another process may still hold the lock of
+        // the record that was there. A new slot at the end never held a record another
+        // process saw (slots are only cut off by emptying the table, which needs it
+        // exclusively) and none can see it before the change is written, so a system lock
+        // would protect nothing there: a load inside a transaction would hold one per new
+        // record until the commit. Only another cursor of the process may hold its number
+        // (a record of a transaction rolled back since).
+        if (TakesRecordLocks() && n != FTable->Data().NextRecordNo()) {
           LockRecordNow(n);
           locked = n;
+        } else if (TakesRecordLocks()) {
+          RequireUnlockedInProcess(n);
         }
         InsertSteps(buffer, n);
         UpdateBitmapsFor(n, FRecord);

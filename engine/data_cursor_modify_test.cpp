@@ -511,6 +511,47 @@ TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEac
   b->UnlockRecord();
 }
 
+// Inside a transaction an insert into a freed slot keeps that record locked for other
+// processes until the commit, while a new slot at the end takes no system lock (no other
+// process can see it before the commit). A number another cursor of the process still holds
+// (a record of a transaction rolled back) is refused all the same.
+TEST_F(DataCursorModifyTest, TransactionInsertsLockFreedSlotsOnly) {
+  auto a = OpenCursor();
+  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
+  Goto(*a, 2);
+  const std::int32_t freed = a->PhysicalRecordNo();
+  a->DeleteRecord(CurrentBuffer(*a), false);
+  const auto free = [&](std::int32_t n) {
+    return testing::RangeFree(sandbox->Files(), folder.File("T.DAT"), 1, RecordLockPosition(n));
+  };
+
+  TDataDirectory& directory = sandbox->Directory();
+  directory.StartTransaction();
+  Insert(*a, {12, "N", "C12", 10});
+  Goto(*a, 12);
+  EXPECT_EQ(a->PhysicalRecordNo(), freed);
+  Insert(*a, {14, "N", "C14", 10});
+  Goto(*a, 14);
+  const std::int32_t appended = a->PhysicalRecordNo();
+  EXPECT_EQ(appended, 4);
+  EXPECT_FALSE(free(freed)) << "held until the commit";
+  EXPECT_TRUE(free(appended));
+  directory.Commit();
+  EXPECT_TRUE(free(freed));
+  EXPECT_TRUE(a->Table()->LockedRecords().empty());
+
+  auto b = OpenCursor();
+  directory.StartTransaction();
+  Insert(*a, {15, "N", "C15", 10});
+  b->LockRecord(5);  // the new record, seen by a cursor of the same process
+  directory.Rollback();
+  EXPECT_EQ(RaisedCode([&] { Insert(*a, {16, "N", "C16", 10}); }), codes::kRecordInUse);
+  b->UnlockRecord(5);
+  Insert(*a, {16, "N", "C16", 10});
+  Goto(*a, 16);
+  EXPECT_EQ(a->PhysicalRecordNo(), 5);
+}
+
 TEST_F(DataCursorModifyTest, APostWithAnotherRecordsModifiedBlobChangesNothing) {
   TDataDirectory& directory = sandbox->Directory();
   directory.CloseTable(directory.CreateTable("M", false, ModifyTable(true), false));

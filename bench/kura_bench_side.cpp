@@ -44,9 +44,9 @@ std::int64_t SizeOf(const std::string& path) {
 
 TKuraSide::TKuraSide(const std::string& folder) : FFolder(folder), FSession(false, FFiles) {
   FSession.SetForceBufferFlush(false);
-  // A small record cache (it keeps its entries in a sorted list, which a cache of tens of
-  // thousands of records makes slow); the rest shared by the four index caches in use
-  // (primary, two secondary, "Sys Deleted"), each of which takes IndexBufferBytes.
+  // A small record cache (scans read the data file in runs, lookups read one record each);
+  // the rest shared by the four index caches in use (primary, two secondary, "Sys Deleted"),
+  // each of which takes IndexBufferBytes.
   FSession.SetRecordBufferBytes(kRecordCacheBytes);
   FSession.SetIndexBufferBytes((kCacheBytes - kRecordCacheBytes) / 4);
   FDirectory = &FSession.OpenDirectory("Bench", folder);

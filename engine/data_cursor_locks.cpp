@@ -37,9 +37,7 @@ void TDataCursor::RequireWritable() const {
 }
 
 void TDataCursor::RequireUnlockedInProcess(std::int32_t n) const {
-  const bool lockedInProcess =
-      FTable->LockedRecords().contains(n) && !FTable->DeferredUnlocks().contains(n);
-  if (lockedInProcess) Raise(codes::kRecordInUse);
+  if (FTable->RecordHeldInProcess(n)) Raise(codes::kRecordInUse);
 }
 
 void TDataCursor::LockRecordNow(std::int32_t n) {

@@ -251,11 +251,11 @@ void TDataCursor::PostInsert(std::span<std::uint8_t> buffer, bool resync) {
         // would protect nothing there: a load inside a transaction would hold one per new
         // record until the commit. Only another cursor of the process may hold its number
         // (a record of a transaction rolled back since).
-        if (TakesRecordLocks() && n != FTable->Data().NextRecordNo()) {
+        if (TakesRecordLocks() && n == FTable->Data().NextRecordNo()) {
+          RequireUnlockedInProcess(n);
+        } else if (TakesRecordLocks()) {
           LockRecordNow(n);
           locked = n;
-        } else if (TakesRecordLocks()) {
-          RequireUnlockedInProcess(n);
         }
         InsertSteps(buffer, n);
         UpdateBitmapsFor(n, FRecord);
@@ -444,9 +444,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool /*resy
         if (Nav().Current() != 0) Raise(codes::kNoCurrentRecord);
         n = Nav().PhysicalRecordNo();
         if (TakesRecordLocks()) {
-          const bool lockedInProcess =
-              FTable->LockedRecords().contains(n) && !FTable->DeferredUnlocks().contains(n);
-          if (lockedInProcess) {
+          if (FTable->RecordHeldInProcess(n)) {
             // Locked by this cursor's edit (whose BLOB buffers go with the record).
             if (FLockedRecNo != n) Raise(codes::kRecordInUse);
           } else {

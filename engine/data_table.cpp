@@ -71,9 +71,9 @@ void TDataTable::SizeCaches() {
   const auto recordBytes = static_cast<std::size_t>(std::max(0, session.RecordBufferBytes()));
   const auto recordCount = static_cast<std::size_t>(std::max(1, session.RecordBufferCount()));
   FData.RecordCache().SetCapacity(
-      std::clamp<std::size_t>(recordBytes / recordSize, 1, recordCount));
+      std::max<std::size_t>(1, RecordCacheCapacity(recordSize, recordBytes, recordCount)));
   const auto indexBytes = static_cast<std::size_t>(std::max(0, session.IndexBufferBytes()));
-  FIndex.SetPageCacheCapacity(std::max<std::size_t>(1, indexBytes / kIndexPageSize));
+  FIndex.SetPageCacheCapacity(std::max<std::size_t>(1, PageCacheCapacity(indexBytes)));
 }
 
 void TDataTable::NameFiles(bool exclusive) {

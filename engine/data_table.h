@@ -136,6 +136,11 @@ class TDataTable {
   bool Written() const { return FWritten; }
   const std::set<std::int32_t>& LockedRecords() const { return FLockedRecords; }
   const std::set<std::int32_t>& DeferredUnlocks() const { return FDeferredUnlocks; }
+  // Whether a cursor of this process holds record n locked (listed and not only waiting for
+  // the table lock to go).
+  bool RecordHeldInProcess(std::int32_t n) const {
+    return FLockedRecords.contains(n) && !FDeferredUnlocks.contains(n);
+  }
   // The read slots held (0 when none): index and BLOB slot of each read lock.
   std::uint16_t ReadSlot() const { return FReadSlots.Index; }
   std::uint16_t QueryReadSlot() const { return FQueryReadSlots.Index; }

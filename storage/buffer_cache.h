@@ -113,18 +113,20 @@ inline constexpr std::size_t kBlobBufferMaxCount = 8192;
 inline constexpr std::size_t kRecordReadAheadBytes = 8192;
 inline constexpr std::size_t kBlockReadAheadBytes = 16384;
 
-// Record cache: min(16384 div record size, 8192) entries (163 for records of 100 bytes).
-constexpr std::size_t RecordCacheCapacity(std::size_t recordSize) {
-  return recordSize == 0 ? kRecordBufferMaxCount
-                         : std::min(kRecordBufferBytes / recordSize, kRecordBufferMaxCount);
+// Record cache: min(budget div record size, most) entries; with the session's usual budget
+// min(16384 div record size, 8192) (163 for records of 100 bytes).
+constexpr std::size_t RecordCacheCapacity(std::size_t recordSize,
+                                          std::size_t budget = kRecordBufferBytes,
+                                          std::size_t most = kRecordBufferMaxCount) {
+  return recordSize == 0 ? most : std::min(budget / recordSize, most);
 }
 // Records read in one run on a miss: max(1, 8192 div record size).
 constexpr std::size_t RecordReadAheadCount(std::size_t recordSize) {
   return recordSize == 0 ? 1 : std::max<std::size_t>(1, kRecordReadAheadBytes / recordSize);
 }
-// Page cache of one index: 16384 div 8192 = 2 pages.
-constexpr std::size_t PageCacheCapacity() {
-  return kIndexBufferBytes / kIndexPageSize;
+// Page cache of one index: budget div 8192; with the usual budget 16384 div 8192 = 2 pages.
+constexpr std::size_t PageCacheCapacity(std::size_t budget = kIndexBufferBytes) {
+  return budget / kIndexPageSize;
 }
 // BLOB block cache: min(32768 div block size, 8192) entries.
 constexpr std::size_t BlockCacheCapacity(std::size_t blockSize) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/position_journal.h"
 #include "app/toolkit.h"
 
 namespace goramina {
@@ -23,6 +24,10 @@ std::int32_t Registering = 0;
 namespace {
 
 TBoardView* view = nullptr;
+
+// The positions before the moves played since the last ClearBoard, for exact take-backs.
+TPositionJournal journal;
+std::uint64_t clearCount = 0;
 
 // Work areas of the capture search, indexed by point; the queue has one spare entry so the
 // slot after the last queued point always reads 0.
@@ -128,6 +133,8 @@ void ClearBoard() {
   }
   MoveHistory.fill(TMoveRecord{});
   CaptureList.fill(TCaptureRecord{});
+  journal.Clear();
+  ++clearCount;
 }
 
 void ClearHistory() {
@@ -197,7 +204,7 @@ bool PlaceStone(int moveNumber, int colour, int p, int labelMode) {
   v.ShowStone(p, colour);
   if (labelMode > 0) {
     v.SetLabel(p, moveNumber > 0 ? std::to_string(moveNumber) : std::string());
-    v.SetLabelColour(p, colour <= 0   ? kWrongMoveColour
+    v.SetLabelColour(p, colour <= 0   ? WrongMoveNumberColour(colour)
                         : colour == 1 ? kNumberOnBlack
                                       : kNumberOnWhite);
   }
@@ -236,6 +243,33 @@ void UndoLastMove() {
   } else {
     LastPoint = taken.point;
   }
+  RestorePositionBefore(taken.moveNumber, taken.point);
+}
+
+void NoteMoveBefore(int moveNumber, int point) {
+  CheckPoint(point);
+  journal.Note(moveNumber, point, Board);
+}
+
+bool RestorePositionBefore(int moveNumber, int point) {
+  TPositionJournal::TCodes before{};
+  if (!journal.TakeNewest(moveNumber, point, before)) return false;
+  TBoardView& v = View();
+  for (int p = 1; p <= kPointCount; ++p) {
+    if (Board[p] == before[p]) continue;
+    if (before[p] == 0) {
+      v.ClearStone(p);
+    } else {
+      v.ShowStone(p, before[p]);
+    }
+    v.SetLabel(p, "");
+    Board[p] = before[p];
+  }
+  return true;
+}
+
+std::uint64_t BoardClearCount() {
+  return clearCount;
 }
 
 void RemoveStoneByHand(int p) {

@@ -101,8 +101,24 @@ bool RemoveCaptures(int point);
 bool PlaceStone(int moveNumber, int colour, int point, int labelMode);
 
 // Takes back history entry HistoryTop and restores the stones its captures removed (drawn
-// without numbers). Does nothing when the history is empty.
+// without numbers). When the position before that move was noted (NoteMoveBefore), the board
+// goes back to exactly that position, so a stone the move was played on returns as well. Does
+// nothing when the history is empty.
 void UndoLastMove();
+
+// Notes the position as it stands, before move `moveNumber` is written on `point`: callers
+// that play or replay a move call it after MoveFits and before they write Board[point]. A
+// ClearBoard forgets every noted position.
+void NoteMoveBefore(int moveNumber, int point);
+
+// Puts back the position noted before move `moveNumber` on `point` when that is the newest
+// noted move: every point that differs is redrawn (stones without numbers) and takes its old
+// code. Answers false, changing nothing, when the newest noted move is another one.
+bool RestorePositionBefore(int moveNumber, int point);
+
+// The number of ClearBoard calls so far: a position recorded under another count belongs to an
+// earlier load of the board, even when the stones happen to stand alike.
+std::uint64_t BoardClearCount();
 
 // Removes the stone at `point` without any rule or record (only when Board[point] > 0).
 void RemoveStoneByHand(int point);

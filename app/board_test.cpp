@@ -184,11 +184,11 @@ TEST_F(BoardTest, LabelModesAndColours) {
   ASSERT_TRUE(PlaceStone(5, -2, 70, 2));
   EXPECT_EQ(Stone(70), "W");
   EXPECT_EQ(Label(70).Text(), "5");
-  EXPECT_EQ(Label(70).FontColor(), Rgb(255, 0, 0));
+  EXPECT_EQ(Label(70).FontColor(), kWrongNumberOnWhite);
   Board[71] = -1;
   ASSERT_TRUE(PlaceStone(6, -1, 71, 1));
   EXPECT_EQ(Stone(71), "B");
-  EXPECT_EQ(Label(71).FontColor(), kWrongMoveColour);
+  EXPECT_EQ(Label(71).FontColor(), kWrongNumberOnBlack);
 
   Board[72] = 1;
   ASSERT_TRUE(PlaceStone(0, 1, 72, 2));  // set-up stone: no number
@@ -276,6 +276,41 @@ TEST_F(BoardTest, CapturesBeyondTheCaptureListAreRefusedBeforeTheBoardChanges) {
   EXPECT_TRUE(Move(1, 342));
   EXPECT_EQ(CaptureCount, 361);
   EXPECT_EQ(Board[361], 0);
+}
+
+TEST_F(BoardTest, ANotedMoveIsTakenBackToExactlyThePositionBeforeIt) {
+  Put(2, 50);  // a set-up stone the move will be played on
+  Put(2, 1);
+  Put(1, 20);
+  NoteMoveBefore(MoveNumber + 1, 50);
+  ASSERT_TRUE(Move(1, 50));
+  NoteMoveBefore(MoveNumber + 1, 2);
+  ASSERT_TRUE(Move(1, 2));  // captures white 1
+  ClearHistory();           // as after a lesson move: the capture records are gone
+  EXPECT_TRUE(RestorePositionBefore(2, 2));
+  EXPECT_EQ(Board[1], 2);
+  EXPECT_EQ(Stone(1), "W");
+  EXPECT_EQ(Board[2], 0);
+  EXPECT_FALSE(RestorePositionBefore(2, 2)) << "that position is used up";
+  EXPECT_FALSE(RestorePositionBefore(3, 50)) << "another move number finds nothing";
+  EXPECT_EQ(Board[50], 1);
+  EXPECT_TRUE(RestorePositionBefore(1, 50));
+  EXPECT_EQ(Board[50], 2);
+  EXPECT_EQ(Stone(50), "W");
+  EXPECT_EQ(Label(50).Text(), "");
+
+  // Through UndoLastMove; a move never noted is only cleared, and ClearBoard forgets all.
+  Put(2, 100);
+  NoteMoveBefore(MoveNumber + 1, 100);
+  ASSERT_TRUE(Move(1, 100));
+  UndoLastMove();
+  EXPECT_EQ(Board[100], 2);
+  ASSERT_TRUE(Move(1, 100));
+  UndoLastMove();
+  EXPECT_EQ(Board[100], 0);
+  NoteMoveBefore(9, 200);
+  ClearBoard();
+  EXPECT_FALSE(RestorePositionBefore(9, 200));
 }
 
 TEST_F(BoardTest, StoredMovesWithAnEmptyHistoryCaptureWithoutRecords) {

@@ -32,8 +32,16 @@ constexpr int kLabelHeight = 12;
 constexpr TColor kBoardColour = 11986942;     // RGB(254, 231, 182)
 constexpr TColor kNumberOnBlack = 16777215;   // white
 constexpr TColor kNumberOnWhite = 0;          // black
-constexpr TColor kWrongMoveColour = 255;      // red: wrong-sequence number, red mark
+constexpr TColor kWrongMoveColour = 255;      // red: the red choice mark on the bare board
 constexpr TColor kGreenMarkColour = 3669815;  // RGB(55, 255, 55)
+// The number of a wrong-sequence move is red in a shade that reads on its stone: pure red is
+// too dark on a black stone and too light on a white one.
+constexpr TColor kWrongNumberOnBlack = Rgb(255, 130, 130);
+constexpr TColor kWrongNumberOnWhite = Rgb(180, 0, 0);
+constexpr TColor WrongMoveNumberColour(int stoneColour) {
+  return (stoneColour < 0 ? -stoneColour : stoneColour) == 1 ? kWrongNumberOnBlack
+                                                             : kWrongNumberOnWhite;
+}
 inline constexpr const char* kChoiceMark = "●";
 
 inline constexpr const char* kBlackStoneFile = "stB.bmp";

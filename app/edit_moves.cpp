@@ -19,6 +19,7 @@ void RecordEditMove(int point, TMouseButton button) {
     for (int p = 1; p <= kPointCount; ++p) view->SetLabel(p, "");
   }
   ++MoveNumber;
+  NoteMoveBefore(MoveNumber, point);
   Board[point] = colour;
   MoveHistory[HistoryTop] = TMoveRecord{MoveNumber, colour, point};
   PlaceStone(MoveNumber, colour, point, 0);

@@ -324,6 +324,7 @@ void RegisterSequence(int sign) {
     return;
   }
   const int firstPoint = MoveHistory[1].point;
+  const int firstColour = MoveHistory[1].colour;
   for (int i = 1; i <= count; ++i) {
     const TMoveRecord& entry = MoveHistory[static_cast<std::size_t>(i)];
     const bool first = i == 1;
@@ -338,7 +339,7 @@ void RegisterSequence(int sign) {
   moves.Post();
   ClearHistory();
   if (sign < 0 && BoardViewOrNull() != nullptr)
-    BoardViewOrNull()->SetLabelColour(firstPoint, kWrongMoveColour);
+    BoardViewOrNull()->SetLabelColour(firstPoint, WrongMoveNumberColour(firstColour));
   RenumberMoves();  // leaves the cursor on the new sequence's last row
   ColourToPlay = MoveNumber == 0 ? 1 : 2 / std::abs(ColourToPlay);
   Status(kRegistered);

@@ -123,7 +123,7 @@ TEST_F(EditingTest, RegistersAProblemThenAWrongSequenceThenAnAlternative) {
   EXPECT_THAT(StoredRows(1), ElementsAre(TRow{1, 1, 0, 1, 41, 0, 9999}, TRow{2, 1, 0, 2, 42, 0, 0},
                                          TRow{3, 1, 0, 1, 60, 1, 0}, TRow{4, 1, 1, -1, 100, 0, 1},
                                          TRow{5, 1, 2, 2, 101, 2, 0}));
-  EXPECT_EQ(Label(100).FontColor(), kWrongMoveColour);
+  EXPECT_EQ(Label(100).FontColor(), kWrongNumberOnBlack);
   EXPECT_EQ(Row(), 5);
   EXPECT_EQ(HistoryTop, 0);
   EXPECT_EQ(MoveNumber, 2);

@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/board.h"
@@ -25,6 +26,11 @@ constexpr int kComboHeight = 20;
 constexpr int kCaptionHeight = 12;
 constexpr int kCaptionCharWidth = 12;  // a full-width character at the 12-pixel font
 constexpr int kStatusPanelClock = 2;
+
+// The left of a panel control whose design place is `designLeft` (kPanelShift).
+constexpr int PanelLeft(int designLeft) {
+  return designLeft + kPanelShift;
+}
 
 std::vector<std::string> Texts(auto const& vocabulary) {
   return std::vector<std::string>(vocabulary.begin(), vocabulary.end());
@@ -129,10 +135,14 @@ void AddGrids(std::vector<TControlSpec>& controls) {
   grid2.top = 256;
   grid2.width = 267;
   grid2.height = 97;
-  for (const char* field : {"TNB", "TES", "COL", "PST", "BFR", "BTO"}) {
-    grid2.columns.push_back({field, field, 28, TAlignment::Left});
+  // Row, move number, colour, point, the label a sequence ends with, the label it continues.
+  const std::pair<const char*, const char*> titles[] = {{"TNB", "通番"}, {"TES", "手数"},
+                                                        {"COL", "色"},   {"PST", "位置"},
+                                                        {"BFR", "終端"}, {"BTO", "継続"}};
+  for (const auto& [field, title] : titles) {
+    grid2.columns.push_back({field, title, 28, TAlignment::Left});
   }
-  grid2.columns.push_back({"CMT", "CMT", 58, TAlignment::Left});
+  grid2.columns.push_back({"CMT", "コメント", 58, TAlignment::Left});
   controls.push_back(grid2);
 }
 
@@ -221,18 +231,24 @@ TFormSpec MainFormSpec() {
   // hides under the problem list on the dojo screen); then the windowed controls.
   form.controls = BoardControlSpecs();
   for (auto& aid : PlayerAidControlSpecs()) form.controls.push_back(std::move(aid));
-  form.controls.push_back(Caption("Label362", "コメント", 552, 360));
-  form.controls.push_back(Caption("Label363", "問題リスト", 552, 40));
-  form.controls.push_back(Caption("Label364", "道場画面", 648, 8, true));
-  form.controls.push_back(Caption("Label365", "ヒント", 552, 144));
-  form.controls.push_back(Caption("Label367", "大分類", 552, 184));
-  form.controls.push_back(Caption("Label368", "小分類", 552, 216));
-  form.controls.push_back(Caption("Label369", "手順リスト", 552, 240));
-  AddGrids(form.controls);
-  form.controls.push_back(DataEdit("DBEdit1", "DataSource1", "HNT", 616, 143, kCream));
-  form.controls.push_back(DataEdit("DBEdit2", "DataSource2", "CMT", 616, 360, clDefault));
-  AddSelectors(form.controls);
-  AddButtons(form.controls);
+  std::vector<TControlSpec> panel;
+  panel.push_back(Caption("Label362", "コメント", 552, 360));
+  panel.push_back(Caption("Label363", "問題リスト", 552, 40));
+  panel.push_back(Caption("Label364", "道場画面", 648, 8, true));
+  panel.push_back(Caption("Label365", "ヒント", 552, 144));
+  panel.push_back(Caption("Label367", "大分類", 552, 184));
+  panel.push_back(Caption("Label368", "小分類", 552, 216));
+  panel.push_back(Caption("Label369", "手順リスト", 552, 240));
+  AddGrids(panel);
+  panel.push_back(DataEdit("DBEdit1", "DataSource1", "HNT", 616, 143, kCream));
+  panel.push_back(DataEdit("DBEdit2", "DataSource2", "CMT", 616, 360, clDefault));
+  AddSelectors(panel);
+  AddButtons(panel);
+  for (TControlSpec& control : panel) {
+    // Controls inside the group box are placed within it and move with it.
+    if (control.parent.empty()) control.left = PanelLeft(control.left);
+    form.controls.push_back(std::move(control));
+  }
 
   form.menu = MainMenu();
   form.statusPanels = {{450, TAlignment::Left}, {140, TAlignment::Left}, {50, TAlignment::Center}};
@@ -263,7 +279,7 @@ void ShowDojoScreen() {
     Show(name, false);
   }
   Show("CuteButton7", true);
-  tk.Control("CuteButton7").SetLeft(754);
+  tk.Control("CuteButton7").SetLeft(PanelLeft(754));
   for (const char* name : {"CuteButton8", "CuteButton9", "CuteButton10"}) SetTop(name, 472);
   Show("CuteButton13", true);
   ShowAt("CuteButton15", 382);
@@ -273,7 +289,7 @@ void ShowDojoScreen() {
   SetTop("Label368", 415);
   for (const char* name : {"ComboBox1", "ComboBox2"}) {
     Show(name, true);
-    tk.Control(name).SetLeft(600);
+    tk.Control(name).SetLeft(PanelLeft(600));
   }
   SetTop("ComboBox1", 382);
   SetTop("ComboBox2", 412);
@@ -409,6 +425,12 @@ void ConnectHandlers(TToolkit& tk) {
   };
   tk.OnShow([](const std::string&) { FormShow(); });
   ConnectPlayerAids(tk);
+  // After every event the board follows the problem list's current row, then the aids are
+  // drawn from the state that leaves.
+  tk.OnAfterEvent([] {
+    FollowProblemList();
+    RefreshPlayerAids();
+  });
   click("N2", N2Click);
   click("N3", N3Click);
   click("Allhelp", AllhelpClick);

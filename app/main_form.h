@@ -21,11 +21,16 @@ inline constexpr std::string_view kExitQuestion = "「ゴラミナ」を終了�
 // The clock in status panel 2: "12/08  09:05 PM".
 inline constexpr std::string_view kClockPattern = "mm/dd  hh:mm AM/PM";
 
+// The panel of lists and buttons lies right of the board. Every control of it stands this far
+// right of its design place, so the strip between the board and the panel holds the row
+// coordinates with room to spare; the window is as much wider.
+inline constexpr int kPanelShift = 16;
+
 // The outer size of the window and its client area below the menu bar (the status bar lies at
 // its foot, over the background). The board fills the left 536 x 536 pixels.
-inline constexpr int kWindowWidth = 834;
+inline constexpr int kWindowWidth = 834 + kPanelShift;
 inline constexpr int kWindowHeight = 611;
-inline constexpr int kClientWidth = 834;
+inline constexpr int kClientWidth = 834 + kPanelShift;
 inline constexpr int kClientHeight = 573;
 inline constexpr TColor kWindowColour = 16773360;  // RGB(240, 240, 255)
 

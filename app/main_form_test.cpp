@@ -264,7 +264,7 @@ TEST_F(MainFormTest, ListAndSearchButtonsRenumberAndResetTheSelectors) {
     mnb.push_back(module_.KuraQuery1.Fields(mondai::kMNB).AsInteger());
   }
   EXPECT_EQ(mnb, (std::vector<int>{1, 2, 3}));
-  // The board is not reloaded by listing.
+  // The board shows the list's current row, the first problem again.
   EXPECT_EQ(CurrentProblem, 1);
 }
 

@@ -56,6 +56,11 @@ int CollectContinuations(int label);
 int NextKind();
 int ClassifyMove(int point);
 void ShowSequencePath();
+// Whether the line from the set-up down to the current row is a refutation: some sequence on
+// it, the current row's own or one it continues, is a wrong sequence (its first row's colour is
+// negative). Only a wrong sequence's first row carries the sign, so the row where play ends
+// (often the refuting reply) cannot tell by itself. The current row is unchanged afterwards.
+bool LineIsWrong();
 
 // --- Solving (solving.cpp) ----------------------------------------------------------------------
 void LoadProblem();
@@ -69,7 +74,12 @@ void AdvanceOne();
 // so that the hint is never stored as the comment. Called before the problem row changes.
 void CancelHint();
 void Label1MouseDown(const std::string& sender, TMouseButton button, TShiftState shift);
-void DBGrid1CellClick();   // also the double click
+void DBGrid1CellClick();  // also the double click
+// The problem list's current row is the selected problem: when it names another problem than
+// the one on the board (after 全問表示, 問題検索, a deletion, a return from the edit screen),
+// that problem is loaded, as a click on the row would. A list being typed into or a problem
+// being registered is left alone; the message in status panel 0 stays.
+void FollowProblemList();
 void CuteButton7Click();   // 解答表示
 void CuteButton8Click();   // 1手進む
 void CuteButton9Click();   // １手戻す

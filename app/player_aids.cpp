@@ -1,5 +1,7 @@
 #include "app/player_aids.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/board.h"
@@ -12,13 +14,14 @@ namespace goramina {
 namespace {
 
 // Coordinates: letters in the strip below the board (the board ends at 536, the client area at
-// 573), numbers in the strip between the board and the lists (536..550).
+// 573), numbers in the strip between the board and the panel, which starts at 566 (the main
+// window moves the panel right for them).
 constexpr int kBoardEdge = 536;
 constexpr int kCoordinatePixels = 9;
 constexpr int kColumnCoordTop = kBoardEdge + 2;
 constexpr int kColumnCoordWidth = 14;
-constexpr int kRowCoordLeft = kBoardEdge + 1;
-constexpr int kRowCoordWidth = 13;
+constexpr int kRowCoordLeft = kBoardEdge + 2;
+constexpr int kRowCoordWidth = 14;
 constexpr int kCoordHeight = 10;
 // The side to move and the verdict, below the letters.
 constexpr int kAidRowTop = 553;
@@ -28,13 +31,21 @@ constexpr int kRingDiameter = 24;
 
 constexpr char kColumnLetters[] = "ABCDEFGHJKLMNOPQRST";
 
-// The verdict recorded at the end of a line, valid while the position it was given for stands.
+// The verdict recorded at the end of a line, valid while the position it was given for stands:
+// the same load of the board (a reload or another problem clears it) and the same stones.
 struct TVerdictState {
   int verdict = 0;
   int problem = 0;
   int moveNumber = -1;
+  std::uint64_t boardClears = 0;
+  std::array<std::int32_t, kPointCount + 1> board{};
 };
 TVerdictState recorded;
+
+bool RecordedPositionStands() {
+  return recorded.problem == CurrentProblem && recorded.moveNumber == MoveNumber &&
+         recorded.boardClears == BoardClearCount() && recorded.board == Board;
+}
 
 TControlSpec SmallLabel(const std::string& name, const std::string& text, int left, int top,
                         int width, int height, int pixels, bool bold) {
@@ -202,7 +213,6 @@ std::vector<TMenuItemSpec> PlayerAidMenus() {
 
 void ConnectPlayerAids(TToolkit& tk) {
   tk.OnKeyDown([](TKey key) { return FormKeyDown(key); });
-  tk.OnAfterEvent([] { RefreshPlayerAids(); });
   tk.OnClick(kCoordinatesItem, [](const std::string&) { CoordinatesItemClick(); });
   const std::pair<const char*, TKey> keyItems[] = {
       {"KeyForward", TKey::Right}, {"KeyBack", TKey::Left}, {"KeySequenceBack", TKey::Backspace},
@@ -232,15 +242,22 @@ void RecordPlayEnded() {
     recorded = TVerdictState{};
     return;
   }
-  recorded.verdict = SequenceField(tejun::kCOL) < 0 ? -1 : 1;
+  recorded.verdict = LineIsWrong() ? -1 : 1;
   recorded.problem = CurrentProblem;
   recorded.moveNumber = MoveNumber;
+  recorded.boardClears = BoardClearCount();
+  recorded.board = Board;
 }
 
 int CurrentVerdict() {
-  if (recorded.verdict == 0 || ScreenKind != 1) return 0;
-  if (recorded.problem != CurrentProblem || recorded.moveNumber != MoveNumber) return 0;
-  return recorded.verdict;
+  if (recorded.verdict == 0) return 0;
+  if (!RecordedPositionStands()) {
+    // Once the position has moved on the verdict is gone for good: coming back to the same
+    // stones by another way is not the end of that line.
+    recorded = TVerdictState{};
+    return 0;
+  }
+  return ScreenKind == 1 ? recorded.verdict : 0;
 }
 
 void RefreshPlayerAids() {

@@ -42,7 +42,8 @@ std::string PointName(int point);
 std::vector<TControlSpec> PlayerAidControlSpecs();
 std::vector<TMenuItemSpec> PlayerAidMenus();
 
-// Registers the key handler, the menu handlers and the after-event refresh.
+// Registers the key handler and the menu handlers. RefreshPlayerAids is the window's to call
+// after every event (ConnectHandlers does).
 void ConnectPlayerAids(TToolkit& toolkit);
 // Shows the coordinates as the setting says (on unless turned off) and checks the menu item.
 void ApplyCoordinatesSetting();
@@ -50,10 +51,11 @@ void ApplyCoordinatesSetting();
 void ShowPlayerAids(bool dojoScreen);
 
 // Called where the stored play of a line ends: the verdict of the line that ends at the
-// sequence query's current row (a refutation when its colour is negative). It stays shown until
-// the position changes (another problem, a move taken back).
+// sequence query's current row, a refutation when any sequence on its way from the set-up is a
+// wrong one (LineIsWrong). It stays shown while the position stands; any change of the stones,
+// a move taken back, a reload of the problem or another problem clears it for good.
 void RecordPlayEnded();
-// The verdict shown now: 1 correct, -1 a refutation, 0 none.
+// The verdict shown now: 1 correct, -1 a refutation, 0 none (also on the edit screen).
 int CurrentVerdict();
 
 // Draws the side to move, the last-move ring and the verdict from the trainer's state. Runs

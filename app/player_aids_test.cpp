@@ -52,7 +52,8 @@ class PlayerAidsTest : public ::testing::Test {
     }
   }
   // Set-up: black 1, 2, white 20. A correct line 21 / 40 (label 2) and a refutation 22 / 41
-  // (label 3), both continuing the set-up (label 1).
+  // (label 3), both continuing the set-up (label 1). As the editor and the SGF import store a
+  // wrong sequence, only its first row is negative.
   void AddTwoLineProblem(int hnb) {
     AddProblem(hnb, {{1, 0, 1, 1, 0, 9999},
                      {2, 0, 1, 2, 0, 0},
@@ -60,7 +61,7 @@ class PlayerAidsTest : public ::testing::Test {
                      {4, 1, 1, 21, 0, 1},
                      {5, 2, 2, 40, 2, 0},
                      {6, 1, -1, 22, 0, 1},
-                     {7, 2, -2, 41, 3, 0}});
+                     {7, 2, 2, 41, 3, 0}});
   }
   // The same set-up with the correct line only.
   void AddOneLineProblem(int hnb) {
@@ -186,7 +187,7 @@ TEST_F(PlayerAidsTest, ARefutationEndsWithTheWrongVerdict) {
   Start();
   Click(22);
   Tick();
-  EXPECT_EQ(Board[41], -2);
+  EXPECT_EQ(Board[41], 2);
   EXPECT_EQ(CurrentVerdict(), -1);
   EXPECT_EQ(tk_.StatusText(1), kWrongVerdict);
   EXPECT_EQ(C(kVerdictLabel).Text(), std::string("× ") + kWrongVerdict);

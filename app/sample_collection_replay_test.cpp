@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/player_aids.h"
 #include "app/trainer_test_fixture.h"
 #include "dataset/collection_text.h"
 
@@ -16,7 +17,7 @@ constexpr int kMostTicks = 400;  // far more than the longest answer needs
 constexpr const char* kChooseMark = "緑丸か赤丸の一つを選んでください。";
 
 struct TStoredRow {
-  int tnb, tes, col, pst, bfr;
+  int tnb, tes, col, pst, bfr, bto;
 };
 
 class SampleCollectionReplay : public TrainerFixture {
@@ -37,12 +38,39 @@ class SampleCollectionReplay : public TrainerFixture {
     for (q.First(); !q.Eof(); q.Next())
       rows.push_back({q.Fields(tejun::kTNB).AsInteger(), q.Fields(tejun::kTES).AsInteger(),
                       q.Fields(tejun::kCOL).AsInteger(), q.Fields(tejun::kPST).AsInteger(),
-                      q.Fields(tejun::kBFR).AsInteger()});
+                      q.Fields(tejun::kBFR).AsInteger(), q.Fields(tejun::kBTO).AsInteger()});
     return rows;
   }
 
   static std::string StoneOf(int colour) {
     return (colour < 0 ? -colour : colour) == 1 ? "B" : "W";
+  }
+
+  // The rows of every line that ends the stored play (a sequence end nothing continues), each
+  // from the first move after the set-up down to its last row, worked out from the rows alone.
+  static std::vector<std::vector<TStoredRow>> StoredLines(const std::vector<TStoredRow>& rows) {
+    std::vector<std::vector<TStoredRow>> lines;
+    for (std::size_t end = 0; end < rows.size(); ++end) {
+      if (rows[end].bfr <= 0 || rows[end].tes == 0) continue;
+      bool continued = false;
+      for (const TStoredRow& r : rows) continued |= r.bto == rows[end].bfr;
+      if (continued) continue;
+      std::vector<TStoredRow> line;
+      std::size_t last = end;
+      for (int guard = 0; guard < static_cast<int>(rows.size()); ++guard) {
+        std::size_t first = last;
+        while (first > 0 && rows[first].bto == 0) --first;
+        line.insert(line.begin(), rows.begin() + static_cast<std::ptrdiff_t>(first),
+                    rows.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+        const int parent = rows[first].bto;
+        if (parent == 1 || parent == 9999) break;
+        for (last = 0; last < rows.size() && rows[last].bfr != parent; ++last) {
+        }
+        if (last == rows.size()) break;
+      }
+      lines.push_back(line);
+    }
+    return lines;
   }
 
   // A point showing a green choice mark, or 0.
@@ -72,6 +100,37 @@ TEST_F(SampleCollectionReplay, EverySequenceDrawsDownToItsLastMove) {
       EXPECT_EQ(Stone(end.pst), StoneOf(end.col)) << "the last stored move is not on the board";
       EXPECT_EQ(Label(end.pst).Text(), std::to_string(end.tes));
       EXPECT_EQ(MoveNumber, end.tes);
+    }
+  }
+}
+
+// Every line that ends the stored play, stepped through with 1手進む (and a click on its own mark
+// where the play branches): the verdict at its end is the one its rows give (a refutation when
+// any sequence on it starts with a negative colour), and taking the moves back one by one goes
+// back through exactly the positions the line went through, captured stones included.
+TEST_F(SampleCollectionReplay, EveryLineIsJudgedByItsRowsAndTakenBackThroughItsPositions) {
+  for (int problem = 1; problem <= ProblemCount(); ++problem) {
+    SelectProblem(problem);
+    for (const std::vector<TStoredRow>& line : StoredLines(RowsOfLoadedProblem())) {
+      SCOPED_TRACE(testing::Message()
+                   << "problem " << problem << ", line ending at row " << line.back().tnb);
+      SelectProblem(problem);
+      std::vector<decltype(Board)> positions{Board};
+      bool wrong = false;
+      for (const TStoredRow& row : line) {
+        wrong |= row.bto != 0 && row.col < 0;
+        Press("CuteButton8");
+        if (StatusText() == kChooseMark) Click(row.pst);
+        ASSERT_EQ(Row(), row.tnb) << "the line was not followed";
+        positions.push_back(Board);
+      }
+      Press("CuteButton8");
+      ASSERT_EQ(StatusText(), "登録手順は終了です。");
+      EXPECT_EQ(CurrentVerdict(), wrong ? -1 : 1);
+      for (std::size_t i = positions.size() - 1; i-- > 0;) {
+        Press("CuteButton9");
+        ASSERT_EQ(Board, positions[i]) << "after taking back move " << i + 1;
+      }
     }
   }
 }

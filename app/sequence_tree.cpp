@@ -152,6 +152,33 @@ int ClassifyMove(int point) {
   return kind == 2 ? 23 : 24;
 }
 
+bool LineIsWrong() {
+  TQuietWalk quiet;
+  kura::TKuraQuery& q = Sequences();
+  if (q.RecordCount() == 0) return false;
+  const int start = q.RecNo();
+  bool wrong = false;
+  // From the current row's sequence up through its parents to the one after the set-up; the
+  // walk ends early where ShowSequencePath's does (a label nobody carries, a loop).
+  std::vector<int> seen;
+  for (;;) {
+    WalkToSequenceStart();
+    if (SequenceField(tejun::kCOL) < 0) {
+      wrong = true;
+      break;
+    }
+    const int parent = SequenceField(tejun::kBTO);
+    const int first = SequenceField(tejun::kTNB);
+    if (parent == 0 || parent == kSetUpStart || parent == kSetUpLabel) break;
+    if (std::find(seen.begin(), seen.end(), first) != seen.end()) break;
+    if (static_cast<int>(seen.size()) == kMaxPathSequences) break;
+    seen.push_back(first);
+    if (!FindSequenceEnd(parent)) break;
+  }
+  q.SetRecNo(start);
+  return wrong;
+}
+
 void ShowSequencePath() {
   TQuietWalk quiet;
   ClearBoard();

@@ -114,7 +114,9 @@ void AnswerLessonMove(int point) {
     EnableReplyTimer(true);
   } else if (kind >= 1 && kind <= kMaxContinuations) {
     GoToRow(Continuations[kind].TNB);
-    if (SequenceField(tejun::kCOL) < 0) View().SetLabelColour(point, kWrongMoveColour);
+    if (SequenceField(tejun::kCOL) < 0) {
+      View().SetLabelColour(point, WrongMoveNumberColour(Board[point]));
+    }
     AutoPlay = 2;
     EnableReplyTimer(true);
     AdvanceStatus(1);
@@ -152,6 +154,7 @@ void PlayMove(int point, TMouseButton button) {
   ++HistoryTop;
   ++MoveNumber;
   if (PlayMode == kAlternate && MoveNumber == 1) ColourToPlay = 1;
+  NoteMoveBefore(MoveNumber, point);
   Board[point] = colour;
   MoveHistory[HistoryTop] = TMoveRecord{MoveNumber, colour, point};
   PlaceStone(MoveNumber, colour, point, labelMode);
@@ -302,14 +305,16 @@ void BackOneMove() {
   BackState = 2;
   EraseMarks();
   if (Sequences().RecordCount() == 0) return;
-  // Takes back the stored move of the current row; what it captured stays off the board.
+  // Takes back the stored move of the current row. The position before it comes back as it
+  // was, captured stones and a stone the move was played on included; only when that position
+  // was never noted (the board was drawn another way) is the point simply cleared.
   // The move before it is now the last one, so the move played in its place takes its number.
   const int colour = SequenceField(tejun::kCOL);
   const int point = SequenceField(tejun::kPST);
   const int moveNumber = SequenceField(tejun::kTES);
   MoveNumber = moveNumber > 0 ? moveNumber - 1 : 0;
   if (colour != 0) ColourToPlay = colour;
-  if (point >= 1 && point <= kPointCount) {
+  if (point >= 1 && point <= kPointCount && !RestorePositionBefore(moveNumber, point)) {
     View().ClearStone(point);
     View().SetLabel(point, "");
     Board[point] = 0;
@@ -322,6 +327,17 @@ void BackOneMove() {
 
 void DBGrid1CellClick() {
   LoadProblem();
+}
+
+void FollowProblemList() {
+  kura::TKuraQuery& problems = DataModule1().KuraQuery1;
+  if (!problems.Active() || Registering != 0) return;
+  if (problems.State() != kura::TDataSetState::dsBrowse) return;
+  const int listed = problems.IsEmpty() ? 0 : problems.Fields(mondai::kHNB).AsInteger();
+  if (listed == CurrentProblem) return;
+  const std::string message = Toolkit().StatusText(0);
+  LoadProblem();
+  Toolkit().SetStatusText(0, message);
 }
 
 void CuteButton7Click() {

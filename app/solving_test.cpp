@@ -157,7 +157,7 @@ TEST_F(SolvingTest, MarksOfSeveralContinuationsAndARedChoice) {
   Click(140);
   EXPECT_EQ(Stone(140), "B");
   EXPECT_EQ(Label(140).Text(), "5");
-  EXPECT_EQ(Label(140).FontColor(), kWrongMoveColour);
+  EXPECT_EQ(Label(140).FontColor(), kWrongNumberOnBlack);
   EXPECT_EQ(Label(104).Text(), "");
   EXPECT_EQ(Row(), 10);
   EXPECT_EQ(StatusText(), " 進めてください。");
@@ -167,7 +167,7 @@ TEST_F(SolvingTest, MarksOfSeveralContinuationsAndARedChoice) {
   Click(141);
   EXPECT_EQ(Stone(141), "W");
   EXPECT_EQ(Label(141).Text(), "6");
-  EXPECT_EQ(Label(141).FontColor(), kWrongMoveColour);
+  EXPECT_EQ(Label(141).FontColor(), kWrongNumberOnWhite);
   EXPECT_EQ(Row(), 11);
   tk_.ClearRecords();
   EXPECT_TRUE(Tick());
@@ -179,7 +179,7 @@ TEST_F(SolvingTest, FirstMoveOfAWrongContinuationTurnsRed) {
   PlayToFirstBranch();
   Click(140);  // not a mark: a move matched against the continuations
   EXPECT_EQ(Label(140).Text(), "5");
-  EXPECT_EQ(Label(140).FontColor(), kWrongMoveColour);
+  EXPECT_EQ(Label(140).FontColor(), kWrongNumberOnBlack);
   EXPECT_EQ(Row(), 10);
   EXPECT_TRUE(Tick());
   EXPECT_EQ(Stone(141), "W");
@@ -207,10 +207,15 @@ TEST_F(SolvingTest, AnswerDisplayPlaysToTheEnd) {
   EXPECT_EQ(Sounds().back(), "Oto2.wav");
   EXPECT_EQ(AutoPlay, 0);
 
-  // Taking the stored moves back leaves the captured stone off the board...
-  for (int i = 0; i < 3; ++i) Press("CuteButton9");
-  EXPECT_EQ(Stone(2), "");
+  // Taking the stored moves back puts back what they captured: the corner stone returns with
+  // the move that took it...
+  for (int i = 0; i < 2; ++i) Press("CuteButton9");
+  EXPECT_EQ(Stone(2), "B");
   EXPECT_EQ(Stone(1), "");
+  Press("CuteButton9");
+  EXPECT_EQ(Stone(2), "");
+  EXPECT_EQ(Stone(1), "W");
+  EXPECT_EQ(Board[1], 2);
   EXPECT_EQ(Row(), 2);
   // ...until the set-up is reached: the problem is drawn again.
   tk_.ClearRecords();

@@ -27,6 +27,8 @@ std::int32_t ColourAfter(std::int32_t colour) {
 
 bool DrawStoredMove(int moveNumber, int colour, int point, int boardCode, int labelMode) {
   if (!IsDrawableMove(colour, point) || !MoveFits(colour, point, false)) return false;
+  // Set-up stones are never taken back one by one: a take-back at the set-up reloads it.
+  if (moveNumber > 0) NoteMoveBefore(moveNumber, point);
   MoveNumber = moveNumber;
   ColourToPlay = colour;
   Board[point] = boardCode;

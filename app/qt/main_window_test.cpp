@@ -17,18 +17,22 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "app/board.h"
 #include "app/check_problems.h"
 #include "app/data_module.h"
 #include "app/field_text.h"
+#include "app/main_form.h"
 #include "app/main_unit.h"
 #include "app/player_aids.h"
 #include "app/qt/data_grid.h"
@@ -131,7 +135,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, StartsOnTheDojoScreenAndAClickPutsAStoneOnTheBoard) {
   QMainWindow* window = Tk().Window();
   EXPECT_EQ(window->windowTitle(), "ゴラミナ");
-  EXPECT_EQ(window->width(), 834);
+  EXPECT_EQ(window->width(), kWindowWidth);
   EXPECT_NEAR(window->height(), 611, 8);
   EXPECT_EQ(Widget<QtTextLabel>("Label364")->Text(), "道場画面");
   EXPECT_FALSE(Widget<QWidget>("DBGrid2")->isVisible());
@@ -398,6 +402,112 @@ TEST_F(MainWindowTest, CoordinatesAreDrawnInTheMarginUntilTheMenuHidesThem) {
   for (const QRect& r : {underA, underT, beside19, beside1}) EXPECT_FALSE(HasInk(hidden, r));
   TriggerMenu(kCoordinatesItem);
   EXPECT_TRUE(HasInk(Client(), underA));
+}
+
+// The coordinates' own pixels: those that change when the menu item hides them.
+std::vector<QPoint> CoordinatePixels(const QImage& shown, const QImage& hidden) {
+  std::vector<QPoint> pixels;
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) {
+      if (shown.pixel(x, y) != hidden.pixel(x, y)) pixels.emplace_back(x, y);
+    }
+  }
+  return pixels;
+}
+
+// A pixel something else drew there: not the window's background, not the board.
+bool DrawnBesideTheBoard(const QImage& image, int x, int y) {
+  if (x < 0 || y < 0 || x >= image.width() || y >= image.height()) return false;
+  if (x < 536 && y < 536) return false;
+  const QColor c = image.pixelColor(x, y);
+  const QColor background(240, 240, 255);
+  return std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+             std::abs(c.blue() - background.blue()) >
+         24;
+}
+
+TEST_F(MainWindowTest, CoordinatesKeepClearOfEveryControlOnBothScreens) {
+  // Text needs a few pixels of air to read as two words; "18問題リスト" had none.
+  constexpr int kClearance = 6;
+  for (const char* screen : {"N2", "N3"}) {
+    SCOPED_TRACE(screen);
+    TriggerMenu(screen);
+    const QImage shown = Client();
+    TriggerMenu(kCoordinatesItem);
+    const QImage hidden = Client();
+    TriggerMenu(kCoordinatesItem);
+    shown.save(QString("main_window_coordinates_%1.png").arg(screen));
+    const std::vector<QPoint> ink = CoordinatePixels(shown, hidden);
+    // Each of the 19 row numbers is drawn.
+    for (int row = 0; row < kBoardSize; ++row) {
+      const int centre = kBoardOrigin + kCellPixels * row;
+      EXPECT_TRUE(
+          std::any_of(ink.begin(), ink.end(),
+                      [&](QPoint p) { return p.x() >= 536 && std::abs(p.y() - centre) <= 5; }))
+          << "row number " << kBoardSize - row;
+    }
+    int touching = 0;
+    QPoint first;
+    for (const QPoint& p : ink) {
+      for (int dy = -kClearance; dy <= kClearance && touching == 0; ++dy) {
+        for (int dx = -kClearance; dx <= kClearance; ++dx) {
+          if (DrawnBesideTheBoard(hidden, p.x() + dx, p.y() + dy)) {
+            first = p;
+            ++touching;
+            break;
+          }
+        }
+      }
+      if (touching > 0) break;
+    }
+    EXPECT_EQ(touching, 0) << "a coordinate at (" << first.x() << ", " << first.y()
+                           << ") touches another control";
+  }
+}
+
+// WCAG's relative luminance and contrast ratio (4.5 is its floor for small text).
+double RelativeLuminance(QColor c) {
+  const auto channel = [](int v) {
+    const double s = v / 255.0;
+    return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+double Contrast(QColor a, QColor b) {
+  const double la = RelativeLuminance(a), lb = RelativeLuminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(MainWindowTest, WrongMoveNumbersReadOnBothStones) {
+  TriggerMenu(kCoordinatesItem);  // nothing but the stones near the points used
+  for (const int colour : {-1, -2}) {
+    SCOPED_TRACE(colour == -1 ? "on a black stone" : "on a white stone");
+    const int point = PointAt(10, 10 + colour);
+    Board[point] = colour;
+    ASSERT_TRUE(PlaceStone(0, colour, point, 2));  // the stone alone
+    const QImage bare = Client();
+    Board[point] = colour;
+    ASSERT_TRUE(PlaceStone(88, colour, point, 2));
+    const QImage numbered = Client();
+    numbered.save(QString("main_window_wrong_number_%1.png").arg(-colour));
+    // The pixel the number changed most is the core of a stroke, in the number's own colour.
+    QPoint core;
+    int most = 0;
+    const QRect cell(Centre(point) - QPoint(10, 6), QSize(20, 12));
+    for (int y = cell.top(); y <= cell.bottom(); ++y) {
+      for (int x = cell.left(); x <= cell.right(); ++x) {
+        const QColor a = bare.pixelColor(x, y), b = numbered.pixelColor(x, y);
+        const int change = std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                           std::abs(a.blue() - b.blue());
+        if (change > most) most = change, core = QPoint(x, y);
+      }
+    }
+    ASSERT_GT(most, 0) << "no number drawn";
+    const QColor text = numbered.pixelColor(core), stone = bare.pixelColor(core);
+    EXPECT_GT(text.red(), text.green() + 60) << "the number still reads as red";
+    EXPECT_GE(Contrast(text, stone), 4.5)
+        << "text " << text.name().toStdString() << " on " << stone.name().toStdString();
+  }
 }
 
 TEST_F(MainWindowTest, TheLastMoveRingMovesWithThePlayAndKeysStepThroughIt) {

@@ -14,7 +14,6 @@ namespace goramina {
 namespace {
 
 constexpr int kStatusPanelMessage = 0;
-constexpr const char* kEditScreenOnly = "問題検証は編集画面で使えます。";
 constexpr const char* kNoProblem = "検証する問題がありません。";
 
 TEngineStarter& MenuEngine() {
@@ -85,10 +84,6 @@ class TRunningCheck {
 // the window shows the progress.
 void CheckInWindow(std::optional<int> only) {
   TToolkit& tk = Toolkit();
-  if (ScreenKind != 2) {
-    tk.ShowMessage(kEditScreenOnly);
-    return;
-  }
   if (CheckRunning()) return;  // a click that slipped past the modal box
   if (only && *only == 0) {
     tk.ShowMessage(kNoProblem);

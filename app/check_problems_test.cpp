@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/board.h"
 #include "app/board_view.h"
 #include "app/collection_test_values.h"
 #include "app/data_module.h"
@@ -92,11 +93,19 @@ class CheckProblemsTest : public ::testing::Test {
   std::unique_ptr<TBoardView> view_;
 };
 
-TEST_F(CheckProblemsTest, TheMenuWorksOnTheEditScreenOnly) {
+TEST_F(CheckProblemsTest, TheMenuWorksOnTheDojoScreenWithoutDisturbingThePlay) {
   AddProblem(*database_, 1, kDoubleAtariRows);
   Start();
+  ASSERT_EQ(ScreenKind, 1);
+  ASSERT_TRUE(tk_.DeliverMouseDown("Label120", TMouseButton::Left, ssLeft, 0, 0));  // the answer
+  const int row = module_.KuraQuery2.Fields(tejun::kTNB).AsInteger();
+  const auto board = Board;
   ASSERT_TRUE(tk_.DeliverClick("KenshoOne"));
-  EXPECT_EQ(LastBoxText(), "問題検証は編集画面で使えます。");
+  ASSERT_FALSE(tk_.Boxes().empty());
+  EXPECT_EQ(tk_.Boxes().back().kind, TBoxKind::Information);
+  EXPECT_NE(LastBoxText().find("問題 1"), std::string::npos) << LastBoxText();
+  EXPECT_EQ(module_.KuraQuery2.Fields(tejun::kTNB).AsInteger(), row);
+  EXPECT_EQ(Board, board);
 }
 
 TEST_F(CheckProblemsTest, TheCurrentProblemIsCheckedWithoutMovingTheTrainer) {

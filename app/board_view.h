@@ -36,8 +36,8 @@ constexpr TColor kWrongMoveColour = 255;      // red: the red choice mark on the
 constexpr TColor kGreenMarkColour = 3669815;  // RGB(55, 255, 55)
 // The number of a wrong-sequence move is red in a shade that reads on its stone: pure red is
 // too dark on a black stone and too light on a white one.
-constexpr TColor kWrongNumberOnBlack = Rgb(255, 130, 130);
-constexpr TColor kWrongNumberOnWhite = Rgb(180, 0, 0);
+constexpr TColor kWrongNumberOnBlack = Rgb(255, 140, 140);
+constexpr TColor kWrongNumberOnWhite = Rgb(130, 0, 0);
 constexpr TColor WrongMoveNumberColour(int stoneColour) {
   return (stoneColour < 0 ? -stoneColour : stoneColour) == 1 ? kWrongNumberOnBlack
                                                              : kWrongNumberOnWhite;

@@ -223,7 +223,9 @@ void TDataCursor::Close() {
   FStale = false;
   FBlobs.reset();
   TFirstError errors;
-  if (FLockedRecNo != 0) errors.Try([this] { UnlockRecord(0); });
+  // Every lock this cursor took goes with it (also one an explicit LockRecord of another
+  // record left behind its edit lock).
+  if (TakesRecordLocks()) errors.Try([this] { FTable->UnlockRecordsOf(this); });
   FLockedRecNo = 0;
   FOptimisticConflict = false;
   FKeepRowIds = false;

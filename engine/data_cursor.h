@@ -277,7 +277,8 @@ class TDataCursor {
   // 10258 when it is locked through any cursor of the process, or by another process after
   // the session's retries. A change seen while locking re-synchronises the cursor.
   void LockRecord(std::int32_t n = 0);
-  // Record n (0: the record this cursor locked).
+  // Record n (0: the record this cursor locked). A cursor gives back only its own locks: a
+  // record another cursor of the process holds raises 10242 and stays locked.
   void UnlockRecord(std::int32_t n = 0);
   std::int32_t LockedRecNo() const { return FLockedRecNo; }
   // The table's write lock around one change (re-synchronising when it saw a change).

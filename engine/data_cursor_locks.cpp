@@ -43,7 +43,7 @@ void TDataCursor::RequireUnlockedInProcess(std::int32_t n) const {
 void TDataCursor::LockRecordNow(std::int32_t n) {
   RequireUnlockedInProcess(n);
   // A change seen on the way (only when no lock was held yet) is caught up by the next step.
-  if (FTable->LockRecord(n)) FChangeReported = true;
+  if (FTable->LockRecord(n, this)) FChangeReported = true;
   FLockedRecNo = n;
 }
 
@@ -64,9 +64,14 @@ void TDataCursor::LockRecord(std::int32_t n) {
 void TDataCursor::UnlockRecord(std::int32_t n) {
   RequireOpen();
   if (n == 0) n = FLockedRecNo;
+  // Another cursor's lock is not this cursor's to give back: it stays held (10242), so that
+  // no other process can change the record the other cursor is editing.
+  if (TakesRecordLocks() && n != 0 && FTable->RecordHeldInProcess(n) &&
+      !FTable->RecordHeldBy(n, this))
+    Raise(codes::kCannotUnlock);
   if (n == FLockedRecNo) FLockedRecNo = 0;
   if (!TakesRecordLocks() || n == 0) return;
-  FTable->UnlockRecord(n);
+  FTable->UnlockRecord(n, this);
 }
 
 std::uint16_t TDataCursor::GetCurrentRecord(std::span<std::uint8_t> buffer, bool lock) {

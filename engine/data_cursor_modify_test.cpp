@@ -511,6 +511,88 @@ TEST_F(DataCursorModifyTest, TableLockDefersRecordUnlocksAndLocksAreOneCursorEac
   b->UnlockRecord();
 }
 
+// A cursor gives back only its own record locks: another cursor's edit lock stays held for
+// other processes and its owner ends the edit as usual; a closing cursor gives back every
+// lock it took, also one an explicit LockRecord of another record left behind.
+TEST_F(DataCursorModifyTest, ACursorReleasesOnlyItsOwnRecordLocks) {
+  auto a = OpenCursor();
+  for (std::int32_t id = 1; id <= 3; ++id) Insert(*a, {id, "N", testing::Numbered("C", id), 10});
+  const auto free = [&](std::int32_t n) {
+    return testing::RangeFree(sandbox->Files(), folder.File("T.DAT"), 1, RecordLockPosition(n));
+  };
+  auto b = OpenCursor();
+  Goto(*a, 2);
+  TBuffer buffer = CurrentBuffer(*a);
+  ASSERT_EQ(a->GetCurrentRecord(buffer, true), 0);
+  const std::int32_t edited = a->LockedRecNo();
+  ASSERT_NE(edited, 0);
+  Goto(*b, 2);
+  EXPECT_EQ(RaisedCode([&] { b->UnlockRecord(edited); }), codes::kCannotUnlock);
+  EXPECT_FALSE(free(edited)) << "still held for every other process";
+  EXPECT_EQ(RaisedCode([&] { b->LockRecord(); }), codes::kRecordInUse);
+  EXPECT_NO_THROW(a->CancelEdit());
+  EXPECT_TRUE(free(edited));
+
+  Goto(*b, 1);
+  b->LockRecord();
+  const std::int32_t first = b->LockedRecNo();
+  Goto(*b, 3);
+  b->LockRecord();
+  const std::int32_t third = b->LockedRecNo();
+  EXPECT_EQ(RaisedCode([&] { a->UnlockRecord(first); }), codes::kCannotUnlock);
+  b.reset();
+  EXPECT_TRUE(free(first));
+  EXPECT_TRUE(free(third));
+  EXPECT_TRUE(a->Table()->LockedRecords().empty());
+}
+
+// Edits and deletes of many records in one transaction: each record stays in use for other
+// processes until the commit (here through the one lock over the record range the table takes
+// once it holds many), an edit still in progress at the commit keeps its own lock, and the
+// rest is free afterwards.
+TEST_F(DataCursorModifyTest, ATransactionOverManyRecordsHoldsThemUntilTheCommit) {
+  constexpr std::int32_t kRows = 2 * static_cast<std::int32_t>(kRecordRangeThreshold) + 20;
+  auto a = OpenCursor();
+  for (std::int32_t id = 1; id <= kRows; ++id)
+    Insert(*a, {id, "N", testing::Numbered("C", id), 10});
+  TFileList otherProcess;
+  const auto free = [&](std::int64_t length, std::int64_t start) {
+    return testing::RangeFree(otherProcess, folder.File("T.DAT"), length, start);
+  };
+  TDataDirectory& directory = sandbox->Directory();
+  directory.StartTransaction();
+  std::vector<std::int32_t> changed;
+  for (std::int32_t id = 1; id <= kRows; id += 2) {
+    Goto(*a, id);
+    changed.push_back(a->PhysicalRecordNo());
+    if (id % 4 == 1) {
+      a->DeleteRecord(CurrentBuffer(*a), false);
+      continue;
+    }
+    TBuffer buffer = CurrentBuffer(*a);
+    ASSERT_EQ(a->GetCurrentRecord(buffer, true), 0);
+    TModifyRow row = RowOf(*a, buffer);
+    row.Qty = 50;
+    testing::FillRow(*a, buffer, row);
+    a->PostEdit(buffer, true, false);
+  }
+  auto b = OpenCursor();
+  Goto(*b, 2);
+  TBuffer editing = CurrentBuffer(*b);
+  ASSERT_EQ(b->GetCurrentRecord(editing, true), 0);
+  const std::int32_t edited = b->LockedRecNo();
+  EXPECT_TRUE(a->Table()->RecordRangeLocked());
+  for (std::int32_t n : {changed.front(), changed[changed.size() / 2], changed.back(), edited})
+    EXPECT_FALSE(free(1, RecordLockPosition(n))) << n;
+  directory.Commit();
+  EXPECT_EQ(a->Table()->LockedRecords(), (std::set<std::int32_t>{edited}));
+  for (std::int32_t n : changed) EXPECT_TRUE(free(1, RecordLockPosition(n))) << n;
+  EXPECT_FALSE(free(1, RecordLockPosition(edited))) << "the edit in progress keeps its lock";
+  b->CancelEdit();
+  EXPECT_TRUE(free(kRecordRangeLength, kRecordRangeStart));
+  EXPECT_EQ(Ids(*a).size(), static_cast<std::size_t>(kRows - (kRows + 3) / 4));
+}
+
 // Inside a transaction an insert into a freed slot keeps that record locked for other
 // processes until the commit, while a new slot at the end takes no system lock (no other
 // process can see it before the commit). A number another cursor of the process still holds

@@ -390,13 +390,37 @@ void TDataTable::ReleaseTableLock() {
 
 // --- Record locks --------------------------------------------------------------------------
 
-bool TDataTable::LockRecord(std::int32_t n) {
+bool TDataTable::RecordHeldBy(std::int32_t n, TRecordLockOwner owner) const {
+  if (!RecordHeldInProcess(n)) return false;
+  const auto found = FRecordOwners.find(n);
+  return found != FRecordOwners.end() && found->second == owner;
+}
+
+bool TDataTable::LockRecord(std::int32_t n, TRecordLockOwner owner) {
   if (TakesNoLocks()) return false;
   if (n <= 0 || n > kMaxLockableRecord) Raise(codes::kRecordInUse);
-  if (FTableLocked && FLockedRecords.contains(n)) {
-    FDeferredUnlocks.erase(n);  // locked again: the deferred unlock no longer applies
-    return false;
+  bool changed = false;
+  if (FLockedRecords.contains(n)) {
+    RelockListedRecord(n, owner);
+  } else {
+    // Under the record range every record byte is held already.
+    changed = !FRecordRangeLocked && TakeRecordByte(n);
+    NoteLockedRecord(n, owner);
   }
+  TryRecordRange();
+  return changed;
+}
+
+void TDataTable::RelockListedRecord(std::int32_t n, TRecordLockOwner owner) {
+  // The byte is held by this object already; whether the lock may change hands is a matter
+  // of this process alone.
+  const bool sameOwner = RecordHeldBy(n, owner);
+  if (!FTableLocked || !(sameOwner || FDeferredUnlocks.contains(n))) Raise(codes::kRecordInUse);
+  FDeferredUnlocks.erase(n);  // locked again: the deferred unlock no longer applies
+  FRecordOwners[n] = owner;
+}
+
+bool TDataTable::TakeRecordByte(std::int32_t n) {
   TDataSession& session = Session();
   const bool strict = session.StrictChangeDetection();
   bool changed = false;
@@ -406,37 +430,106 @@ bool TDataTable::LockRecord(std::int32_t n) {
     changed = AcquireReadLock() || changed;
     tookRead = FReadLocked;
   };
+  // A read lock taken here never outlives the call: one left behind would keep every writer
+  // of every process out.
+  const auto dropRead = [&] {
+    if (!tookRead) return;
+    tookRead = false;
+    ReleaseReadLock();
+  };
   takeRead();
   std::uint32_t retries = 0;
   while (!FData.LockRange(1, RecordLockPosition(n))) {
-    if (tookRead) {
-      tookRead = false;
-      ReleaseReadLock();
-    }
+    dropRead();
     if (retries >= session.LockRetryCount()) Raise(codes::kRecordInUse);
     ++retries;
     session.LockRetryRules().Wait(session.LockWaitTime());
     takeRead();
   }
-  // A load locks each new record, so the hint at the end makes most insertions constant time.
-  FLockedRecords.emplace_hint(FLockedRecords.end(), n);
-  if (!FDeferredUnlocks.empty() && n <= *FDeferredUnlocks.rbegin()) FDeferredUnlocks.erase(n);
+  try {
+    dropRead();
+  } catch (...) {
+    FData.UnlockRange(1, RecordLockPosition(n));
+    throw;
+  }
   return changed;
 }
 
-void TDataTable::UnlockRecord(std::int32_t n) {
+void TDataTable::NoteLockedRecord(std::int32_t n, TRecordLockOwner owner) {
+  // A load locks each new record, so the hint at the end makes most insertions constant time.
+  FLockedRecords.emplace_hint(FLockedRecords.end(), n);
+  if (!FDeferredUnlocks.empty() && n <= *FDeferredUnlocks.rbegin()) FDeferredUnlocks.erase(n);
+  FRecordOwners[n] = owner;
+}
+
+void TDataTable::ForgetLockedRecord(std::int32_t n) {
+  FLockedRecords.erase(n);
+  FDeferredUnlocks.erase(n);
+  FRecordOwners.erase(n);
+}
+
+void TDataTable::TryRecordRange() {
+  if (!FTableLocked || FRecordRangeLocked || FLockedRecords.size() < FNextRangeTry) return;
+  // The file layer takes over exactly the single locks this object holds; a lock of another
+  // table object of the process inside the range makes the count differ, and another
+  // process's record lock makes the system refuse: single locks go on then.
+  if (FData.LockRangeAbsorbing(kRecordRangeLength, kRecordRangeStart,
+                               static_cast<std::int64_t>(FLockedRecords.size()))) {
+    FRecordRangeLocked = true;
+    return;
+  }
+  FNextRangeTry = 2 * FLockedRecords.size();
+}
+
+void TDataTable::ReleaseRecordRange(bool onlyDeferred) {
+  // Records still held (an edit in progress) keep their bytes, ascending byte order being
+  // descending record numbers.
+  std::vector<std::int64_t> kept;
+  std::vector<std::int32_t> released;
+  for (auto n = FLockedRecords.rbegin(); n != FLockedRecords.rend(); ++n) {
+    if (onlyDeferred && !FDeferredUnlocks.contains(*n)) {
+      kept.push_back(RecordLockPosition(*n));
+    } else {
+      released.push_back(*n);
+    }
+  }
+  const bool unlocked = FData.UnlockRangeKeeping(kRecordRangeLength, kRecordRangeStart, kept);
+  FRecordRangeLocked = false;
+  FNextRangeTry = kRecordRangeThreshold;
+  for (std::int32_t n : released) ForgetLockedRecord(n);
+  FDeferredUnlocks.clear();
+  if (!unlocked) Raise(codes::kCannotUnlock);
+}
+
+void TDataTable::UnlockRecord(std::int32_t n, TRecordLockOwner owner) {
   if (TakesNoLocks()) return;
   if (n == 0 || !FLockedRecords.contains(n)) Raise(codes::kCannotUnlock);
+  // A deferred unlock has given the record up already; any other record is its owner's.
+  if (FDeferredUnlocks.contains(n)) return;
+  if (!RecordHeldBy(n, owner)) Raise(codes::kCannotUnlock);
   if (FTableLocked) {
     FDeferredUnlocks.emplace_hint(FDeferredUnlocks.end(), n);
     return;
   }
-  FLockedRecords.erase(n);
-  FDeferredUnlocks.erase(n);
+  ForgetLockedRecord(n);
   if (!FData.UnlockRange(1, RecordLockPosition(n))) Raise(codes::kCannotUnlock);
 }
 
+void TDataTable::UnlockRecordsOf(TRecordLockOwner owner) {
+  if (TakesNoLocks()) return;
+  std::vector<std::int32_t> owned;
+  for (const auto& [n, holder] : FRecordOwners)
+    if (holder == owner && !FDeferredUnlocks.contains(n)) owned.push_back(n);
+  TFirstError errors;
+  for (std::int32_t n : owned) errors.Try([&] { UnlockRecord(n, owner); });
+  errors.RaiseIfAny();
+}
+
 void TDataTable::UnlockAllRecords(bool onlyDeferred) {
+  if (FRecordRangeLocked) {
+    ReleaseRecordRange(onlyDeferred);
+    return;
+  }
   // Highest record first, so lowest lock byte first: the system keeps a file's locks in
   // byte order and walks them from the lowest, so each unlock then finds its lock at once
   // instead of walking past every lock still held (a long transaction holds thousands).
@@ -452,13 +545,11 @@ void TDataTable::UnlockAllRecords(bool onlyDeferred) {
     released = FData.UnlockByteRun(RecordLockPosition(targets[first]),
                                    static_cast<std::int64_t>(end - first)) &&
                released;
-    for (std::size_t i = first; i < end; ++i) {
-      FLockedRecords.erase(targets[i]);
-      FDeferredUnlocks.erase(targets[i]);
-    }
+    for (std::size_t i = first; i < end; ++i) ForgetLockedRecord(targets[i]);
     first = end;
   }
   if (!onlyDeferred) FDeferredUnlocks.clear();
+  FNextRangeTry = kRecordRangeThreshold;
   if (!released) Raise(codes::kCannotUnlock);
 }
 

@@ -14,7 +14,11 @@
 //   table lock       the table byte; held by an explicit LockTable and by a transaction.
 //                    While it is held, record unlocks are deferred until UnlockTable, and
 //                    full caches grow instead of writing back.
-//   record lock      the byte of one record, taken while holding a read lock.
+//   record lock      the byte of one record, taken while holding a read lock. Each is noted
+//                    with its owner (the cursor that took it), and only its owner gives it
+//                    back. Under the table lock, once many are held, one lock over every
+//                    record byte takes their place (the rule and why it is safe: see
+//                    table_locks.h).
 // An exclusive table, and a table whose files carry the read-only attribute, takes no locks
 // at all and never reports changes.
 //
@@ -31,7 +35,8 @@
 //             answers true, drop what was being read and resynchronise by key first; read;
 //             ReleaseReadLock;
 //   change    AcquireWriteLock (true: resynchronise, the record may be gone), LockRecord
-//             (already taken by a pessimistic edit), change records, keys and BLOBs through
+//             (already taken by a pessimistic edit; take the read lock first to re-read the
+//             record under it), change records, keys and BLOBs through
 //             Data(), Index(), Blob(), then FlushBuffers, ReleaseWriteLock, UnlockRecord;
 //   close     TDataDirectory::CloseTable (one use less; the last one closes the table).
 // Every lock call on an exclusive or read-only-attribute table does nothing, so the same
@@ -44,8 +49,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/table_locks.h"
 #include "storage/blob_file.h"
 #include "storage/data_file.h"
 #include "storage/field_descriptor.h"
@@ -68,6 +75,10 @@ struct TTableDefinition {
 
 // The file headers written (advancing their change counters) even when nothing in them
 // changed.
+// Who holds a record lock: the cursor that took it (any stable address), or null for callers
+// that lock on the table object itself. Only the owner gives a lock back.
+using TRecordLockOwner = const void*;
+
 struct THeaderForce {
   bool Data = false;
   bool Index = false;
@@ -141,6 +152,10 @@ class TDataTable {
   bool RecordHeldInProcess(std::int32_t n) const {
     return FLockedRecords.contains(n) && !FDeferredUnlocks.contains(n);
   }
+  // Whether owner holds record n (listed for it and not only waiting for the table lock).
+  bool RecordHeldBy(std::int32_t n, TRecordLockOwner owner) const;
+  // Every record byte is held by one lock (many record locks under the table lock).
+  bool RecordRangeLocked() const { return FRecordRangeLocked; }
   // The read slots held (0 when none): index and BLOB slot of each read lock.
   std::uint16_t ReadSlot() const { return FReadSlots.Index; }
   std::uint16_t QueryReadSlot() const { return FQueryReadSlots.Index; }
@@ -182,19 +197,26 @@ class TDataTable {
   // every record whose unlock was deferred. Does nothing while a transaction holds the
   // table lock (Commit and Rollback release it).
   void UnlockTable();
-  // Locks record n (1 .. 200 000 000; anything else raises 10258). Unless the session's
-  // StrictChangeDetection is on, a read lock is taken first; the record byte is tried once
-  // and then up to LockRetryCount more times, LockWaitTime ms apart, releasing and retaking
-  // the read lock between tries; 10258 ("in use by another user") when all fail. A record
-  // locked by another cursor of this process counts as in use. On success the read lock
-  // this call took is still held (release it when the record has been re-read) and the
-  // answer is whether the table changed. With the table lock held, a record this object
-  // already locked is done at once. Nothing for exclusive and read-only-attribute tables.
-  bool LockRecord(std::int32_t n);
-  // Unlocks record n. While the table lock is held the byte stays locked until
-  // UnlockTable. Raises 10242 for n = 0, a record this object has not locked, or a refused
-  // unlock. Nothing for exclusive and read-only-attribute tables.
-  void UnlockRecord(std::int32_t n);
+  // Locks record n (1 .. 200 000 000; anything else raises 10258) for owner. Unless the
+  // session's StrictChangeDetection is on, the byte is tried under a read lock: the one the
+  // caller holds, else one taken here and given back before the answer (a caller that means
+  // to re-read the record under the same lock takes the read lock first). The byte is tried
+  // once and then up to LockRetryCount more times, LockWaitTime ms apart, releasing and
+  // retaking that read lock between tries; 10258 ("in use by another user") when all fail.
+  // A record another owner of this process holds is in use at once (10258). The answer is
+  // whether the table changed. With the table lock held, a record whose unlock is deferred,
+  // or one the same owner holds, changes hands at once. Once the table lock is held with
+  // many record locks, every record byte is taken as one lock (table_locks.h). Nothing for
+  // exclusive and read-only-attribute tables.
+  bool LockRecord(std::int32_t n, TRecordLockOwner owner = nullptr);
+  // Unlocks record n of owner. While the table lock is held the byte stays locked until
+  // UnlockTable. Raises 10242 for n = 0, a record this object has not locked, a record
+  // another owner holds (it stays held), or a refused unlock. Nothing for exclusive and
+  // read-only-attribute tables.
+  void UnlockRecord(std::int32_t n, TRecordLockOwner owner = nullptr);
+  // Unlocks every record owner holds (a closing cursor); 10242 at the end when one was
+  // refused.
+  void UnlockRecordsOf(TRecordLockOwner owner);
   // Unlocks every locked record (or, with onlyDeferred, those whose unlock was deferred);
   // every record is tried, and 10242 is raised at the end when one was refused.
   void UnlockAllRecords(bool onlyDeferred = false);
@@ -270,6 +292,18 @@ class TDataTable {
   void RetakeReadSlots();
   void TakeTableByte();
   void ReleaseTableByte();
+  // The byte of record n, tried as LockRecord says; answers changed.
+  bool TakeRecordByte(std::int32_t n);
+  // A record already in the list asked for again: under the table lock it changes hands
+  // when its unlock is deferred or the owner holds it, else it is in use (10258).
+  void RelockListedRecord(std::int32_t n, TRecordLockOwner owner);
+  void NoteLockedRecord(std::int32_t n, TRecordLockOwner owner);
+  void ForgetLockedRecord(std::int32_t n);
+  // Under the table lock with enough record locks: one lock over every record byte.
+  void TryRecordRange();
+  // Gives the record range back, keeping (with onlyDeferred) the single bytes of records
+  // whose unlock was not asked for.
+  void ReleaseRecordRange(bool onlyDeferred);
   void ReleaseTableLock();
   void WriteBuffersNow(bool flushToDisk, THeaderForce force = {});
   // The record cache and each index's page cache take the session's buffer sizes (their
@@ -298,10 +332,14 @@ class TDataTable {
   bool FInTransaction = false;
   bool FWritten = false;
   bool FRebuildSysDeleted = false;
+  bool FRecordRangeLocked = false;
+  // The record lock count at which the record range is tried next.
+  std::size_t FNextRangeTry = kRecordRangeThreshold;
   TReadSlots FReadSlots;
   TReadSlots FQueryReadSlots;
   std::set<std::int32_t> FLockedRecords;
   std::set<std::int32_t> FDeferredUnlocks;
+  std::unordered_map<std::int32_t, TRecordLockOwner> FRecordOwners;
 };
 
 }  // namespace kura

@@ -3,9 +3,13 @@
 // Pauses between lock tries are counted, never slept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "base/engine_error.h"
 #include "engine/data_directory.h"
@@ -281,6 +285,100 @@ TEST_F(DataTableProcessTest, AReadOnlyExclusiveHolderKeepsEveryOtherProcessOut) 
   child->Send(kGo);
   EXPECT_EQ(child->Wait(), 0);
   EXPECT_NO_THROW(Open());
+}
+
+// count of the records 1 .. of, scattered (a fixed shuffle).
+std::vector<std::int32_t> ScatteredRecords(std::size_t count, std::int32_t of) {
+  std::vector<std::int32_t> records(static_cast<std::size_t>(of));
+  std::iota(records.begin(), records.end(), 1);
+  std::shuffle(records.begin(), records.end(), std::mt19937(37));
+  records.resize(count);
+  return records;
+}
+
+// A transaction in another process changes many scattered records (each edit locks its
+// record and gives it back at the post, which the table lock defers to the commit). Every
+// changed record is in use for this process until the commit, and after it every record
+// byte is free again. When no other process held a record lock, the transaction holds the
+// whole record range in one lock, so untouched records are in use too while it runs (they
+// cannot be changed anyway: the table byte keeps writers out), and nothing outside the
+// record bytes is locked. When this process held a record lock first, the transaction keeps
+// single locks, and untouched records can still be locked.
+TEST_F(DataTableProcessTest, ATransactionOverManyScatteredRecordsHoldsEachOfThem) {
+  constexpr std::int32_t kTableRecords = 100000;
+  struct Case {
+    const char* Name;
+    std::size_t Changed;
+    bool HeldHereFirst;
+  };
+  for (const Case& c : {Case{"record range", 50000, false}, Case{"single locks", 4000, true}}) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<std::int32_t> records = ScatteredRecords(kTableRecords, kTableRecords);
+    const std::vector<std::int32_t> changed(
+        records.begin(), records.begin() + static_cast<std::ptrdiff_t>(c.Changed));
+    const std::vector<std::int32_t> untouched(
+        records.begin() + static_cast<std::ptrdiff_t>(c.Changed), records.end());
+    TDataTable& table = Open();
+    sandbox->Session().SetLockRetryCount(0);
+    const std::int32_t heldHere = untouched.front();
+    if (c.HeldHereFirst) table.LockRecord(heldHere);
+
+    auto child = Child([changed](TEngineSandbox& box, TChildEnd& end) {
+      TDataDirectory& directory = box.Directory();
+      TDataTable& writer = directory.OpenTable("T", false, false);
+      directory.StartTransaction();
+      for (std::int32_t n : changed) {
+        writer.LockRecord(n);
+        writer.UnlockRecord(n);
+      }
+      end.Send(writer.RecordRangeLocked() ? 'R' : 'S');
+      if (end.Receive() != kGo) return 1;
+      directory.Commit();
+      end.Send(kReady);
+      return end.Receive() == kGo ? 0 : 1;
+    });
+    ASSERT_TRUE(child->Started());
+    const int held = child->Receive();
+    ASSERT_EQ(held, c.HeldHereFirst ? 'S' : 'R');
+    for (std::size_t i = 0; i < changed.size(); i += 97)
+      EXPECT_EQ(RaisedCode([&] { table.LockRecord(changed[i]); }), 10258) << changed[i];
+    for (std::size_t i = 1; i < untouched.size(); i += 101) {
+      const std::int32_t n = untouched[i];
+      if (c.HeldHereFirst) {
+        EXPECT_NO_THROW(table.LockRecord(n)) << n;
+        table.UnlockRecord(n);
+      } else {
+        EXPECT_EQ(RaisedCode([&] { table.LockRecord(n); }), 10258) << n;
+      }
+    }
+    EXPECT_TRUE(Free(".DAT", kRecordRangeStart - 1)) << "below the record bytes";
+    EXPECT_TRUE(Free(".DAT", RecordLockPosition(0))) << "between record 1 and the table byte";
+    EXPECT_FALSE(Free(".DAT", kTableLockPosition));
+
+    child->Send(kGo);
+    ASSERT_EQ(child->Receive(), kReady);
+    TFileHandler probe(sandbox->Files());
+    probe.SetFileName(TableFileName(folder.Path(), "T", ".DAT"));
+    probe.Open();
+    std::size_t stillLocked = 0;
+    for (std::int32_t n : changed) {
+      if (!probe.LockRange(1, RecordLockPosition(n))) {
+        ++stillLocked;
+      } else {
+        probe.UnlockRange(1, RecordLockPosition(n));
+      }
+    }
+    EXPECT_EQ(stillLocked, 0u) << "after the commit";
+    if (c.HeldHereFirst) table.UnlockRecord(heldHere);
+    EXPECT_TRUE(probe.LockRange(kRecordRangeLength, kRecordRangeStart)) << "every record byte";
+    probe.UnlockRange(kRecordRangeLength, kRecordRangeStart);
+    EXPECT_TRUE(probe.LockRange(1, kTableLockPosition));
+    probe.UnlockRange(1, kTableLockPosition);
+    probe.Close();
+    child->Send(kGo);
+    EXPECT_EQ(child->Wait(), 0);
+    sandbox->Directory().CloseTable(table);
+  }
 }
 
 }  // namespace

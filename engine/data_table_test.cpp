@@ -274,14 +274,28 @@ TEST_F(DataTableTest, RecordLocksTrySixteenTimesWithTheSessionsWait) {
   EXPECT_EQ(RaisedCode([&] { table.UnlockRecord(0); }), 10242);
 }
 
-TEST_F(DataTableTest, StrictChangeDetectionLocksRecordsWithoutAReadLock) {
+// A record lock never leaves a read lock behind (one left over would keep every writer of
+// every process out), yet still answers a change it saw; a read lock the caller took itself
+// stays with the caller.
+TEST_F(DataTableTest, LockingARecordLeavesNoReadLockBehind) {
   Create();
   TDataTable& table = Open();
-  sandbox.Session().SetStrictChangeDetection(true);
-  EXPECT_FALSE(table.LockRecord(2));
-  EXPECT_FALSE(table.ReadLocked());
+  TEngineSandbox other(folder.Path());
+  TDataTable& otherTable = other.Directory().OpenTable("T", false, false);
+  std::int32_t n = 1;
+  for (const bool strict : {false, true}) {
+    SCOPED_TRACE(strict);
+    sandbox.Session().SetStrictChangeDetection(strict);
+    AppendRecords(otherTable, 1, n);
+    EXPECT_EQ(table.LockRecord(n), !strict) << "only the read lock looks for changes";
+    EXPECT_FALSE(table.ReadLocked());
+    EXPECT_TRUE(Free(".IDX", kWriteRangeLength, kWriteRangeStart)) << "a writer can go on";
+    EXPECT_FALSE(Free(".DAT", 1, RecordLockPosition(n)));
+    ++n;
+  }
   sandbox.Session().SetStrictChangeDetection(false);
-  table.LockRecord(3);
+  table.AcquireReadLock();
+  table.LockRecord(n);
   EXPECT_TRUE(table.ReadLocked());
   table.ReleaseReadLock();
 }

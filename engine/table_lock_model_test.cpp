@@ -138,8 +138,7 @@ void Step(int operation, std::int32_t n, TDataTable& table, TDataDirectory& dire
       } else if (m.Locked.contains(n)) {
         EXPECT_EQ(RaisedCode([&] { table.LockRecord(n); }), 10258);
       } else {
-        table.LockRecord(n);
-        if (!m.Table && !m.Write && !m.Query) m.Read = true;
+        table.LockRecord(n);  // a read lock it takes goes again before it answers
         m.Locked.insert(n);
       }
       break;

@@ -103,6 +103,33 @@ bool TAbstractFile::UnlockByteRun(std::int64_t start, std::int64_t count) {
   return released;
 }
 
+bool TAbstractFile::LockRangeAbsorbing(std::int64_t length, std::int64_t start,
+                                       std::int64_t absorbedCount) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (!MakeRange(length, start, range) || FLocks.CountInside(range) != absorbedCount) return false;
+  FLocks.Absorb(range);
+  return true;
+}
+
+bool TAbstractFile::UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                                       std::span<const std::int64_t> keptBytes) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (!MakeRange(length, start, range) || !KeptBytesInside(range, keptBytes)) return false;
+  return FLocks.Split(length, start, keptBytes);
+}
+
+bool TAbstractFile::KeptBytesInside(const TLockRange& range,
+                                    std::span<const std::int64_t> keptBytes) {
+  std::int64_t previous = range.Start - 1;
+  for (std::int64_t byte : keptBytes) {
+    if (byte <= previous || byte > range.End) return false;
+    previous = byte;
+  }
+  return true;
+}
+
 int TAbstractFile::OpenCount() {
   Guard guard(FLock);
   return static_cast<int>(FHandles.size());

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,20 @@ class TAbstractFile {
   // Removes the one-byte locks at start .. start + count - 1, as count UnlockRange(1, ...)
   // calls would (false when any of them fails); a file may release them all at once.
   virtual bool UnlockByteRun(std::int64_t start, std::int64_t count);
+  // Locks bytes start .. start + length - 1 as one lock that takes over the process's locks
+  // inside the range: they stop being locks of their own (they go with the range) and are
+  // never free meanwhile. Refused, with nothing changed, when a lock of the process crosses
+  // a border of the range, when the number of locks inside is not absorbedCount (the caller
+  // names how many of its own it knows to lie there, so it never takes over a lock it does
+  // not own), or when any other lock overlaps the range.
+  virtual bool LockRangeAbsorbing(std::int64_t length, std::int64_t start,
+                                  std::int64_t absorbedCount);
+  // Removes the lock with exactly this start and length except the bytes keptBytes names
+  // (ascending, inside the range), which stay locked, each a one-byte lock of its own, with
+  // no moment in which they are free. False, with nothing changed, when there is no such lock
+  // or keptBytes is not ascending inside it.
+  virtual bool UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                                  std::span<const std::int64_t> keptBytes);
 
   // The file's lock, for callers that must keep a seek and the following read or write
   // together. Recursive: the operations above take it again.
@@ -101,6 +116,8 @@ class TAbstractFile {
   // or the range would run past the largest 64-bit position.
   static bool MakeRange(std::int64_t length, std::int64_t start, TLockRange& range);
   bool OverlapsListedLock(const TLockRange& range) const { return FLocks.Overlaps(range); }
+  // Whether keptBytes are strictly ascending and inside range.
+  static bool KeptBytesInside(const TLockRange& range, std::span<const std::int64_t> keptBytes);
 
   std::recursive_mutex FLock;
   bool FExclusive;

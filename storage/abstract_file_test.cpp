@@ -153,6 +153,28 @@ TEST_P(FileKindTest, EngineLockPositionsAboveFourGigabytesOnATinyFile) {
                });
 }
 
+// One lock over a range takes over the byte locks inside it, and its release keeps the bytes
+// named, as the process's own list sees it (what another process sees: physical_file_test).
+TEST_P(FileKindTest, ARangeTakesOverTheByteLocksInsideIt) {
+  for (std::int64_t b : {100, 105, 150}) ASSERT_TRUE(first.LockRange(1, b));
+  ASSERT_TRUE(first.LockRange(10, 195));  // 195-204 crosses the end of 100-199
+  EXPECT_FALSE(second.LockRangeAbsorbing(100, 100, 4)) << "a lock crosses the border";
+  ASSERT_TRUE(first.UnlockRange(10, 195));
+  EXPECT_FALSE(second.LockRangeAbsorbing(100, 100, 2)) << "three locks lie inside";
+  ASSERT_TRUE(second.LockRangeAbsorbing(100, 100, 3));
+  EXPECT_FALSE(first.LockRange(1, 120));
+  EXPECT_FALSE(first.UnlockRange(1, 105)) << "taken over by the range";
+  const std::vector<std::int64_t> outside = {99};
+  EXPECT_FALSE(first.UnlockRangeKeeping(100, 100, outside));
+  const std::vector<std::int64_t> kept = {105, 199};
+  ASSERT_TRUE(first.UnlockRangeKeeping(100, 100, kept));
+  EXPECT_TRUE(second.LockRange(1, 100));
+  EXPECT_TRUE(second.LockRange(1, 198));
+  EXPECT_FALSE(second.LockRange(1, 105));
+  EXPECT_TRUE(first.UnlockRange(1, 199));
+  EXPECT_FALSE(first.UnlockRange(100, 100)) << "the range is gone";
+}
+
 TEST_P(FileKindTest, LocksNeedAnOpenHandler) {
   first.Close();
   EXPECT_FALSE(first.LockRange(1, 100));

@@ -142,6 +142,16 @@ bool TFileHandler::UnlockByteRun(std::int64_t start, std::int64_t count) {
   return FOpen && FFile && FFile->UnlockByteRun(start, count);
 }
 
+bool TFileHandler::LockRangeAbsorbing(std::int64_t length, std::int64_t start,
+                                      std::int64_t absorbedCount) {
+  return FOpen && FFile && FFile->LockRangeAbsorbing(length, start, absorbedCount);
+}
+
+bool TFileHandler::UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                                      std::span<const std::int64_t> keptBytes) {
+  return FOpen && FFile && FFile->UnlockRangeKeeping(length, start, keptBytes);
+}
+
 void TFileHandler::BeginAccess() {
   OpenFileObject().BeginAccess();
 }

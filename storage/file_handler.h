@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "storage/abstract_file.h"
@@ -65,6 +66,11 @@ class TFileHandler {
   bool UnlockRange(std::int64_t length, std::int64_t start);
   // Releases the one-byte locks at start .. start + count - 1 (see TAbstractFile).
   bool UnlockByteRun(std::int64_t start, std::int64_t count);
+  // One lock over a range that takes over the caller's absorbedCount locks inside it, and
+  // its release keeping the bytes named (see TAbstractFile).
+  bool LockRangeAbsorbing(std::int64_t length, std::int64_t start, std::int64_t absorbedCount);
+  bool UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                          std::span<const std::int64_t> keptBytes);
   void BeginAccess();
   void EndAccess();
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <span>
 
 namespace kura {
 
@@ -34,6 +35,33 @@ class TListedLocks {
   bool Remove(std::int64_t length, std::int64_t start) {
     if (!Contains(length, start)) return false;
     FByStart.erase(start);
+    return true;
+  }
+  // The listed ranges lying wholly inside range, or -1 when a listed range crosses one of
+  // its borders (it is then neither inside nor outside).
+  std::int64_t CountInside(const TLockRange& range) const {
+    auto first = FByStart.lower_bound(range.Start);
+    if (first != FByStart.begin() && std::prev(first)->second.End >= range.Start) return -1;
+    std::int64_t count = 0;
+    for (auto it = first; it != FByStart.end() && it->first <= range.End; ++it) {
+      if (it->second.End > range.End) return -1;
+      ++count;
+    }
+    return count;
+  }
+  // Replaces the listed ranges inside range (CountInside said how many) by range itself.
+  void Absorb(const TLockRange& range) {
+    auto first = FByStart.lower_bound(range.Start);
+    auto last = FByStart.upper_bound(range.End);
+    FByStart.erase(first, last);
+    Add(range);
+  }
+  // Replaces the listed range of exactly this start and length by one-byte ranges at the
+  // given positions inside it; false (nothing changes) when no such range is listed.
+  bool Split(std::int64_t length, std::int64_t start, std::span<const std::int64_t> keptBytes) {
+    if (!Contains(length, start)) return false;
+    FByStart.erase(start);
+    for (std::int64_t byte : keptBytes) Add({byte, byte, 1});
     return true;
   }
   void Clear() { FByStart.clear(); }

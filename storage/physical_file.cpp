@@ -343,6 +343,41 @@ bool TPhysicalFile::UnlockByteRun(std::int64_t start, std::int64_t count) {
   return TAbstractFile::UnlockByteRun(start, count);
 }
 
+bool TPhysicalFile::LockRangeAbsorbing(std::int64_t length, std::int64_t start,
+                                       std::int64_t absorbedCount) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (FDescriptor < 0 || FReadOnly || !MakeRange(length, start, range)) return false;
+  if (range.Start <= kShareLockPosition && kShareLockPosition <= range.End) return false;
+  if (FLocks.CountInside(range) != absorbedCount) return false;
+  if (SetLock(FDescriptor, F_WRLCK, range.Start, range.Length) != 0) return false;
+  FLocks.Absorb(range);
+  return true;
+}
+
+bool TPhysicalFile::UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                                       std::span<const std::int64_t> keptBytes) {
+  Guard guard(FLock);
+  TLockRange range;
+  if (FDescriptor < 0 || FReadOnly || !MakeRange(length, start, range)) return false;
+  if (!FLocks.Contains(length, start) || !KeptBytesInside(range, keptBytes)) return false;
+  bool released = true;
+  std::int64_t gapStart = range.Start;
+  const auto unlockGap = [&](std::int64_t gapEnd) {
+    if (gapEnd >= gapStart)
+      released = SetLock(FDescriptor, F_UNLCK, gapStart, gapEnd - gapStart + 1) == 0 && released;
+  };
+  for (std::int64_t byte : keptBytes) {
+    unlockGap(byte - 1);
+    gapStart = byte + 1;
+  }
+  unlockGap(range.End);
+  // A gap the system refused to release stays held until the descriptor closes; the answer
+  // says so.
+  FLocks.Split(length, start, keptBytes);
+  return released;
+}
+
 bool TPhysicalFile::UnlockRange(std::int64_t length, std::int64_t start) {
   Guard guard(FLock);
   if (FDescriptor < 0 || !FLocks.Contains(length, start)) return false;

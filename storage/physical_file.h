@@ -60,6 +60,15 @@ class TPhysicalFile : public TAbstractFile {
   bool UnlockRange(std::int64_t length, std::int64_t start) override;
   // One system call for the whole run when every byte of it is locked here.
   bool UnlockByteRun(std::int64_t start, std::int64_t count) override;
+  // One system call: the system merges this description's own locks inside the range into
+  // it and grants it only when no other description holds a byte of it. Refused for a
+  // descriptor opened for reading only (its locks live on the companion as well).
+  bool LockRangeAbsorbing(std::int64_t length, std::int64_t start,
+                          std::int64_t absorbedCount) override;
+  // The gaps between the kept bytes are unlocked one by one, so the system splits the range
+  // around them and they never come free.
+  bool UnlockRangeKeeping(std::int64_t length, std::int64_t start,
+                          std::span<const std::int64_t> keptBytes) override;
   bool IsInMemory() const override { return false; }
 
  protected:

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/engine_error.h"
 #include "storage/failing_file.h"
@@ -154,6 +155,60 @@ TEST_F(PhysicalFileTest, ARunOfByteLocksGoesBackWhole) {
   ASSERT_EQ(child->Receive(), kReady);
   child->Send(kGo);
   EXPECT_EQ(child->Wait(), 0);
+}
+
+// One lock over a range takes over the process's byte locks inside it (they never come free)
+// and is refused, changing nothing, when another process holds a byte of it or the count of
+// locks inside is not what the caller owns; its release keeps the bytes named, each on its
+// own, and frees the rest.
+TEST_F(PhysicalFileTest, ARangeTakesOverByteLocksAndGoesBackAroundTheKeptOnes) {
+  const auto otherProcessFinds = [&](std::vector<std::int64_t> free,
+                                     std::vector<std::int64_t> held) {
+    auto child = ChildHolding(false, [=](TFileHandler& h) {
+      int failures = 0;
+      for (std::int64_t b : free) {
+        if (!h.LockRange(1, b)) ++failures;
+        h.UnlockRange(1, b);
+      }
+      for (std::int64_t b : held) {
+        if (h.LockRange(1, b)) ++failures;
+      }
+      return failures;
+    });
+    if (!child->Started() || child->Receive() != kReady) return -1;
+    child->Send(kGo);
+    return child->Wait();
+  };
+  auto handler = Handler();
+  handler->Open();
+  for (std::int64_t b : {1000, 1003, 1050}) ASSERT_TRUE(handler->LockRange(1, b));
+  ASSERT_TRUE(handler->LockRange(10, 1095));  // 1095-1104 crosses the end of 1000-1099
+  EXPECT_FALSE(handler->LockRangeAbsorbing(100, 1000, 3)) << "a lock crosses the border";
+  ASSERT_TRUE(handler->UnlockRange(10, 1095));
+  EXPECT_FALSE(handler->LockRangeAbsorbing(100, 1000, 2)) << "three locks lie inside";
+  ASSERT_TRUE(handler->LockRangeAbsorbing(100, 1000, 3));
+  EXPECT_FALSE(handler->LockRange(1, 1020)) << "inside our range";
+  EXPECT_FALSE(handler->UnlockRange(1, 1003)) << "no lock of its own any more";
+  EXPECT_EQ(otherProcessFinds({999, 1100}, {1000, 1020, 1099}), 0);
+
+  const std::vector<std::int64_t> unordered = {1050, 1003};
+  EXPECT_FALSE(handler->UnlockRangeKeeping(100, 1000, unordered));
+  const std::vector<std::int64_t> outside = {1003, 1100};
+  EXPECT_FALSE(handler->UnlockRangeKeeping(100, 1000, outside));
+  const std::vector<std::int64_t> kept = {1000, 1050, 1099};
+  ASSERT_TRUE(handler->UnlockRangeKeeping(100, 1000, kept));
+  EXPECT_EQ(otherProcessFinds({1001, 1003, 1049, 1051, 1098}, {1000, 1050, 1099}), 0);
+  EXPECT_TRUE(handler->UnlockRange(1, 1050)) << "kept as a lock of its own";
+  EXPECT_FALSE(handler->UnlockRange(100, 1000)) << "the range is gone";
+
+  auto holder = ChildHolding(false, [](TFileHandler& h) { return h.LockRange(1, 5000) ? 0 : 1; });
+  ASSERT_TRUE(holder->Started());
+  ASSERT_EQ(holder->Receive(), kReady);
+  ASSERT_TRUE(handler->LockRange(1, 4960));
+  EXPECT_FALSE(handler->LockRangeAbsorbing(100, 4950, 1)) << "another process holds 5000";
+  EXPECT_TRUE(handler->UnlockRange(1, 4960)) << "still a lock of its own";
+  holder->Send(kGo);
+  EXPECT_EQ(holder->Wait(), 0);
 }
 
 TEST_F(PhysicalFileTest, ShareModesBetweenProcesses) {

@@ -196,12 +196,14 @@ void Use(TDataCursor& cursor) {
   cursor.SetRange(false, low, 0, high, 0);
   WalkOrder(cursor);
   cursor.CancelRange();
-  // An insert, an edit of another row's name and note, and a delete.
+  // An insert; an edit of the first row's key, name and note; a delete of the second row
+  // (every index has a key to change and a key to take out).
   FillRow(cursor, buffer, kRows + 1, std::string(700, 'z'));
   cursor.PostInsert(buffer, false);
   cursor.First();
-  cursor.GetNextRecord(buffer);
-  if (cursor.GetCurrentRecord(buffer, true) == 0) {
+  if (cursor.GetNextRecord(buffer) == 0 && cursor.GetCurrentRecord(buffer, true) == 0) {
+    PutI32LE(idBytes, kRows + 2);
+    cursor.SetField(kIdField, buffer, idBytes);
     cursor.SetField(kNameField, buffer, "EDITED");
     std::uint32_t size = 0;
     if (cursor.OpenBlob(kNoteField, buffer, size, TBlobOpenMode::ReadWrite) == 0) {
@@ -210,8 +212,9 @@ void Use(TDataCursor& cursor) {
     }
     cursor.PostEdit(buffer, true, false);
   }
-  cursor.Last();
-  if (cursor.GetPriorRecord(buffer) == 0 && cursor.GetCurrentRecord(buffer, false) == 0)
+  cursor.First();
+  cursor.GetNextRecord(buffer);
+  if (cursor.GetNextRecord(buffer) == 0 && cursor.GetCurrentRecord(buffer, false) == 0)
     cursor.DeleteRecord(buffer, false);
   cursor.Close();
   cursor.Open();  // opened again after the changes: read back what they wrote

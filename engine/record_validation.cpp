@@ -94,7 +94,8 @@ TValidationFailure CheckRecordValues(std::span<const std::uint8_t> record,
     std::vector<std::uint8_t> value(static_cast<std::size_t>(field.PhysicalSize) + 1, 0);
     const bool isNull = GetField(record, field, value);
     if (field.Required && isNull) return {codes::kValueRequired, field.FieldName};
-    if (!bounded || !Ordered(field)) continue;
+    // A NULL has no value to compare: only Required refuses it.
+    if (isNull || !bounded || !Ordered(field)) continue;
     if (!field.MinValue.empty()) {
       const TOrder order = CompareWithBound(field, value, field.MinValue, locale);
       if (order && *order < 0) return {codes::kBelowMinimum, field.FieldName};

@@ -6,8 +6,8 @@
 //   minimum   strings, dates, times, timestamps, numbers  9730 when the value is below it
 //   maximum   the same                                    9731 when the value is above it
 //
-// Fields are checked in field order and the first failure is answered. A NULL value reads
-// as zero bytes (a NULL number is 0, a NULL string the empty string) for the bounds.
+// Fields are checked in field order and the first failure is answered. The bounds apply to
+// values only: a NULL (an empty string is one) passes them, and only Required refuses it.
 // Strings compare with the table locale, case-sensitively; a time compares as milliseconds
 // of day 0; booleans, bytes and BLOBs are never out of bounds.
 #pragma once

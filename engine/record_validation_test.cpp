@@ -68,18 +68,42 @@ TEST(RecordValidationTest, BoundsCompareByType) {
   }
 }
 
-TEST(RecordValidationTest, StringsCompareCaseSensitivelyAndNullReadsAsEmpty) {
+TEST(RecordValidationTest, StringsCompareCaseSensitively) {
   TOneField one(kFieldTypeString, "B", "M", 10);
   EXPECT_EQ(one.Check("A"), codes::kBelowMinimum);
   EXPECT_EQ(one.Check("B"), 0);
   EXPECT_EQ(one.Check("Lz"), 0);
   EXPECT_EQ(one.Check("a"), codes::kAboveMaximum);  // byte order: lower case after "M"
-  std::fill(one.record.begin(), one.record.end(), std::uint8_t{0});
-  EXPECT_EQ(CheckRecordValues(one.record, std::span(&one.field, 1), {}).Code, codes::kBelowMinimum);
-  one.field.Required = true;
-  const TValidationFailure failure = CheckRecordValues(one.record, std::span(&one.field, 1), {});
-  EXPECT_EQ(failure.Code, codes::kValueRequired);  // required is checked first
-  EXPECT_EQ(failure.FieldName, "F");
+}
+
+// A NULL has no value to compare with a bound: a nullable field with a minimum of 10 takes
+// NULL, and only Required refuses it (with its own code, whatever the bounds).
+TEST(RecordValidationTest, BoundsApplyToValuesOnlyAndRequiredAloneRefusesNull) {
+  struct TCase {
+    std::uint8_t Type;
+    const char* Min;
+    const char* Max;
+    std::uint8_t Size;
+  } cases[] = {
+      {kFieldTypeInteger, "10", "", 0},  {kFieldTypeInteger, "", "-10", 0},
+      {kFieldTypeSmallInt, "1", "5", 0}, {kFieldTypeWord, "7", "", 0},
+      {kFieldTypeLargeInt, "1", "", 0},  {kFieldTypeFloat, "0.5", "", 0},
+      {kFieldTypeBcd, "1.25", "", 0},    {kFieldTypeDate, "2000-01-01", "", 0},
+      {kFieldTypeTime, "08:00", "", 0},  {kFieldTypeTimestamp, "2000-01-01 12:00", "", 0},
+      {kFieldTypeString, "B", "M", 10},
+  };
+  for (const TCase& c : cases) {
+    TOneField one(c.Type, c.Min, c.Max, c.Size);
+    std::fill(one.record.begin(), one.record.end(), std::uint8_t{0});  // every field NULL
+    EXPECT_EQ(CheckRecordValues(one.record, std::span(&one.field, 1), {}).Code, 0) << int(c.Type);
+    one.field.Required = true;
+    const TValidationFailure failure = CheckRecordValues(one.record, std::span(&one.field, 1), {});
+    EXPECT_EQ(failure.Code, codes::kValueRequired) << int(c.Type);
+    EXPECT_EQ(failure.FieldName, "F");
+  }
+  // A stored zero is a value and still meets the bound.
+  TOneField zero(kFieldTypeInteger, "10", "");
+  EXPECT_EQ(zero.Check("0"), codes::kBelowMinimum);
 }
 
 TEST(RecordValidationTest, DefaultsTakeTheCurrentMomentAndConvertTexts) {

@@ -102,7 +102,7 @@ bool TExpressionFieldEvaluator::Evaluate(const TDataCursor& cursor, int fieldNo,
   const std::int32_t size = field.FieldType == kFieldTypeString ? field.FieldSize + 1 : 0;
   const TExpTokenPtr stored = NewToken();
   if (!ConvertValue(*result, field.FieldType, field.FieldSubType, size, field.FieldDecimals,
-                    *stored) ||
+                    *stored, found->second.get()) ||
       stored->FIsNull)
     return false;
   CopyStoredBytes(*stored, field, value);

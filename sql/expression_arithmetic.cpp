@@ -34,17 +34,15 @@ std::int64_t Wrap32(std::int64_t value) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
 }
 
-// Integer arithmetic with two's complement wrap-around in 64 bits.
-std::int64_t IntegerOp(std::uint8_t op, std::int64_t a, std::int64_t b) {
-  auto ua = static_cast<std::uint64_t>(a);
-  auto ub = static_cast<std::uint64_t>(b);
+// Integer arithmetic in 64 bits; false when the exact result does not fit.
+bool IntegerOp(std::uint8_t op, std::int64_t a, std::int64_t b, std::int64_t& result) {
   switch (op) {
     case opAdd:
-      return static_cast<std::int64_t>(ua + ub);
+      return !__builtin_add_overflow(a, b, &result);
     case opSubtract:
-      return static_cast<std::int64_t>(ua - ub);
+      return !__builtin_sub_overflow(a, b, &result);
     default:
-      return static_cast<std::int64_t>(ua * ub);
+      return !__builtin_mul_overflow(a, b, &result);
   }
 }
 
@@ -180,9 +178,10 @@ TExpTokenPtr EvaluateArithmetic(const TExpToken& node, const TExpToken& left,
     return result;
   }
   if (!IsIntegerType(type)) return NullResultOf(node);
-  std::int64_t value = IntegerOp(op, ReadInteger(left), ReadInteger(right));
-  if (type != kFieldTypeLargeInt) value = Wrap32(value);
-  StoreInteger(*result, value);
+  std::int64_t value = 0;
+  if (!IntegerOp(op, ReadInteger(left), ReadInteger(right), value))
+    RaiseIntegerOverflow(node, type, node.FSubType);
+  StoreCheckedInteger(*result, value, node);
   return result;
 }
 

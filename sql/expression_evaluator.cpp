@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
@@ -177,11 +178,16 @@ TExpTokenPtr TEvaluator::EvalUnary(const TExpToken& node) {
     case kFieldTypeBcd:
       SetFixed(*result, -ReadFixed(*operand), operand->FScale);
       break;
-    case kFieldTypeLargeInt:
-      PutU64LE(result->Data(), ~static_cast<std::uint64_t>(ReadInteger(*operand)) + 1);
+    case kFieldTypeLargeInt: {
+      const std::int64_t value = ReadInteger(*operand);
+      if (value == std::numeric_limits<std::int64_t>::min())
+        RaiseIntegerOverflow(node, operand->FDataType, operand->FSubType);
+      PutI64LE(result->Data(), -value);
       break;
+    }
     default:
-      StoreInteger(*result, -ReadInteger(*operand));
+      // The result keeps the operand's type: -(-32768) is no 16-bit value.
+      StoreCheckedInteger(*result, -ReadInteger(*operand), node);
       break;
   }
   return result;

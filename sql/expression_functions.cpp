@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "storage/collation.h"
 #include "storage/dbcs.h"
@@ -246,13 +247,15 @@ TExpTokenPtr Abs(const TExpToken& node, TFunctionContext& context) {
     }
     case kFieldTypeLargeInt: {
       std::int64_t v = ReadInteger(*value);
-      PutU64LE(result->Data(),
-               v < 0 ? ~static_cast<std::uint64_t>(v) + 1 : static_cast<std::uint64_t>(v));
+      if (v == std::numeric_limits<std::int64_t>::min())
+        RaiseIntegerOverflow(node, value->FDataType, value->FSubType);
+      PutI64LE(result->Data(), v < 0 ? -v : v);
       break;
     }
     default: {
+      // ABS keeps the argument's type: ABS(-32768) is no 16-bit value.
       std::int64_t v = ReadInteger(*value);
-      StoreInteger(*result, v < 0 ? -v : v);
+      StoreCheckedInteger(*result, v < 0 ? -v : v, node);
       break;
     }
   }
@@ -297,7 +300,7 @@ TExpTokenPtr Round(const TExpToken& node, TFunctionContext& context) {
 
 TExpTokenPtr Converted(const TExpToken& node, const TExpToken& value) {
   TExpTokenPtr result = NewResultOf(node);
-  ConvertValue(value, node.FDataType, node.FSubType, node.FDataSize, node.FScale, *result);
+  ConvertValue(value, node.FDataType, node.FSubType, node.FDataSize, node.FScale, *result, &node);
   if (result->FDataType == kFieldTypeString && !result->FIsNull) {
     result->FDataSize = static_cast<std::int32_t>(ReadString(*result).size() + 1);
   }

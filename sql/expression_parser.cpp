@@ -242,8 +242,9 @@ TExpTokenPtr TExpressionParser::ParseIs(TExpTokenPtr value) {
   if (!IsKeyword("NULL")) {
     Fail("Unknown or unexpected symbol '" + TokenText() + "' found in " + FContextName);
   }
-  // Kept the same way as "x = NULL", so both texts build the same tree.
-  TExpTokenPtr node = MakeBinary(negated ? opNotEqual : opEqual, negated ? "<>" : "=");
+  // The same tree as "x = NULL"; the node keeps the words as written, as NOT LIKE does.
+  TExpTokenPtr node =
+      MakeBinary(negated ? opNotEqual : opEqual, negated ? "IS NOT NULL" : "IS NULL");
   SetBooleanType(*node);
   TExpTokenPtr null = NewNode(kNodeConstant, opNone, TokenText());
   null->FIsNull = 1;

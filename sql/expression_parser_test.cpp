@@ -44,6 +44,60 @@ TEST(ExpressionParser, DoubleByteCharactersStayWholeInNamesAndBrackets) {
   EXPECT_EQ(kTokenEnd, parser.NextToken());
 }
 
+TEST(ExpressionParser, OperatorsOfSeveralWordsKeepTheirWordsJoinedByBlanks) {
+  struct TCase {
+    const char* Text;
+    std::uint8_t Operator;
+    const char* NodeText;
+  } cases[] = {
+      {"x IS NULL", opEqual, "IS NULL"}, {"x is  not\tnull", opNotEqual, "IS NOT NULL"},
+      {"x = NULL", opEqual, "="},        {"x NOT LIKE 'a%'", opNotLike, "NOT LIKE"},
+      {"x < = 1", opLessEqual, "< ="},
+  };
+  for (const TCase& c : cases) {
+    TExpressionParser parser;
+    parser.SetExpression(c.Text);
+    parser.NextToken();
+    TExpTokenPtr tree = parser.ParseExpression(kWhereFlags);
+    EXPECT_EQ(c.Operator, tree->FOperator) << c.Text;
+    EXPECT_EQ(c.NodeText, tree->FText) << c.Text;
+    if (c.Operator == opEqual || c.Operator == opNotEqual) {
+      // IS [NOT] NULL is the comparison with a NULL constant, whatever its text.
+      EXPECT_EQ(kNodeBinary, tree->FKind) << c.Text;
+      ASSERT_NE(nullptr, tree->FRight);
+      EXPECT_EQ(kNodeConstant, tree->FRight->FKind) << c.Text;
+      EXPECT_EQ(1, tree->FRight->FIsNull) << c.Text;
+    }
+  }
+}
+
+// Code page 932 second bytes are 0x40-0x7E and 0x80-0xFC: a lead byte before any other byte
+// (a quote, a blank, the end) is a character of its own and never swallows a delimiter.
+TEST(ExpressionParser, ALeadByteTakesOnlyAValidSecondByte) {
+  struct TCase {
+    const char* Text;
+    int Kind;
+    const char* TokenText;
+  } cases[] = {
+      {"'\x83' x", kTokenSingleQuoted, "\x83"},
+      {"\"\x83\" x", kTokenDoubleQuoted, "\x83"},
+      {"'a\x83''b' x", kTokenSingleQuoted, "a\x83'b"},
+      {"'\x83\x40'", kTokenSingleQuoted, "\x83\x40"},  // a whole character
+      {"'\x83\x5C'", kTokenSingleQuoted, "\x83\x5C"},  // its second byte looks like a backslash
+      {"[\x83\x5D]", kTokenBracketed, "\x83\x5D"},     // ... or like the closing bracket
+      {"\x83 x", kTokenSymbol, "\x83"},                // a blank is no second byte either
+      {"\x83\xFC'", kTokenSymbol, "\x83\xFC"},
+  };
+  for (const TCase& c : cases) {
+    TExpressionParser parser;
+    parser.SetExpression(c.Text);
+    int kind = 0;
+    EXPECT_NO_THROW(kind = parser.NextToken()) << c.Text;
+    EXPECT_EQ(c.Kind, kind) << c.Text;
+    EXPECT_EQ(c.TokenText, parser.TokenText()) << c.Text;
+  }
+}
+
 TEST(ExpressionParser, KeywordsCompareWithoutCase) {
   TExpressionParser parser;
   parser.SetExpression("select 'select'");

@@ -8,6 +8,7 @@
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
+#include "sql/expression_text.h"
 #include "storage/collation.h"
 #include "storage/dbcs.h"
 #include "storage/field_types.h"
@@ -135,6 +136,34 @@ void StoreInteger(TExpToken& node, std::int64_t value) {
       PutU32LE(node.Data(), static_cast<std::uint32_t>(value));
       break;
   }
+}
+
+bool FitsIntegerType(std::uint8_t type, std::int64_t value) {
+  switch (type) {
+    case kFieldTypeSmallInt:
+      return value >= std::numeric_limits<std::int16_t>::min() &&
+             value <= std::numeric_limits<std::int16_t>::max();
+    case kFieldTypeWord:
+      return value >= 0 && value <= std::numeric_limits<std::uint16_t>::max();
+    case kFieldTypeLargeInt:
+    case kFieldTypeBoolean:
+      return true;
+    default:
+      return value >= std::numeric_limits<std::int32_t>::min() &&
+             value <= std::numeric_limits<std::int32_t>::max();
+  }
+}
+
+void RaiseIntegerOverflow(const TExpToken& expression, std::uint8_t type, std::uint8_t subType) {
+  std::string message = "Integer overflow: '" + ExpressionText(expression) + "' does not fit in " +
+                        std::string(TypeName(type, subType));
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, message);
+}
+
+void StoreCheckedInteger(TExpToken& node, std::int64_t value, const TExpToken& expression) {
+  if (!FitsIntegerType(node.FDataType, value))
+    RaiseIntegerOverflow(expression, node.FDataType, node.FSubType);
+  StoreInteger(node, value);
 }
 
 void SetNullValue(TExpToken& node) {
@@ -383,7 +412,7 @@ bool ToInteger(const TExpToken& source, std::int64_t& result) {
   return false;
 }
 
-bool ConvertToNumber(const TExpToken& source, TExpToken& target) {
+bool ConvertToNumber(const TExpToken& source, TExpToken& target, const TExpToken* expression) {
   std::uint8_t type = target.FDataType;
   if (IsStringLike(source.FDataType, source.FSubType)) {
     std::string text(ReadString(source));
@@ -421,6 +450,17 @@ bool ConvertToNumber(const TExpToken& source, TExpToken& target) {
   std::int64_t value = 0;
   if (!ToInteger(source, value)) return false;
   if (type == kFieldTypeBoolean) value = value != 0 ? 1 : 0;
+  if (!FitsIntegerType(type, value)) {
+    // No low bits of a number that does not fit: name what overflowed.
+    TExpTokenPtr shown;
+    if (expression == nullptr) {
+      shown = NewToken();
+      shown->FKind = kNodeConstant;
+      shown->FText = ValueText(source);
+      expression = shown.get();
+    }
+    RaiseIntegerOverflow(*expression, type, target.FSubType);
+  }
   StoreInteger(target, value);
   return true;
 }
@@ -486,7 +526,7 @@ bool ConvertToBoolean(const TExpToken& source, TExpToken& target) {
     std::string text(ReadString(source));
     return NumberFromText(text, kFieldTypeBoolean, 0, target);
   }
-  return ConvertToNumber(source, target);
+  return ConvertToNumber(source, target, nullptr);
 }
 
 bool ConvertToText(const TExpToken& source, std::int32_t targetSize, TExpToken& target) {
@@ -520,7 +560,8 @@ bool ConvertToBytes(const TExpToken& source, std::int32_t targetSize, TExpToken&
 }  // namespace
 
 bool ConvertValue(const TExpToken& source, std::uint8_t targetType, std::uint8_t targetSubType,
-                  std::int32_t targetSize, std::uint8_t targetScale, TExpToken& target) {
+                  std::int32_t targetSize, std::uint8_t targetScale, TExpToken& target,
+                  const TExpToken* expression) {
   // The source may be the target itself: work from a copy of its value.
   TExpTokenPtr copy;
   const TExpToken* from = &source;
@@ -566,7 +607,7 @@ bool ConvertValue(const TExpToken& source, std::uint8_t targetType, std::uint8_t
       converted = ConvertToBoolean(*from, target);
       break;
     default:
-      converted = IsNumericType(targetType) && ConvertToNumber(*from, target);
+      converted = IsNumericType(targetType) && ConvertToNumber(*from, target, expression);
       break;
   }
   if (!converted) SetNullValue(target);

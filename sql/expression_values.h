@@ -56,6 +56,18 @@ void StoreInteger(TExpToken& node, std::int64_t value);
 // Makes the node NULL of its current type: value bytes zeroed.
 void SetNullValue(TExpToken& node);
 
+// --- Integer ranges -------------------------------------------------------------------------
+// Integer results never wrap: a value outside its type's range raises engine error 11949
+// "Integer overflow: '<expression>' does not fit in <type>".
+
+// True when value lies in the range of the type: 16-bit, word, 32-bit, date and time their
+// own; 64-bit and boolean any value.
+bool FitsIntegerType(std::uint8_t type, std::int64_t value);
+[[noreturn]] void RaiseIntegerOverflow(const TExpToken& expression, std::uint8_t type,
+                                       std::uint8_t subType);
+// StoreInteger of a value that must fit the node's type, else the overflow of the expression.
+void StoreCheckedInteger(TExpToken& node, std::int64_t value, const TExpToken& expression);
+
 // A new constant node from the pool typed as `node` (type, subtype, scale, fixed size) with
 // room for its value; and the same holding NULL. Operators and functions build results so.
 TExpTokenPtr NewResultOf(const TExpToken& node);
@@ -84,8 +96,11 @@ std::string ValueText(const TExpToken& node);
 // Converts source's value to the target type, size (strings and bytes: bytes including the
 // terminator; 0 keeps the source's) and scale and stores it in target. Answers false when the
 // value does not convert; target then holds a NULL of the target type. NULL converts to NULL.
+// A number outside the range of an integer target raises the integer overflow, naming the
+// expression when one is given (else the value).
 bool ConvertValue(const TExpToken& source, std::uint8_t targetType, std::uint8_t targetSubType,
-                  std::int32_t targetSize, std::uint8_t targetScale, TExpToken& target);
+                  std::int32_t targetSize, std::uint8_t targetScale, TExpToken& target,
+                  const TExpToken* expression = nullptr);
 
 // --- Strings --------------------------------------------------------------------------------
 

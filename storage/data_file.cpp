@@ -622,6 +622,12 @@ void TDataFile::CheckStructure() {
     if (!autoInc) offset += 1 + field.PhysicalSize;
   }
   if (offset != FHeader.RecordSize) Raise(codes::kHeaderCorrupt);
+  // The BLOB file is opened, or not, by the count: one that disagrees with the fields would
+  // leave every BLOB unreadable.
+  const auto blobFields =
+      std::count_if(FDescriptors.begin(), FDescriptors.end(),
+                    [](const TFieldDescriptor& f) { return f.FieldType == kFieldTypeBlob; });
+  if (FHeader.BlobFieldCount != blobFields) Raise(codes::kHeaderCorrupt);
   const std::int64_t surplus =
       FileSize() - static_cast<std::int64_t>(kDataHeaderSize) - DescriptorsSize();
   const std::int64_t records = surplus > 0 ? surplus / FHeader.RecordSize : 0;

@@ -57,6 +57,7 @@
 //      offset (9, growing by physical size + 1).
 //   4. The running offset equals RecordSize; the bytes after the descriptors are a whole number
 //      of records, NextRecordNo - 1 of them; 0 <= FirstFree <= that number.
+//   5. BlobFieldCount equals the number of BLOB fields (type 3) among the descriptors.
 #pragma once
 
 #include <array>

@@ -4,7 +4,7 @@ namespace kura {
 
 std::size_t CharacterWidthAt(std::uint16_t languageId, std::string_view text, std::size_t i) {
   if (languageId != 0 || !IsCp932LeadByte(static_cast<unsigned char>(text[i]))) return 1;
-  return (i + 1 < text.size() && text[i + 1] != 0) ? 2 : 1;
+  return (i + 1 < text.size() && IsCp932TrailByte(static_cast<unsigned char>(text[i + 1]))) ? 2 : 1;
 }
 
 std::size_t CharacterCount(std::uint16_t languageId, std::string_view text) {

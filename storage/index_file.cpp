@@ -78,6 +78,32 @@ void EncodeIndexHeader(const TIndexHeader& header, std::span<std::uint8_t, kInde
   p[kHeaderChangedOffset] = header.HeaderChanged ? 1 : 0;
 }
 
+TStoredHeaderFault StoredIndexHeaderFault(std::span<const std::uint8_t, kIndexPageBytes> image) {
+  const std::uint8_t* p = image.data();
+  const std::uint8_t noPrimary = p[kNoPrimaryOffset];
+  if (noPrimary > 1) {
+    return {codes::kHeaderCorrupt, -1,
+            "NoPrimaryIndex is " + std::to_string(noPrimary) + ", neither 0 nor 1"};
+  }
+  for (int slot = 0; slot < kIndexSlotCount; ++slot) {
+    const std::span<const std::uint8_t, kIndexDescriptorSize> area(
+        p + kDescriptorsOffset + static_cast<std::size_t>(slot) * kIndexDescriptorSize,
+        kIndexDescriptorSize);
+    if (DecodeIndexDescriptor(area).TemporaryIndex) {
+      return {codes::kIndexPagesCorrupt, slot,
+              "index slot " + std::to_string(slot) +
+                  " is marked temporary, which a stored index never is"};
+    }
+  }
+  if (noPrimary == 1 &&
+      !std::all_of(p + kDescriptorsOffset, p + kDescriptorsOffset + kIndexDescriptorSize,
+                   [](std::uint8_t b) { return b == 0; })) {
+    return {codes::kIndexPagesCorrupt, kPrimaryIndexSlot,
+            "NoPrimaryIndex is set but index slot 0 still holds a primary index"};
+  }
+  return {};
+}
+
 TIndexHeader DecodeIndexHeader(std::span<const std::uint8_t, kIndexPageBytes> image) {
   const std::uint8_t* p = image.data();
   if (p[kVersionOffset] != kIndexVersion) RaiseEngineError(codes::kWrongVersion);
@@ -106,6 +132,12 @@ TIndexHeader DecodeIndexHeader(std::span<const std::uint8_t, kIndexPageBytes> im
   if (header.Descriptors[kSysDeletedSlot].KeyLength != kSysDeletedKeyLength ||
       header.Descriptors[kSysTextSlot].KeyLength != kSysTextKeyLength) {
     RaiseEngineError(codes::kHeaderCorrupt);
+  }
+  const TStoredHeaderFault fault = StoredIndexHeaderFault(image);
+  if (fault.Code != 0) {
+    const std::string index =
+        fault.Slot >= 0 ? header.Descriptors[static_cast<std::size_t>(fault.Slot)].IndexName : "";
+    RaiseEngineError(fault.Code, {}, {}, {}, {}, {}, index, fault.What);
   }
   return header;
 }
@@ -187,7 +219,7 @@ TIndexHeader TIndexFile::ReadHeaderFromDisk() {
   try {
     header = DecodeIndexHeader(image);
   } catch (const EKuraEngineError& e) {
-    Raise(e.ErrorCode);
+    RaiseEngineError(e.ErrorCode, {}, {}, {}, FileName(), {}, e.ErrorIndexName, e.ErrorText);
   }
   // Every page below NextPageNo lies in the file; a header that claims more is damaged (and
   // would have new pages written far past the end).

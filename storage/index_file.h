@@ -30,6 +30,12 @@
 //   4. Secondary names start with a letter, "_" or a byte 128..254 and differ without regard
 //      to case; the primary name is empty.
 //   5. Key fields are existing non-BLOB fields without gaps, their parts at most 522 bytes.
+// and of the header as stored (checked whenever it is read from the file):
+//   6. NoPrimaryIndex is 0 or 1 (8961).
+//   7. No descriptor is marked temporary: a temporary index's descriptor is never written,
+//      and a header written with one would drop that slot (8965).
+//   8. With NoPrimaryIndex 1, slot 0 is all zero: the changes of a table without a primary
+//      index leave slot 0 alone, so an index there would go stale (8965).
 #pragma once
 
 #include <array>
@@ -78,10 +84,19 @@ struct TIndexHeader {
 };
 
 // Writes and reads the 4096-byte header image (descriptors of temporary indexes are left out
-// when written). Decoding raises 12035 for a version other than 5 and 8961 for a header that
-// breaks invariant 1, 2 or 3.
+// when written). Decoding raises 12035 for a version other than 5, 8961 for a header that
+// breaks invariant 1, 2, 3 or 6, and 8965 for invariant 7 or 8 (its text names the slot).
 void EncodeIndexHeader(const TIndexHeader& header, std::span<std::uint8_t, kIndexPageBytes> image);
 TIndexHeader DecodeIndexHeader(std::span<const std::uint8_t, kIndexPageBytes> image);
+
+// What breaks invariant 6, 7 or 8 in a stored header image: the code it raises (0 when none),
+// the slot concerned (-1 for the header itself) and what is wrong, in words.
+struct TStoredHeaderFault {
+  std::uint16_t Code = 0;
+  int Slot = -1;
+  std::string What;
+};
+TStoredHeaderFault StoredIndexHeaderFault(std::span<const std::uint8_t, kIndexPageBytes> image);
 
 // The XOR scrambling of encrypted tables over one buffer (applying it twice restores it).
 void ScrambleBuffer(std::span<std::uint8_t> buffer, std::uint8_t low, std::uint8_t high);

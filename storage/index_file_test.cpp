@@ -300,6 +300,59 @@ TEST_F(IndexFileTest, DamagedHeadersAreRefusedAndLeaveTheFileClosed) {
   EXPECT_EQ(RaisedCode([&] { file->Open(); }), codes::kHeaderCorrupt);
 }
 
+// A stored header that contradicts itself is refused before anything relies on it: a header
+// written back from it would drop a slot marked temporary, and the changes of a table
+// without a primary index would leave the index in slot 0 stale.
+TEST_F(IndexFileTest, StoredHeadersThatContradictThemselvesAreRefused) {
+  constexpr std::size_t kNoPrimary = 3978;
+  constexpr std::size_t kTemporary = 14 + 101;  // slot 0's TemporaryIndex byte
+  struct TCase {
+    const char* What;
+    bool Primary;  // the file has a primary index on ID (else NoPrimaryIndex is 1)
+    std::size_t Offset;
+    std::uint8_t Byte;
+    int Code;
+    const char* Text;  // what the error text says
+  } cases[] = {
+      {"NoPrimaryIndex 2", false, kNoPrimary, 2, codes::kHeaderCorrupt, "NoPrimaryIndex is 2"},
+      {"NoPrimaryIndex 255", true, kNoPrimary, 255, codes::kHeaderCorrupt, "neither 0 nor 1"},
+      {"NoPrimaryIndex beside a primary index", true, kNoPrimary, 1, codes::kIndexPagesCorrupt,
+       "slot 0 still holds"},
+      {"primary index marked temporary", true, kTemporary, 1, codes::kIndexPagesCorrupt,
+       "index slot 0 is marked temporary"},
+      {"secondary index marked temporary", true, kTemporary + 120, 1, codes::kIndexPagesCorrupt,
+       "index slot 1 is marked temporary"},
+      {"Sys Text marked temporary", false, kTemporary + 32 * 120, 1, codes::kIndexPagesCorrupt,
+       "index slot 32"},
+      {"sound: no primary index", false, kNoPrimary, 1, 0, ""},
+      {"sound: a primary index", true, kNoPrimary, 0, 0, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    {
+      auto file = Created();
+      file->SetPrimaryIndex(
+          Def("", c.Primary ? std::vector<std::uint16_t>{1} : std::vector<std::uint16_t>{}));
+      file->AddSecondaryIndex(Def("ByName", {2}));
+      file->FlushIndexHeader(false);
+      file->Close();
+    }
+    WriteRaw(static_cast<std::int64_t>(c.Offset), {c.Byte});
+    auto file = MakeFile();
+    try {
+      file->Open();
+      EXPECT_EQ(c.Code, 0);
+      EXPECT_EQ(file->NoPrimaryIndex(), !c.Primary);
+    } catch (const EKuraEngineError& e) {
+      EXPECT_EQ(e.ErrorCode, c.Code);
+      EXPECT_NE(e.ErrorText.find(c.Text), std::string::npos) << e.ErrorText;
+      EXPECT_EQ(e.ErrorTableName, FName);
+      EXPECT_FALSE(file->IsOpen());
+    }
+    TearDown();
+  }
+}
+
 TEST_F(IndexFileTest, DamagedPagesGive8965AndTheFileLimitGives9479) {
   auto file = Created();
   file->SetPrimaryIndex(Def("", {1}));

@@ -321,17 +321,22 @@ void TPage::Decode(std::span<const std::uint8_t, kIndexPageBytes> image) {
   if (FFormat.KeyLength <= 0 || FFormat.KeyLength > kMaxKeyLength) PageCorrupt();
   if (IsCompressedLeaf()) {
     DecodeCompressed(entries, count, GetU16LE(p + kBytesUsedOffset));
-    return;
+  } else {
+    if (count > Capacity()) PageCorrupt();
+    const int k = FFormat.KeyLength;
+    const int tail = IsLeaf() || !FFormat.Counted ? 4 : 8;
+    FEntries.assign(static_cast<std::size_t>(count) * Stride(), 0);
+    for (int pos = 1; pos <= count; ++pos) {
+      std::memcpy(Entry(pos), entries + (pos - 1) * (k + tail), static_cast<std::size_t>(k + tail));
+    }
+    FCount = count;
+    FBytesUsed = count * (k + tail);
   }
-  if (count > Capacity()) PageCorrupt();
-  const int k = FFormat.KeyLength;
-  const int tail = IsLeaf() || !FFormat.Counted ? 4 : 8;
-  FEntries.assign(static_cast<std::size_t>(count) * Stride(), 0);
-  for (int pos = 1; pos <= count; ++pos) {
-    std::memcpy(Entry(pos), entries + (pos - 1) * (k + tail), static_cast<std::size_t>(k + tail));
+  // Records and pages are numbered from 1: an entry naming 0 or less is the zeroed space past
+  // the real entries (a count that is too high) or other damage, never a record to read.
+  for (int pos = 1; pos <= FCount; ++pos) {
+    if (ChildOrRecord(pos) < 1) PageCorrupt();
   }
-  FCount = count;
-  FBytesUsed = count * (k + tail);
 }
 
 void TPage::DecodeCompressed(const std::uint8_t* entries, int count, int bytesUsed) {

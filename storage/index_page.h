@@ -33,6 +33,7 @@
 //   1. The type is 0..4; the entry count fits the page's capacity.
 //   2. A compressed leaf's entries end exactly at its bytes-used count, at most 4083.
 //   3. The first entry's d is 0; every d and t stays within the key and at most 254.
+//   4. Every entry names a child page or a record numbered from 1.
 #pragma once
 
 #include <array>

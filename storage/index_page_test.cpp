@@ -163,9 +163,58 @@ TEST(IndexPage, DamagedImagesAreRefused) {
   image[14] = 6;  // t runs into the suffix
   EXPECT_EQ(decode(image, compressed), codes::kIndexPagesCorrupt);
   image[14] = 2;
+  image[22] = 1;  // the entry names record 1
   EXPECT_EQ(decode(image, compressed), 0);
   PutU16LE(image.data() + 11, 14);  // one byte left over
   EXPECT_EQ(decode(image, compressed), codes::kIndexPagesCorrupt);
+  PutU16LE(image.data() + 11, 13);
+  image[22] = 0;  // record 0
+  EXPECT_EQ(decode(image, compressed), codes::kIndexPagesCorrupt);
+}
+
+// Records and child pages are numbered from 1. A leaf whose entry count is one too high
+// reads the zeroed space after its last entry as an entry naming record 0: refused, never a
+// row of zeros for the cursor to answer.
+TEST(IndexPage, EntriesNamingNothingAreRefused) {
+  struct TCase {
+    const char* What;
+    std::uint8_t Type;
+    bool Counted;
+    int Count;            // entries claimed
+    int Written;          // entries written, numbered 1, 2, ...
+    std::int32_t Number;  // what the last written entry names instead (0: keep)
+    int Code;
+  } cases[] = {
+      {"sound leaf", kPageLeaf, true, 3, 3, 0, 0},
+      {"leaf count one too high", kPageLeaf, true, 4, 3, 0, codes::kIndexPagesCorrupt},
+      {"root leaf count one too high", kPageRootLeaf, true, 2, 1, 0, codes::kIndexPagesCorrupt},
+      {"leaf entry naming record -5", kPageLeaf, true, 3, 3, -5, codes::kIndexPagesCorrupt},
+      {"sound branch", kPageBranch, true, 2, 2, 0, 0},
+      {"branch entry naming page 0", kPageRootBranch, true, 3, 2, 0, codes::kIndexPagesCorrupt},
+      {"uncounted branch naming page 0", kPageBranch, false, 2, 1, 0, codes::kIndexPagesCorrupt},
+  };
+  const int k = 9;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TPageFormat format = Format(k, false, kCompressNone);
+    format.Counted = c.Counted;
+    TPageImage image{};
+    image[0] = c.Type;
+    PutU16LE(image.data() + 1, static_cast<std::uint16_t>(c.Count));
+    const bool leaf = c.Type == kPageLeaf || c.Type == kPageRootLeaf;
+    const int stride = k + (leaf || !c.Counted ? 4 : 8);
+    for (int i = 0; i < c.Written; ++i) {
+      std::uint8_t* entry = image.data() + 13 + i * stride;
+      entry[0] = 1;
+      entry[4] = static_cast<std::uint8_t>(i + 1);  // ascending keys
+      const bool last = i + 1 == c.Written;
+      PutI32LE(entry + k, last && c.Number != 0 ? c.Number : i + 1);
+      if (!leaf && c.Counted) PutI32LE(entry + k + 4, 1);
+    }
+    TPage page;
+    page.Reset(1, 1, format);
+    EXPECT_EQ(RaisedCode([&] { page.Decode(image); }), c.Code);
+  }
 }
 
 }  // namespace

@@ -86,6 +86,9 @@ std::vector<std::string> IndexHeaderDetails(TFileList& list, const std::string& 
     if (!violation.empty())
       faults.push_back("index slot " + std::to_string(slot) + ": " + violation);
   }
+  const TStoredHeaderFault stored = StoredIndexHeaderFault(
+      std::span<const std::uint8_t, kIndexPageBytes>(bytes, kIndexPageBytes));
+  if (stored.Code != 0) faults.push_back(stored.What);
   return faults;
 }
 

@@ -3,7 +3,11 @@
 #include <charconv>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <optional>
+
+#include <termios.h>
+#include <unistd.h>
 
 #include "tools/kura/table_info.h"
 #include "tools/kura/table_reader.h"
@@ -17,7 +21,7 @@ constexpr const char* kMainHelp = R"(NAME
     kura - look into and check the tables of the Kura table engine
 
 SYNOPSIS
-    kura info [--json] PATH...
+    kura info [--json] [--password PASSWORD] PATH...
     kura verify PATH...
     kura stress DIR [--procs N] [--ops N] [--seconds N] [--seed N]
     kura SUBCOMMAND --help
@@ -42,7 +46,7 @@ constexpr const char* kInfoHelp = R"(NAME
     kura info - what a table is made of
 
 SYNOPSIS
-    kura info [--json] PATH...
+    kura info [--json] [--password PASSWORD] PATH...
 
 DESCRIPTION
     Prints, for each table PATH names, the data file header (version, change count, last
@@ -53,11 +57,16 @@ DESCRIPTION
     page, keys) and the BLOB file header (block size, blocks, first free block).
     Nothing is checked beyond what reading needs; use kura verify for that. Texts of the
     tables are shown converted from code page 932 to UTF-8; passwords are never shown.
+    An encrypted table shows its fields, description, indexes and BLOB file only with its
+    password: given with --password, or asked for when standard input is a terminal.
+    Without it only the plain part of the data header is shown, and "contents" says why.
 
 OPTIONS
     --json    one JSON document {"tables": [...]} for scripts; its keys are stable, numbers
               are numbers, flags true or false, a value that could not be read is null, and
               "problems" lists the files that could not be read.
+    --password PASSWORD
+              the password of the encrypted tables among the PATHs.
     --help    this page.
 
 EXIT STATUS
@@ -73,7 +82,8 @@ SYNOPSIS
 DESCRIPTION
     Runs every structure check on each table PATH names, holding a read lock so that no
     other process writes meanwhile, and changes nothing:
-      data file    the header and field definitions; every record readable, live records
+      data file    the header and field definitions (BlobFieldCount agreeing with the
+                   BLOB fields); every record readable, live records
                    carrying their own number and sound field slots; RowIds unique; the
                    chain of deleted records through deleted records only, without loops,
                    and (with a primary index) holding every deleted record; no RowId above
@@ -83,7 +93,8 @@ DESCRIPTION
                    links, key order, key counts, free pages); every index holding exactly
                    one key per live record, the one the record gives ("Sys Deleted": one per
                    record slot, with its deleted flag and RowId), and no other key; the
-                   words of "Sys Text" only of live records; no page in two indexes.
+                   words of "Sys Text" only of live records; no page in two indexes and
+                   none lost (in no index and on no free chain).
       BLOB file    the header; every BLOB of a live record a sound chain (change numbers,
                    back links, lengths); the free chain; every block in exactly one chain.
     A sound table prints one line "<data file>: sound". Each finding is one line
@@ -145,11 +156,13 @@ EXIT STATUS
 struct TParsed {
   bool Help = false;
   bool Json = false;
+  std::optional<std::string> Password;
   std::vector<std::string> Paths;
   std::string Error;
 };
 
-TParsed Parse(const std::vector<std::string>& arguments, bool allowJson) {
+// allowInfoOptions: --json and --password, which only kura info takes.
+TParsed Parse(const std::vector<std::string>& arguments, bool allowInfoOptions) {
   TParsed parsed;
   bool optionsEnded = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -160,8 +173,14 @@ TParsed Parse(const std::vector<std::string>& arguments, bool allowJson) {
       optionsEnded = true;
     } else if (argument == "--help" || argument == "-h") {
       parsed.Help = true;
-    } else if (allowJson && argument == "--json") {
+    } else if (allowInfoOptions && argument == "--json") {
       parsed.Json = true;
+    } else if (allowInfoOptions && argument == "--password") {
+      if (i + 1 >= arguments.size()) {
+        parsed.Error = "--password needs a value";
+        break;
+      }
+      parsed.Password = arguments[++i];
     } else {
       parsed.Error = "unknown option " + argument;
     }
@@ -213,14 +232,38 @@ TInvocation Prepare(const std::vector<std::string>& arguments, const std::string
   return call;
 }
 
+// Asks for the password of an encrypted table on the terminal, without echoing it; nothing
+// when no line could be read.
+std::optional<std::string> AskPassword(std::ostream& err, const std::string& table) {
+  err << "Password for table " << table << ": " << std::flush;
+  termios saved{};
+  const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (quiet) {
+    termios silent = saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  }
+  std::string line;
+  const bool read = static_cast<bool>(std::getline(std::cin, line));
+  if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  err << '\n';
+  if (!read) return std::nullopt;
+  return line;
+}
+
 int RunInfo(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             TFileList& list) {
   const TInvocation call = Prepare(arguments, "info", kInfoHelp, true, out, err, list);
   if (call.Done) return *call.Done;
   std::vector<TTableInfo> tables;
   bool problems = false;
+  TInfoAccess access;
+  access.Password = call.Parsed.Password;
+  if (!access.Password && isatty(STDIN_FILENO) == 1) {
+    access.Ask = [&err](const std::string& table) { return AskPassword(err, table); };
+  }
   for (const TTablePath& path : call.Tables) {
-    tables.push_back(ReadTableInfo(path, list));
+    tables.push_back(ReadTableInfo(path, list, access));
     problems = problems || !tables.back().Problems.empty();
   }
   if (call.Parsed.Json) {

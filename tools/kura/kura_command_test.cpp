@@ -68,6 +68,8 @@ TEST_F(KuraCommand, UsageErrorsExitWithTwoAndSayWhat) {
       {{"verify"}, "no PATH"},
       {{"info", "--json"}, "no PATH"},
       {{"verify", "--json", FFolder.File("T")}, "unknown option --json"},
+      {{"verify", "--password", "x", FFolder.File("T")}, "unknown option --password"},
+      {{"info", FFolder.File("T"), "--password"}, "--password needs a value"},
       {{"verify", FFolder.File("NOPE")}, "no such table"},
       {{"info", FFolder.File("T"), FFolder.File("NOPE.DAT")}, "no such table"},
   };

@@ -18,7 +18,10 @@ void MakeSampleTable(TEngineSandbox& sandbox, const std::string& name, const TSa
   TTableDefinition definition = RowsTable(sample.Rows);
   if (sample.Notes) definition.Fields = SmallTable(true).Fields;
   definition.Settings.Encrypted = sample.Encrypted;
-  if (sample.Encrypted) definition.Settings.Password = "secret";
+  if (sample.Encrypted) {
+    definition.Settings.Password = "secret";
+    definition.Settings.Description = "rows for the eyes of few";
+  }
   TDataDirectory& directory = sandbox.Directory();
   directory.CloseTable(directory.CreateTable(name, false, definition, false));
   TDataTable& table = directory.OpenTable(name, false, false);

@@ -16,7 +16,7 @@ namespace kura::testing {
 struct TSampleTable {
   TRowsTableOptions Rows;
   bool Notes = true;            // a memo field NOTE (field 3)
-  bool Encrypted = false;       // scrambled on disk, password "secret"
+  bool Encrypted = false;       // scrambled on disk, password "secret", with a description
   int RowCount = 40;            // IDs 1..RowCount, in record numbers 1..RowCount
   std::vector<int> DeletedIds;  // deleted after all rows are in (their notes freed first)
 };

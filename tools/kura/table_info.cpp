@@ -1,5 +1,6 @@
 #include "tools/kura/table_info.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -74,27 +75,52 @@ std::string BlobTypeName(std::uint8_t subType) {
   }
 }
 
-TFacts DataFacts(TDataFile& data) {
+// Whether the table's contents may be shown: always for a table that is not encrypted,
+// else only with its password. reason says why not.
+bool ContentsShown(const TTablePath& path, TDataFile& data, const TInfoAccess& access,
+                   std::string& reason) {
+  if (!data.Encrypted()) return true;
+  std::optional<std::string> password = access.Password;
+  if (!password && access.Ask) password = access.Ask(path.TableName());
+  if (!password) {
+    reason = "hidden: the table is encrypted and no password was given";
+    return false;
+  }
+  // Stored passwords are code page 932; one that does not convert cannot match.
+  const std::optional<std::string> stored = TryUtf8ToCp932(*password);
+  if (stored && !stored->empty() && *stored == data.Password()) return true;
+  reason = "hidden: the table is encrypted and the password given is not its password";
+  return false;
+}
+
+TFacts DataFacts(TDataFile& data, bool shown, const std::string& hiddenReason) {
   const TDataHeader& header = data.Header();
-  return {Text("data file", "file", data.FileName()),
-          Number("version", "version", header.Version),
-          Number("change count", "changeCount", header.ChangeCount),
-          Text("last updated", "lastUpdated", LastUpdatedText(header.LastUpdated)),
-          Text("engine version", "engineVersion", VersionText(header.EngineVersion)),
-          Number("record size", "recordSize", header.RecordSize),
-          Number("fields", "fieldCount", header.FieldCount),
-          Number("BLOB fields", "blobFieldCount", header.BlobFieldCount),
-          Number("record slots", "recordSlots", data.RecordCount()),
-          Number("first free slot", "firstFree", header.FirstFree),
-          Number("last auto-increment", "lastAutoInc", header.LastAutoInc),
-          Number("last BLOB change", "lastBlobChange", header.LastBlobChange),
-          Number("BLOB block size", "blobBlockSize", data.BlobBlockSize()),
-          Text("description", "description", Cp932ToUtf8(data.Description())),
-          Flag("encrypted", "encrypted", data.Encrypted()),
-          Number("language id", "languageId", header.LanguageId),
-          Number("sort id", "sortId", header.SortId),
-          Number("user major version", "userMajorVersion", header.UserMajorVersion),
-          Number("user minor version", "userMinorVersion", header.UserMinorVersion)};
+  TFacts facts = {Text("data file", "file", data.FileName()),
+                  Number("version", "version", header.Version),
+                  Number("change count", "changeCount", header.ChangeCount),
+                  Text("last updated", "lastUpdated", LastUpdatedText(header.LastUpdated)),
+                  Text("engine version", "engineVersion", VersionText(header.EngineVersion)),
+                  Number("record size", "recordSize", header.RecordSize),
+                  Number("fields", "fieldCount", header.FieldCount),
+                  Number("BLOB fields", "blobFieldCount", header.BlobFieldCount),
+                  Number("record slots", "recordSlots", data.RecordCount()),
+                  Number("first free slot", "firstFree", header.FirstFree),
+                  Number("last auto-increment", "lastAutoInc", header.LastAutoInc),
+                  Number("last BLOB change", "lastBlobChange", header.LastBlobChange),
+                  Number("BLOB block size", "blobBlockSize", data.BlobBlockSize()),
+                  Text("description", "description", Cp932ToUtf8(data.Description())),
+                  Flag("encrypted", "encrypted", data.Encrypted()),
+                  Number("language id", "languageId", header.LanguageId),
+                  Number("sort id", "sortId", header.SortId),
+                  Number("user major version", "userMajorVersion", header.UserMajorVersion),
+                  Number("user minor version", "userMinorVersion", header.UserMinorVersion),
+                  Text("contents", "contents", shown ? "shown" : hiddenReason)};
+  if (!shown) {
+    facts.erase(std::remove_if(facts.begin(), facts.end(),
+                               [](const TFact& fact) { return fact.Key == "description"; }),
+                facts.end());
+  }
+  return facts;
 }
 
 const char* CharCaseName(std::uint8_t charCase) {
@@ -356,7 +382,7 @@ std::string JsonString(std::string_view text) {
   return json + "\"";
 }
 
-TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list) {
+TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list, const TInfoAccess& access) {
   TTableInfo info;
   info.Table = path.TableName();
   TTableReader reader(path, list);
@@ -371,7 +397,10 @@ TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list) {
     info.Problems.push_back(FileProblem(path.DataName(), error.what()));
     return info;
   }
-  info.Data = DataFacts(reader.Data());
+  std::string hiddenReason;
+  const bool shown = ContentsShown(path, reader.Data(), access, hiddenReason);
+  info.Data = DataFacts(reader.Data(), shown, hiddenReason);
+  if (!shown) return info;
   for (const TFieldDescriptor& field : reader.Data().Descriptors())
     info.Fields.push_back(FieldFacts(field));
   if (reader.IndexOpen()) {
@@ -392,7 +421,7 @@ void WriteInfoText(std::ostream& out, const std::vector<TTableInfo>& tables) {
     if (!table.Data.empty()) {
       out << "Data file\n";
       WriteFactsText(out, table.Data);
-      out << "Fields\n";
+      if (!table.Fields.empty()) out << "Fields\n";
       WriteRowsText(out, table.Fields);
     }
     if (!table.Index.empty()) {

@@ -11,8 +11,15 @@
 //                 "indexes": [ {"slot": 0, "name": "", "fields": "NAME", "keys": 3, ...} ],
 //                 "blob":    {"file": ..., "blocks": 0, ...} or null,
 //                 "problems": [ "<file>: <what>", ... ] } ] }
+//
+// An encrypted table shows its field names, description, index names and key fields only to
+// who gives its password: without it the data header's plain part (numbers and flags; the
+// description and password are scrambled on disk) is all that is shown, "contents" says
+// why, and the fields, the index file and the BLOB file are left out ([] and null in JSON).
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,7 +50,15 @@ struct TTableInfo {
   std::vector<std::string> Problems;
 };
 
-TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list = FileList());
+// The password of encrypted tables: the one given (as typed, UTF-8), else Ask's answer for
+// the table (Ask may be empty; it is called only for an encrypted table).
+struct TInfoAccess {
+  std::optional<std::string> Password;
+  std::function<std::optional<std::string>(const std::string& table)> Ask;
+};
+
+TTableInfo ReadTableInfo(const TTablePath& path, TFileList& list = FileList(),
+                         const TInfoAccess& access = {});
 
 void WriteInfoText(std::ostream& out, const std::vector<TTableInfo>& tables);
 void WriteInfoJson(std::ostream& out, const std::vector<TTableInfo>& tables);

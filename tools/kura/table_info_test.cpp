@@ -216,6 +216,65 @@ TEST_F(TableInfo, UnreadableFilesAreProblemsAndNullsInJson) {
   EXPECT_EQ(table["data"]["fieldCount"].Number, 3);
 }
 
+// An encrypted table's field names, description and indexes are shown only with its
+// password; without it the plain numbers of the data header are all there is.
+TEST(TableInfoEncrypted, ContentsOnlyWithThePassword) {
+  TScratchFolder folder;
+  {
+    TEngineSandbox sandbox(folder.Path());
+    TSampleTable sample;
+    sample.Encrypted = true;
+    sample.RowCount = 5;
+    testing::MakeSampleTable(sandbox, "T", sample);
+  }
+  int asked = 0;
+  const auto ask = [&asked](std::string answer) {
+    return [&asked, answer](const std::string& table) -> std::optional<std::string> {
+      ++asked;
+      EXPECT_EQ(table, "T");
+      return answer;
+    };
+  };
+  struct TCase {
+    const char* What;
+    TInfoAccess Access;
+    bool Shown;
+    int Asked;
+  } cases[] = {
+      {"no password", {}, false, 0},
+      {"a wrong password", {std::string("Secret"), {}}, false, 0},
+      {"an empty password", {std::string(""), {}}, false, 0},
+      {"the password", {std::string("secret"), {}}, true, 0},
+      {"asked, and answered", {std::nullopt, ask("secret")}, true, 1},
+      {"asked, and answered wrongly", {std::nullopt, ask("guess")}, false, 1},
+      {"given, so not asked", {std::string("secret"), ask("guess")}, true, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    asked = 0;
+    TFileList list;
+    const TTableInfo info = ReadTableInfo({folder.File("T"), false}, list, c.Access);
+    EXPECT_EQ(asked, c.Asked);
+    std::ostringstream text, json;
+    WriteInfoText(text, {info});
+    WriteInfoJson(json, {info});
+    for (const char* secret : {"NAME", "NOTE", "ById", "rows for the eyes of few"}) {
+      EXPECT_EQ(text.str().find(secret) != std::string::npos, c.Shown) << secret << "\n"
+                                                                       << text.str();
+      EXPECT_EQ(json.str().find(secret) != std::string::npos, c.Shown) << secret << "\n"
+                                                                       << json.str();
+    }
+    const TJson table = TJsonReader(json.str()).Document()["tables"].Items.at(0);
+    EXPECT_TRUE(table["data"]["encrypted"].Flag);
+    EXPECT_EQ(table["data"]["recordSlots"].Number, 5);  // the plain part of the header
+    EXPECT_EQ(table["data"]["contents"].Text.rfind(c.Shown ? "shown" : "hidden: ", 0), 0u)
+        << table["data"]["contents"].Text;
+    EXPECT_EQ(table["fields"].Items.size(), c.Shown ? 3u : 0u);
+    EXPECT_EQ(table["index"].Kind == TJson::TKind::Null, !c.Shown);
+    EXPECT_TRUE(table["problems"].Items.empty());
+  }
+}
+
 TEST(JsonString, EscapesWhatJsonNeedsAndKeepsItValid) {
   struct TCase {
     std::string Text;

@@ -106,6 +106,7 @@ class TTableVerifier {
   // The structure checks of opening. Without a sound data file nothing else can be read.
   bool CheckStructures() {
     Try(FDataName, [&] { CheckRecordArea(); });
+    CheckBlobFieldCount();
     try {
       DataFile().CheckStructure();
     } catch (const std::exception& error) {
@@ -150,6 +151,17 @@ class TTableVerifier {
     Data("NextRecordNo counts " + std::to_string(data.RecordCount()) + " record slots (" +
          std::to_string(counted) + " bytes) but the file holds " + std::to_string(bytes) +
          " bytes of records");
+  }
+
+  // The structure check only says the header is corrupt; this names the count that lies.
+  void CheckBlobFieldCount() {
+    const auto& fields = DataFile().Descriptors();
+    const auto blobFields = std::count_if(fields.begin(), fields.end(), [](const auto& field) {
+      return field.FieldType == kFieldTypeBlob;
+    });
+    if (DataFile().BlobFieldCount() == blobFields) return;
+    Data("BlobFieldCount is " + std::to_string(DataFile().BlobFieldCount()) + " but the fields " +
+         "include " + std::to_string(blobFields) + " BLOB fields");
   }
 
   // Runs a check; an exception becomes a finding on the file. Answers whether it passed.
@@ -310,19 +322,69 @@ class TTableVerifier {
   void CheckIndexes() {
     // Which index holds each page, in its tree or on its free chain: -1 none.
     FPageOwners.assign(static_cast<std::size_t>(std::max(IndexFile().NextPageNo(), 1)), -1);
+    // Only when every page of every index was seen can a page no index holds be named.
+    bool allSeen = Try(FIndexName, [&] { ClaimPages(kSysTextSlot, TextParamPages()); });
     for (int slot = 0; slot < kIndexSlotCount; ++slot) {
       if (!IndexFile().SlotInUse(slot)) continue;
       TTreeCheckReport report;
-      if (!Try(FIndexName, [&] { report = IndexFile().CheckTree(slot); })) continue;
+      if (!Try(FIndexName, [&] { report = IndexFile().CheckTree(slot); })) {
+        allSeen = false;
+        continue;
+      }
       for (const std::string& problem : report.Problems) Index(IndexLabel(slot) + ": " + problem);
       ClaimPages(slot, report.PageNumbers);
       // A damaged tree would make every record after the damage look unindexed.
-      if (!report.Ok()) continue;
+      if (!report.Ok()) {
+        allSeen = false;
+        continue;
+      }
       if (slot == kSysTextSlot) {
         Try(FIndexName, [&] { CheckTextKeys(); });
       } else {
         Try(FIndexName, [&] { CheckKeysAgainstRecords(slot); });
       }
+    }
+    if (allSeen) ReportOrphanedPages();
+  }
+
+  // The chain of the text index's parameter pages, which belong to it besides its tree.
+  std::vector<std::int32_t> TextParamPages() {
+    std::vector<std::int32_t> pages;
+    for (std::int32_t pageNo = IndexFile().ParamPage(); pageNo != 0;) {
+      if (pages.size() >= FPageOwners.size()) {
+        Index("the chain of text index parameter pages loops");
+        break;
+      }
+      TPage* page = IndexFile().GetPage(kSysTextSlot, pageNo);
+      const bool params = page->Type == kPageParams;
+      const std::int32_t next = page->NextPage;
+      IndexFile().ReleasePage(kSysTextSlot, page);
+      if (!params) {
+        Index("page " + std::to_string(pageNo) +
+              " on the chain of text index parameter pages is no parameter page");
+        break;
+      }
+      pages.push_back(pageNo);
+      pageNo = next;
+    }
+    return pages;
+  }
+
+  // A page that no index holds and that is on no free chain is lost to the file: nothing
+  // will ever use it again.
+  void ReportOrphanedPages() {
+    const auto count = static_cast<std::int32_t>(FPageOwners.size());
+    for (std::int32_t n = 1; n < count;) {
+      if (FPageOwners[static_cast<std::size_t>(n)] >= 0) {
+        ++n;
+        continue;
+      }
+      std::int32_t last = n;
+      while (last + 1 < count && FPageOwners[static_cast<std::size_t>(last + 1)] < 0) ++last;
+      Index((n == last ? "page " + std::to_string(n) + " belongs"
+                       : "pages " + std::to_string(n) + ".." + std::to_string(last) + " belong") +
+            " to no index and to no free chain");
+      n = last + 1;
     }
   }
 

@@ -3,7 +3,8 @@
 //
 // What is checked, in order (a file that cannot be opened or fails its header checks stops
 // the checks that need it):
-//   data file   the structure check of opening; every record slot readable; live records
+//   data file   the structure check of opening (a BlobFieldCount that disagrees with the
+//               fields is named); every record slot readable; live records
 //               numbered with their own slot, their field slots sound (indicators, string
 //               terminators, booleans, BLOB references); RowIds unique over all slots and
 //               none above LastAutoInc; the chain of deleted slots from FirstFree without
@@ -15,7 +16,8 @@
 //               free chain); every index except "Sys Text" holding exactly one key per live
 //               record ("Sys Deleted": per record slot, live or deleted), built from the
 //               record as an insert builds it, and no key for anything else; the words of
-//               "Sys Text" only of live records' RowIds; no page in two indexes.
+//               "Sys Text" only of live records' RowIds; no page in two indexes, and (when
+//               every tree could be walked) none in no index and on no free chain.
 //   BLOB file   the structure check of opening; every BLOB of a live record a sound chain
 //               (its change number on every block, back links, lengths adding up); the free
 //               chain; every block of the file in exactly one chain.

@@ -9,6 +9,9 @@
 #include <memory>
 #include <random>
 
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "storage/data_file.h"
 #include "storage/index_file.h"
 #include "storage/index_key.h"
 #include "storage/little_endian.h"
@@ -435,6 +438,92 @@ TEST_F(TableVerifyDamage, LostFreeChain) {
   PatchI32(File(".BLB"), 9, 0);  // FirstFreeBlock: the freed blocks of row 9 belong nowhere
   const std::vector<std::string> findings = VerifyCopy();
   EXPECT_TRUE(HasFinding(findings, "T.BLB", "in no chain")) << Lines(findings);
+}
+
+// One byte of a header that contradicts the rest: the engine refuses to open the table (a
+// write of the header would erase an index, or every change would leave one stale, or every
+// memo read would fail), and verify names the byte's fault.
+TEST_F(TableVerifyDamage, ContradictoryHeadersAreRefusedOnOpenAndNamedByVerify) {
+  constexpr std::int64_t kNoPrimaryIndex = 3978;
+  constexpr std::int64_t kTemporary = 14 + 101;  // slot 0's TemporaryIndex byte
+  struct TCase {
+    const char* Extension;
+    std::int64_t Offset;
+    std::uint8_t Byte;
+    int Code;
+    const char* Finding;
+  } cases[] = {
+      {".IDX", kTemporary, 1, 8965, "index slot 0 is marked temporary"},
+      {".IDX", kTemporary + 120, 1, 8965, "index slot 1 is marked temporary"},
+      {".IDX", kNoPrimaryIndex, 1, 8965,
+       "NoPrimaryIndex is set but index slot 0 still holds a primary index"},
+      {".IDX", kNoPrimaryIndex, 2, 8961, "NoPrimaryIndex is 2, neither 0 nor 1"},
+      {".DAT", kBlobFieldCountOffset, 0, 8961, "BlobFieldCount is 0 but the fields include 1"},
+      {".DAT", kBlobFieldCountOffset, 2, 8961, "BlobFieldCount is 2 but the fields include 1"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Finding);
+    for (const char* any : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(any));
+    SetUp();  // a fresh copy
+    PatchFile(File(c.Extension), c.Offset, {c.Byte});
+    const std::vector<std::string> findings = VerifyCopy();
+    EXPECT_TRUE(HasFinding(findings, std::string("T") + c.Extension, c.Finding)) << Lines(findings);
+    TEngineSandbox sandbox(FFolder.Path());
+    int code = 0;
+    try {
+      sandbox.Directory().OpenTable("T", false, false);
+    } catch (const EKuraEngineError& error) {
+      code = error.ErrorCode;
+    }
+    EXPECT_EQ(code, c.Code);
+  }
+}
+
+// A leaf of the primary index whose entry count is one too high: the entry past its last one
+// is the zeroed rest of the page, naming record 0. A walk raises 8965 instead of answering a
+// row of zeros, and verify reports the page.
+TEST_F(TableVerifyDamage, LeafCountingOneEntryTooMany) {
+  const std::int32_t leaf = FirstLeaf(kPrimaryIndexSlot);
+  ASSERT_NE(leaf, 0);
+  const std::int64_t countAt = std::int64_t{leaf} * std::int64_t{kIndexPageBytes} + 1;
+  const std::string bytes = testing::ReadWholeFile(File(".IDX"));
+  const int count = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(countAt)]) |
+                    static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(countAt) + 1]) << 8;
+  PatchFile(
+      File(".IDX"), countAt,
+      {static_cast<std::uint8_t>((count + 1) & 0xFF), static_cast<std::uint8_t>((count + 1) >> 8)});
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX", "primary index: ")) << Lines(findings);
+  TEngineSandbox sandbox(FFolder.Path());
+  TDataCursor cursor(sandbox.Directory());
+  cursor.SetTableName("T");
+  int code = 0;
+  try {
+    cursor.Open();
+    std::vector<std::uint8_t> buffer(cursor.RecordSize());
+    cursor.First();
+    while (cursor.GetNextRecord(buffer) == 0)
+      ASSERT_GE(cursor.PhysicalRecordNo(), 1) << "a row of zeros answered as a record";
+  } catch (const EKuraEngineError& error) {
+    code = error.ErrorCode;
+  }
+  EXPECT_EQ(code, 8965);
+}
+
+// A page past every index and every free chain is lost to the file.
+TEST_F(TableVerifyDamage, PagesInNoIndexAreReported) {
+  const std::int32_t nextPageNo = ReadI32(File(".IDX"), 9);
+  std::string bytes = testing::ReadWholeFile(File(".IDX"));
+  bytes.append(2 * kIndexPageBytes, '\0');
+  testing::WriteWholeFile(File(".IDX"), bytes);
+  PatchI32(File(".IDX"), 9, nextPageNo + 2);
+  const std::vector<std::string> findings = VerifyCopy();
+  EXPECT_TRUE(HasFinding(findings, "T.IDX",
+                         "pages " + std::to_string(nextPageNo) + ".." +
+                             std::to_string(nextPageNo + 1) +
+                             " belong to no index and to no free chain"))
+      << Lines(findings);
+  EXPECT_EQ(findings.size(), 1u) << Lines(findings);
 }
 
 TEST_F(TableVerifyDamage, MissingFiles) {

@@ -128,6 +128,12 @@ TEST_F(FilterTest, FilterListLimitsAndHandles) {
                                               CompileFilterText(*cursor, "AMOUNT > 10", {}));
             }),
             codes::kInvalidFilterHandle);
+  // An active filter takes a new condition in place.
+  cursor->ActivateFilter(filters[0]);
+  EXPECT_EQ(cursor->RecordCount(), 3);
+  cursor->ReplaceFilterExpression(filters[0], CompileFilterText(*cursor, "AMOUNT > 10", {}));
+  EXPECT_EQ(cursor->RecordCount(), 2);
+  EXPECT_EQ(cursor->Filters()[0].get(), filters[0]);
   cursor->DropFilter(nullptr);
   EXPECT_TRUE(cursor->Filters().empty());
   EXPECT_FALSE(cursor->Filtered());
@@ -324,6 +330,50 @@ TEST_F(FilterTest, ChangesThroughAnotherCursorAreSeen) {
   EXPECT_EQ(WalkIds(*cursor), (TIds{8, 9, 10, 20}));
   EXPECT_EQ(cursor->RecordCount(), 4);
 }
+
+// Another process inserts a passing and a failing record after the current one and deletes
+// a visible one: the next step of the filtered cursor walks the new state.
+class FilterProcessTest : public FilterTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FilterProcessTest, AnotherProcessChangesRecordsWhileAFilteredCursorWalks) {
+  {
+    const bool strict = GetParam();
+    sandbox->Session().SetStrictChangeDetection(strict);
+    auto cursor = MakeTable({}, Numbered(12));
+    cursor->SetIndexName("ByAmount");
+    Filter(*cursor, "AMOUNT > 50 AND KIND = 'k0'");
+    std::vector<std::uint8_t> buffer(cursor->RecordSize());
+    cursor->First();
+    ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
+    ASSERT_EQ(FilterRowOf(*cursor, buffer).Id, 6);
+    const int child = testing::RunInAnotherProcess(folder.Path(), [](TEngineSandbox& box) {
+      TDataCursor writer(box.Directory());
+      writer.SetTableName("F");
+      writer.Open();
+      InsertFilterRow(writer, {50, {}, 65, "k0", {}});
+      InsertFilterRow(writer, {51, {}, 70, "k1", {}});
+      writer.SetRecNo(12);
+      std::vector<std::uint8_t> row(writer.RecordSize());
+      if (writer.GetCurrentRecord(row) == 0) writer.DeleteRecord(row, false);
+    });
+    ASSERT_EQ(child, 0);
+    if (!strict) {
+      // Lazily the change shows once a read misses the cache.
+      cursor->Table()->Index().DiscardPages();
+      cursor->Table()->Data().RecordCache().Discard();
+    }
+    ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
+    EXPECT_EQ(FilterRowOf(*cursor, buffer).Id, 50);
+    ASSERT_EQ(cursor->GetNextRecord(buffer), 0);
+    EXPECT_EQ(FilterRowOf(*cursor, buffer).Id, 9);
+    EXPECT_EQ(cursor->GetNextRecord(buffer), codes::kEndOfTable);
+    EXPECT_EQ(cursor->RecordCount(), 3);
+    EXPECT_EQ(WalkIds(*cursor),
+              BruteForceIds(sandbox->Directory(), "F", 1, "AMOUNT > 50 AND KIND = 'k0'"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(StrictAndLazy, FilterProcessTest, ::testing::Bool());
 
 TEST_F(FilterTest, ClonesCarryTheFilters) {
   auto cursor = MakeTable({}, Numbered(10));

@@ -78,8 +78,7 @@ void TDataCursor::BuildBitmaps(bool withRange) {
     if (i < filters.size() && FFilters[i]->FActive) {
       FFilters[i]->FBitmap = std::move(filters[i]);
     } else {
-      FFilters[i]->FBitmap.SetSize(highest);
-      FFilters[i]->FBitmap.ClearAll();
+      FFilters[i]->FBitmap.SetSize(0);  // meaningful only while active
     }
   }
   FVisible.SetSize(highest);

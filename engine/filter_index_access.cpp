@@ -99,8 +99,11 @@ TKeyRange TFilterIndexAccess::RangeFor(int slot, TKeyCondition condition,
   range.NullHigh = Padded(format, nullKey, 1, true);
 
   const bool blank = condition == TKeyCondition::Blank || condition == TKeyCondition::NotBlank;
+  // The key is built from a full record of this table, whatever the caller handed in.
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(TableRecordSize()), 0);
+  std::copy_n(record.begin(), std::min(record.size(), image.size()), image.begin());
   std::vector<std::uint8_t> key(length, 0);
-  BuildKey(format, record, key);
+  BuildKey(format, image, key);
   const int compared = blank ? 1 : LeadingKeyLength(format, 1, partialLength);
   const std::vector<std::uint8_t> low =
       blank ? range.NullLow : Padded(format, key, compared, false);

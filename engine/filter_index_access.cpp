@@ -288,7 +288,6 @@ void TFilterIndexAccess::EvaluateRecords(
     const std::function<bool(std::span<const std::uint8_t> record, std::int32_t recordNo)>&
         passes) {
   TDataFile& data = FCursor.FTable->Data();
-  std::vector<std::uint8_t> image(static_cast<std::size_t>(data.RecordSize()));
   std::uint32_t recordNo = 0;
   std::int64_t ignored = 0;
   while (bitmap.FindNext(recordNo, 1, ignored).reached) {
@@ -300,11 +299,15 @@ void TFilterIndexAccess::EvaluateRecords(
     // A read that misses the cache in lazy change detection may find another process's
     // change: the rebuild then starts again from a re-synchronised cursor.
     if (data.RecordCache().Peek(n) == nullptr && FCursor.ReadMissesCache()) throw TReadSawChange{};
+    // The record stays pinned in the cache while it is evaluated.
     TRecord* record = data.GetRecord(n, TTravel::Forward);
-    std::copy(record->Image.begin(), record->Image.end(), image.begin());
-    data.ReleaseRecord(record);
+    struct TRelease {
+      TDataFile& Data;
+      TRecord* Record;
+      ~TRelease() { Data.ReleaseRecord(Record); }
+    } release{data, record};
     ++FRecordsRead;
-    if (!passes(image, n)) bitmap.ClearBit(recordNo);
+    if (!passes(record->Image, n)) bitmap.ClearBit(recordNo);
   }
 }
 

@@ -313,15 +313,19 @@ class TExpressionCondition : public TFilterCondition {
  private:
   bool PassesNode(TDataCursor& cursor, const TExpToken& node,
                   std::span<const std::uint8_t> record) {
-    std::vector<std::uint8_t>& image = FScratch;
-    image.assign(FRecordSize, 0);
-    std::copy_n(record.begin(), std::min(record.size(), image.size()), image.begin());
+    // A record shorter than the table's (never from the cursor) is padded with NULLs.
+    const std::uint8_t* image = record.data();
+    if (record.size() < FRecordSize) {
+      FScratch.assign(FRecordSize, 0);
+      std::copy(record.begin(), record.end(), FScratch.begin());
+      image = FScratch.data();
+    }
     FColumns->Cursor = &cursor;
     struct TForget {
       TDataCursor*& Cursor;
       ~TForget() { Cursor = nullptr; }
     } forget{FColumns->Cursor};
-    const TExpTokenPtr value = EvaluateExpression(node, image.data(), FColumns.get(), FLocale);
+    const TExpTokenPtr value = EvaluateExpression(node, image, FColumns.get(), FLocale);
     return IsTrue(*value);
   }
 

@@ -94,13 +94,6 @@ TExpTokenPtr CopyTree(const TExpToken& node) {
   return copy;
 }
 
-// Characters of a string (double-byte characters of code page 932 count once).
-std::int32_t CharacterCount(std::uint16_t languageId, std::string_view text) {
-  std::int32_t count = 0;
-  for (std::size_t i = 0; i < text.size(); i += CharacterWidthAt(languageId, text, i)) ++count;
-  return count;
-}
-
 // --- Compiling --------------------------------------------------------------------------------
 
 // A column resolver that knows the table's fields only.
@@ -215,7 +208,7 @@ void MakeCompareNodes(TExpToken& node, const TFilterFlags& flags, std::uint16_t 
     if (partial && !flags.NoPartialCompare) {
       text.resize(text.size() - stars);
       SetString(*node.FRight, text);
-      node.FPartialLength = CharacterCount(languageId, text);
+      node.FPartialLength = static_cast<std::int32_t>(CharacterCount(languageId, text));
     }
     return;
   }
@@ -235,7 +228,7 @@ void MakeCompareNodes(TExpToken& node, const TFilterFlags& flags, std::uint16_t 
   node.FRight = node.FArgs[1];
   node.FArgs.clear();
   SetString(*node.FRight, prefix);
-  node.FPartialLength = CharacterCount(languageId, prefix);
+  node.FPartialLength = static_cast<std::int32_t>(CharacterCount(languageId, prefix));
 }
 
 // --- The condition ----------------------------------------------------------------------------

@@ -293,9 +293,15 @@ TEST_F(FilterTest, OwnChangesKeepTheBitmapsCurrent) {
   const TIds before = WalkIds(*cursor);
   EXPECT_EQ(before, (TIds{6, 7, 9, 10}));
   // An insert that fails the filter: nothing visible changes.
-  std::vector<std::uint8_t> failing = FilterRowBuffer(*cursor, {11, "x", 1, "k0", {}});
+  std::vector<std::uint8_t> failing = FilterRowBuffer(*cursor, {0, "x", 1, "k0", {}});
   cursor->PostInsert(failing, true);
   EXPECT_EQ(cursor->RecordCount(), 4);
+  {
+    // The cursor stands on the nearest visible record, not on the hidden new one.
+    std::vector<std::uint8_t> current(cursor->RecordSize());
+    ASSERT_EQ(cursor->GetCurrentRecord(current), 0);
+    EXPECT_EQ(FilterRowOf(*cursor, current).Id, 6);
+  }
   EXPECT_EQ(WalkIds(*cursor), before);
   // One that passes shows up; an edit out of the filter hides it again.
   std::vector<std::uint8_t> passing = FilterRowBuffer(*cursor, {12, "y", 500, "k0", {}});

@@ -4,6 +4,7 @@
 
 #include "engine/data_directory.h"
 #include "engine/data_table.h"
+#include "sql/filter_condition.h"
 #include "storage/field_descriptor.h"
 #include "storage/field_types.h"
 #include "storage/little_endian.h"
@@ -123,6 +124,24 @@ std::int64_t TKuraSide::RangeCounts(const std::vector<TValueRange>& ranges) {
     total += FCursor->RecordCount();
   }
   FCursor->CancelRange();
+  FCursor->SetIndexNo(0);
+  return total;
+}
+
+std::int64_t TKuraSide::FilteredCounts(const std::vector<std::string>& conditions) {
+  // As the SQL layer installs a WHERE condition on a source table: record-number order,
+  // complement scans and estimates allowed.
+  FCursor->SetIndexNo(kRecordOrderIndexNo);
+  TFilterFlags flags;
+  flags.UseComplement = true;
+  flags.Estimate = true;
+  std::int64_t total = 0;
+  for (const std::string& condition : conditions) {
+    TFilter* filter = AddFilterText(*FCursor, condition, flags);
+    FCursor->ActivateFilter(filter);
+    total += FCursor->RecordCount();
+    FCursor->DropFilter(filter);
+  }
   FCursor->SetIndexNo(0);
   return total;
 }

@@ -86,6 +86,16 @@ std::int64_t TSqliteSide::RangeCounts(const std::vector<TValueRange>& ranges) {
   return total;
 }
 
+std::int64_t TSqliteSide::FilteredCounts(const std::vector<std::string>& conditions) {
+  std::int64_t total = 0;
+  for (const std::string& condition : conditions) {
+    TStatement count(Prepare(("SELECT COUNT(*) FROM T WHERE " + condition).c_str()));
+    Check(sqlite3_step(count.get()), SQLITE_ROW);
+    total += sqlite3_column_int64(count.get(), 0);
+  }
+  return total;
+}
+
 std::int64_t TSqliteSide::ScanSum() {
   TStatement scan(Prepare("SELECT VALUE FROM T"));
   std::int64_t sum = 0;

@@ -28,6 +28,7 @@ class TSqliteSide : public TBenchSide {
   void DeleteAndInsert(const std::vector<std::int32_t>& keys,
                        const std::vector<TBenchRow>& rows) override;
   std::int64_t RowCount() override;
+  std::int64_t FilteredCounts(const std::vector<std::string>& conditions) override;
   std::int64_t FileSize() const;
 
  private:

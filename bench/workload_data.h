@@ -46,6 +46,9 @@ class TBenchSide {
   virtual void DeleteAndInsert(const std::vector<std::int32_t>& keys,
                                const std::vector<TBenchRow>& rows) = 0;
   virtual std::int64_t RowCount() = 0;
+  // The total of the record counts of the conditions, each a WHERE condition (Kura: a cursor
+  // filter) on the table.
+  virtual std::int64_t FilteredCounts(const std::vector<std::string>& conditions) = 0;
 };
 
 }  // namespace kura::bench

@@ -218,6 +218,7 @@ void TDataCursor::Close() {
   FStore.reset();
   FDeletedStore.reset();
   DropBitmaps();
+  FFilters.clear();
   FFiltered = false;
   FFiltersActive = false;
   FStale = false;
@@ -275,6 +276,7 @@ std::unique_ptr<TDataCursor> TDataCursor::Clone() {
   if (RangeActive()) {
     clone->SetRange(true, FIndexNav->RangeStart(), 0, FIndexNav->RangeEnd(), 0);
   }
+  CloneFilters(*clone);
   const TCursorPosition& here = Nav().Position();
   if (here.Empty() || here.AtBOF) {
     clone->First();

@@ -40,6 +40,7 @@
 #include "engine/calculated_fields.h"
 #include "engine/cursor_blobs.h"
 #include "engine/cursor_position.h"
+#include "engine/filter.h"
 #include "storage/field_descriptor.h"
 #include "storage/index_key.h"
 #include "storage/index_page.h"
@@ -133,8 +134,8 @@ class TDataCursor {
   void Open();
   // Releases the table; closing a closed cursor does nothing.
   void Close();
-  // A new open cursor on the same table with the same flags, index and range, on the same
-  // record.
+  // A new open cursor on the same table with the same flags, index and range, copies of the
+  // filters (the active ones active), on the same record.
   std::unique_ptr<TDataCursor> Clone();
   // To the record another cursor of the same table is on: 0, or 8710 when it is not
   // visible here.
@@ -253,6 +254,26 @@ class TDataCursor {
   // The current record image as last read (zeros without a current record).
   std::span<const std::uint8_t> Record() const { return FRecord; }
 
+  // --- Filters (data_cursor_filters.cpp; engine/filter.h has the rules) --------------------
+  // A new inactive filter of a compiled condition, or with condition null of the callback
+  // (10051 "filter expression is invalid" without either); 9482 for a 65th filter. The layer
+  // that knows the expression language compiles filter texts (sql/filter_condition.h).
+  TFilter* AddFilter(std::unique_ptr<TFilterCondition> condition, TFilterCallback callback,
+                     const TFilterFlags& flags);
+  // Drops, activates or deactivates the filter, or every filter when it is null; 10050 for a
+  // filter not in the list. The bitmaps follow and the cursor re-synchronises on its record.
+  void DropFilter(TFilter* filter);
+  void ActivateFilter(TFilter* filter);
+  void DeactivateFilter(TFilter* filter);
+  // A new condition for an active expression filter (10050 when it is not in the list, not
+  // active or a callback filter).
+  void ReplaceFilterExpression(TFilter* filter, std::unique_ptr<TFilterCondition> condition);
+  // The optimisation level of a condition on this cursor's table, without installing it.
+  int AnalyseCondition(TFilterCondition& condition, bool estimate, bool costRule);
+  const std::vector<std::unique_ptr<TFilter>>& Filters() const { return FFilters; }
+  // Records read so far to evaluate filters record by record (served conditions read none).
+  std::int64_t FilterRecordsRead() const { return FFilterRecordsRead; }
+
   // --- Record modification ---------------------------------------------------------------
   // Every change runs inside the table's write lock and a lock on the record concerned, both
   // released on every path out; all key checks of all indexes come before the first write,
@@ -347,6 +368,7 @@ class TDataCursor {
 
  private:
   friend class TCursorPageStore;
+  friend class TFilterIndexAccess;
   // Lets the tests switch the filtered state before the filters themselves exist.
   friend struct TDataCursorTestAccess;
   class TReadBracket;
@@ -396,6 +418,14 @@ class TDataCursor {
   void DropBitmaps();
   void ScanDeletedRecords(TRecordsBitmap& deleted);
   void ScanRange(TRecordsBitmap& inRange);
+  // Filters: the bitmap of every active filter over the base records (Live, and InRange
+  // with a range), built aside; the upkeep of one record after this cursor's own change.
+  std::vector<TRecordsBitmap> BuildFilterBitmaps(const TRecordsBitmap& base);
+  void EvaluateFilter(TFilter& filter, TRecordsBitmap& bitmap);
+  bool UpdateFilterBitsFor(std::uint32_t bit, std::span<const std::uint8_t> image);
+  std::size_t FilterIndex(const TFilter* filter) const;
+  bool AnyFilterActive() const;
+  void CloneFilters(TDataCursor& clone) const;
   // After the filters were switched on or off (the filter layer calls this): Filtered
   // follows, the bitmaps are rebuilt and the cursor re-synchronises on its record.
   void FilterStateChanged(bool anyFilterActive);
@@ -525,6 +555,10 @@ class TDataCursor {
   std::int64_t FVisibleCount = 0;
   // A change of range or filter state failed half-way: the next step re-synchronises.
   bool FStale = false;
+
+  // The filter list in evaluation order (at most kMaxCursorFilters).
+  std::vector<std::unique_ptr<TFilter>> FFilters;
+  std::int64_t FFilterRecordsRead = 0;
 
   std::vector<TCursorField> FFields;
   std::uint16_t FRecordSize = 0;

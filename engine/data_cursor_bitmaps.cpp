@@ -11,6 +11,7 @@
 //             round: the entries below and above it, inverted — which also sets the bits of
 //             deleted records; Live takes them out of Visible)
 //   Visible = InRange (when there is a range) and Live and every active filter
+//             (data_cursor_filters.cpp builds the filters' bitmaps from that base)
 #include <algorithm>
 #include <string>
 
@@ -20,29 +21,11 @@
 #include "engine/data_cursor.h"
 #include "engine/data_table.h"
 #include "engine/index_navigator.h"
+#include "engine/leaf_chain_walk.h"
 #include "storage/index_tree.h"
 
 namespace kura {
 namespace {
-
-// Walks the leaf chain from entry `pos` of leaf `pageNo` in one direction (1 forward, -1
-// backward), calling visit(key, recordNo) until it answers false or the chain ends. A chain
-// longer than the file has pages, or a page on it that is no leaf, is damage.
-template <typename TVisit>
-void WalkLeafChain(TIndexPageStore& store, std::int32_t pageNo, int pos, int direction,
-                   std::string_view tableName, TVisit visit) {
-  for (std::int64_t pages = 0; pageNo != 0; ++pages) {
-    if (pages > store.NextPageNo()) RaiseTableError(codes::kIndexPagesCorrupt, tableName);
-    TPageRef page(store, store.GetPage(pageNo));
-    if (!page->IsLeaf()) RaiseTableError(codes::kIndexPagesCorrupt, tableName);
-    if (pos < 0) pos = page->Count();
-    for (; pos >= 1 && pos <= page->Count(); pos += direction) {
-      if (!visit(page->Key(pos), page->ChildOrRecord(pos))) return;
-    }
-    pageNo = direction > 0 ? page->NextPage : page->PrevPage;
-    pos = direction > 0 ? 1 : -1;  // -1: the last entry of the page reached
-  }
-}
 
 // Sets bit recordNo when the bitmap has it (a damaged index may name others).
 void SetRecordBit(TRecordsBitmap& bitmap, std::int32_t recordNo) {
@@ -83,9 +66,21 @@ void TDataCursor::BuildBitmaps(bool withRange) {
   visible.SetSize(highest);
   visible.Assign(live);
   if (withRange) visible.AndWith(inRange);
-  // Active filters and their bitmaps join here.
+  std::vector<TRecordsBitmap> filters;
+  if (highest > 0) filters = BuildFilterBitmaps(visible);
+  for (std::size_t i = 0; i < filters.size(); ++i) {
+    if (FFilters[i]->FActive) visible.AndWith(filters[i]);
+  }
+  // Everything was built: the cursor takes it.
   FLive = std::move(live);
   FInRange = std::move(inRange);
+  for (std::size_t i = 0; i < FFilters.size(); ++i) {
+    if (i < filters.size() && FFilters[i]->FActive) {
+      FFilters[i]->FBitmap = std::move(filters[i]);
+    } else {
+      FFilters[i]->FBitmap.SetSize(0);  // meaningful only while active
+    }
+  }
   FVisible.SetSize(highest);
   FVisible.Assign(visible);
   FVisibleCount = FVisible.Count();

@@ -538,8 +538,9 @@ void TDataCursor::UpdateBitmapsFor(std::int32_t n, std::span<const std::uint8_t>
   } else if (FInRange.Size() >= bit) {
     FInRange.ClearBit(bit);
   }
-  // Active filters re-evaluate the record here once they exist.
-  if (live && (!withRange || inRange)) {
+  // Every active filter evaluates the record alone.
+  const bool passes = UpdateFilterBitsFor(bit, image);
+  if (live && (!withRange || inRange) && passes) {
     FVisible.SetBit(bit);
   } else {
     FVisible.ClearBit(bit);

@@ -60,6 +60,40 @@ constexpr const char* kLadder = "B E13 B F13 B G14 W F14 W F12 W H13";
 constexpr const char* kOpenCorner =
     "B R19 B R18 B R17 B S18 B S17 B T17 W Q19 W Q18 W Q16 W R16 W S16 W T16";
 
+// An engine that never answers, with an answer limit far beyond any test's run: only the
+// problem's time limit or the user's stop can end its readings.
+TEngineStarter SilentEngine() {
+  return [] {
+    return std::make_unique<TGtpClient>(
+        std::vector<std::string>{"/bin/sh", "-c", "exec sleep 3600"}, std::chrono::hours(1));
+  };
+}
+
+TEST(ProblemCheckerLimits, AProblemPastItsTimeLimitIsReportedUnchecked) {
+  TCheckOptions options;
+  options.timeLimit = std::chrono::milliseconds(200);
+  const std::vector<TProblemReport> reports =
+      CheckProblems({Problem(kLadder, {{1, 2, false, "B F15"}})}, SilentEngine(), options);
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].findings.size(), 1u);
+  EXPECT_EQ(reports[0].findings[0].kind, TFindingKind::kTimeLimit);
+  EXPECT_TRUE(IsUnchecked(reports[0]));
+  EXPECT_TRUE(IsUnsound(reports[0]));
+}
+
+TEST(ProblemCheckerLimits, StoppingCutsAReadingShort) {
+  int polls = 0;
+  TCheckOptions options;
+  options.timeLimit = std::chrono::hours(1);
+  // The user's 中止 arrives while the engine is reading the first problem.
+  options.stop = [&polls] { return ++polls >= 3; };
+  const std::vector<TProblemReport> reports = CheckProblems(
+      {Problem(kLadder, {{1, 2, false, "B F15"}}), Problem(kLadder, {{1, 2, false, "B F15"}})},
+      SilentEngine(), options);
+  EXPECT_TRUE(reports.empty());  // the problem being read is dropped, the next not started
+  EXPECT_GE(polls, 3);
+}
+
 class ProblemCheckerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -155,13 +155,14 @@ void CheckInWindow(std::optional<int> only) {
                    "\nGNU Go（Debian の gnugo パッケージ）が必要です。");
     return;
   }
-  std::string text;
-  for (const TProblemReport& r : reports) text += FormatReport(r);
-  text += '\n';
-  if (cancelled && reports.size() < total) text += CancelNote(reports.size(), total);
-  if (!reports.empty()) text += CheckSummary(reports);
-  text += "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
-  tk.ShowInformation(text);
+  // The totals first; the problems' reports scroll below them.
+  std::string summary;
+  if (cancelled && reports.size() < total) summary += CancelNote(reports.size(), total);
+  if (!reports.empty()) summary += CheckSummary(reports);
+  summary += "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
+  std::string details;
+  for (const TProblemReport& r : reports) details += FormatReport(r);
+  tk.ShowReport(summary, details);
 }
 
 }  // namespace

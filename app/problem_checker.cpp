@@ -391,6 +391,7 @@ class TProblemChecker::TRun {
     int taken = 0;                  // ... of them with its stones taken
     std::set<std::size_t> takenOn;  // the lines (indexes) along which its stones were taken
     int seki = 0, ko = 0;           // ... ending in seki, in ko
+    int lost = 0;  // correct lines along which it was unsettled and went the other side's way
   };
 
   std::string StatusWord(int point) {
@@ -456,15 +457,19 @@ class TProblemChecker::TRun {
       const std::set<int>& own = group.owner == kBlack ? black : white;
       const bool present = std::all_of(group.strings.begin(), group.strings.end(),
                                        [&](int p) { return own.count(p) != 0; });
+      const bool unsettled = group.start != "alive" && group.start != "dead";
       if (!present) {
         if (group.owner == Defender()) {
           ++group.changed;
           ++group.taken;
           group.takenOn.insert(line);
+        } else if (unsettled) {
+          ++group.lost;
         }
         continue;
       }
       const std::string status = StatusWord(group.point);
+      if (unsettled && status == (group.owner == Mover() ? "dead" : "alive")) ++group.lost;
       if (status == "critical" && LeftToKo(group.point)) {
         ++group.changed;
         ++group.ko;
@@ -505,7 +510,7 @@ class TProblemChecker::TRun {
       if (g.changed > 0) changed.push_back(g);
     std::stable_sort(changed.begin(), changed.end(), Before);
     if (changed.empty()) {
-      FindStandIn(groups);
+      if (!FindLostGoal(groups)) FindStandIn(groups);
       return;
     }
     const TCandidate& best = changed.front();
@@ -542,6 +547,29 @@ class TProblemChecker::TRun {
     if (targets.empty() || lines.size() != played) return false;
     report_.goal.kind = TGoalKind::kCapture;
     report_.goal.targets = targets;
+    return true;
+  }
+
+  // No stored line changes a group for the mover's good, but an unsettled one goes the other
+  // side's way: that group is what the problem is about (the stored answer then fails). The
+  // nearest such group decides; two of different owners equally near leave it open.
+  bool FindLostGoal(const std::vector<TCandidate>& groups) {
+    std::vector<const TCandidate*> lost;
+    for (const TCandidate& g : groups)
+      if (g.lost > 0) lost.push_back(&g);
+    if (lost.empty()) return false;
+    std::stable_sort(lost.begin(), lost.end(), [](const TCandidate* a, const TCandidate* b) {
+      return a->distance < b->distance;
+    });
+    const TCandidate& nearest = *lost.front();
+    for (const TCandidate* g : lost) {
+      if (g->distance != nearest.distance || g->owner == nearest.owner) continue;
+      ambiguous_ = true;
+      ambiguousGroups_ = {{nearest.owner, nearest.point}, {g->owner, g->point}};
+      return true;
+    }
+    report_.goal.kind = nearest.owner == Mover() ? TGoalKind::kLive : TGoalKind::kKill;
+    report_.goal.targets = {nearest.point};
     return true;
   }
 

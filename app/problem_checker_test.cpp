@@ -278,6 +278,7 @@ TEST_F(ProblemCheckerTest, RealShapedProblemsGetAStrongPlayersVerdict) {
       {"white-to-kill-placement.sgf", TGoalKind::kKill, true},  // stored colour-swapped
       {"kill-inside-outer-stones.sgf", TGoalKind::kKill, true},
       {"connect.sgf", TGoalKind::kLive, true},
+      {"white-to-live-outside-wall.sgf", TGoalKind::kLive, true},  // stored colour-swapped
       {"broken-answer.sgf", TGoalKind::kLive, false},
   };
   int sound = 0, falseAlarms = 0;

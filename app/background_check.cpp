@@ -5,22 +5,28 @@
 namespace goramina {
 
 TBackgroundCheck::TBackgroundCheck(std::vector<TCheckedProblem> problems,
-                                   TEngineStarter start_engine)
+                                   TEngineStarter start_engine,
+                                   std::chrono::milliseconds time_limit)
     : problems_(std::move(problems)),
       state_{0, static_cast<int>(problems_.size()), false, false},
-      worker_([this, start = std::move(start_engine)]() mutable { Work(std::move(start)); }) {}
+      worker_([this, start = std::move(start_engine), time_limit]() mutable {
+        Work(std::move(start), time_limit);
+      }) {}
 
 TBackgroundCheck::~TBackgroundCheck() {
   Cancel();
   if (worker_.joinable()) worker_.join();
 }
 
-void TBackgroundCheck::Work(TEngineStarter start_engine) {
+void TBackgroundCheck::Work(TEngineStarter start_engine, std::chrono::milliseconds time_limit) {
   std::vector<TProblemReport> reports;
   std::exception_ptr error;
   try {
-    reports = CheckProblems(problems_, start_engine,
-                            [this](int done, int total) { return Progress(done, total); });
+    TCheckOptions options;
+    options.timeLimit = time_limit;
+    options.progress = [this](const TCheckStep& step) { return Progress(step); };
+    options.stop = [this] { return Cancelled(); };
+    reports = CheckProblems(problems_, start_engine, options);
   } catch (...) {
     error = std::current_exception();
   }
@@ -31,19 +37,28 @@ void TBackgroundCheck::Work(TEngineStarter start_engine) {
   changed_.notify_all();
 }
 
-bool TBackgroundCheck::Progress(int done, int total) {
+bool TBackgroundCheck::Progress(const TCheckStep& step) {
   std::lock_guard lock(mutex_);
-  state_.done = done;
-  state_.total = total;
+  state_.done = step.done;
+  state_.total = step.total;
+  state_.readings = step.readings;
+  state_.seconds = step.seconds;
+  state_.limit = step.limit;
   changed_.notify_all();
   return !state_.cancelled;
+}
+
+bool TBackgroundCheck::Cancelled() const {
+  std::lock_guard lock(mutex_);
+  return state_.cancelled;
 }
 
 TBackgroundCheck::TState TBackgroundCheck::WaitForChange(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   const TState before = state_;
   changed_.wait_for(lock, timeout, [&] {
-    return state_.finished || state_.done != before.done || state_.cancelled != before.cancelled;
+    return state_.finished || state_.done != before.done || state_.readings != before.readings ||
+           state_.cancelled != before.cancelled;
   });
   return state_;
 }

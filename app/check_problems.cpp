@@ -7,6 +7,7 @@
 
 #include "app/background_check.h"
 #include "app/data_module.h"
+#include "app/json_text.h"
 #include "app/main_unit.h"
 #include "app/toolkit.h"
 
@@ -21,14 +22,33 @@ TEngineStarter& MenuEngine() {
   return engine;
 }
 
-std::string Summary(const std::vector<TProblemReport>& reports) {
-  int unsound = 0;
-  for (const TProblemReport& r : reports) unsound += IsUnsound(r);
-  if (unsound == 0)
-    return std::to_string(reports.size()) + " 問を検証しました。問題は見つかりませんでした。\n";
-  return std::to_string(reports.size()) + " 問中 " + std::to_string(unsound) +
-         " 問に誤りの疑いがあります。\n";
+}  // namespace
+
+std::string CheckSummary(const std::vector<TProblemReport>& reports) {
+  int unsound = 0, unchecked = 0, unknownGoal = 0, notesOnly = 0;
+  for (const TProblemReport& r : reports) {
+    if (IsUnchecked(r))
+      ++unchecked;
+    else if (IsUnsound(r))
+      ++unsound;
+    else if (HasUnknownGoal(r))
+      ++unknownGoal;
+    else if (!r.findings.empty())
+      ++notesOnly;
+  }
+  std::string text = std::to_string(reports.size()) + " 問を検証しました。";
+  text += unsound == 0 ? "誤りの疑いのある問題はありません。"
+                       : "うち " + std::to_string(unsound) + " 問に誤りの疑いがあります。";
+  if (notesOnly > 0)
+    text += "確度の低い注意だけの問題が " + std::to_string(notesOnly) + " 問あります。";
+  if (unknownGoal > 0)
+    text += "目的を判定できず検証しなかった問題が " + std::to_string(unknownGoal) + " 問あります。";
+  if (unchecked > 0)
+    text += "時間切れなどで検証できなかった問題が " + std::to_string(unchecked) + " 問あります。";
+  return text + "\n";
 }
+
+namespace {
 
 // How often the window's thread looks at the worker (and lets the window draw) while it reads.
 constexpr std::chrono::milliseconds kProgressPoll{50};
@@ -37,7 +57,23 @@ constexpr const char* kProgressTitle = "問題検証";
 std::string ProgressText(const TBackgroundCheck::TState& state) {
   if (state.cancelled) return "中止しています…";
   const int shown = std::min(state.done + 1, state.total);
-  return "問題検証中… " + std::to_string(shown) + "/" + std::to_string(state.total);
+  std::string text = "問題検証中… " + std::to_string(shown) + "/" + std::to_string(state.total);
+  if (state.done < state.total && state.limit > 0)
+    text += "（読み " + std::to_string(state.readings) + " 回、" +
+            std::to_string(static_cast<int>(state.seconds)) + " 秒／制限 " +
+            std::to_string(static_cast<int>(state.limit)) + " 秒）";
+  return text;
+}
+
+// The bar moves with the time spent on the problem being read (against its limit), so that a
+// long problem does not leave it standing.
+constexpr int kStepsPerProblem = 100;
+int ProgressSteps(const TBackgroundCheck::TState& state) {
+  int within = 0;
+  if (state.done < state.total && state.limit > 0)
+    within = std::min(kStepsPerProblem - 1,
+                      static_cast<int>(state.seconds / state.limit * kStepsPerProblem));
+  return state.done * kStepsPerProblem + within;
 }
 
 // Shows the progress box and the status line until the worker ends (TRunningCheck closes them);
@@ -49,7 +85,9 @@ void WaitInProgressBox(TBackgroundCheck& check) {
   while (!state.finished) {
     const std::string text = ProgressText(state);
     tk.SetStatusText(kStatusPanelMessage, text);
-    if (!tk.ShowProgress(kProgressTitle, state.done, state.total, text) && !state.cancelled)
+    if (!tk.ShowProgress(kProgressTitle, ProgressSteps(state), state.total * kStepsPerProblem,
+                         text) &&
+        !state.cancelled)
       check.Cancel();
     state = check.WaitForChange(kProgressPoll);
   }
@@ -112,43 +150,159 @@ void CheckInWindow(std::optional<int> only) {
                    "\nGNU Go（Debian の gnugo パッケージ）が必要です。");
     return;
   }
-  std::string text;
-  for (const TProblemReport& r : reports) text += FormatReport(r);
-  text += '\n';
-  if (cancelled && reports.size() < total) text += CancelNote(reports.size(), total);
-  if (!reports.empty()) text += Summary(reports);
-  text += "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
-  tk.ShowInformation(text);
+  // The totals first; the problems' reports scroll below them.
+  std::string summary;
+  if (cancelled && reports.size() < total) summary += CancelNote(reports.size(), total);
+  if (!reports.empty()) summary += CheckSummary(reports);
+  summary += "GNU Go の読みは易しい問題ほど確かで、難しい問題やコウでは誤ることがあります。";
+  std::string details;
+  for (const TProblemReport& r : reports) details += FormatReport(r);
+  tk.ShowReport(summary, details);
 }
 
 }  // namespace
 
-int RunProblemCheckCommand(std::optional<int> only, std::ostream& out, std::ostream& err,
+namespace {
+
+std::string MoveJson(const TCheckedMove& m) {
+  return std::string("{\"colour\": ") + (m.colour == kBlack ? "\"black\"" : "\"white\"") +
+         ", \"point\": " + std::to_string(m.point) +
+         ", \"coordinate\": " + JsonString(BoardCoordinate(m.point)) + "}";
+}
+
+std::string FindingJson(const TFinding& f) {
+  std::vector<std::string> moves;
+  for (const TCheckedMove& m : f.moves) moves.push_back(MoveJson(m));
+  return "{\"kind\": " + JsonString(FindingKindName(f.kind)) + ", \"confidence\": " +
+         JsonString(f.confidence == TConfidence::kHigh     ? "high"
+                    : f.confidence == TConfidence::kMedium ? "medium"
+                                                           : "low") +
+         ", \"moves\": " + JsonArray(moves) + ", \"text\": " + JsonString(f.text) + "}";
+}
+
+std::string Verdict(const TProblemReport& r) {
+  if (IsUnchecked(r)) return "unchecked";
+  if (IsUnsound(r)) return "unsound";
+  if (HasUnknownGoal(r)) return "goal-unknown";
+  return "sound";
+}
+
+std::string ReportJson(const TProblemReport& r) {
+  std::vector<std::string> targets, findings;
+  for (int t : r.goal.targets) targets.push_back(JsonString(BoardCoordinate(t)));
+  for (const TFinding& f : r.findings) findings.push_back(FindingJson(f));
+  const std::string goal = "{\"kind\": " + JsonString(GoalKindName(r.goal.kind)) +
+                           ", \"result\": " + JsonString(GoalResultName(r.goal.result)) +
+                           ", \"mover\": " + (r.goal.mover == kBlack ? "\"black\"" : "\"white\"") +
+                           ", \"targets\": " + JsonArray(targets) +
+                           ", \"inferred\": " + (r.goal.inferred ? "true" : "false") +
+                           ", \"text\": " + JsonString(GoalText(r.goal)) + "}";
+  return "{\"problem\": " + std::to_string(r.problem) + ", \"verdict\": " + JsonString(Verdict(r)) +
+         ", \"goal\": " + goal + ", \"ko\": " + (r.ko ? "true" : "false") +
+         ", \"findings\": " + JsonArray(findings) + "}";
+}
+
+}  // namespace
+
+std::string CheckReportsJson(const std::vector<TProblemReport>& reports, int exitCode) {
+  std::vector<std::string> problems;
+  for (const TProblemReport& r : reports) problems.push_back(ReportJson(r));
+  std::string text = "{\"exit_code\": " + std::to_string(exitCode) +
+                     ",\n \"summary\": " + JsonString(CheckSummary(reports)) +
+                     ",\n \"problems\": [";
+  for (std::size_t i = 0; i < problems.size(); ++i)
+    text += (i == 0 ? "\n  " : ",\n  ") + problems[i];
+  return text + "]}\n";
+}
+
+namespace {
+
+// A whole decimal number from `low` to `high`, nothing else.
+std::optional<int> Number(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int value = std::stoi(text);
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+constexpr int kLongestTimeLimit = 3600;
+
+}  // namespace
+
+std::optional<TCheckCommand> ParseCheckCommand(const std::vector<std::string>& options,
+                                               std::string& error) {
+  TCheckCommand command;
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    const bool hasValue = i + 1 < options.size();
+    if (option == "--json") {
+      command.json = true;
+    } else if (option == "--problem" && hasValue && !command.only) {
+      command.only = Number(options[++i], 1, 999999999);
+      if (!command.only) {
+        error = "--problem needs a problem number above 0";
+        return std::nullopt;
+      }
+    } else if (option == "--time-limit" && hasValue) {
+      const std::optional<int> seconds = Number(options[++i], 1, kLongestTimeLimit);
+      if (!seconds) {
+        error =
+            "--time-limit needs a number of seconds from 1 to " + std::to_string(kLongestTimeLimit);
+        return std::nullopt;
+      }
+      command.timeLimit = std::chrono::seconds(*seconds);
+    } else {
+      error = "unknown or incomplete option for --check-problems: " + option;
+      return std::nullopt;
+    }
+  }
+  return command;
+}
+
+int RunProblemCheckCommand(const TCheckCommand& command, std::ostream& out, std::ostream& err,
                            const TEngineStarter& start_engine) {
   TDataModule1 reader;
   std::vector<TProblemReport> reports;
   try {
-    reports = CheckStoredProblems(reader, only, start_engine, [&err](int done, int total) {
-      if (done < total) err << "問題検証中 " << done + 1 << "/" << total << "\n";
+    TCheckOptions options;
+    options.timeLimit = command.timeLimit;
+    int lastDone = -1;
+    options.progress = [&err, &lastDone](const TCheckStep& step) {
+      if (step.done < step.total && step.done != lastDone)
+        err << "問題検証中 " << step.done + 1 << "/" << step.total << "\n";
+      lastDone = step.done;
       return true;
-    });
+    };
+    reports = CheckStoredProblems(reader, command.only, start_engine, options);
   } catch (const EGtpError& e) {
     err << "goramina: " << e.what() << "\n"
         << "goramina: GNU Go（Debian の gnugo パッケージ）が必要です。\n";
     return kCheckFailed;
   }
   if (reports.empty()) {
-    err << "goramina: " << (only ? "問題 " + std::to_string(*only) + " はありません。" : kNoProblem)
+    err << "goramina: "
+        << (command.only ? "問題 " + std::to_string(*command.only) + " はありません。" : kNoProblem)
         << "\n";
     return kCheckFailed;
   }
   bool unsound = false;
-  for (const TProblemReport& r : reports) {
-    out << FormatReport(r);
-    unsound |= IsUnsound(r);
+  for (const TProblemReport& r : reports) unsound |= IsUnsound(r);
+  const int code = unsound ? kCheckUnsound : kCheckSound;
+  if (command.json) {
+    out << CheckReportsJson(reports, code);
+  } else {
+    for (const TProblemReport& r : reports) out << FormatReport(r);
+    out << CheckSummary(reports);
   }
-  out << Summary(reports);
-  return unsound ? kCheckUnsound : kCheckSound;
+  return code;
+}
+
+int RunProblemCheckCommand(std::optional<int> only, std::ostream& out, std::ostream& err,
+                           const TEngineStarter& start_engine) {
+  TCheckCommand command;
+  command.only = only;
+  return RunProblemCheckCommand(command, out, err, start_engine);
 }
 
 void SetProblemCheckEngine(TEngineStarter start_engine) {

@@ -126,7 +126,8 @@ TEST_F(CheckProblemsTest, TheCurrentProblemIsCheckedWithoutMovingTheTrainer) {
   ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
   EXPECT_NE(LastBoxText().find("問題 2"), std::string::npos) << LastBoxText();
   EXPECT_NE(LastBoxText().find("黒 E14（82）"), std::string::npos) << LastBoxText();
-  EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
+  EXPECT_NE(LastBoxText().find("2 問を検証しました。うち 1 問に誤りの疑いがあります"),
+            std::string::npos)
       << LastBoxText();
   EXPECT_EQ(tk_.StatusText(0), "");
 }
@@ -141,15 +142,17 @@ TEST_F(CheckProblemsTest, TheWindowWaitsInAProgressBoxWhileTheEngineReads) {
   ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
   const std::vector<std::string>& shown = tk_.ProgressShown();
   ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.front(), "0/2 問題検証中… 1/2");
+  // The bar counts a hundred steps a problem and moves with the time spent on it.
+  EXPECT_EQ(shown.front(), "0/200 問題検証中… 1/2");
   // Later showings follow the worker (how many depends on timing), never going back.
   for (std::size_t i = 1; i < shown.size(); ++i) {
-    EXPECT_LE(shown[i - 1].front(), shown[i].front()) << shown[i];
-    EXPECT_NE(shown[i].find("/2 問題検証中… "), std::string::npos) << shown[i];
+    EXPECT_LE(std::stoi(shown[i - 1]), std::stoi(shown[i])) << shown[i];
+    EXPECT_NE(shown[i].find("/200 問題検証中… "), std::string::npos) << shown[i];
   }
   EXPECT_FALSE(tk_.ProgressOpen());
   EXPECT_EQ(tk_.StatusText(0), "");
-  EXPECT_NE(LastBoxText().find("2 問中 1 問に誤りの疑いがあります"), std::string::npos)
+  EXPECT_NE(LastBoxText().find("2 問を検証しました。うち 1 問に誤りの疑いがあります"),
+            std::string::npos)
       << LastBoxText();
   EXPECT_EQ(LastBoxText().find("問題 3"), std::string::npos) << LastBoxText();
   EXPECT_EQ(database_->Rows("mondai").size(), 3u);
@@ -169,7 +172,7 @@ TEST_F(CheckProblemsTest, CancellingStopsTheCheckBeforeTheNextProblem) {
   tk_.DeliverClick("N3");
   ASSERT_TRUE(tk_.DeliverClick("KenshoAll"));
   EXPECT_NE(
-      std::find(tk_.ProgressShown().begin(), tk_.ProgressShown().end(), "0/2 中止しています…"),
+      std::find(tk_.ProgressShown().begin(), tk_.ProgressShown().end(), "0/200 中止しています…"),
       tk_.ProgressShown().end());
   EXPECT_FALSE(tk_.ProgressOpen());
   EXPECT_EQ(tk_.StatusText(0), "");
@@ -226,13 +229,38 @@ TEST_F(CheckProblemsTest, TheCommandPrintsReportsAndAnswersAnExitCode) {
   };
   for (const TCase& c :
        {TCase{1, kCheckSound, "問題 1"}, TCase{2, kCheckUnsound, "問題 2"},
-        TCase{std::nullopt, kCheckUnsound, "2 問中 1 問"}, TCase{7, kCheckFailed, ""}}) {
+        TCase{std::nullopt, kCheckUnsound, "うち 1 問"}, TCase{7, kCheckFailed, ""}}) {
     std::ostringstream out, err;
     EXPECT_EQ(RunProblemCheckCommand(c.only, out, err), c.code) << out.str() << err.str();
     EXPECT_NE(out.str().find(c.printed), std::string::npos) << out.str();
     if (c.code == kCheckFailed) {
       EXPECT_NE(err.str().find("問題 7 はありません"), std::string::npos) << err.str();
     }
+  }
+  {
+    // A problem that runs past its time limit is reported as not checked, never as sound.
+    TCheckCommand tight;
+    tight.only = 1;
+    tight.timeLimit = std::chrono::milliseconds(1);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunProblemCheckCommand(tight, out, err), kCheckUnsound) << out.str();
+    EXPECT_NE(out.str().find("未検証"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("時間切れなどで検証できなかった問題が 1 問"), std::string::npos)
+        << out.str();
+    // For scripts: one JSON document with the verdict, the goal and the findings.
+    tight.json = true;
+    std::ostringstream json;
+    EXPECT_EQ(RunProblemCheckCommand(tight, json, err), kCheckUnsound);
+    EXPECT_NE(json.str().find("\"verdict\": \"unchecked\""), std::string::npos) << json.str();
+    EXPECT_NE(json.str().find("\"kind\": \"time-limit\""), std::string::npos) << json.str();
+    TCheckCommand all;
+    all.json = true;
+    std::ostringstream full;
+    EXPECT_EQ(RunProblemCheckCommand(all, full, err), kCheckUnsound);
+    for (const char* part : {"\"exit_code\": 1", "\"problem\": 2", "\"kind\": \"capture\"",
+                             "\"kind\": \"correct-move-fails\"", "\"coordinate\": \"E14\"",
+                             "\"confidence\": \"high\""})
+      EXPECT_NE(full.str().find(part), std::string::npos) << part << "\n" << full.str();
   }
   std::ostringstream out, err;
   const TEngineStarter missing = [] {
@@ -241,6 +269,36 @@ TEST_F(CheckProblemsTest, TheCommandPrintsReportsAndAnswersAnExitCode) {
   };
   EXPECT_EQ(RunProblemCheckCommand(std::nullopt, out, err, missing), kCheckFailed);
   EXPECT_NE(err.str().find("gnugo"), std::string::npos) << err.str();
+}
+
+TEST(CheckCommandOptions, WhatIsAccepted) {
+  struct TCase {
+    std::vector<std::string> options;
+    bool accepted;
+  };
+  const TCase cases[] = {
+      {{}, true},
+      {{"--problem", "3", "--json"}, true},
+      {{"--json", "--time-limit", "5", "--problem", "2"}, true},
+      {{"--time-limit", "0"}, false},
+      {{"--time-limit", "3601"}, false},
+      {{"--time-limit"}, false},
+      {{"--problem", "0"}, false},
+      {{"--problem", "1", "--problem", "2"}, false},
+      {{"--jsn"}, false},
+  };
+  for (const TCase& c : cases) {
+    std::string error;
+    EXPECT_EQ(ParseCheckCommand(c.options, error).has_value(), c.accepted)
+        << ::testing::PrintToString(c.options);
+    EXPECT_EQ(error.empty(), c.accepted) << error;
+  }
+  std::string error;
+  const auto command = ParseCheckCommand({"--json", "--time-limit", "5", "--problem", "2"}, error);
+  EXPECT_TRUE(command->json);
+  EXPECT_EQ(command->only, 2);
+  EXPECT_EQ(command->timeLimit, std::chrono::seconds(5));
+  EXPECT_EQ(ParseCheckCommand({}, error)->timeLimit, kDefaultProblemTimeLimit);
 }
 
 }  // namespace

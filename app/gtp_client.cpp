@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -199,8 +200,11 @@ std::string TGtpClient::ReadAnswerBlock() {
                                            std::to_string(timeout_.count() / 1000.0).substr(0, 4) +
                                            "秒以内に応答しません。");
     }
+    if (interrupt_ && interrupt_())
+      Fail(EGtpError::TKind::kInterrupted, "囲碁エンジンの読みを打ち切りました。");
+    const auto slice = interrupt_ ? std::min(left, kInterruptPoll) : left;
     pollfd fd{from_engine_, POLLIN, 0};
-    const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
+    const int ready = ::poll(&fd, 1, static_cast<int>(slice.count()));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) continue;  // the deadline check above reports it
     char chunk[kReadChunk];

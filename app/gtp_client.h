@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,11 +23,12 @@ namespace goramina {
 class EGtpError : public std::runtime_error {
  public:
   enum class TKind {
-    kMissing,     // the program could not be started (not installed, not executable)
-    kTimeout,     // no complete answer within the time limit
-    kDied,        // the engine ended or closed its output
-    kProtocol,    // the answer is not a GTP answer
-    kNotRunning,  // a command after the engine was lost
+    kMissing,      // the program could not be started (not installed, not executable)
+    kTimeout,      // no complete answer within the time limit
+    kDied,         // the engine ended or closed its output
+    kProtocol,     // the answer is not a GTP answer
+    kNotRunning,   // a command after the engine was lost
+    kInterrupted,  // the interrupt check asked to stop while an answer was awaited
   };
   EGtpError(TKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   TKind Kind() const { return kind_; }
@@ -61,6 +63,12 @@ class TGtpClient {
 
   // The time limit of each answer.
   void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+  std::chrono::milliseconds Timeout() const { return timeout_; }
+  // Asked at least every kInterruptPoll while an answer is awaited (from the thread that
+  // sends); answering true stops the engine at once (EGtpError kInterrupted), so that a long
+  // reading can be cut short. Empty: never.
+  void SetInterrupt(std::function<bool()> interrupt) { interrupt_ = std::move(interrupt); }
+  static constexpr std::chrono::milliseconds kInterruptPoll{100};
   bool Running() const { return pid_ > 0; }
 
  private:
@@ -71,6 +79,7 @@ class TGtpClient {
   void Stop(bool kill_now);
 
   std::chrono::milliseconds timeout_;
+  std::function<bool()> interrupt_;
   std::string program_;
   pid_t pid_ = -1;
   int to_engine_ = -1;

@@ -67,6 +67,18 @@ TReading ParseReading(const std::string& answer) {
 
 enum class TOutcome { kReached, kNotReached, kKo };
 
+std::string TargetNames(const TGoal& goal) {
+  const int owner = goal.kind == TGoalKind::kLive ? goal.mover : 3 - goal.mover;
+  std::string names;
+  for (int target : goal.targets) {
+    if (!names.empty()) names += "・";
+    names += MoveName({owner, target});
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string ConfidenceName(TConfidence c) {
   switch (c) {
     case TConfidence::kHigh:
@@ -79,31 +91,78 @@ std::string ConfidenceName(TConfidence c) {
   return "";
 }
 
-std::string TargetNames(const TGoal& goal) {
-  const int owner = goal.kind == TGoalKind::kLive ? goal.mover : 3 - goal.mover;
-  std::string names;
-  for (int target : goal.targets) {
-    if (!names.empty()) names += "・";
-    names += MoveName({owner, target});
-  }
-  return names;
-}
-
 std::string GoalText(const TGoal& goal) {
+  std::string text;
   switch (goal.kind) {
     case TGoalKind::kCapture:
-      return TargetNames(goal) + " の石を取る";
+      text = TargetNames(goal) + " の石を取る";
+      break;
     case TGoalKind::kKill:
-      return TargetNames(goal) + " の石を殺す";
+      text = TargetNames(goal) + " の石を殺す";
+      break;
     case TGoalKind::kLive:
-      return TargetNames(goal) + " の石を活かす";
+      text = TargetNames(goal) + " の石を活かす";
+      break;
+    case TGoalKind::kUnknown:
+      return "不明";
+  }
+  if (goal.result == TGoalResult::kSeki) text += "（セキ）";
+  if (goal.result == TGoalResult::kKo) text += "（コウ）";
+  if (!goal.inferred) text += "（推定）";
+  return text;
+}
+
+std::string GoalKindName(TGoalKind kind) {
+  switch (kind) {
+    case TGoalKind::kCapture:
+      return "capture";
+    case TGoalKind::kKill:
+      return "kill";
+    case TGoalKind::kLive:
+      return "live";
     case TGoalKind::kUnknown:
       break;
   }
-  return "不明";
+  return "unknown";
 }
 
-}  // namespace
+std::string GoalResultName(TGoalResult result) {
+  switch (result) {
+    case TGoalResult::kSeki:
+      return "seki";
+    case TGoalResult::kKo:
+      return "ko";
+    case TGoalResult::kPlain:
+      break;
+  }
+  return "plain";
+}
+
+std::string FindingKindName(TFindingKind kind) {
+  switch (kind) {
+    case TFindingKind::kCorrectMoveFails:
+      return "correct-move-fails";
+    case TFindingKind::kWrongMoveWorks:
+      return "wrong-move-works";
+    case TFindingKind::kRefutationFails:
+      return "refutation-fails";
+    case TFindingKind::kUnstoredSolution:
+      return "unstored-solution";
+    case TFindingKind::kGoalAlreadyReached:
+      return "goal-already-reached";
+    case TFindingKind::kReplyBlunder:
+      return "reply-blunder";
+    case TFindingKind::kIllegalMove:
+      return "illegal-move";
+    case TFindingKind::kGoalUnknown:
+      return "goal-unknown";
+    case TFindingKind::kEngineFailure:
+      return "engine-failure";
+    case TFindingKind::kTimeLimit:
+      return "time-limit";
+  }
+  return "unknown";
+}
 
 std::string BoardCoordinate(int point) {
   if (point < 1 || point > kPoints) return "?";
@@ -132,6 +191,17 @@ std::string MoveName(const TCheckedMove& move) {
 bool IsUnsound(const TProblemReport& report) {
   return std::any_of(report.findings.begin(), report.findings.end(),
                      [](const TFinding& f) { return f.confidence != TConfidence::kLow; });
+}
+
+bool IsUnchecked(const TProblemReport& report) {
+  return std::any_of(report.findings.begin(), report.findings.end(), [](const TFinding& f) {
+    return f.kind == TFindingKind::kTimeLimit || f.kind == TFindingKind::kEngineFailure;
+  });
+}
+
+bool HasUnknownGoal(const TProblemReport& report) {
+  return std::any_of(report.findings.begin(), report.findings.end(),
+                     [](const TFinding& f) { return f.kind == TFindingKind::kGoalUnknown; });
 }
 
 std::string FormatReport(const TProblemReport& report) {
@@ -193,7 +263,8 @@ TCheckedProblem ReadStoredProblem(TDataModule1& module, int problem) {
 
 class TProblemChecker::TRun {
  public:
-  TRun(TGtpClient& engine, const TCheckedProblem& problem) : engine_(engine), problem_(problem) {
+  TRun(TGtpClient& engine, const TCheckedProblem& problem, const TReadingHook& hook)
+      : engine_(engine), problem_(problem), hook_(hook) {
     report_.problem = problem.number;
   }
 
@@ -206,12 +277,28 @@ class TProblemChecker::TRun {
     }
     CollectCorrectLines(kSetupLabel, {});
     FindGoal();
+    if (ambiguous_) {
+      std::string groups;
+      for (const TCheckedMove& g : ambiguousGroups_)
+        groups += (groups.empty() ? "" : "・") + MoveName(g);
+      Add(TFindingKind::kGoalUnknown, TConfidence::kLow, ambiguousGroups_,
+          "正解手順で変わる石が " + groups +
+              " と複数あり、目的（殺す石・活きる石）を確かに判定できません。検証はしていません");
+      return report_;
+    }
     if (report_.goal.kind == TGoalKind::kUnknown) {
       Add(TFindingKind::kGoalUnknown, TConfidence::kLow, {},
           "正解手順から目的（取る石・殺す石・活きる石）を判定できません");
       return report_;
     }
     CheckNotReachedWithoutMove();
+    if (!report_.goal.inferred) {
+      // Nothing built on a stand-in goal beyond the one observation it was chosen for.
+      if (!goal_already_reached_)
+        Add(TFindingKind::kGoalUnknown, TConfidence::kLow, {},
+            "正解手順で状態の変わる石がなく、目的を判定できません。検証はしていません");
+      return report_;
+    }
     WalkTree(kSetupLabel, {});
     LookForUnstoredSolutions();
     return report_;
@@ -256,7 +343,14 @@ class TProblemChecker::TRun {
       line += ' ';
       line += BoardCoordinate(t);
     }
-    return ParseReading(engine_.Ask(line));
+    return ParseReading(Reading(line));
+  }
+
+  // One reading of the engine, announced to the hook first (which may stop the problem).
+  std::string Reading(const std::string& command) {
+    if (hook_ && !hook_(++readings_))
+      throw EGtpError(EGtpError::TKind::kInterrupted, "検証を打ち切りました。");
+    return engine_.Ask(command);
   }
 
   // --- The goal ----------------------------------------------------------------------------
@@ -284,70 +378,214 @@ class TProblemChecker::TRun {
     if (!continued && !prefix.empty()) lines_.push_back(prefix);
   }
 
-  // One point of each set-up string of `colour`, in set-up order, with the string it stands for.
-  std::map<int, int> SetupStrings(int colour) {
-    std::map<int, int> representative;  // stone -> first stone of its string
+  // A set-up group as the goal search sees it: its status at the start, and what became of it
+  // at the ends of the correct lines.
+  struct TCandidate {
+    int point = 0;  // a set-up stone of the group
+    int owner = 0;
+    std::set<int> stones;           // the group at the start
+    std::set<int> strings;          // one stone of each of its strings
+    std::string start;              // GNU Go's status at the start: alive, critical, dead, unknown
+    int distance = kSide;           // rows or columns from the nearest first correct move
+    int changed = 0;                // correct lines along which it changed for the mover's good
+    int taken = 0;                  // ... of them with its stones taken
+    std::set<std::size_t> takenOn;  // the lines (indexes) along which its stones were taken
+    int seki = 0, ko = 0;           // ... ending in seki, in ko
+    int lost = 0;  // correct lines along which it was unsettled and went the other side's way
+  };
+
+  std::string StatusWord(int point) {
+    const std::vector<std::string> words =
+        Words(Reading("dragon_status " + BoardCoordinate(point)));
+    return words.empty() ? std::string("unknown") : words.front();
+  }
+
+  bool InSeki(int point) {
+    return Reading("dragon_data " + BoardCoordinate(point)).find("seki") != std::string::npos;
+  }
+
+  // Whether a group left unsettled is left to a ko: either side's life-and-death reading
+  // answers with a ko result.
+  bool LeftToKo(int point) {
+    return Read("owl_attack", {point}).Ko() || Read("owl_defend", {point}).Ko();
+  }
+
+  std::vector<TCandidate> SetupGroups() {
+    std::vector<TCandidate> groups;
     SetPosition({});
+    std::set<int> seen;
+    std::set<int> firstMoves;
+    for (const auto& line : lines_)
+      if (!line.empty()) firstMoves.insert(line.front().point);
     for (const TCheckedMove& m : problem_.setup) {
-      if (m.colour != colour || representative.count(m.point)) continue;
-      for (int p : PointsOfAnswer("worm_stones " + BoardCoordinate(m.point)))
-        representative.emplace(p, m.point);
+      if (seen.count(m.point)) continue;
+      TCandidate group;
+      group.point = m.point;
+      group.owner = m.colour;
+      for (int p : PointsOfAnswer("dragon_stones " + BoardCoordinate(m.point))) {
+        group.stones.insert(p);
+        seen.insert(p);
+      }
+      if (group.stones.empty()) continue;
+      std::set<int> inString;
+      for (int p : group.stones) {
+        if (inString.count(p)) continue;
+        group.strings.insert(p);
+        for (int q : PointsOfAnswer("worm_stones " + BoardCoordinate(p))) inString.insert(q);
+      }
+      group.start = StatusWord(m.point);
+      for (int move : firstMoves)
+        for (int p : group.stones)
+          group.distance = std::min(group.distance, std::max(std::abs(ColumnOf(p) - ColumnOf(move)),
+                                                             std::abs(RowOf(p) - RowOf(move))));
+      groups.push_back(std::move(group));
     }
-    return representative;
+    return groups;
+  }
+
+  // Could the group change for the mover's good: the mover's must not be settled alive, the
+  // other side's not settled dead, at the start.
+  bool MayChange(const TCandidate& group) const {
+    return group.owner == Mover() ? group.start != "alive" : group.start != "dead";
+  }
+
+  // Reads the groups at the end of one correct line.
+  void ReadLineEnd(std::vector<TCandidate>& groups, std::size_t line) {
+    const std::set<int> black = StonesOf(kBlack), white = StonesOf(kWhite);
+    for (TCandidate& group : groups) {
+      if (!MayChange(group)) continue;
+      const std::set<int>& own = group.owner == kBlack ? black : white;
+      const bool present = std::all_of(group.strings.begin(), group.strings.end(),
+                                       [&](int p) { return own.count(p) != 0; });
+      const bool unsettled = group.start != "alive" && group.start != "dead";
+      if (!present) {
+        if (group.owner == Defender()) {
+          ++group.changed;
+          ++group.taken;
+          group.takenOn.insert(line);
+        } else if (unsettled) {
+          ++group.lost;
+        }
+        continue;
+      }
+      const std::string status = StatusWord(group.point);
+      if (unsettled && status == (group.owner == Mover() ? "dead" : "alive")) ++group.lost;
+      if (status == "critical" && LeftToKo(group.point)) {
+        ++group.changed;
+        ++group.ko;
+      } else if (group.owner == Mover() && status == "alive") {
+        ++group.changed;
+        if (InSeki(group.point)) ++group.seki;
+      } else if (group.owner == Defender() && status == "dead") {
+        ++group.changed;
+      }
+    }
+  }
+
+  // Nearer the first move first; then a group unsettled at the start; then the one that
+  // changed along more lines.
+  static bool Before(const TCandidate& a, const TCandidate& b) {
+    if (a.distance != b.distance) return a.distance < b.distance;
+    const bool aOpen = a.start == "critical", bOpen = b.start == "critical";
+    if (aOpen != bOpen) return aOpen;
+    return a.changed > b.changed;
+  }
+  static bool Tied(const TCandidate& a, const TCandidate& b) {
+    return !Before(a, b) && !Before(b, a);
   }
 
   void FindGoal() {
-    TGoal& goal = report_.goal;
-    const std::map<int, int> defender_strings = SetupStrings(Defender());
-    for (const auto& line : lines_) {
-      if (const auto refused = SetPosition(line)) {
+    std::vector<TCandidate> groups = SetupGroups();
+    std::size_t played = 0;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      if (const auto refused = SetPosition(lines_[i])) {
         ReportIllegal(*refused);
         continue;
       }
-      const std::set<int> left = StonesOf(Defender());
-      for (const TCheckedMove& m : problem_.setup) {
-        if (m.colour != Defender() || left.count(m.point)) continue;
-        const int string = defender_strings.at(m.point);
-        if (std::find(goal.targets.begin(), goal.targets.end(), string) == goal.targets.end())
-          goal.targets.push_back(string);
-      }
+      ++played;
+      ReadLineEnd(groups, i);
     }
-    if (!goal.targets.empty()) {
-      goal.kind = TGoalKind::kCapture;
+    std::vector<TCandidate> changed;
+    for (const TCandidate& g : groups)
+      if (g.changed > 0) changed.push_back(g);
+    std::stable_sort(changed.begin(), changed.end(), Before);
+    if (changed.empty()) {
+      if (!FindLostGoal(groups)) FindStandIn(groups);
       return;
     }
-    const std::map<int, int> mover_strings = SetupStrings(Mover());
-    // A group already settled at the start is the goal only when no other is: the check then
-    // reports that the goal holds without a move.
-    for (const bool settled_too : {false, true}) {
-      if (FindStatusGoal(defender_strings, TGoalKind::kKill, "owl_defend", settled_too)) return;
-      if (FindStatusGoal(mover_strings, TGoalKind::kLive, "owl_attack", settled_too)) return;
+    const TCandidate& best = changed.front();
+    TGoal& goal = report_.goal;
+    if (FindCapture(changed, played)) return;
+    std::vector<const TCandidate*> tied;
+    for (const TCandidate& g : changed)
+      if (Tied(g, best)) tied.push_back(&g);
+    if (tied.size() > 1) {
+      ambiguous_ = true;
+      for (const TCandidate* g : tied) ambiguousGroups_.push_back({g->owner, g->point});
+      return;
     }
+    goal.kind = best.owner == Mover() ? TGoalKind::kLive : TGoalKind::kKill;
+    goal.targets = {best.point};
+    if (best.ko == best.changed)
+      goal.result = TGoalResult::kKo;
+    else if (best.seki > 0 && best.owner == Mover())
+      goal.result = TGoalResult::kSeki;
   }
 
-  // A set-up string whose group the reading `command` finds lost at the end of a correct line
-  // (dead for kKill, alive for kLive); unless `settled_too`, only one not already lost at
-  // the start.
-  bool FindStatusGoal(const std::map<int, int>& strings, TGoalKind kind, const char* command,
-                      bool settled_too) {
-    std::set<int> representatives;
-    for (const auto& [stone, string] : strings) representatives.insert(string);
-    for (const auto& line : lines_) {
-      if (SetPosition(line)) continue;
-      std::vector<int> lost;
-      for (int string : representatives) {
-        if (!StonesOf(kind == TGoalKind::kKill ? Defender() : Mover()).count(string)) continue;
-        if (Read(command, {string}).code == 0) lost.push_back(string);
-      }
-      for (int string : lost) {
-        SetPosition({});
-        if (!settled_too && Read(command, {string}).code == 0) continue;
-        report_.goal.kind = kind;
-        report_.goal.targets = {string};
-        return true;
-      }
+  // Stones of the other side, as near the first move as any changed group, taken along every
+  // correct line (one on one line, another on the next, as after a double atari): a capture
+  // goal, judged by the tactical reading.
+  bool FindCapture(const std::vector<TCandidate>& changed, std::size_t played) {
+    const int nearest = changed.front().distance;
+    std::set<std::size_t> lines;
+    std::vector<int> targets;
+    for (const TCandidate& g : changed) {
+      if (g.distance != nearest || g.owner != Defender() || g.takenOn.empty()) continue;
+      lines.insert(g.takenOn.begin(), g.takenOn.end());
+      targets.insert(targets.end(), g.strings.begin(), g.strings.end());
     }
-    return false;
+    if (targets.empty() || lines.size() != played) return false;
+    report_.goal.kind = TGoalKind::kCapture;
+    report_.goal.targets = targets;
+    return true;
+  }
+
+  // No stored line changes a group for the mover's good, but an unsettled one goes the other
+  // side's way: that group is what the problem is about (the stored answer then fails). The
+  // nearest such group decides; two of different owners equally near leave it open.
+  bool FindLostGoal(const std::vector<TCandidate>& groups) {
+    std::vector<const TCandidate*> lost;
+    for (const TCandidate& g : groups)
+      if (g.lost > 0) lost.push_back(&g);
+    if (lost.empty()) return false;
+    std::stable_sort(lost.begin(), lost.end(), [](const TCandidate* a, const TCandidate* b) {
+      return a->distance < b->distance;
+    });
+    const TCandidate& nearest = *lost.front();
+    for (const TCandidate* g : lost) {
+      if (g->distance != nearest.distance || g->owner == nearest.owner) continue;
+      ambiguous_ = true;
+      ambiguousGroups_ = {{nearest.owner, nearest.point}, {g->owner, g->point}};
+      return true;
+    }
+    report_.goal.kind = nearest.owner == Mover() ? TGoalKind::kLive : TGoalKind::kKill;
+    report_.goal.targets = {nearest.point};
+    return true;
+  }
+
+  // No stored line changes any group: the mover's group nearest the first move (alive) or the
+  // other side's (dead) stands in, so that the report can say the goal holds without a move.
+  void FindStandIn(const std::vector<TCandidate>& groups) {
+    const TCandidate* nearest = nullptr;
+    for (const TCandidate& g : groups) {
+      const bool settledForMover = g.owner == Mover() ? g.start == "alive" : g.start == "dead";
+      if (settledForMover && (nearest == nullptr || g.distance < nearest->distance)) nearest = &g;
+    }
+    if (nearest == nullptr) return;
+    TGoal& goal = report_.goal;
+    goal.kind = nearest->owner == Mover() ? TGoalKind::kLive : TGoalKind::kKill;
+    goal.targets = {nearest->point};
+    goal.inferred = false;
   }
 
   // --- Whether the goal holds --------------------------------------------------------------
@@ -439,17 +677,25 @@ class TProblemChecker::TRun {
     const TOutcome outcome = AfterMoverMove(&defence);
     const std::string where = MoveNumber(line) + " " + MoveName(line.back());
     if (outcome == TOutcome::kKo) {
-      Add(TFindingKind::kCorrectMoveFails, TConfidence::kLow, line,
-          "正解手順の" + where + " はコウになります（無条件の正解ではありません）");
+      // A ko is what the answer aims at in a ko problem; elsewhere only a note.
+      if (report_.goal.result != TGoalResult::kKo)
+        Add(TFindingKind::kCorrectMoveFails, TConfidence::kLow, line,
+            "正解手順の" + where + " はコウになります（無条件の正解ではありません）");
     } else if (outcome == TOutcome::kNotReached) {
       std::string text = "正解手順の" + where + " では目的を達しません";
-      TConfidence confidence = Confidence();
+      // Without a refutation to try, GNU Go's verdict stands on one side only.
+      TConfidence confidence = std::min(Confidence(), TConfidence::kMedium);
       if (defence != 0) {
         text += "（" + MoveName({Defender(), defence}) + " と受けられます）";
         // GNU Go's own defence must hold against its own attack, or its verdict is in doubt.
         if (Play({Defender(), defence})) {
-          if (WithMoverToMove() == TOutcome::kReached)
+          const TOutcome after = WithMoverToMove();
+          if (after == TOutcome::kReached)
             confidence = Doubted(text, "GNU Go 自身の読みではこの受けも破れるため疑わしい");
+          else if (after == TOutcome::kNotReached)
+            confidence = Confidence();
+          else
+            confidence = Doubted(text, "この受けのあとはコウになるため疑わしい");
           Undo();
         }
       }
@@ -469,10 +715,12 @@ class TProblemChecker::TRun {
       const TOutcome outcome = AfterMoverMove();
       Undo();
       if (outcome == TOutcome::kNotReached) {
-        Add(TFindingKind::kReplyBlunder, Confidence(), line,
-            "正解手順の" + MoveNumber(line) + " " + MoveName(line.back()) +
-                " は抵抗を放棄する応手です（" + MoveName({Defender(), point}) +
-                " ならまだ粘れます。以後の手順が正しいとは限りません）");
+        std::string text = "正解手順の" + MoveNumber(line) + " " + MoveName(line.back()) +
+                           " は抵抗を放棄する応手です（" + MoveName({Defender(), point}) +
+                           " ならまだ粘れます。以後の手順が正しいとは限りません）";
+        // Both sides are read already: the stored reply loses at once with the defender to
+        // move again, the better one does not.
+        Add(TFindingKind::kReplyBlunder, Confidence(), line, std::move(text));
         return;
       }
     }
@@ -491,16 +739,29 @@ class TProblemChecker::TRun {
                           "失敗として登録された " + MoveName(s.moves[0]) + " でも目的を達します");
       return;
     }
-    if (s.moves.size() < 2) return;
+    // A wrong move that only reaches a ko does not work: it is no plain success, and in a ko
+    // problem the stored answer's ko is what counts.
+    if (outcome == TOutcome::kKo || s.moves.size() < 2) return;
     line.push_back(s.moves[1]);
     if (const auto bad = SetPosition(line)) {
       ReportIllegal(*bad);
       return;
     }
-    if (WithMoverToMove() == TOutcome::kReached)
-      Add(TFindingKind::kRefutationFails, Confidence(), line,
-          "失敗手順 " + MoveName(s.moves[0]) + " → " + MoveName(s.moves[1]) + " のあとも" +
-              ColourName(Mover()) + "は目的を達します（登録された応手では咎めていません）");
+    int attack = 0;
+    if (GoalReading(true, &attack) != TOutcome::kReached) return;
+    std::string text = "失敗手順 " + MoveName(s.moves[0]) + " → " + MoveName(s.moves[1]) +
+                       " のあとも" + ColourName(Mover()) +
+                       "は目的を達します（登録された応手では咎めていません）";
+    // GNU Go's own attack must leave no defence, or its verdict is in doubt.
+    TConfidence confidence = std::min(Confidence(), TConfidence::kMedium);
+    if (attack != 0 && Play({Mover(), attack})) {
+      text += "（" + MoveName({Mover(), attack}) + " で目的を達します）";
+      confidence = AfterMoverMove() == TOutcome::kReached
+                       ? Confidence()
+                       : Doubted(text, "GNU Go 自身の読みではこの手にも受けがあるため疑わしい");
+      Undo();
+    }
+    Add(TFindingKind::kRefutationFails, confidence, line, std::move(text));
   }
 
   void LookForUnstoredSolutions() {
@@ -524,7 +785,9 @@ class TProblemChecker::TRun {
   // GNU Go said the goal holds with the defender to move. Cross-check: after every defence
   // near the goal, its attack must still succeed. A contradiction lowers the confidence.
   void AddConfirmedReached(TFindingKind kind, std::vector<TCheckedMove> moves, std::string text) {
-    TConfidence confidence = Confidence();
+    // A goal that stands in for one the lines do not show is itself a guess.
+    TConfidence confidence =
+        report_.goal.inferred ? Confidence() : std::min(Confidence(), TConfidence::kMedium);
     for (int point : SearchPoints()) {
       if (!Play({Defender(), point})) continue;
       const TOutcome outcome = WithMoverToMove();
@@ -643,15 +906,20 @@ class TProblemChecker::TRun {
 
   TGtpClient& engine_;
   const TCheckedProblem& problem_;
+  const TReadingHook& hook_;
+  int readings_ = 0;
+  bool ambiguous_ = false;
+  std::vector<TCheckedMove> ambiguousGroups_;
   TProblemReport report_;
   std::vector<std::vector<TCheckedMove>> lines_;  // every correct line from the set-up
   bool goal_already_reached_ = false;
 };
 
-TProblemChecker::TProblemChecker(TGtpClient& engine) : engine_(engine) {}
+TProblemChecker::TProblemChecker(TGtpClient& engine, TReadingHook hook)
+    : engine_(engine), hook_(std::move(hook)) {}
 
 TProblemReport TProblemChecker::Check(const TCheckedProblem& problem) {
-  return TRun(engine_, problem).Check();
+  return TRun(engine_, problem, hook_).Check();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -677,31 +945,82 @@ TProblemReport EngineFailureReport(int problem, const EGtpError& e) {
 
 }  // namespace
 
+namespace {
+
+TProblemReport TimeLimitReport(int problem, std::chrono::milliseconds limit) {
+  TProblemReport unchecked;
+  unchecked.problem = problem;
+  unchecked.findings.push_back({TFindingKind::kTimeLimit,
+                                TConfidence::kMedium,
+                                {},
+                                "制限時間（" + std::to_string(limit.count() / 1000) +
+                                    " 秒）内に検証できませんでした（未検証）"});
+  return unchecked;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
 std::vector<TProblemReport> CheckProblems(const std::vector<TCheckedProblem>& problems,
                                           const TEngineStarter& start_engine,
-                                          const TCheckProgress& progress) {
+                                          const TCheckOptions& options) {
+  using Clock = std::chrono::steady_clock;
   const int total = static_cast<int>(problems.size());
+  const double limit = std::chrono::duration<double>(options.timeLimit).count();
   std::vector<TProblemReport> reports;
+  bool cancelled = false;
+  const auto progress = [&](int readings, double seconds) {
+    const TCheckStep step{static_cast<int>(reports.size()), total, readings, seconds, limit};
+    if (options.progress && !options.progress(step)) cancelled = true;
+    if (options.stop && options.stop()) cancelled = true;
+    return !cancelled;
+  };
   std::unique_ptr<TGtpClient> engine = start_engine();
   for (const TCheckedProblem& problem : problems) {
-    if (progress && !progress(static_cast<int>(reports.size()), total)) return reports;
+    if (!progress(0, 0)) return reports;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + options.timeLimit;
+    bool late = false;
     try {
       if (!engine) engine = start_engine();
-      reports.push_back(TProblemChecker(*engine).Check(problem));
+      // A reading that outlasts the problem's time, or the user's 中止, stops the engine at
+      // once; the next problem gets a new one.
+      engine->SetInterrupt([&] {
+        late = Clock::now() >= deadline;
+        if (options.stop && options.stop()) cancelled = true;
+        return late || cancelled;
+      });
+      const TReadingHook hook = [&](int readings) {
+        if (Clock::now() >= deadline) {
+          late = true;
+          return false;
+        }
+        return progress(readings, SecondsSince(start));
+      };
+      TProblemReport report = TProblemChecker(*engine, hook).Check(problem);
+      engine->SetInterrupt({});
+      reports.push_back(std::move(report));
     } catch (const EGtpError& e) {
       if (e.Kind() == EGtpError::TKind::kMissing) throw;
-      reports.push_back(EngineFailureReport(problem.number, e));
       engine.reset();
+      if (cancelled) return reports;
+      if (late || e.Kind() == EGtpError::TKind::kInterrupted)
+        reports.push_back(TimeLimitReport(problem.number, options.timeLimit));
+      else
+        reports.push_back(EngineFailureReport(problem.number, e));
     }
   }
-  if (progress) progress(total, total);
+  progress(0, 0);
   return reports;
 }
 
 std::vector<TProblemReport> CheckStoredProblems(TDataModule1& module, std::optional<int> only,
                                                 const TEngineStarter& start_engine,
-                                                const TCheckProgress& progress) {
-  return CheckProblems(ReadStoredProblems(module, only), start_engine, progress);
+                                                const TCheckOptions& options) {
+  return CheckProblems(ReadStoredProblems(module, only), start_engine, options);
 }
 
 TEngineStarter GnuGoStarter(std::chrono::milliseconds timeout) {

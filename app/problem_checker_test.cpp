@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 
 #include "app/data_module.h"
+#include "app/sgf_problem.h"
+#include "app/sgf_reader.h"
 #include "dataset/collection_text.h"
 
 namespace goramina {
@@ -59,6 +63,40 @@ constexpr const char* kLadder = "B E13 B F13 B G14 W F14 W F12 W H13";
 // Black's corner group with a bent three; White's wall has a gap at Q17.
 constexpr const char* kOpenCorner =
     "B R19 B R18 B R17 B S18 B S17 B T17 W Q19 W Q18 W Q16 W R16 W S16 W T16";
+
+// An engine that never answers, with an answer limit far beyond any test's run: only the
+// problem's time limit or the user's stop can end its readings.
+TEngineStarter SilentEngine() {
+  return [] {
+    return std::make_unique<TGtpClient>(
+        std::vector<std::string>{"/bin/sh", "-c", "exec sleep 3600"}, std::chrono::hours(1));
+  };
+}
+
+TEST(ProblemCheckerLimits, AProblemPastItsTimeLimitIsReportedUnchecked) {
+  TCheckOptions options;
+  options.timeLimit = std::chrono::milliseconds(200);
+  const std::vector<TProblemReport> reports =
+      CheckProblems({Problem(kLadder, {{1, 2, false, "B F15"}})}, SilentEngine(), options);
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].findings.size(), 1u);
+  EXPECT_EQ(reports[0].findings[0].kind, TFindingKind::kTimeLimit);
+  EXPECT_TRUE(IsUnchecked(reports[0]));
+  EXPECT_TRUE(IsUnsound(reports[0]));
+}
+
+TEST(ProblemCheckerLimits, StoppingCutsAReadingShort) {
+  int polls = 0;
+  TCheckOptions options;
+  options.timeLimit = std::chrono::hours(1);
+  // The user's 中止 arrives while the engine is reading the first problem.
+  options.stop = [&polls] { return ++polls >= 3; };
+  const std::vector<TProblemReport> reports = CheckProblems(
+      {Problem(kLadder, {{1, 2, false, "B F15"}}), Problem(kLadder, {{1, 2, false, "B F15"}})},
+      SilentEngine(), options);
+  EXPECT_TRUE(reports.empty());  // the problem being read is dropped, the next not started
+  EXPECT_GE(polls, 3);
+}
 
 class ProblemCheckerTest : public ::testing::Test {
  protected:
@@ -197,6 +235,71 @@ TEST_F(ProblemCheckerTest, TheSampleCollectionIsSound) {
     EXPECT_NE(report.goal.kind, TGoalKind::kUnknown) << FormatReport(report);
     EXPECT_FALSE(IsUnsound(report)) << FormatReport(report);
   }
+}
+
+// Problems written for the tests in the shapes real problem files have (outside stones around
+// the corner, White to play, a connection), read through SGF import as a user's files are.
+// Each carries the verdict a strong player gives it; the sound ones measure the checker's
+// false alarms, kept apart from the sample collection.
+TCheckedProblem CheckedFromRows(int number, const std::vector<TStoredRow>& rows) {
+  TCheckedProblem problem;
+  problem.number = number;
+  bool inSetup = true;
+  TCheckedSequence* open = nullptr;
+  for (const TStoredRow& row : rows) {
+    const TCheckedMove move{std::abs(row.COL), row.PST};
+    if (inSetup && row.TES == 0) {
+      problem.setup.push_back(move);
+      inSetup = row.BFR == 0;
+      continue;
+    }
+    inSetup = false;
+    if (row.BTO != 0 || open == nullptr) {
+      problem.sequences.push_back({row.BTO, 0, row.COL < 0, {}});
+      open = &problem.sequences.back();
+    }
+    open->moves.push_back(move);
+    if (row.BFR != 0) {
+      open->label = row.BFR;
+      open = nullptr;
+    }
+  }
+  return problem;
+}
+
+TEST_F(ProblemCheckerTest, RealShapedProblemsGetAStrongPlayersVerdict) {
+  struct TExpected {
+    const char* file;
+    TGoalKind goal;
+    bool sound;  // the stored answers are right
+  };
+  const TExpected expected[] = {
+      {"outside-wall-live.sgf", TGoalKind::kLive, true},
+      {"white-to-kill-placement.sgf", TGoalKind::kKill, true},  // stored colour-swapped
+      {"kill-inside-outer-stones.sgf", TGoalKind::kKill, true},
+      {"connect.sgf", TGoalKind::kLive, true},
+      {"white-to-live-outside-wall.sgf", TGoalKind::kLive, true},  // stored colour-swapped
+      {"broken-answer.sgf", TGoalKind::kLive, false},
+  };
+  int sound = 0, falseAlarms = 0;
+  for (const TExpected& e : expected) {
+    SCOPED_TRACE(e.file);
+    std::ifstream in(std::string(GORAMINA_REAL_SHAPES_DIR) + "/" + e.file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const TSgfCollection collection = ReadSgf(bytes);
+    ASSERT_EQ(collection.trees.size(), 1u);
+    const TImportedProblem imported = ProblemFromSgf(*collection.trees[0]);
+    const TProblemReport report = Check(CheckedFromRows(1, imported.problem.rows));
+    EXPECT_EQ(report.goal.kind, e.goal) << FormatReport(report);
+    EXPECT_EQ(report.goal.mover, kBlack);  // White-to-play files are stored with Black to play
+    EXPECT_EQ(IsUnsound(report), !e.sound) << FormatReport(report);
+    if (e.sound) {
+      ++sound;
+      falseAlarms += IsUnsound(report) ? 1 : 0;
+    }
+  }
+  std::cout << "false alarms on the real-shaped problems: " << falseAlarms << " of " << sound
+            << "\n";
 }
 
 }  // namespace

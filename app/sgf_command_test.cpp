@@ -36,6 +36,13 @@ TEST(SgfCommandOptions, WhatIsAccepted) {
       {{"--export-sgf", "out", "--problem", "zero"}, true, true},
       {{"--export-sgf", "out", "--problem", "0"}, true, true},
       {{"--export-sgf", "out", "--other", "3"}, true, true},
+      {{"--export-sgf", "out", "--json", "--problem", "3"}, true, false},
+      {{"--export-sgf", "--json"}, true, true},
+      {{"--import-sgf", "--json"}, true, true},
+      {{"--import-sgf", "a.sgf", "--json"}, true, false},
+      {{"--list-problems"}, true, false},
+      {{"--list-problems", "--json"}, true, false},
+      {{"--list-problems", "extra"}, true, true},
   };
   for (const TCase& c : cases) {
     std::string error;
@@ -77,8 +84,44 @@ TEST(SgfCommandRun, ImportThenExport) {
   EXPECT_TRUE(fs::exists(dir / "out" / fileName));
 
   TSgfCommand missing{TSgfCommand::TKind::Export, {dir / "out"}, 99};
-  EXPECT_EQ(RunSgfCommand(missing, dir / "DBgoramina", out, err), 1);
+  EXPECT_EQ(RunSgfCommand(missing, dir / "DBgoramina", out, err), kSgfFailed);
   EXPECT_THAT(err.str(), HasSubstr("問題 99"));
+
+  // For scripts: per file and tree the number given, the rule, warnings and refusals with
+  // their line; the progress goes to the error stream.
+  std::ofstream(dir / "real.sgf") << "(;GN[Tsumego 5]AB[ba][bb]AW[aa](;B[ab]C[sekiRIGHT])"
+                                     "(;B[ac];W[ad]\n;AB[cc];B[ae]C[WRONG]))\n(;SZ[9]AB[aa])";
+  std::ostringstream json, progress;
+  TSgfCommand importJson{TSgfCommand::TKind::Import, {dir / "real.sgf"}, {}, true};
+  EXPECT_EQ(RunSgfCommand(importJson, dir / "DBgoramina", json, progress), kSgfRefused);
+  EXPECT_THAT(progress.str(), HasSubstr("[1/1] 読み込み"));
+  for (const std::string& part : std::vector<std::string>{
+           "\"exit_code\": 1", "\"stored\": 1", "\"refused\": 1", "\"tree\": 2",
+           "\"problem\": " + std::to_string(next + 1), "\"rule\": \"comment-marks\"", "\"line\": 3",
+           "SZ[9]", "\"warnings\": [\"2 行目"})
+    EXPECT_THAT(json.str(), HasSubstr(part)) << json.str();
+
+  std::ostringstream list, listJson;
+  TSgfCommand listing{TSgfCommand::TKind::List, {}, {}, false};
+  EXPECT_EQ(RunSgfCommand(listing, dir / "DBgoramina", list, err), kSgfDone);
+  EXPECT_THAT(list.str(), HasSubstr(std::to_string(next + 1) + "\t\t\t\tTsumego 5\n"));
+  listing.json = true;
+  EXPECT_EQ(RunSgfCommand(listing, dir / "DBgoramina", listJson, err), kSgfDone);
+  EXPECT_THAT(
+      listJson.str(),
+      HasSubstr("{\"problem\": " + std::to_string(next + 1) +
+                ", \"major\": \"\", \"minor\": \"\", \"mark\": \"\", \"comment\": \"Tsumego 5\"}"));
+
+  TSgfCommand exportJson{TSgfCommand::TKind::Export, {dir / "one.sgf"}, next + 1, true};
+  std::ostringstream exported;
+  EXPECT_EQ(RunSgfCommand(exportJson, dir / "DBgoramina", exported, err), kSgfDone);
+  EXPECT_THAT(exported.str(), HasSubstr("\"problems\": 1"));
+  std::ifstream written(dir / "one.sgf");
+  const std::string sgf((std::istreambuf_iterator<char>(written)),
+                        std::istreambuf_iterator<char>());
+  EXPECT_THAT(sgf, HasSubstr("C[seki\nRIGHT]"));  // the mark written back once
+
+  EXPECT_EQ(RunSgfCommand(listing, dir / "nowhere", list, err), kSgfFailed);
   fs::remove_all(dir);
 }
 

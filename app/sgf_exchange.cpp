@@ -124,6 +124,12 @@ int TImportReport::Stored() const {
                                         [](const TImportOutcome& o) { return o.stored; }));
 }
 
+int TImportReport::Warned() const {
+  return static_cast<int>(
+      std::count_if(outcomes.begin(), outcomes.end(),
+                    [](const TImportOutcome& o) { return o.stored && !o.warnings.empty(); }));
+}
+
 int TImportReport::Refused() const {
   return static_cast<int>(outcomes.size()) - Stored();
 }
@@ -207,10 +213,13 @@ void ImportSgfBytes(TDataModule1& module, std::string_view bytes, const std::str
     return;
   }
   int index = 0;
+  const std::string stem = fs::path(name).stem().string();
+  const bool several = collection.trees.size() > 1;
   for (const auto& tree : collection.trees) {
     TImportOutcome outcome = Refusal(name, ++index, tree->line, "");
+    const std::string title = several ? stem + "（" + std::to_string(index) + "）" : stem;
     try {
-      TImportedProblem imported = ProblemFromSgf(*tree);
+      TImportedProblem imported = ProblemFromSgf(*tree, title);
       bool lossy = false;
       TableText(imported.problem.CMT, lossy);
       for (const TStoredRow& row : imported.problem.rows) TableText(row.CMT, lossy);
@@ -220,6 +229,7 @@ void ImportSgfBytes(TDataModule1& module, std::string_view bytes, const std::str
       outcome.rule = imported.rule;
       outcome.swapped = imported.swapped;
       outcome.notes = std::move(imported.notes);
+      outcome.warnings = std::move(imported.warnings);
       if (lossy) outcome.notes.push_back(kUnmappableNote);
     } catch (const ESgfError& e) {
       outcome.line = e.Line();
@@ -348,11 +358,10 @@ std::string DescribeOutcome(const TImportOutcome& o) {
     return text + "：" + o.message;
   }
   std::string text = "取り込み：" + where + " → 問題 " + std::to_string(o.number) + "（" +
-                     (o.rule == TCorrectnessRule::Marks ? "正解は印（TE・BM・RIGHT など）で判定"
-                                                        : "印がないため本線を正解") +
-                     "）";
+                     CorrectnessRuleText(o.rule) + "）";
   if (o.swapped) text += std::string("（") + kSwappedNote + "）";
   for (const std::string& note : o.notes) text += "（" + note + "）";
+  for (const std::string& warning : o.warnings) text += "（注意：" + warning + "）";
   return text;
 }
 
@@ -360,6 +369,7 @@ std::string ImportSummary(const TImportReport& report) {
   std::string text = "SGF読み込み：" + std::to_string(report.Stored()) + " 問を取り込みました。";
   if (report.Refused() > 0)
     text += "取り込めなかったもの " + std::to_string(report.Refused()) + " 件。";
+  if (report.Warned() > 0) text += "注意のあるもの " + std::to_string(report.Warned()) + " 問。";
   if (report.stopped) text += "途中で中止しました。";
   for (const TImportOutcome& o : report.outcomes) {
     text += '\n';

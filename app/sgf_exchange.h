@@ -34,6 +34,7 @@ struct TImportOutcome {
   TCorrectnessRule rule = TCorrectnessRule::MainLine;
   bool swapped = false;
   std::vector<std::string> notes;
+  std::vector<std::string> warnings;  // what of the file was left out
 };
 
 struct TImportReport {
@@ -41,6 +42,7 @@ struct TImportReport {
   bool stopped = false;  // the progress callback asked to stop
   int Stored() const;
   int Refused() const;
+  int Warned() const;  // stored with warnings
   // Numbers of the stored problems, in order.
   std::vector<int> Numbers() const;
 };

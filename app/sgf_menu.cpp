@@ -4,7 +4,6 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 
 #include "app/board.h"
 #include "app/data_module.h"
@@ -21,8 +20,6 @@ constexpr const char* kImportTitle = "SGF読み込み";
 constexpr const char* kExportTitle = "SGF書き出し";
 constexpr const char* kRegisteringRefusal =
     "問題登録の途中です。問題登録かキャンセルをしてから、もう一度選んでください。";
-// The summary box lists at most this many lines; the rest are counted.
-constexpr int kSummaryLines = 40;
 
 // Puts away what stands unposted in the window (the hint, a typed comment), so that reopening
 // the queries loses nothing. False (with a message) while a problem is being registered.
@@ -45,15 +42,15 @@ TSgfProgress BoxProgress(const char* title) {
   };
 }
 
-std::string Shortened(const std::string& text) {
-  std::istringstream lines(text);
-  std::string line, out;
-  int count = 0;
-  while (std::getline(lines, line)) {
-    if (++count <= kSummaryLines) out += (count > 1 ? "\n" : "") + line;
+// The totals (the summary's first line) on top, every other line in the report's scrolling
+// field: the box keeps its size however many files were read.
+void ShowSummary(const std::string& text) {
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos) {
+    Toolkit().ShowReport(text, "");
+    return;
   }
-  if (count > kSummaryLines) out += "\n…ほか " + std::to_string(count - kSummaryLines) + " 行";
-  return out;
+  Toolkit().ShowReport(text.substr(0, end), text.substr(end + 1));
 }
 
 // Shows problem `number` (or the first of the list when it is gone) as a click in the list does.
@@ -79,7 +76,7 @@ void Import(const std::vector<fs::path>& inputs) {
   Toolkit().CloseProgress();
   const std::vector<int> numbers = report.Numbers();
   ShowProblem(numbers.empty() ? shown : numbers.front());
-  Toolkit().ShowInformation(Shortened(ImportSummary(report)));
+  ShowSummary(ImportSummary(report));
 }
 
 }  // namespace
@@ -127,7 +124,7 @@ void SgfExportClick() {
   }
   Toolkit().CloseProgress();
   ShowProblem(shown);
-  Toolkit().ShowInformation(Shortened(ExportSummary(report)));
+  ShowSummary(ExportSummary(report));
 }
 
 }  // namespace goramina

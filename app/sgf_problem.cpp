@@ -24,6 +24,8 @@ constexpr const char* kRightWord = "RIGHT";
 // Marks a node whose comment got the RIGHT line from the export, so that import takes it off
 // again and only there.
 constexpr const char* kAddedRightMark = "GORIGHT";
+// The set-up's stones in row order, where AB and AW alone would lose it.
+constexpr const char* kSetUpOrderMark = "GOSETUPORDER";
 
 std::optional<int> ParseInt(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -39,21 +41,67 @@ const char* ColourName(int colour) {
 }
 
 // --- Marks in comments -----------------------------------------------------------------------
+//
+// Problem sites write the verdict of a line into the comment of its last node: RIGHT (or
+// CORRECT) for a correct line, WRONG (or INCORRECT) for a refutation, usually at the very end,
+// often glued to the text before it ("Yes, that lives.RIGHT", "sekiRIGHT"). A mark is read
+//   - at the end of the comment (after trailing blanks and "!", "."), when the letter before it
+//     is not an upper-case one ("sekiRIGHT" is a mark, "BRIGHT" and "INCORRECT" are not
+//     RIGHT / CORRECT), or
+//   - anywhere as a word of its own (no letter touching it on either side).
+// The Japanese words 正解 (not the end of 不正解), 不正解 and 失敗 count anywhere; they are
+// ordinary words of a Japanese comment and stay in it, while the English marks are taken out of the
+// stored comment (the tree holds the verdict).
 
 bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
+bool IsUpper(char c) {
+  return c >= 'A' && c <= 'Z';
+}
 
-// An upper-case word standing alone (no letter touching it on either side).
-bool HasWord(std::string_view text, std::string_view word) {
-  for (std::size_t at = text.find(word); at != std::string_view::npos;
-       at = text.find(word, at + 1)) {
-    const bool before = at > 0 && IsAsciiLetter(text[at - 1]);
-    const std::size_t after = at + word.size();
-    const bool behind = after < text.size() && IsAsciiLetter(text[after]);
-    if (!before && !behind) return true;
+struct TMarkWord {
+  std::string_view word;
+  bool correct;
+};
+// INCORRECT before CORRECT: the longer word wins where both would fit.
+constexpr TMarkWord kMarkWords[] = {
+    {"INCORRECT", false}, {"CORRECT", true}, {"WRONG", false}, {kRightWord, true}};
+
+struct TMarkFound {
+  std::size_t at = 0, size = 0;
+  bool correct = false;
+  bool glued = false;  // a letter right before it
+};
+
+// Where the text ends once blanks and closing punctuation are set aside.
+std::size_t MarkEnd(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\n' || text[end - 1] == '\t' ||
+                     text[end - 1] == '\r' || text[end - 1] == '!' || text[end - 1] == '.'))
+    --end;
+  return end;
+}
+
+// The first English mark of the comment, as read above.
+std::optional<TMarkFound> FindMark(std::string_view text) {
+  const std::size_t end = MarkEnd(text);
+  for (const TMarkWord& m : kMarkWords) {
+    if (end < m.word.size() || text.substr(end - m.word.size(), m.word.size()) != m.word) continue;
+    const std::size_t at = end - m.word.size();
+    if (at > 0 && IsUpper(text[at - 1])) continue;
+    return TMarkFound{at, m.word.size(), m.correct, at > 0 && IsAsciiLetter(text[at - 1])};
   }
-  return false;
+  for (const TMarkWord& m : kMarkWords) {
+    for (std::size_t at = text.find(m.word); at != std::string_view::npos;
+         at = text.find(m.word, at + 1)) {
+      const bool before = at > 0 && IsAsciiLetter(text[at - 1]);
+      const std::size_t after = at + m.word.size();
+      const bool behind = after < text.size() && IsAsciiLetter(text[after]);
+      if (!before && !behind) return TMarkFound{at, m.word.size(), m.correct, false};
+    }
+  }
+  return std::nullopt;
 }
 
 // 正解 that is not the end of 不正解.
@@ -66,14 +114,42 @@ bool HasSeikai(std::string_view text) {
   return false;
 }
 
-bool SaysCorrect(std::string_view comment) {
-  return HasWord(comment, kRightWord) || HasWord(comment, "CORRECT") || HasSeikai(comment);
+// What the marks of one comment say.
+struct TCommentMarks {
+  bool correct = false, wrong = false;
+  bool glued = false;
+  std::string rest;  // the comment without its English marks
+};
+
+// Blanks and a leading ":" left over where a mark was taken out.
+std::string Tidy(std::string text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  while (!out.empty() && (out.front() == ':' || out.front() == ' ')) out.erase(0, 1);
+  return out;
 }
 
-bool SaysWrong(std::string_view comment) {
-  return HasWord(comment, "WRONG") || HasWord(comment, "INCORRECT") ||
-         comment.find("失敗") != std::string_view::npos ||
-         comment.find("不正解") != std::string_view::npos;
+TCommentMarks ReadMarks(std::string_view comment) {
+  TCommentMarks marks;
+  std::string rest(comment);
+  bool found = false;
+  // Every English mark goes, so that what is stored carries none that a later export or
+  // import would read again.
+  while (const std::optional<TMarkFound> mark = FindMark(rest)) {
+    (mark->correct ? marks.correct : marks.wrong) = true;
+    marks.glued = marks.glued || mark->glued;
+    rest.replace(mark->at, mark->size, " ");
+    found = true;
+  }
+  marks.rest = found ? Tidy(std::move(rest)) : std::string(comment);
+  if (HasSeikai(rest)) marks.correct = true;
+  if (rest.find("失敗") != std::string::npos || rest.find("不正解") != std::string::npos)
+    marks.wrong = true;
+  return marks;
 }
 
 // A comment as the tables keep it: one line, no tabs.
@@ -99,6 +175,7 @@ struct TMoveNode {
   int tes = 0;
   int depth = 0;
   std::string comment;
+  std::string rawComment;  // the comments of the move's node and the moveless nodes after it
   bool te = false, bm = false;
   bool endsLine = false, endCorrect = false, endWrong = false;
   std::optional<std::pair<int, int>> recorded;  // GOSEQ: first row and label
@@ -115,12 +192,14 @@ struct TSequence {
 
 class TImporter {
  public:
-  explicit TImporter(const TSgfTree& tree) : tree_(tree), root_(tree.nodes.front()) {}
+  TImporter(const TSgfTree& tree, std::string_view title)
+      : tree_(tree), root_(tree.nodes.front()), title_(title) {}
 
   TImportedProblem Run() {
     ReadRoot();
     nodes_.emplace_back();  // 0: the end of the set-up
     Walk(tree_, 0, true);
+    if (ours_) RestoreSetUpOrder();
     if (setUp_.empty())
       throw ESgfError(root_.line, "配置された石（AB / AW）がないため問題にできません");
     DecideCorrectness();
@@ -149,6 +228,8 @@ class TImporter {
     if (!ours_)
       if (const std::string* name = root_.First("GN")) Join(p.CMT, OneLine(*name));
     if (const std::string* comment = root_.First("C")) Join(p.CMT, OneLine(*comment));
+    // A list row needs something to show: a file without a title is named after its file.
+    if (p.CMT.empty() && !ours_) p.CMT = OneLine(title_);
     if (const std::string* v = root_.First("GOMAJOR")) p.KB1 = OneLine(*v);
     if (const std::string* v = root_.First("GOMINOR")) p.KB2 = OneLine(*v);
     if (const std::string* v = root_.First("GOMARK")) p.MRK = OneLine(*v);
@@ -221,6 +302,23 @@ class TImporter {
     }
   }
 
+  // Our own files list the set-up in row order when AB and AW alone do not give it.
+  void RestoreSetUpOrder() {
+    const std::vector<std::string> order = root_.Values(kSetUpOrderMark);
+    if (order.empty() || order.size() != setUp_.size()) return;
+    std::vector<std::pair<int, int>> sorted;
+    for (const std::string& value : order) {
+      const int point = PointFromSgf(value);
+      auto it = std::find_if(setUp_.begin(), setUp_.end(),
+                             [point](const auto& s) { return s.first == point; });
+      if (it == setUp_.end()) return;
+      sorted.push_back(*it);
+    }
+    std::set<int> distinct;
+    for (const auto& s : sorted) distinct.insert(s.first);
+    if (distinct.size() == setUp_.size()) setUp_ = std::move(sorted);
+  }
+
   // --- lines
   static bool HasSetUp(const TSgfNode& node) {
     return node.Has("AB") || node.Has("AW") || node.Has("AE");
@@ -234,10 +332,13 @@ class TImporter {
       last = &node;
       const bool isRoot = &node == &root_;
       if (HasSetUp(node)) {
-        if (!inSetUp)
-          throw ESgfError(node.line,
-                          "手の後や変化の中の石の配置（AB / AW / AE）には対応していません");
-        ApplySetUp(node);
+        if (inSetUp)
+          ApplySetUp(node);
+        else
+          // Stones placed inside a line illustrate a variation; they set nothing up. The
+          // line's moves are kept.
+          result_.warnings.push_back(std::to_string(node.line) +
+                                     " 行目の手順の中の石の配置（AB / AW / AE）は読み飛ばしました");
       }
       const std::string* black = node.First("B");
       const std::string* white = node.First("W");
@@ -267,10 +368,13 @@ class TImporter {
   void AddLooseComment(int current, const TSgfNode& node) {
     const std::string* comment = node.First("C");
     if (comment == nullptr) return;
-    if (current == 0)
+    if (current == 0) {
       Join(result_.problem.CMT, OneLine(*comment));
-    else
-      Join(nodes_[static_cast<std::size_t>(current)].comment, Comment(node));
+      return;
+    }
+    TMoveNode& move = nodes_[static_cast<std::size_t>(current)];
+    Join(move.comment, Comment(node));
+    Join(move.rawComment, SgfText(*comment));
   }
 
   // A move comment; in our own files the RIGHT line the export added (and marked with
@@ -307,6 +411,7 @@ class TImporter {
     if (const std::string* number = node.First("MN"))
       if (const auto mn = ParseInt(*number); mn && *mn > 0 && *mn <= kSetUpStart) move.tes = *mn;
     move.comment = Comment(node);
+    if (const std::string* raw = node.First("C")) move.rawComment = SgfText(*raw);
     move.te = node.Has("TE");
     move.bm = node.Has("BM");
     if (const std::string* seq = node.First("GOSEQ"); seq != nullptr && ours_) {
@@ -324,15 +429,19 @@ class TImporter {
     return index;
   }
 
-  void EndLine(int current, const TSgfNode* last) {
+  // The verdict marks of a line's last comment. Other programs' marks leave the stored
+  // comment; our own files keep their comments as typed (the mark the export added is
+  // already gone).
+  void EndLine(int current, const TSgfNode*) {
     if (current == 0) return;  // a line without moves
     TMoveNode& end = nodes_[static_cast<std::size_t>(current)];
     end.endsLine = true;
-    if (last == nullptr) return;
-    if (const std::string* comment = last->First("C")) {
-      end.endCorrect = end.endCorrect || SaysCorrect(*comment);
-      end.endWrong = end.endWrong || SaysWrong(*comment);
-    }
+    const TCommentMarks marks = ReadMarks(end.rawComment);
+    end.endCorrect = end.endCorrect || marks.correct;
+    end.endWrong = end.endWrong || marks.wrong;
+    commentMarks_ = commentMarks_ || marks.correct || marks.wrong;
+    gluedMark_ = gluedMark_ || marks.glued;
+    if (!ours_) end.comment = OneLine(ReadMarks(end.comment).rest);
   }
 
   // Marks of the lines below a pass: whether one of them is correct, whether any is marked.
@@ -343,13 +452,15 @@ class TImporter {
       if (&node == from) started = true;
       if (!started) continue;
       last = &node;
-      if (node.Has("TE")) correct = marked = true;
-      if (node.Has("BM")) marked = true;
+      if (node.Has("TE")) correct = marked = moveMarks_ = true;
+      if (node.Has("BM")) marked = moveMarks_ = true;
     }
     if (tree.variations.empty() && last != nullptr) {
       if (const std::string* comment = last->First("C")) {
-        if (SaysCorrect(*comment)) correct = marked = true;
-        if (SaysWrong(*comment)) marked = true;
+        const TCommentMarks marks = ReadMarks(SgfText(*comment));
+        if (marks.correct) correct = marked = true;
+        if (marks.wrong) marked = true;
+        commentMarks_ = commentMarks_ || marks.correct || marks.wrong;
       }
     }
     for (const auto& variation : tree.variations) MarksBelow(*variation, nullptr, correct, marked);
@@ -376,9 +487,17 @@ class TImporter {
   // --- correct and wrong
   void DecideCorrectness() {
     const std::size_t n = nodes_.size();
-    bool marked = false;
-    for (const TMoveNode& m : nodes_) marked = marked || m.te || m.bm || m.endCorrect || m.endWrong;
-    result_.rule = marked ? TCorrectnessRule::Marks : TCorrectnessRule::MainLine;
+    bool marked = commentMarks_;
+    for (const TMoveNode& m : nodes_) {
+      moveMarks_ = moveMarks_ || m.te || m.bm;
+      marked = marked || m.te || m.bm || m.endCorrect || m.endWrong;
+    }
+    result_.rule = !marked         ? TCorrectnessRule::MainLine
+                   : !moveMarks_   ? TCorrectnessRule::CommentMarks
+                   : commentMarks_ ? TCorrectnessRule::MoveAndCommentMarks
+                                   : TCorrectnessRule::MoveMarks;
+    if (gluedMark_ && !ours_)
+      result_.notes.push_back("語に続けて書かれた印（…RIGHT など）を正誤の印として読みました");
     correct_.assign(n, false);
     if (!marked) {
       // The main line: the first continuation at every point from the set-up on.
@@ -518,7 +637,9 @@ class TImporter {
 
   const TSgfTree& tree_;
   const TSgfNode& root_;
+  std::string_view title_;
   bool ours_ = false;
+  bool moveMarks_ = false, commentMarks_ = false, gluedMark_ = false;
   bool swap_ = false;
   std::vector<std::pair<int, int>> setUp_;  // point, stored colour; in placing order
   std::map<int, std::string> setUpComments_;
@@ -632,41 +753,57 @@ class TExporter {
     return root;
   }
 
-  // The set-up in runs of one colour, two runs to a node (AB and AW each once), so that
-  // reading them back in file order gives the rows in their order.
+  // The whole set-up in the root, as other programs look for it: AB with the black stones and
+  // AW with the white ones, the colour of the first row first. When the rows alternate
+  // colours, GOSETUPORDER lists every stone in row order, so that reading the file back gives
+  // the rows in their order.
   void AddSetUp(TSgfTree& tree) {
     if (!setUp_) return;
-    std::vector<std::string> setUpComments;
-    TSgfNode* node = &tree.nodes.front();
-    int runs = 0;
-    int lastColour = 0;
-    int stone = 0;
+    std::vector<std::string> setUpComments, order, black, white;
+    int firstColour = 0;
+    bool interleaved = false;
     for (std::size_t i = setUp_->first; i <= setUp_->last; ++i) {
       const TStoredRow& row = problem_.rows[i];
       if (!IsStone(row)) {
         Note(std::to_string(i + 1) + " 行目の配置は盤上の石ではないため書き出しませんでした");
         continue;
       }
-      ++stone;
-      if (!row.CMT.empty()) setUpComments.push_back(std::to_string(stone) + ":" + row.CMT);
+      order.push_back(SgfFromPoint(row.PST));
+      if (!row.CMT.empty()) setUpComments.push_back(std::to_string(order.size()) + ":" + row.CMT);
       const int colour = std::abs(row.COL);
-      if (colour != lastColour) {
-        if (runs == 2) {
-          tree.nodes.emplace_back();
-          node = &tree.nodes.back();
-          runs = 0;
-        }
-        node->Add(colour == kBlack ? "AB" : "AW", std::vector<std::string>{});
-        ++runs;
-        lastColour = colour;
-      }
-      node->properties.back().values.push_back(SgfFromPoint(row.PST));
+      if (firstColour == 0) firstColour = colour;
+      std::vector<std::string>& run = colour == kBlack ? black : white;
+      // A stone of the first colour after one of the other breaks the AB-then-AW order.
+      if (colour == firstColour && !(colour == kBlack ? white : black).empty()) interleaved = true;
+      run.push_back(order.back());
     }
-    if (!setUpComments.empty()) tree.nodes.front().Add("GOSETUPC", std::move(setUpComments));
+    TSgfNode& root = tree.nodes.front();
+    if (firstColour == kWhite && !white.empty()) root.Add("AW", white);
+    if (!black.empty()) root.Add("AB", black);
+    if (firstColour != kWhite && !white.empty()) root.Add("AW", white);
+    if (interleaved) root.Add(kSetUpOrderMark, std::move(order));
+    if (!setUpComments.empty()) root.Add("GOSETUPC", std::move(setUpComments));
+  }
+
+  // A correct line's first move of the side to play gets TE, unless a wrong sequence hangs
+  // below it: readers that take TE for the whole line beneath would read that one as correct.
+  bool WrongBelow(int index) const {
+    const TStoredSequence& s = kept_[static_cast<std::size_t>(index)];
+    for (int child : s.children)
+      if (kept_[static_cast<std::size_t>(child)].wrongPath || WrongBelow(child)) return true;
+    return false;
+  }
+
+  int MoverColour() const {
+    if (setUpChildren_.empty()) return kBlack;
+    return std::abs(
+        problem_.rows[kept_[static_cast<std::size_t>(setUpChildren_.front())].first].COL);
   }
 
   void AddSequenceNodes(TSgfTree& tree, int index, int& moveNumber) {
     const TStoredSequence& s = kept_[static_cast<std::size_t>(index)];
+    const bool tesuji =
+        !s.wrongPath && std::abs(problem_.rows[s.first].COL) == MoverColour() && !WrongBelow(index);
     for (std::size_t i = s.first; i <= s.last; ++i) {
       const TStoredRow& row = problem_.rows[i];
       if (!IsStone(row)) {
@@ -680,9 +817,12 @@ class TExporter {
       if (i == s.first) {
         node.Add("GOSEQ", std::to_string(i + 1) + ":" + std::to_string(s.label));
         if (row.COL < 0) node.Add("BM", "1");
+        if (tesuji && row.COL > 0) node.Add("TE", "1");
       }
       std::string comment = row.CMT;
-      if (i == s.last && s.children.empty() && !s.wrongPath) {
+      // A comment that already ends in a RIGHT mark (typed so, or imported before marks were
+      // taken out) is not given a second one.
+      if (i == s.last && s.children.empty() && !s.wrongPath && !ReadMarks(comment).correct) {
         comment += comment.empty() ? kRightWord : std::string("\n") + kRightWord;
         node.Add(kAddedRightMark, "1");
       }
@@ -734,9 +874,37 @@ std::string SgfFromPoint(int point) {
   return {static_cast<char>('a' + column), static_cast<char>('a' + row)};
 }
 
-TImportedProblem ProblemFromSgf(const TSgfTree& tree) {
+std::string CorrectnessRuleText(TCorrectnessRule rule) {
+  switch (rule) {
+    case TCorrectnessRule::MoveMarks:
+      return "正解は手の印（TE・BM）で判定";
+    case TCorrectnessRule::CommentMarks:
+      return "正解はコメントの印（RIGHT・WRONG・正解 など）で判定";
+    case TCorrectnessRule::MoveAndCommentMarks:
+      return "正解は手の印（TE・BM）とコメントの印（RIGHT など）で判定";
+    case TCorrectnessRule::MainLine:
+      break;
+  }
+  return "印がないため本線を正解";
+}
+
+std::string CorrectnessRuleName(TCorrectnessRule rule) {
+  switch (rule) {
+    case TCorrectnessRule::MoveMarks:
+      return "move-marks";
+    case TCorrectnessRule::CommentMarks:
+      return "comment-marks";
+    case TCorrectnessRule::MoveAndCommentMarks:
+      return "move-and-comment-marks";
+    case TCorrectnessRule::MainLine:
+      break;
+  }
+  return "main-line";
+}
+
+TImportedProblem ProblemFromSgf(const TSgfTree& tree, std::string_view title) {
   if (tree.nodes.empty()) throw ESgfError(tree.line, "ゲームツリーに節がありません");
-  return TImporter(tree).Run();
+  return TImporter(tree, title).Run();
 }
 
 std::unique_ptr<TSgfTree> SgfFromProblem(const TStoredProblem& problem,

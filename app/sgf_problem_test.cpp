@@ -53,7 +53,7 @@ TEST(SgfImport, FilesOfSitesAndEditors) {
       {"marks in comments",
        "(;GM[1]FF[4]SZ[19]AB[ba][bb]AW[aa]C[Black to play]\n(;B[ab]C[RIGHT])\n"
        "(;B[ca];W[ab]C[WRONG]))",
-       TCorrectnessRule::Marks,
+       TCorrectnessRule::CommentMarks,
        {{0, 1, ba, 0, 9999},
         {0, 1, bb, 0, 0},
         {0, 2, aa, 1, 0},  // set-up
@@ -62,7 +62,7 @@ TEST(SgfImport, FilesOfSitesAndEditors) {
         {2, 2, ab, 3, 0}}},  // wrong
       {"TE and BM",
        "(;AB[ba]AW[aa](;B[ab]TE[1];W[ac])(;B[ca]BM[1]))",
-       TCorrectnessRule::Marks,
+       TCorrectnessRule::MoveMarks,
        {{0, 1, ba, 0, 9999},
         {0, 2, aa, 1, 0},
         {1, 1, ab, 0, 1},
@@ -79,7 +79,7 @@ TEST(SgfImport, FilesOfSitesAndEditors) {
         {3, -1, ae, 4, 2}}},
       {"a wrong line leaving a correct one below a correct move",
        "(;AB[ba]AW[aa];B[ab];W[ac](;B[ad]C[正解])(;B[ae];W[ad]C[失敗])(;B[af]C[不正解]))",
-       TCorrectnessRule::Marks,
+       TCorrectnessRule::CommentMarks,
        {{0, 1, ba, 0, 9999},
         {0, 2, aa, 1, 0},
         {1, 1, ab, 0, 1},
@@ -90,7 +90,7 @@ TEST(SgfImport, FilesOfSitesAndEditors) {
         {3, -1, af, 5, 2}}},
       {"INCORRECT is no CORRECT",
        "(;AB[ba](;B[ab]C[INCORRECT])(;B[ac]C[CORRECT]))",
-       TCorrectnessRule::Marks,
+       TCorrectnessRule::CommentMarks,
        {{0, 1, ba, 1, 9999}, {1, -1, ab, 2, 1}, {1, 1, ac, 3, 1}}},
       {"set-up nodes after the root, AE",
        "(;GM[1]AB[aa][bb]\n;AW[cc]AE[bb]\n;AB[dd]\n;B[ee])",
@@ -110,12 +110,39 @@ TEST(SgfImport, FilesOfSitesAndEditors) {
        {{0, 2, aa, 0, 9999}, {0, 1, bb, 1, 0}, {1, 1, cc, 2, 1}, {1, -1, dd, 3, 1}}},
       {"a pass ends its line",
        "(;AB[aa]AW[ba];B[bb];W[];B[cc]C[RIGHT])",
-       TCorrectnessRule::Marks,
+       TCorrectnessRule::CommentMarks,
        {{0, 1, aa, 0, 9999}, {0, 2, ba, 1, 0}, {1, 1, bb, 2, 1}}},
       {"a pass written tt",
        "(;AB[aa]AW[ba];B[bb];W[tt];B[cc])",
        TCorrectnessRule::MainLine,
        {{0, 1, aa, 0, 9999}, {0, 2, ba, 1, 0}, {1, 1, bb, 2, 1}}},
+      {"marks glued to the comment's last word",
+       "(;AB[ba]AW[aa](;B[ab]C[sekiRIGHT])(;B[ac];W[ad]C[Yes, that lives.RIGHT!])"
+       "(;B[ae]C[White lives.WRONG]))",
+       TCorrectnessRule::CommentMarks,
+       {{0, 1, ba, 0, 9999},
+        {0, 2, aa, 1, 0},
+        {1, 1, ab, 2, 1},
+        {1, 1, ac, 0, 1},
+        {2, 2, ad, 3, 0},
+        {1, -1, ae, 4, 1}}},
+      {"RIGHT inside a word is no mark: the main line decides",
+       "(;AB[ba]AW[aa](;B[ab]C[BRIGHT stones])(;B[ac]C[upRIGHTly placed]))",
+       TCorrectnessRule::MainLine,
+       {{0, 1, ba, 0, 9999}, {0, 2, aa, 1, 0}, {1, 1, ab, 2, 1}, {1, -1, ac, 3, 1}}},
+      {"set-up inside a wrong line is left out, its moves kept",
+       "(;AB[ba]AW[aa](;B[ab]C[RIGHT])(;B[ac];W[ad]\n;AB[cc]C[like this];B[ae]C[WRONG]))",
+       TCorrectnessRule::CommentMarks,
+       {{0, 1, ba, 0, 9999},
+        {0, 2, aa, 1, 0},
+        {1, 1, ab, 2, 1},
+        {1, -1, ac, 0, 1},
+        {2, 2, ad, 0, 0},
+        {3, 1, ae, 3, 0}}},
+      {"set-up in a variation before its first move is left out too",
+       "(;AB[ba]AW[aa](;B[ab])(;AW[cc];B[ac]))",
+       TCorrectnessRule::MainLine,
+       {{0, 1, ba, 0, 9999}, {0, 2, aa, 1, 0}, {1, 1, ab, 2, 1}, {1, -1, ac, 3, 1}}},
       {"no moves at all",
        "(;AB[aa]AW[ba]C[set-up only])",
        TCorrectnessRule::MainLine,
@@ -148,6 +175,30 @@ TEST(SgfImport, CommentsAndNotes) {
   EXPECT_FALSE(p.notes.empty());
 }
 
+TEST(SgfImport, MarksLeaveTheStoredCommentsAndWarningsAreNamed) {
+  const TImportedProblem p = Import(
+      "(;AB[ba]AW[aa](;B[ab]C[sekiRIGHT])(;B[ac]C[Yeye.RIGHT])(;B[ad]C[RIGHT])"
+      "(;B[ae]C[WRONG: White lives])(;B[af]C[正解です]))");
+  std::vector<std::string> comments;
+  for (const TStoredRow& r : p.problem.rows)
+    if (r.TES > 0) comments.push_back(r.CMT);
+  EXPECT_EQ(comments, (std::vector<std::string>{"seki", "Yeye.", "", "White lives", "正解です"}));
+  EXPECT_THAT(p.notes, ::testing::Contains(HasSubstr("RIGHT")));  // the glued mark is named
+  EXPECT_TRUE(p.warnings.empty());
+
+  const TImportedProblem stray = Import("(;AB[ba]AW[aa];B[ab]\n;W[ac]AB[cc]C[RIGHT])");
+  ASSERT_EQ(stray.warnings.size(), 1u);
+  EXPECT_THAT(stray.warnings[0], HasSubstr("2 行目"));
+  EXPECT_EQ(stray.problem.rows.size(), 4u);  // the set-up stone at cc is not added
+}
+
+TEST(SgfImport, AProblemWithoutATitleIsNamedByItsFile) {
+  const TSgfCollection c = ParseSgf("(;AB[aa];B[bb])(;GN[Named]AB[aa];B[bb])(;PL[W]AB[aa];W[bb])");
+  EXPECT_EQ(ProblemFromSgf(*c.trees[0], "prob0042").problem.CMT, "prob0042");
+  EXPECT_EQ(ProblemFromSgf(*c.trees[1], "prob0042").problem.CMT, "Named");
+  EXPECT_THAT(ProblemFromSgf(*c.trees[2], "p3").problem.CMT, ::testing::StartsWith("p3 （"));
+}
+
 TEST(SgfImport, SeveralGameTreesAreSeveralProblems) {
   const TSgfCollection c = ParseSgf("(;AB[aa];B[bb])\n(;AB[cc];B[dd])\n(;AB[ee]PL[W];W[aa])");
   ASSERT_EQ(c.trees.size(), 3u);
@@ -175,7 +226,6 @@ TEST(SgfImport, RefusalsNameTheLine) {
       {"13x13 rectangle", "(;SZ[19:13]AB[aa])", 1, "SZ[19:13]"},
       {"off the board", "(;AB[aa]\n;B[zz])", 2, "zz"},
       {"no set-up", "(;GM[1]\n;B[aa])", 1, "配置"},
-      {"set-up after a move", "(;AB[aa];B[bb]\n;AW[cc])", 2, "配置"},
       {"eleven continuations", eleven, 12, "10"},
       {"a line beyond the move history", tooLong, 362, "361"},
       {"black and white in one node", "(;AB[aa]\n;B[bb]W[cc])", 2, "黒と白"},
@@ -241,11 +291,28 @@ TEST(SgfExport, ForeignReadersSeeMarksAndVariations) {
                      [](const TSgfProperty& p) { return p.id == "AP"; }),
       tree.nodes[0].properties.end());
   const TImportedProblem p = ProblemFromSgf(tree);
-  EXPECT_EQ(p.rule, TCorrectnessRule::Marks);
+  EXPECT_EQ(p.rule, TCorrectnessRule::MoveAndCommentMarks);
   ASSERT_EQ(tree.variations.size(), 3u);  // three answers from the set-up
   int wrongStarts = 0;
   for (const TStoredRow& r : p.problem.rows) wrongStarts += r.COL < 0 ? 1 : 0;
   EXPECT_EQ(wrongStarts, 2);
+}
+
+TEST(SgfExport, TheSetUpStandsInTheRootAndRightIsNeverDoubled) {
+  TStoredProblem p;
+  p.rows = {{0, 2, 5, 0, 9999, ""}, {0, 1, 1, 0, 0, ""},       {0, 2, 2, 0, 0, ""},
+            {0, 1, 3, 1, 0, ""},    {1, 1, 40, 2, 1, "RIGHT"}, {1, 1, 41, 3, 1, "ok"},
+            {1, -1, 60, 4, 1, ""}};
+  const std::unique_ptr<TSgfTree> tree = SgfFromProblem(p);
+  ASSERT_FALSE(tree->nodes.empty());
+  const TSgfNode& root = tree->nodes.front();
+  EXPECT_EQ(root.Values("AB"), (std::vector<std::string>{"aa", "ac"}));
+  EXPECT_EQ(root.Values("AW"), (std::vector<std::string>{"ae", "ab"}));
+  const std::string text = WriteSgfTree(*tree);
+  EXPECT_EQ(text.find("RIGHT\nRIGHT"), std::string::npos) << text;
+  EXPECT_THAT(text, HasSubstr("C[ok\nRIGHT]"));
+  EXPECT_THAT(text, HasSubstr("TE[1]"));
+  EXPECT_EQ(Import(text).problem, p);  // row order of the alternating set-up kept
 }
 
 TEST(SgfExport, BrokenRowsAreLeftOutAndNamed) {

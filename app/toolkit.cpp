@@ -97,6 +97,10 @@ void TToolkit::ShowInformation(const std::string& text) {
   ShowBox(TBoxKind::Information, text);
 }
 
+void TToolkit::ShowReport(const std::string& summary, const std::string& details) {
+  ShowBox(TBoxKind::Information, details.empty() ? summary : summary + "\n" + details);
+}
+
 TModalResult TToolkit::Confirm(const std::string& text) {
   return ShowBox(TBoxKind::Confirmation, text);
 }

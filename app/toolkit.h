@@ -84,6 +84,10 @@ class TToolkit {
   // --- Modal boxes: each blocks the handler until the user closes it ------------------------
   void ShowMessage(const std::string& text);
   void ShowInformation(const std::string& text);
+  // An information box for a report of any length: `summary` (the totals) stands on top and
+  // `details` below it in a scrolling field, so that the box keeps its size however long the
+  // report. A toolkit without one shows both as one information box.
+  virtual void ShowReport(const std::string& summary, const std::string& details);
   // Yes / No box; answers TModalResult::Yes or No (or Cancel when closed otherwise).
   TModalResult Confirm(const std::string& text);
 

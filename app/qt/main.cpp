@@ -3,13 +3,18 @@
 //   goramina                    opens the collection ./DBgoramina and shows the main window
 //   goramina --screenshot FILE  starts as usual, draws the window once the first problem is on
 //                               the board, writes it to FILE (PNG) and ends
-//   goramina --check-problems [--problem N]
-//                               checks every problem (or problem N) with GNU Go, prints the
-//                               findings and ends: 0 all sound, 1 a problem is unsound or could
-//                               not be checked, 2 no such problem or no GNU Go
-//   goramina --import-sgf FILE_OR_FOLDER...
-//   goramina --export-sgf FOLDER_OR_FILE.sgf [--problem N]
-//                               SGF import into ./DBgoramina or export from it, without a window
+//   goramina --check-problems [--problem N] [--time-limit SECONDS] [--json]
+//                               checks every problem (or problem N) with GNU Go, each within
+//                               the time limit (60 seconds unless given), prints the findings
+//                               (or one JSON document) and ends: 0 all sound, 1 a problem is
+//                               unsound or could not be checked, 2 usage, no such problem or
+//                               no GNU Go
+//   goramina --import-sgf FILE_OR_FOLDER... [--json]
+//   goramina --export-sgf FOLDER_OR_FILE.sgf [--problem N] [--json]
+//                               SGF import into ./DBgoramina or export from it, without a window:
+//                               0 all done, 1 something refused, 2 usage or I/O failure
+//   goramina --list-problems [--json]
+//                               number, categories, mark and comment of every problem
 //
 // The collection is held in memory while the program runs; when the program ends, the changes
 // made to it are written back to the collection's text files.
@@ -39,32 +44,27 @@ using namespace goramina;
 
 constexpr const char* kCollectionFolder = "DBgoramina";
 
+constexpr const char* kUsage =
+    "usage: goramina [--screenshot FILE]\n"
+    "       goramina --check-problems [--problem N] [--time-limit SECONDS] [--json]\n";
+
 struct TOptions {
   std::optional<std::string> screenshot;
-  bool checkProblems = false;
-  std::optional<int> problem;  // with checkProblems: only this one
+  std::optional<TCheckCommand> check;
   bool valid = true;
 };
 
-// A problem number: decimal digits only, at least 1.
-std::optional<int> ProblemNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const int number = std::stoi(text);
-  return number >= 1 ? std::optional<int>(number) : std::nullopt;
-}
-
-TOptions ParseOptions(int argc, char** argv) {
+TOptions ParseOptions(const std::vector<std::string>& arguments) {
   TOptions options;
-  if (argc == 1) return options;
-  const std::string first = argv[1];
-  if (argc == 3 && first == "--screenshot") {
-    options.screenshot = argv[2];
-  } else if (first == "--check-problems" && (argc == 2 || argc == 4)) {
-    options.checkProblems = true;
-    if (argc == 4) {
-      options.problem = ProblemNumber(argv[3]);
-      options.valid = std::string(argv[2]) == "--problem" && options.problem.has_value();
+  if (arguments.empty()) return options;
+  if (arguments.size() == 2 && arguments[0] == "--screenshot") {
+    options.screenshot = arguments[1];
+  } else if (arguments[0] == "--check-problems") {
+    std::string error;
+    options.check = ParseCheckCommand({arguments.begin() + 1, arguments.end()}, error);
+    if (!options.check) {
+      std::fprintf(stderr, "goramina: %s\n", error.c_str());
+      options.valid = false;
     }
   } else {
     options.valid = false;
@@ -73,7 +73,7 @@ TOptions ParseOptions(int argc, char** argv) {
 }
 
 // --check-problems: no window; the findings go to standard output.
-int CheckProblems(const std::filesystem::path& folder, std::optional<int> problem) {
+int CheckProblems(const std::filesystem::path& folder, const TCheckCommand& command) {
   try {
     InstallCollection(folder);
   } catch (const std::exception& e) {
@@ -81,7 +81,7 @@ int CheckProblems(const std::filesystem::path& folder, std::optional<int> proble
                  e.what());
     return kCheckFailed;
   }
-  return RunProblemCheckCommand(problem, std::cout, std::cerr);
+  return RunProblemCheckCommand(command, std::cout, std::cerr);
 }
 
 // Without a display a picture can still be rendered off screen.
@@ -132,27 +132,25 @@ int RunWindow(TDataModule1& module, const TOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
   {
     std::string error;
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (const std::optional<TSgfCommand> command = ParseSgfCommand(arguments, error)) {
       if (!error.empty()) {
-        std::fprintf(stderr, "goramina: %s\nusage: goramina [--screenshot FILE | --check-problems [--problem N]]\n%s", error.c_str(),
-                     kSgfUsage);
-        return 2;
+        std::fprintf(stderr, "goramina: %s\n%s%s", error.c_str(), kUsage, kSgfUsage);
+        return kSgfFailed;
       }
       return RunSgfCommand(*command, std::filesystem::current_path() / kCollectionFolder, std::cout,
                            std::cerr);
     }
   }
-  const TOptions options = ParseOptions(argc, argv);
+  const TOptions options = ParseOptions(arguments);
   if (!options.valid) {
-    std::fprintf(stderr, "usage: goramina [--screenshot FILE | --check-problems [--problem N]]\n%s",
-                 kSgfUsage);
+    std::fprintf(stderr, "%s%s", kUsage, kSgfUsage);
     return 2;
   }
-  if (options.checkProblems) {
-    return CheckProblems(std::filesystem::current_path() / kCollectionFolder, options.problem);
+  if (options.check) {
+    return CheckProblems(std::filesystem::current_path() / kCollectionFolder, *options.check);
   }
   if (options.screenshot) ChooseOffscreenWithoutDisplay();
   QApplication app(argc, argv);

@@ -46,6 +46,14 @@ TModalResult TMainWindowToolkit::ShowBox(TBoxKind kind, const std::string& text)
   return kind == TBoxKind::Confirmation ? TModalResult::Yes : TModalResult::Ok;
 }
 
+void TMainWindowToolkit::ShowReport(const std::string& summary, const std::string& details) {
+  if (!unattended_) {
+    TQtToolkit::ShowReport(summary, details);
+    return;
+  }
+  std::fprintf(stderr, "goramina: %s\n%s\n", summary.c_str(), details.c_str());
+}
+
 void TMainWindowToolkit::CentreWindow() {
   QMainWindow* window = Window();
   if (window == nullptr) return;

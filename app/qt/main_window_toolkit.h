@@ -35,6 +35,7 @@ class TMainWindowToolkit : public TQtToolkit {
   QWidget* CreateWidget(TControl& control, QWidget* parent) override;
   void ApplyProperty(TControl& control, QWidget* widget, TProperty property) override;
   TModalResult ShowBox(TBoxKind kind, const std::string& text) override;
+  void ShowReport(const std::string& summary, const std::string& details) override;
 
  private:
   void ReportError(const std::string& message);

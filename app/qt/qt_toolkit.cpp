@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,6 +17,7 @@
 #include <QMediaDevices>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -471,6 +473,37 @@ void TQtToolkit::TimerChanged(const std::string& name, bool enabled, int interva
   } else {
     timer->stop();
   }
+}
+
+// The report's lines scroll in a field this many lines high; the box never grows past it.
+constexpr int kReportLines = 16;
+constexpr int kReportWidth = 640;
+
+void TQtToolkit::ShowReport(const std::string& summary, const std::string& details) {
+  QMessageBox box(window_);
+  box.setWindowTitle(Q(Title()));
+  box.setIcon(QMessageBox::Information);
+  box.setText(BoxText(summary));
+  box.setStandardButtons(QMessageBox::Ok);
+  if (!details.empty()) {
+    auto* field = new QPlainTextEdit(BoxText(details), &box);
+    field->setObjectName("ReportDetails");
+    field->setReadOnly(true);
+    field->setLineWrapMode(QPlainTextEdit::NoWrap);
+    const int lineHeight = field->fontMetrics().lineSpacing();
+    field->setFixedHeight(lineHeight * kReportLines + 2 * field->frameWidth() + 8);
+    field->setMinimumWidth(kReportWidth);
+    // Below the text, above the buttons, across the box.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+      const int buttonRow = grid->rowCount() - 1;
+      QLayoutItem* buttons = grid->itemAtPosition(buttonRow, 0);
+      if (buttons != nullptr) grid->removeItem(buttons);
+      grid->addWidget(field, buttonRow, 0, 1, grid->columnCount());
+      if (buttons != nullptr) grid->addItem(buttons, buttonRow + 1, 0, 1, grid->columnCount());
+    }
+  }
+  ApplyJapaneseButtonTexts(box);
+  box.exec();
 }
 
 TModalResult TQtToolkit::ShowBox(TBoxKind kind, const std::string& text) {

@@ -73,6 +73,7 @@ class TQtToolkit : public TToolkit {
   void StatusChanged(int panel) override;
   void TimerChanged(const std::string& name, bool enabled, int intervalMs) override;
   TModalResult ShowBox(TBoxKind kind, const std::string& text) override;
+  void ShowReport(const std::string& summary, const std::string& details) override;
 
   // Creates the widget of one control; a toolkit of our own buttons overrides it for buttons.
   virtual QWidget* CreateWidget(TControl& control, QWidget* parent);

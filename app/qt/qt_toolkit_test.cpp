@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -302,6 +303,38 @@ TEST(QtToolkit, EveryBoxSpeaksJapaneseButtonsIncluded) {
   qt.ShowHelpContents();
   EXPECT_EQ(seen.buttons, QStringList{"OK"});
   EXPECT_EQ(seen.text, "ヘルプファイル「/nonexistent/ゴラミナ.html」を開けません。");
+}
+
+TEST(QtToolkit, AReportKeepsItsSizeAndScrollsItsLines) {
+  TQtToolkit qt;
+  qt.CreateForm(PanelForm());
+  qt.Window()->show();
+  for (const int lines : {6, 60}) {
+    std::string shown;
+    for (int i = 1; i <= lines; ++i)
+      shown += "取り込み：problem-" + std::to_string(i) + ".sgf → 問題 " + std::to_string(i) + "\n";
+    QString summary, field;
+    int height = 0;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      summary = box->text();
+      auto* edit = box->findChild<QPlainTextEdit*>("ReportDetails");
+      ASSERT_NE(edit, nullptr);
+      field = edit->toPlainText();
+      height = box->sizeHint().height();
+      for (QAbstractButton* button : box->buttons()) buttons << button->text();
+      box->buttons().first()->click();
+    });
+    static_cast<TToolkit&>(qt).ShowReport(
+        "SGF読み込み：" + std::to_string(lines) + " 問を取り込みました。", shown);
+    EXPECT_EQ(summary.toStdString(),
+              "SGF読み込み：" + std::to_string(lines) + " 問を取り込みました。");
+    EXPECT_EQ(field.toStdString(), shown);  // every line, none cut
+    EXPECT_EQ(buttons, QStringList{"OK"});
+    EXPECT_LT(height, 600) << lines << " lines";  // the old box was 1178 pixels for 60 files
+  }
 }
 
 TEST(QtToolkit, QtsOwnDialogsSpeakJapaneseOnceAToolkitExists) {

@@ -5,10 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <dirent.h>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -47,6 +48,16 @@ struct TRow {
   std::optional<std::string> S;
   bool operator==(const TRow&) const = default;
 };
+
+std::string Text(const std::optional<std::int32_t>& value) {
+  return value ? std::to_string(*value) : std::string("null");
+}
+
+void PrintTo(const TRow& row, std::ostream* out) {
+  *out << "{id " << Text(row.Id) << " k " << Text(row.K) << " s "
+       << (row.S ? "'" + *row.S + "'" : std::string("null")) << " v " << Text(row.V) << " cnt "
+       << Text(row.Cnt) << " sum " << Text(row.Sum) << " prev " << Text(row.Prev) << "}";
+}
 
 enum TColumn { cId, cK, cS, cV, cCnt, cSum, cPrev, cPad };
 
@@ -106,7 +117,7 @@ class SortTable {
     }
   }
   TRow Read(std::span<const std::uint8_t> image) const {
-    TRow row{Int(image, cId), Int(image, cK), Int(image, cV), Int(image, cCnt),
+    TRow row{Int(image, cId),  Int(image, cK),    Int(image, cV), Int(image, cCnt),
              Int(image, cSum), Int(image, cPrev), std::nullopt};
     std::array<std::uint8_t, 8> text{};
     if (!GetField(image, Desc(cS), text)) row.S = std::string(reinterpret_cast<char*>(text.data()));
@@ -314,9 +325,9 @@ TEST_P(RecordSorterPathTest, DeletedSlotsAreLeftOut) {
 // seen all its rows although the maximum is reached with it.
 TEST_P(RecordSorterPathTest, GroupsAreCompleteBeforeTheMaximumStopsTheOutput) {
   SortTable table(list, true, "T.DAT", 0);
-  table.Append({IntRow(1, 1, {}, 10), IntRow(2, 2, {}, 5), IntRow(3, 1, {}, 1),
-                IntRow(4, 3, {}, 7), IntRow(5, 4, {}, 2), IntRow(6, 3, {}, 8),
-                IntRow(7, 3, {}, 9), IntRow(8, 4, {}, 4)});
+  table.Append({IntRow(1, 1, {}, 10), IntRow(2, 2, {}, 5), IntRow(3, 1, {}, 1), IntRow(4, 3, {}, 7),
+                IntRow(5, 4, {}, 2), IntRow(6, 3, {}, 8), IntRow(7, 3, {}, 9),
+                IntRow(8, 4, {}, 4)});
   Prepare(table);
   TSortSpec spec = Spec();
   spec.Fields = {table.SortOn(cK)};
@@ -399,12 +410,280 @@ TEST_F(RecordSorterTest, RefusesSpecificationsItCannotKey) {
   TFieldDescriptor outside = table.Desc(cS);
   outside.FieldOffset = 60000;
   spec.Fields = {TSortField{outside, false}};
-  EXPECT_EQ(RaisedCode([&] { SortRecords(table.File(), spec); }),
-            codes::kInvalidFieldDefinition);
+  EXPECT_EQ(RaisedCode([&] { SortRecords(table.File(), spec); }), codes::kInvalidFieldDefinition);
   spec.Fields.assign(kMaxSortFields + 1, table.SortOn(cK));
-  EXPECT_EQ(RaisedCode([&] { SortRecords(table.File(), spec); }),
-            codes::kInvalidFieldDefinition);
+  EXPECT_EQ(RaisedCode([&] { SortRecords(table.File(), spec); }), codes::kInvalidFieldDefinition);
   EXPECT_EQ(table.ReadAll().size(), 1u);
+}
+
+// --- Model test --------------------------------------------------------------------------------
+
+// The order of two rows on one sort field, as a reader of the specification would compute it:
+// NULL first, numbers by value, text by bytes or by the locale, upper-cased first when the
+// sort ignores case; a descending field the other way round.
+int CompareOn(const TRow& a, const TRow& b, TColumn column, bool descending, bool ignoreCase,
+              std::uint16_t language) {
+  auto three = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+  int result = 0;
+  if (column == cS) {
+    if (!a.S || !b.S) {
+      result = three(a.S.has_value(), b.S.has_value());
+    } else {
+      std::string x = *a.S, y = *b.S;
+      if (ignoreCase) {
+        UpperCaseLocale(language, 0, x.data());
+        UpperCaseLocale(language, 0, y.data());
+      }
+      if (language == 0) {
+        const int bytes = std::memcmp(x.c_str(), y.c_str(), std::min(x.size(), y.size()) + 1);
+        result = bytes < 0 ? -1 : (bytes > 0 ? 1 : 0);
+      } else {
+        result = CompareLocaleStrings(language, 0, x.c_str(), false, 0, y.c_str());
+      }
+    }
+  } else {
+    const std::optional<std::int32_t>& x = column == cK ? a.K : (column == cV ? a.V : a.Id);
+    const std::optional<std::int32_t>& y = column == cK ? b.K : (column == cV ? b.V : b.Id);
+    result = !x || !y ? three(x.has_value(), y.has_value()) : three(*x, *y);
+  }
+  return descending ? -result : result;
+}
+
+struct TModelSpec {
+  std::vector<std::pair<TColumn, bool>> Fields;
+  bool IgnoreCase = false;
+  std::uint16_t Language = 0;
+  TDuplicateMode Mode = TDuplicateMode::Keep;
+  std::int64_t MaxRows = -1;
+  int KeepRule = 0;  // 0 every group, 1 odd counts, 2 sums not divisible by 3
+  bool Finalise = false;
+};
+
+int CompareRows(const TModelSpec& spec, const TRow& a, const TRow& b) {
+  for (const auto& [column, descending] : spec.Fields) {
+    const int result = CompareOn(a, b, column, descending, spec.IgnoreCase, spec.Language);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+bool KeepGroup(const TModelSpec& spec, std::optional<std::int32_t> count,
+               std::optional<std::int32_t> sum) {
+  if (spec.KeepRule == 1) return *count % 2 == 1;
+  if (spec.KeepRule == 2) return *sum % 3 != 0;
+  return true;
+}
+
+// The callbacks of a GROUP BY with COUNT, SUM(V) and the previous group's running sum.
+void InstallGroupCallbacks(SortTable& table, const TModelSpec& model, TSortSpec& spec) {
+  auto firstGroup = std::make_shared<bool>(true);
+  spec.Callbacks.Accumulate = [&table, firstGroup](std::span<std::uint8_t> row,
+                                                   std::span<const std::uint8_t> other,
+                                                   bool initialise) {
+    if (initialise) {
+      // The very first group sees itself as the previous row.
+      EXPECT_EQ(*firstGroup, std::equal(row.begin(), row.end(), other.begin(), other.end()));
+      table.SetInt(row, cPrev, *firstGroup ? -1 : table.Int(other, cSum).value_or(0));
+      *firstGroup = false;
+      table.SetInt(row, cCnt, 1);
+      table.SetInt(row, cSum, table.Int(row, cV).value_or(0));
+    } else {
+      table.SetInt(row, cCnt, *table.Int(row, cCnt) + 1);
+      table.SetInt(row, cSum, *table.Int(row, cSum) + table.Int(other, cV).value_or(0));
+    }
+  };
+  if (model.Finalise) {
+    spec.Callbacks.Finalise = [&table](std::span<std::uint8_t> row) {
+      table.SetInt(row, cSum, *table.Int(row, cSum) * 2);
+    };
+  }
+  if (model.KeepRule != 0) {
+    spec.Callbacks.Keep = [&table, model](std::span<const std::uint8_t> row) {
+      return KeepGroup(model, table.Int(row, cCnt), table.Int(row, cSum));
+    };
+  }
+}
+
+// The expected result: std::stable_sort, then the duplicates and the maximum.
+std::vector<TRow> ModelSort(const TModelSpec& spec, std::vector<TRow> rows) {
+  std::stable_sort(rows.begin(), rows.end(),
+                   [&](const TRow& a, const TRow& b) { return CompareRows(spec, a, b) < 0; });
+  const auto full = [&](const std::vector<TRow>& out) {
+    return spec.MaxRows >= 0 && static_cast<std::int64_t>(out.size()) >= spec.MaxRows;
+  };
+  std::vector<TRow> out;
+  if (spec.MaxRows == 0) return out;
+  if (spec.Mode != TDuplicateMode::Combine) {
+    for (const TRow& row : rows) {
+      if (spec.Mode == TDuplicateMode::Remove && !out.empty() &&
+          CompareRows(spec, out.back(), row) == 0)
+        continue;
+      out.push_back(row);
+      if (full(out)) break;
+    }
+    return out;
+  }
+  std::optional<std::int32_t> previousSum;  // the last group's sum before it was finalised
+  for (std::size_t first = 0; first < rows.size() && !full(out);) {
+    std::size_t end = first + 1;
+    while (end < rows.size() && CompareRows(spec, rows[first], rows[end]) == 0) ++end;
+    TRow group = rows[first];
+    group.Prev = first == 0 ? -1 : previousSum.value_or(0);
+    group.Cnt = static_cast<std::int32_t>(end - first);
+    std::int32_t sum = 0;
+    for (std::size_t i = first; i < end; ++i) sum += rows[i].V.value_or(0);
+    previousSum = sum;
+    group.Sum = spec.Finalise ? sum * 2 : sum;
+    if (KeepGroup(spec, group.Cnt, group.Sum)) out.push_back(group);
+    first = end;
+  }
+  return out;
+}
+
+TEST_F(RecordSorterTest, ModelOfRandomTablesAndSpecifications) {
+  std::mt19937 random(20261211);
+  const std::vector<std::string> words{"a",  "A",  "b",    "B",    "ab",    "AB",
+                                       "Ab", "ba", "\xE4", "\xC4", "a\xE4", "z"};
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    TModelSpec model;
+    model.Language = pick(2) == 0 ? 0 : kGerman;
+    const std::string name = "M" + std::to_string(round) + ".DAT";
+    SortTable table(list, true, name, static_cast<std::int16_t>(model.Language),
+                    {static_cast<std::uint8_t>(pick(2) == 0 ? 1 : 200)});
+    const int count = pick(4) == 0 ? pick(5) : pick(300);
+    const int spread = 1 + pick(30);
+    std::vector<TRow> rows;
+    std::vector<bool> deleted;
+    for (int i = 0; i < count; ++i) {
+      TRow row;
+      row.Id = i + 1;
+      if (pick(8) != 0) row.K = pick(spread) - spread / 2;
+      if (pick(8) != 0)
+        row.S = words[static_cast<std::size_t>(pick(static_cast<int>(words.size())))];
+      if (pick(6) != 0) row.V = pick(10);
+      rows.push_back(row);
+      deleted.push_back(pick(10) == 0);
+    }
+    table.Append(rows, deleted);
+    // The rows as stored (text the table's code page cannot hold is cut or NULL).
+    std::vector<TRow> live;
+    for (std::int32_t n = 1; n < table.File().NextRecordNo(); ++n) {
+      TRecord* record = table.File().GetRecord(n);
+      if (!IsDeleted(record->Image)) live.push_back(table.Read(record->Image));
+      table.File().ReleaseRecord(record);
+    }
+
+    const std::vector<TColumn> columns{cK, cS, cV, cId};
+    const int fieldCount = pick(4);
+    for (int i = 0; i < fieldCount; ++i) {
+      model.Fields.emplace_back(columns[static_cast<std::size_t>(pick(4))], pick(2) == 0);
+    }
+    model.IgnoreCase = pick(2) == 0;
+    model.Mode = static_cast<TDuplicateMode>(pick(3));
+    const int maxKind = pick(5);
+    model.MaxRows = maxKind == 0 ? 0 : (maxKind == 1 ? 1 + pick(count + 2) : -1);
+    model.KeepRule = pick(3);
+    model.Finalise = pick(2) == 0;
+
+    TSortSpec spec;
+    for (const auto& [column, descending] : model.Fields) {
+      spec.Fields.push_back(table.SortOn(column, descending));
+    }
+    spec.CaseInsensitive = model.IgnoreCase;
+    spec.Duplicates = model.Mode;
+    spec.MaxRows = model.MaxRows;
+    if (model.Mode == TDuplicateMode::Combine) InstallGroupCallbacks(table, model, spec);
+    const bool inMemoryPath = pick(2) == 0;
+    if (inMemoryPath) {
+      table.CacheEverything();
+    } else {
+      table.CacheNothing();
+      spec.RunRecordsLimit = static_cast<std::size_t>(1 + pick(40));
+    }
+
+    const std::vector<TRow> expected = ModelSort(model, live);
+    EXPECT_EQ(SortRecords(table.File(), spec), static_cast<std::int32_t>(expected.size()));
+    EXPECT_EQ(table.File().FileSize(), table.ExpectedFileSize());
+    const std::vector<TRow> actual = table.ReadAll();
+    EXPECT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < std::min(actual.size(), expected.size()); ++i) {
+      if (actual[i] == expected[i]) continue;
+      ADD_FAILURE() << "row " << i + 1 << " in memory " << inMemoryPath << " mode "
+                    << static_cast<int>(model.Mode) << " language " << model.Language
+                    << " ignore case " << model.IgnoreCase << " fields " <<
+          [&] {
+            std::string text;
+            for (const auto& [column, descending] : model.Fields)
+              text += std::to_string(column) + (descending ? "d " : "a ");
+            return text;
+          }() << ": "
+                    << ::testing::PrintToString(actual[i]) << " expected "
+                    << ::testing::PrintToString(expected[i]);
+      break;
+    }
+    ExpectNoRunFileLeft();
+    table.File().Close();
+    table.File().DeleteFile();
+  }
+}
+
+// --- Faults ------------------------------------------------------------------------------------
+
+// A write that fails at any point of a sort raises, leaves no run file behind and leaves a
+// data file that opens and passes its structure check (its order is undefined: the caller
+// throws a result table away after a failed sort).
+TEST_F(RecordSorterTest, AWriteFailingAnywhereLeavesNoRunFileAndASoundFile) {
+  for (const bool inMemoryPath : {false, true}) {
+    SCOPED_TRACE(inMemoryPath);
+    bool succeeded = false;
+    for (std::int64_t budget = 0; !succeeded && budget < 400000; budget += 97) {
+      SCOPED_TRACE(budget);
+      faults.WriteBudget = -1;
+      std::int32_t slots = 0;
+      {
+        SortTable table(list, true, "F.DAT", 0, {40});
+        std::vector<TRow> rows;
+        for (int i = 0; i < 120; ++i) rows.push_back(IntRow(i + 1, (i * 53) % 17, "x", i % 5));
+        table.Append(rows);
+        table.File().WriteChangedRecords();
+        table.File().FlushHeader(false);
+        if (inMemoryPath) {
+          table.CacheEverything();
+        } else {
+          table.CacheNothing();
+        }
+        slots = table.File().RecordCount();
+        TSortSpec spec;
+        spec.Fields = {table.SortOn(cK)};
+        spec.Duplicates = TDuplicateMode::Remove;
+        spec.RunRecordsLimit = 16;
+        faults.WriteBudget = budget;
+        const int code = RaisedCode([&] { SortRecords(table.File(), spec); });
+        faults.WriteBudget = -1;
+        succeeded = code == 0;
+        if (!succeeded) {
+          EXPECT_EQ(code, codes::kWriteError);
+        }
+        if (succeeded) {
+          EXPECT_EQ(table.ReadAll().size(), 17u);
+          table.File().FlushHeader(false);
+        }
+        ExpectNoRunFileLeft();
+      }
+      TDataFile reopened(list);
+      reopened.SetFileName("F.DAT");
+      reopened.SetInMemory(true);
+      ASSERT_NO_THROW(reopened.Open());
+      ASSERT_NO_THROW(reopened.CheckStructure());
+      if (!succeeded) {
+        EXPECT_EQ(reopened.RecordCount(), slots);
+      }
+      reopened.Close();
+    }
+    EXPECT_TRUE(succeeded);
+  }
 }
 
 }  // namespace

@@ -374,6 +374,13 @@ class TDataCursor {
   // becomes current, at the beginning crack.
   void DeleteIndex(std::string_view name);
   void DeleteIndexNo(int indexNo);
+  // Closed, exclusive, not read-only: every index (primary, secondary, "Sys Deleted", the
+  // text index with its parameters, or the default ones when they cannot be read) is built
+  // afresh from the records, whatever the index pages held: the repair of a damaged index
+  // file whose header still reads. A failure (9729 for records whose keys collide in a unique
+  // index, any file error) puts the index file back as it was from its copy ".IBK", which
+  // goes afterwards either way.
+  void RebuildIndexes();
   // Open, exclusive: a result table (no primary, secondary or text index) is rewritten in
   // the order of the specification (record_sorter.h), its run files in the session's
   // private folder; any other table is left alone. The cursor at the beginning crack.
@@ -423,6 +430,8 @@ class TDataCursor {
   void RestartAt(int indexNo);
   void BuildIndex(int slot);
   void FreeIndexPages(int slot);
+  void RebuildIndexFile();
+  void InsertEveryKey();
   void LoadIndex(int indexNo);
   void WriteBackTextIndexParams();
 

@@ -10,6 +10,7 @@
 #include "engine/data_table.h"
 #include "engine/first_error.h"
 #include "engine/table_definition_check.h"
+#include "engine/text_index_upkeep.h"
 #include "storage/ascii_case.h"
 #include "storage/file_handler.h"
 #include "storage/file_names.h"
@@ -238,6 +239,99 @@ void TDataCursor::AddIndex(const TIndexDefinition& definition) {
   }
   errors.Try([&] { RestartAt(FIndexNo); });
   errors.RaiseIfAny();
+}
+
+void TDataCursor::RebuildIndexes() {
+  RequireClosed();
+  RequireExclusive();
+  RequireWritableTable();
+  // The table is taken without the cursor's navigation, which would read the pages about
+  // to be replaced.
+  TDataTable& table = FDirectory.OpenTable(FTableName, FInMemory, true, FTemporary);
+  FTable = &table;
+  TFirstError errors;
+  errors.Try([&] {
+    if (table.Data().Encrypted()) RequirePassword(table.Data().Password());
+    RebuildIndexFile();
+  });
+  errors.Try([&] {
+    if (FTextParamsChanged) WriteBackTextIndexParams();
+  });
+  FTextParams.reset();
+  FTextParamsChanged = false;
+  FTable = nullptr;
+  errors.Try([&] { FDirectory.CloseTable(table); });
+  errors.RaiseIfAny();
+}
+
+void TDataCursor::RebuildIndexFile() {
+  try {
+    TextIndexParams();
+  } catch (const EKuraEngineError&) {
+    // Damaged parameter pages: the defaults take their place.
+    FTextParams = DefaultTextIndexParams();
+  }
+  FTable->FlushBuffers();
+  TIndexFile& index = FTable->Index();
+  const std::string backup = FDirectory.TableFileName(FTableName, kIndexBackupExtension);
+  index.CopyToFile(backup, false, 0, nullptr, nullptr);
+  TFirstError errors;
+  errors.Try([&] {
+    index.EmptyIndexFile();
+    FTextParamsChanged = true;  // their pages went with the rest
+    InsertEveryKey();
+    FTable->FlushBuffers();
+  });
+  if (errors.Failed()) {
+    // The copy goes only once it is back in place: else it is the table's last good index.
+    TFirstError restore;
+    restore.Try([&] {
+      index.DiscardPages();
+      index.CopyFromFile(backup, false, 0, nullptr, nullptr);
+      index.ReloadIndexHeader();
+    });
+    if (!restore.Failed()) FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+    FTextParamsChanged = false;
+  } else {
+    // A copy that will not go is only clutter: its failure is not the rebuild's.
+    FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+  }
+  errors.RaiseIfAny();
+}
+
+// Every record's keys into the emptied index file: "Sys Deleted" for every slot, the
+// primary and secondary indexes and the text index for the live ones.
+void TDataCursor::InsertEveryKey() {
+  TDataFile& data = FTable->Data();
+  TIndexFile& index = FTable->Index();
+  const std::vector<int> slots = KeySlots();
+  const TKeyFormat& deletedKeys = index.KeyFormat(kSysDeletedSlot);
+  TIndexTree deletedTree = index.Tree(kSysDeletedSlot);
+  std::array<std::uint8_t, kSysDeletedKeyLength> deletedKey{};
+  const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
+  for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+    std::vector<std::uint8_t> image;
+    {
+      TRecord* record = data.GetRecord(n);
+      image = record->Image;
+      data.ReleaseRecord(record);
+    }
+    BuildKey(deletedKeys, image, deletedKey);
+    deletedTree.Insert(deletedKey.data(), n);
+    if (IsDeleted(image)) continue;
+    index.IncLiveRecordCount();
+    for (const int slot : slots) {
+      const TKeyFormat& format = index.KeyFormat(slot);
+      std::vector<std::uint8_t> key(static_cast<std::size_t>(format.KeyLength));
+      BuildKey(format, image, key);
+      if (!index.Tree(slot).Insert(key.data(), n)) RaiseDuplicate(slot);
+    }
+    if (textIndex) {
+      const TTextIndexChange words =
+          TextIndexChange({}, RecordWords(*FTable, *FTextParams, image, nullptr), false);
+      ApplyTextIndexChange(*FTable, words, RowId(image), RowId(image), n);
+    }
+  }
 }
 
 void TDataCursor::DeleteIndexNo(int indexNo) {

@@ -402,6 +402,49 @@ TEST_F(TableOpsTest, AnIndexBuildFailingAnywhereLeavesTheTableAsItWas) {
   }
 }
 
+// --- RebuildIndexes ------------------------------------------------------------------------
+
+TEST_F(TableOpsTest, RebuildingRepairsDamagedIndexPages) {
+  TTableDefinition definition = PlainDefinition();
+  definition.SecondaryIndexes.push_back(Index("ByName", {2}));
+  definition.TextIndexFields = {2};
+  Cursor()->CreateTable(definition, false);
+  {
+    auto cursor = Opened();
+    for (int i = 1; i <= 300; ++i) InsertRow(*cursor->Table(), i, "word" + std::to_string(i % 7));
+    testing::DeleteRow(*cursor->Table(), 10);
+  }
+  // Every index page after the header overwritten with rubbish.
+  std::string bytes = testing::ReadWholeFile(folder.File("T.IDX"));
+  for (std::size_t i = kIndexPageBytes; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  testing::WriteWholeFile(folder.File("T.IDX"), bytes);
+
+  Cursor()->RebuildIndexes();
+  auto cursor = Opened();
+  ExpectSoundIndexes(*cursor);
+  EXPECT_EQ(cursor->Table()->Index().CheckTree(kSysTextSlot).KeyCount, 299);
+  EXPECT_FALSE(Exists("T", kIndexBackupExtension));
+  cursor->SetIndexName("ByName");
+  EXPECT_EQ(Rows(*cursor).size(), 299u);
+}
+
+TEST_F(TableOpsTest, ARebuildThatFailsPutsTheIndexFileBack) {
+  MakeRows({"a", "b", "c"});
+  const std::string before = testing::ReadWholeFile(folder.File("T.IDX"));
+  // Record 2 takes record 1's ID on disk: the unique index ById cannot hold both.
+  std::string data = testing::ReadWholeFile(folder.File("T.DAT"));
+  const std::size_t records = data.size() - 3 * Opened()->Table()->Data().RecordSize();
+  const std::size_t recordSize = Opened()->Table()->Data().RecordSize();
+  const std::size_t idOffset = Opened()->Table()->Data().Descriptors()[0].FieldOffset + 1;
+  for (std::size_t i = 0; i < 4; ++i)
+    data[records + recordSize + idOffset + i] = data[records + idOffset + i];
+  testing::WriteWholeFile(folder.File("T.DAT"), data);
+
+  EXPECT_EQ(RaisedCode([&] { Cursor()->RebuildIndexes(); }), codes::kDuplicateKey);
+  EXPECT_FALSE(Exists("T", kIndexBackupExtension));
+  EXPECT_EQ(testing::ReadWholeFile(folder.File("T.IDX")), before);
+}
+
 // --- SortTable -------------------------------------------------------------------------------
 
 TEST_F(TableOpsTest, SortingAResultTableRewritesItAndItsLiveRecords) {

@@ -50,6 +50,7 @@ TEST_F(KuraCommand, HelpPages) {
       {{"--help"}, "kura - look into and check"},
       {{"info", "--help"}, "kura info - what a table is made of"},
       {{"verify", "--help"}, "kura verify - check that tables are sound"},
+      {{"reindex", "--help"}, "kura reindex - build every index of a table again"},
       {{"stress", "--help"}, "kura stress - change one table from several processes"},
   };
   for (const auto& [arguments, name] : cases) {
@@ -142,6 +143,40 @@ TEST_F(KuraCommand, VerifyPrintsOneLinePerFindingAndExitsWithOne) {
   EXPECT_EQ(run.Status, kExitFindings);
   EXPECT_EQ(run.Out, FFolder.File("T.DAT") + ": sound\n" + FFolder.File("U.IDX") +
                          ": LiveRecordCount is 77 but the data file holds 9 live records\n");
+}
+
+// A damaged index file (a lost key, a wrong live count, rubbish in its pages) is built again
+// from the records; kura verify then finds nothing.
+TEST_F(KuraCommand, ReindexRepairsDamagedIndexFiles) {
+  {
+    TEngineSandbox sandbox(FFolder.Path());
+    TDataTable& table = sandbox.Directory().OpenTable("T", false, false);
+    testing::DeleteIndexKey(table, 1, 4);
+    sandbox.Directory().CloseTable(table);
+  }
+  testing::PatchI32(FFolder.File("U.IDX"), 3974, 77);  // LiveRecordCount
+  const std::int64_t secondPage = 2 * 4096 + 100;
+  for (std::int64_t at = secondPage; at < secondPage + 64; at += 4)
+    testing::PatchI32(FFolder.File("U.IDX"), at, 0x5A5A5A5A);
+  EXPECT_EQ(Kura({"verify", FFolder.Path()}).Status, kExitFindings);
+
+  const TRun run = Kura({"reindex", FFolder.Path()});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  EXPECT_EQ(run.Out,
+            FFolder.File("T.DAT") + ": reindexed\n" + FFolder.File("U.DAT") + ": reindexed\n");
+  EXPECT_EQ(Kura({"verify", FFolder.Path()}).Status, kExitSound);
+  EXPECT_FALSE(std::filesystem::exists(FFolder.File("T.IBK")));
+}
+
+TEST_F(KuraCommand, ReindexSaysWhyATableCouldNotBeDone) {
+  testing::PatchI32(FFolder.File("T.IDX"), 8, 0x7F7F7F7F);  // version and NextPageNo
+  std::filesystem::remove(FFolder.File("U.IDX"));           // a lost index file is made anew
+  const TRun run = Kura({"reindex", FFolder.File("T"), FFolder.File("U")});
+  EXPECT_EQ(run.Status, kExitFindings) << run.Out << run.Err;
+  EXPECT_NE(run.Out.find(FFolder.File("T.DAT") + ": not reindexed: Kura Engine Error"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find(FFolder.File("U.DAT") + ": reindexed"), std::string::npos) << run.Out;
 }
 
 TEST_F(KuraCommand, InfoOfADirectoryInTextAndJson) {

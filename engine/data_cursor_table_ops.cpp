@@ -92,7 +92,7 @@ void TDataCursor::CreateTable(const TTableDefinition& definition, bool overwrite
                         FDirectory.TableFileName(FTableName, kDataExtension), inMemory))
     Raise(codes::kTableExists);
   Close();
-  TDataTable& table = FDirectory.CreateTable(FTableName, inMemory, checked, true, FTemporary);
+  TDataTable& table = FDirectory.CreateTable(FTableName, inMemory, checked, overwrite, FTemporary);
   TFirstError errors;
   errors.Try([&] {
     if (lastAutoInc > 0) table.Data().SetLastAutoInc(lastAutoInc);

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
 #include "tools/kura/kura_test_tables.h"
 
 namespace kura::tool {
@@ -177,6 +179,48 @@ TEST_F(KuraCommand, ReindexSaysWhyATableCouldNotBeDone) {
             std::string::npos)
       << run.Out;
   EXPECT_NE(run.Out.find(FFolder.File("U.DAT") + ": reindexed"), std::string::npos) << run.Out;
+}
+
+// Tables made and changed by the cursor's table operations pass every check.
+TEST_F(KuraCommand, VerifyAcceptsWhatTheTableOperationsMake) {
+  {
+    TEngineSandbox sandbox(FFolder.Path());
+    TDataCursor cursor(sandbox.Directory());
+    cursor.SetTableName("T");
+    cursor.SetExclusive(true);
+    cursor.Open();
+    TIndexDefinition byNote;
+    byNote.Name = "Second";
+    byNote.Fields = {1, 2};
+    cursor.AddIndex(byNote);
+    cursor.DeleteIndexNo(1);
+    cursor.Close();
+    cursor.SetTableName("U");
+    cursor.Open();
+    cursor.EmptyTable();
+    cursor.Close();
+
+    TTableDefinition result;
+    result.Fields = {MakeFieldDescriptor("K", 6), MakeFieldDescriptor("S", 1, 10)};
+    cursor.SetTableName("R");
+    cursor.CreateTable(result, false);
+    cursor.Open();
+    for (int i = 0; i < 50; ++i) {
+      std::vector<std::uint8_t> record(cursor.RecordSize());
+      cursor.InitNewRecord(record);
+      const std::int32_t value = (i * 7) % 11;
+      cursor.SetField(1, record, &value);
+      cursor.SetField(2, record, "x");
+      cursor.PostInsert(record, false);
+    }
+    TSortSpec spec;
+    spec.Fields = {TSortField{cursor.Table()->Data().Descriptors()[0], true}};
+    spec.Duplicates = TDuplicateMode::Remove;
+    cursor.SortTable(spec);
+    EXPECT_EQ(cursor.RecordCount(), 11);
+  }
+  const TRun run = Kura({"verify", FFolder.Path()});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out;
 }
 
 TEST_F(KuraCommand, InfoOfADirectoryInTextAndJson) {

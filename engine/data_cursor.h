@@ -27,6 +27,7 @@
 // and lock errors raise and leave the position as it was before the step.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,12 +47,15 @@
 #include "storage/index_page.h"
 #include "storage/index_text.h"
 #include "storage/record_image.h"
+#include "storage/record_sorter.h"
 #include "storage/records_bitmap.h"
 
 namespace kura {
 
 class TDataDirectory;
 class TDataTable;
+struct TTableDefinition;
+struct TIndexDefinition;
 class TIndexNavigator;
 class TRecordOrderNavigator;
 class TCursorPageStore;
@@ -363,6 +367,50 @@ class TDataCursor {
                       std::string& value) const;
   // The table's language and sort order.
   TTableLocale Locale() const;
+
+  // --- Table operations (data_cursor_table_ops.cpp) ----------------------------------------
+  // Whole-table operations on the table the cursor's TableName and InMemory name; the codes
+  // of their access rules: 10031 (must be closed), 10253 (must be exclusive), 11013 (must
+  // not be read-only, or the table is open elsewhere in the process).
+  //
+  // Creates the table: exclusive, not read-only, open or closed. Every check of the
+  // definition (table_definition_check.h) and 13060 for an existing table without overwrite
+  // come before any file is made. lastAutoInc is where row numbers start (-1: 0); text
+  // parameters, when given, are stored for the text index. The cursor is left closed.
+  void CreateTable(const TTableDefinition& definition, bool overwrite,
+                   std::int32_t lastAutoInc = -1, const TTextIndexParams* textParams = nullptr);
+  // Closed cursor: the table's header is read (11010 missing) and an encrypted table's
+  // password asked for (10498), then its files are deleted (11013 while open in the process).
+  void DeleteTable();
+  // As DeleteTable, then the files take the new name (13060 when that table exists).
+  void RenameTable(std::string_view newName);
+  // Open, exclusive, not read-only: no records, every index definition kept, the text
+  // parameters written again at close; the cursor at the beginning crack.
+  void EmptyTable();
+  // Open, exclusive, not read-only: the index is defined and built from the records. A
+  // failure (9729 for records with equal keys in a unique index, any file error) removes
+  // it again, leaving the table as it was. The cursor at the beginning crack of its index.
+  void AddIndex(const TIndexDefinition& definition);
+  // Open, exclusive, not read-only: the secondary index by name (without regard to case;
+  // 10022 when there is none) or by number 1..30 goes with its pages; the primary index
+  // becomes current, at the beginning crack.
+  void DeleteIndex(std::string_view name);
+  void DeleteIndexNo(int indexNo);
+  // Closed, exclusive, not read-only: every index (primary, secondary, "Sys Deleted", the
+  // text index with its parameters, or the default ones when they cannot be read) is built
+  // afresh from the records, whatever the index pages held: the repair of a damaged index
+  // file whose header still reads. A failure (9729 for records whose keys collide in a unique
+  // index, any file error) puts the index file back as it was from its copy ".IBK", which
+  // goes afterwards either way.
+  void RebuildIndexes();
+  // Open, exclusive: a result table (no primary, secondary or text index) is rewritten in
+  // the order of the specification (record_sorter.h), its run files in the session's
+  // private folder; any other table is left alone. The cursor at the beginning crack.
+  void SortTable(TSortSpec spec);
+  // The table's 127 header bytes: from the open table, or read from the closed table's data
+  // file (11010 missing; a version other than 5 answers zeros with only the version byte;
+  // an encrypted table's password is asked for, 10498).
+  std::array<std::uint8_t, kDataHeaderSize> GetTableHeader();
   // The definition of index slot 0..32; 10022 for another number.
   TIndexDescriptor ReadIndexDescriptor(int indexNo) const;
 
@@ -396,6 +444,17 @@ class TDataCursor {
   void AskForPassword();
   void LoadFields();
   void RebuildSysDeleted();
+  // Table operations: the access rules, the closed table's header with its password check,
+  // the cursor back at the beginning crack of an index after the table changed under it.
+  void RequireExclusive() const;
+  void RequireWritableTable() const;
+  std::array<std::uint8_t, kDataHeaderSize> ReadClosedTableHeader(bool checkPassword);
+  void RequirePassword(const std::string& password);
+  void RestartAt(int indexNo);
+  void BuildIndex(int slot);
+  void FreeIndexPages(int slot);
+  void RebuildIndexFile();
+  void InsertEveryKey();
   void LoadIndex(int indexNo);
   void WriteBackTextIndexParams();
 

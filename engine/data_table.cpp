@@ -162,6 +162,7 @@ void TDataTable::Create(const TTableDefinition& definition) {
     FIndex.SetPrimaryIndex(definition.PrimaryIndex);
     for (const TIndexDefinition& index : definition.SecondaryIndexes)
       FIndex.AddSecondaryIndex(index);
+    if (!definition.TextIndexFields.empty()) FIndex.SetTextIndex(definition.TextIndexFields);
     if (HasBlobFields()) {
       FBlob.ConfigureFrom(FData);
       FBlob.CreateFile();

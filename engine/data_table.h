@@ -71,6 +71,8 @@ struct TTableDefinition {
   TDataFileSettings Settings;
   TIndexDefinition PrimaryIndex;
   std::vector<TIndexDefinition> SecondaryIndexes;
+  // The fields of the text index (strings and memos); none for a table without one.
+  std::vector<std::uint16_t> TextIndexFields;
 };
 
 // The file headers written (advancing their change counters) even when nothing in them

@@ -503,6 +503,49 @@ void TDataFile::WriteChangedRecords(bool flushToDisk) {
   PushToDisk(flushToDisk);
 }
 
+void TDataFile::WriteRecordImages(std::int32_t first, std::span<const std::uint8_t> images) {
+  const std::size_t recordSize = FHeader.RecordSize;
+  if (FRecords.Count() != 0 || first <= 0 || first > FHeader.NextRecordNo ||
+      images.size() % recordSize != 0)
+    Raise(codes::kRecordBuffersCorrupt);
+  if (images.empty()) return;
+  std::vector<std::uint8_t> scrambled;
+  std::span<const std::uint8_t> bytes = images;
+  if (Encrypted()) {
+    scrambled.assign(images.begin(), images.end());
+    for (std::size_t at = 0; at < scrambled.size(); at += recordSize) {
+      Scramble(std::span<std::uint8_t>(scrambled.data() + at, recordSize), kDataScrambleLow,
+               kDataScrambleHigh);
+    }
+    bytes = scrambled;
+  }
+  BeginAccess();
+  try {
+    Seek(kSeekFromStart, RecordPosition(first));
+    WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  } catch (...) {
+    EndAccess();
+    throw;
+  }
+  EndAccess();
+}
+
+void TDataFile::CutRecords(std::int32_t count) {
+  if (FRecords.Count() != 0 || count < 0) Raise(codes::kRecordBuffersCorrupt);
+  BeginAccess();
+  try {
+    Seek(kSeekFromStart, RecordPosition(count + 1));
+    WriteBuffer(nullptr, 0);
+  } catch (...) {
+    EndAccess();
+    throw;
+  }
+  EndAccess();
+  FHeader.NextRecordNo = count + 1;
+  FHeader.FirstFree = 0;
+  FHeaderChanged = true;
+}
+
 void TDataFile::WriteRecordRun(std::span<TRecord* const> run) {
   const std::size_t perPiece =
       std::max<std::size_t>(1, kMaxWriteRunBytes / std::max<std::size_t>(1, FHeader.RecordSize));

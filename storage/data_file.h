@@ -268,6 +268,15 @@ class TDataFile : public TFileHandler {
   void DeleteRecordSlot(TRecord* record);
   // Writes the changed, unpinned records, one write per run of consecutive numbers.
   void WriteChangedRecords(bool flushToDisk = false);
+  // Writes whole record images (as this process sees them: scrambled here when encrypted)
+  // over records first, first + 1, ... in one write, past the cache. For a rewrite of the
+  // record area by one who holds the table to itself and has emptied the cache (8962
+  // otherwise, or for a run that starts after NextRecordNo or images not a whole number of
+  // records).
+  void WriteRecordImages(std::int32_t first, std::span<const std::uint8_t> images);
+  // After a rewrite of the record area: the file ends after record count, NextRecordNo is
+  // count + 1 and the free chain is empty. The cache must be empty (8962).
+  void CutRecords(std::int32_t count);
 
   // Sets the texts (scrambled when encrypted; cut to 15 and 50 characters), versions and the
   // auto-increment counter; marks the header changed.

@@ -87,6 +87,9 @@ class TFileHandler {
   bool IsOpen() const { return FOpen; }
   std::int32_t HandleId() const { return FHandleId; }
   TAbstractFile* File() const { return FFile; }
+  // The file list the handler works through (helpers of the handler make their own files
+  // on the same list).
+  TFileList& List() const { return FList; }
 
  protected:
   // Raises the status's engine error with its operating system reason and the file's name.

@@ -297,6 +297,18 @@ void TIndexFile::CreateFile() {
   FlushIndexHeader(true);
 }
 
+void TIndexFile::RestoreHeader(const TIndexHeader& header) {
+  DiscardPages();
+  FHeader = header;
+  ResetKeyFormats();
+  MarkHeaderChanged();
+}
+
+void TIndexFile::SetLiveRecordCount(std::int32_t count) {
+  FHeader.LiveRecordCount = count;
+  MarkHeaderChanged();
+}
+
 void TIndexFile::IncLiveRecordCount() {
   ++FHeader.LiveRecordCount;
   MarkHeaderChanged();

@@ -125,6 +125,12 @@ class TIndexFile : public TFileHandler {
   std::int32_t NextPageNo() const { return FHeader.NextPageNo; }
   std::int32_t LiveRecordCount() const { return FHeader.LiveRecordCount; }
   void IncLiveRecordCount();
+  // After a change of definitions failed part-way: every cached page is dropped and the
+  // header is the one given (taken before the change), marked to be written by the next
+  // flush. Pages written past its NextPageNo stay unused.
+  void RestoreHeader(const TIndexHeader& header);
+  // After the records were rewritten as a whole (a sorted result table).
+  void SetLiveRecordCount(std::int32_t count);
   void DecLiveRecordCount();
   bool NoPrimaryIndex() const { return FHeader.NoPrimaryIndex; }
   int SecondaryCount() const { return FHeader.SecondaryCount; }

@@ -9,6 +9,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
 #include "tools/kura/table_info.h"
 #include "tools/kura/table_reader.h"
 #include "tools/kura/table_stress.h"
@@ -23,6 +26,7 @@ constexpr const char* kMainHelp = R"(NAME
 SYNOPSIS
     kura info [--json] [--password PASSWORD] PATH...
     kura verify PATH...
+    kura reindex PATH...
     kura stress DIR [--procs N] [--ops N] [--seconds N] [--seed N]
     kura SUBCOMMAND --help
     kura --help
@@ -35,6 +39,7 @@ DESCRIPTION
 SUBCOMMANDS
     info      the headers, fields, indexes and record, page and block counts of tables
     verify    every structure check of the three files and their agreement
+    reindex   every index of a table built again from its records
     stress    several processes changing one table at once, checked afterwards
 
 EXIT STATUS
@@ -105,6 +110,32 @@ OPTIONS
 
 EXIT STATUS
     0 every table is sound, 1 at least one finding, 2 a usage error.
+)";
+
+constexpr const char* kReindexHelp = R"(NAME
+    kura reindex - build every index of a table again from its records
+
+SYNOPSIS
+    kura reindex PATH...
+
+DESCRIPTION
+    The repair of a damaged index file whose header still reads: each table PATH names is
+    opened exclusively (no other process may have it open), and its primary and secondary
+    indexes, "Sys Deleted", the text index and its parameters (the defaults when their
+    pages cannot be read) are built afresh from the records of the data file, under the
+    definitions the index file names. The index file is first copied to FOO.IBK; when the
+    rebuild fails (two records with the same key in a unique index, a full disk) it is put
+    back from that copy, and the copy goes once it is back. Then every check of
+    kura verify runs on the table.
+    A table done prints one line "<data file>: reindexed"; a table that could not be
+    reindexed, or whose check finds something, prints one line per problem.
+
+OPTIONS
+    --help    this page.
+
+EXIT STATUS
+    0 every table reindexed and sound, 1 a table could not be reindexed or has findings,
+    2 a usage error.
 )";
 
 constexpr const char* kStressHelp = R"(NAME
@@ -288,6 +319,37 @@ int RunVerify(const std::vector<std::string>& arguments, std::ostream& out, std:
   return status;
 }
 
+// The directory part of a table's base name ("" for the working folder).
+std::string DirectoryOf(const TTablePath& path) {
+  const std::size_t slash = path.Base.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.Base.substr(0, slash + 1);
+}
+
+int RunReindex(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+               TFileList& list) {
+  const TInvocation call = Prepare(arguments, "reindex", kReindexHelp, false, out, err, list);
+  if (call.Done) return *call.Done;
+  int status = kExitSound;
+  for (const TTablePath& path : call.Tables) {
+    try {
+      TDataSession session(false, list);
+      TDataCursor cursor(session.OpenDirectory("Reindex", DirectoryOf(path)));
+      cursor.SetTableName(path.TableName());
+      cursor.SetExclusive(true);
+      cursor.RebuildIndexes();
+    } catch (const EKuraEngineError& error) {
+      out << path.DataName() << ": not reindexed: " << error.what() << '\n';
+      status = kExitFindings;
+      continue;
+    }
+    const std::vector<std::string> findings = VerifyTable(path, list);
+    if (findings.empty()) out << path.DataName() << ": reindexed\n";
+    for (const std::string& finding : findings) out << finding << '\n';
+    if (!findings.empty()) status = kExitFindings;
+  }
+  return status;
+}
+
 // A whole number within limits, or nothing.
 std::optional<std::int64_t> NumberIn(const std::string& text, std::int64_t low, std::int64_t high) {
   std::int64_t value = 0;
@@ -366,6 +428,7 @@ int RunKura(const std::vector<std::string>& arguments, std::ostream& out, std::o
     }
     if (subcommand == "info") return RunInfo(arguments, out, err, list);
     if (subcommand == "verify") return RunVerify(arguments, out, err, list);
+    if (subcommand == "reindex") return RunReindex(arguments, out, err, list);
     if (subcommand == "stress") return RunStressCommand(arguments, out, err, list);
   } catch (const std::exception& error) {
     // The checks turn what they meet into findings; this is the last guard of the command.

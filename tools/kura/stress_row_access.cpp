@@ -78,7 +78,9 @@ void CreateOrCheckStressTable(TDataDirectory& directory) {
     cursor.Open();
   } catch (const EKuraEngineError& error) {
     if (error.ErrorCode != codes::kTableNotFound) throw;
-    directory.CloseTable(directory.CreateTable(kStressTableName, false, StressDefinition(), false));
+    cursor.SetExclusive(true);
+    cursor.CreateTable(StressDefinition(), false);
+    cursor.SetExclusive(false);
     cursor.Open();
   }
   bool fits = cursor.FieldCount() == fNote;

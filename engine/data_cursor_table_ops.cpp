@@ -1,0 +1,363 @@
+// Whole-table operations of the cursor: creating, deleting, renaming and emptying a table,
+// adding and deleting indexes, sorting a result table and reading the table header.
+#include <algorithm>
+
+#include "base/engine_codes.h"
+#include "engine/cursor_position.h"
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "engine/data_table.h"
+#include "engine/first_error.h"
+#include "engine/table_definition_check.h"
+#include "engine/text_index_upkeep.h"
+#include "storage/ascii_case.h"
+#include "storage/file_handler.h"
+#include "storage/file_names.h"
+#include "storage/index_page.h"
+#include "storage/index_tree.h"
+#include "storage/little_endian.h"
+
+namespace kura {
+
+// --- Access rules -----------------------------------------------------------------------
+
+void TDataCursor::RequireExclusive() const {
+  if (!FExclusive) Raise(codes::kExclusiveRequired);
+}
+
+void TDataCursor::RequireWritableTable() const {
+  if (FReadOnly || FReadOnlyFiles) Raise(codes::kAccessDenied);
+}
+
+// --- Header of a closed table ----------------------------------------------------------------
+
+void TDataCursor::RequirePassword(const std::string& password) {
+  TDataSession& session = FDirectory.Session();
+  for (int asked = 0; !session.HasPassword(password); ++asked) {
+    if (!FPasswordHook || asked >= kMaxPasswordAsks || !FPasswordHook(*this))
+      Raise(codes::kPasswordRequired);
+  }
+}
+
+std::array<std::uint8_t, kDataHeaderSize> TDataCursor::ReadClosedTableHeader(bool checkPassword) {
+  const bool inMemory = FInMemory || FDirectory.IsInMemory();
+  TFileHandler file(FDirectory.Session().Files());
+  file.SetFileName(FDirectory.TableFileName(FTableName, kDataExtension));
+  file.SetInMemory(inMemory);
+  if (!file.FileExists()) Raise(codes::kTableNotFound);
+  std::array<std::uint8_t, kDataHeaderSize> bytes{};
+  try {
+    file.Open();
+    file.Seek(kSeekFromStart, 0);
+    file.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()), true);
+    file.Close();
+  } catch (const EKuraEngineError& error) {
+    RethrowNamed(error, true);
+  }
+  const TDataHeader header = DecodeDataHeader(bytes);
+  if (header.Version != kDataFileVersion) {
+    bytes.fill(0);
+    bytes[kVersionOffset] = header.Version;
+    return bytes;
+  }
+  if (checkPassword && header.Encrypted == 1) {
+    const std::size_t length = std::min<std::size_t>(header.Password[0], kMaxPasswordLength);
+    std::string password(reinterpret_cast<const char*>(header.Password.data() + 1), length);
+    Scramble(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(password.data()), length),
+             kTextScrambleLow, kTextScrambleHigh);
+    RequirePassword(password);
+  }
+  return bytes;
+}
+
+std::array<std::uint8_t, kDataHeaderSize> TDataCursor::GetTableHeader() {
+  if (!IsOpen()) return ReadClosedTableHeader(true);
+  std::array<std::uint8_t, kDataHeaderSize> bytes{};
+  EncodeDataHeader(FTable->Data().Header(), bytes);
+  return bytes;
+}
+
+// --- Creating, deleting, renaming ------------------------------------------------------------
+
+void TDataCursor::CreateTable(const TTableDefinition& definition, bool overwrite,
+                              std::int32_t lastAutoInc, const TTextIndexParams* textParams) {
+  RequireExclusive();
+  RequireWritableTable();
+  TTableDefinition checked = definition;
+  CheckTableDefinition(FTableName, checked, lastAutoInc);
+  checked.Settings.Password = std::string(TrimAsciiBlanks(checked.Settings.Password));
+  const bool inMemory = FInMemory || FDirectory.IsInMemory();
+  if (!overwrite && FDirectory.Session().Files().ListedFileExists(
+                        FDirectory.TableFileName(FTableName, kDataExtension), inMemory))
+    Raise(codes::kTableExists);
+  Close();
+  TDataTable& table = FDirectory.CreateTable(FTableName, inMemory, checked, overwrite, FTemporary);
+  TFirstError errors;
+  errors.Try([&] {
+    if (lastAutoInc > 0) table.Data().SetLastAutoInc(lastAutoInc);
+    table.FlushBuffers();
+  });
+  errors.Try([&] { FDirectory.CloseTable(table); });
+  errors.RaiseIfAny();
+  if (textParams == nullptr) return;
+  // The text parameters go onto the index file's parameter pages, which the cursor writes
+  // when it closes.
+  if (checked.Settings.Encrypted) FDirectory.Session().AddPassword(checked.Settings.Password);
+  Open();
+  errors.Try([&] { SetTextIndexParams(*textParams); });
+  errors.Try([&] { Close(); });
+  errors.RaiseIfAny();
+}
+
+void TDataCursor::DeleteTable() {
+  RequireClosed();
+  ReadClosedTableHeader(true);
+  FDirectory.DeleteTable(FTableName, FInMemory);
+}
+
+void TDataCursor::RenameTable(std::string_view newName) {
+  RequireClosed();
+  ReadClosedTableHeader(true);
+  FDirectory.RenameTable(FTableName, newName, FInMemory);
+}
+
+// --- Emptying and sorting --------------------------------------------------------------------
+
+void TDataCursor::RestartAt(int indexNo) {
+  FStale = false;
+  LoadIndex(indexNo);
+  Nav().First();
+  std::fill(FRecord.begin(), FRecord.end(), std::uint8_t{0});
+  FCounters = CurrentCounters();
+}
+
+void TDataCursor::EmptyTable() {
+  RequireOpen();
+  RequireExclusive();
+  RequireWritableTable();
+  // The parameters live on pages the emptied index file loses: they are written again.
+  TextIndexParams();
+  FTable->EmptyTable();
+  FTextParamsChanged = true;
+  RestartAt(FIndexNo);
+}
+
+void TDataCursor::SortTable(TSortSpec spec) {
+  RequireOpen();
+  RequireExclusive();
+  TIndexFile& index = FTable->Index();
+  const bool resultTable = index.NoPrimaryIndex() && index.SecondaryCount() == 0 &&
+                           index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount == 0;
+  if (!resultTable) return;
+  spec.RunDirectory = FDirectory.Session().GetPrivateDir();
+  TDataFile& data = FTable->Data();
+  const std::int32_t written = SortRecords(data, spec);
+  // Every record has a new RowId and number: "Sys Deleted" is built again, one live key
+  // per record.
+  FreeIndexPages(kSysDeletedSlot);
+  index.SetLiveRecordCount(written);
+  TIndexTree tree = index.Tree(kSysDeletedSlot);
+  std::array<std::uint8_t, kSysDeletedKeyLength> key{};
+  for (std::int32_t n = 1; n <= written; ++n) {
+    key[0] = 0;
+    PutRowIdSuffix(key.data() + 1, n);
+    tree.Insert(key.data(), n);
+  }
+  FTable->FlushBuffers();
+  RestartAt(FIndexNo);
+}
+
+// --- Indexes -------------------------------------------------------------------------------
+
+// Frees the pages of an index, children before their parents, and leaves it empty.
+void TDataCursor::FreeIndexPages(int slot) {
+  TIndexFile& index = FTable->Index();
+  struct TPending {
+    std::int32_t PageNo;
+    bool ChildrenDone;
+  };
+  std::vector<TPending> stack;
+  if (index.RootPage(slot) != 0) stack.push_back({index.RootPage(slot), false});
+  std::size_t visited = 0;
+  while (!stack.empty()) {
+    if (++visited > static_cast<std::size_t>(index.NextPageNo()) * 2)
+      Raise(codes::kIndexPagesCorrupt);  // a tree that loops
+    const TPending pending = stack.back();
+    TPage* page = index.GetPage(slot, pending.PageNo);
+    if (!pending.ChildrenDone && !page->IsLeaf()) {
+      stack.back().ChildrenDone = true;
+      for (int pos = page->Count(); pos >= 1; --pos)
+        stack.push_back({page->ChildOrRecord(pos), false});
+      index.ReleasePage(slot, page);
+      continue;
+    }
+    stack.pop_back();
+    index.FreePage(slot, page);
+    index.ReleasePage(slot, page);
+  }
+  index.Store(slot).SetRootPage(0);
+}
+
+void TDataCursor::BuildIndex(int slot) {
+  TDataFile& data = FTable->Data();
+  TIndexFile& index = FTable->Index();
+  const TKeyFormat& keys = index.KeyFormat(slot);
+  TIndexTree tree = index.Tree(slot);
+  std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
+  for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+    TRecord* record = data.GetRecord(n);
+    const bool live = !IsDeleted(record->Image);
+    if (live) BuildKey(keys, record->Image, key);
+    data.ReleaseRecord(record);
+    if (live && !tree.Insert(key.data(), n)) RaiseDuplicate(slot);
+  }
+}
+
+void TDataCursor::AddIndex(const TIndexDefinition& definition) {
+  RequireOpen();
+  RequireExclusive();
+  RequireWritableTable();
+  // Whatever the table still holds in its caches goes first, so that a failed build can
+  // drop the index file's caches without losing anything else.
+  FTable->FlushBuffers();
+  TIndexFile& index = FTable->Index();
+  const TIndexHeader before = index.Header();
+  const int slot = index.AddSecondaryIndex(definition);
+  TFirstError errors;
+  errors.Try([&] {
+    BuildIndex(slot);
+    // The pages reach the file before the header that names them.
+    FTable->FlushBuffers();
+  });
+  if (errors.Failed()) {
+    // A half-built index would be trusted by every later lookup: the index file goes back
+    // to its header from before, written now or by the next flush that succeeds.
+    index.RestoreHeader(before);
+    TFirstError ignored;
+    ignored.Try([&] { FTable->FlushBuffers(); });
+  }
+  errors.Try([&] { RestartAt(FIndexNo); });
+  errors.RaiseIfAny();
+}
+
+void TDataCursor::RebuildIndexes() {
+  RequireClosed();
+  RequireExclusive();
+  RequireWritableTable();
+  // The table is taken without the cursor's navigation, which would read the pages about
+  // to be replaced.
+  TDataTable& table = FDirectory.OpenTable(FTableName, FInMemory, true, FTemporary);
+  FTable = &table;
+  TFirstError errors;
+  errors.Try([&] {
+    if (table.Data().Encrypted()) RequirePassword(table.Data().Password());
+    RebuildIndexFile();
+  });
+  errors.Try([&] {
+    if (FTextParamsChanged) WriteBackTextIndexParams();
+  });
+  FTextParams.reset();
+  FTextParamsChanged = false;
+  FTable = nullptr;
+  errors.Try([&] { FDirectory.CloseTable(table); });
+  errors.RaiseIfAny();
+}
+
+void TDataCursor::RebuildIndexFile() {
+  try {
+    TextIndexParams();
+  } catch (const EKuraEngineError&) {
+    // Damaged parameter pages: the defaults take their place.
+    FTextParams = DefaultTextIndexParams();
+  }
+  FTable->FlushBuffers();
+  TIndexFile& index = FTable->Index();
+  const std::string backup = FDirectory.TableFileName(FTableName, kIndexBackupExtension);
+  index.CopyToFile(backup, false, 0, nullptr, nullptr);
+  TFirstError errors;
+  errors.Try([&] {
+    index.EmptyIndexFile();
+    FTextParamsChanged = true;  // their pages went with the rest
+    InsertEveryKey();
+    FTable->FlushBuffers();
+  });
+  if (errors.Failed()) {
+    // The copy goes only once it is back in place: else it is the table's last good index.
+    TFirstError restore;
+    restore.Try([&] {
+      index.DiscardPages();
+      index.CopyFromFile(backup, false, 0, nullptr, nullptr);
+      index.ReloadIndexHeader();
+    });
+    if (!restore.Failed()) FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+    FTextParamsChanged = false;
+  } else {
+    // A copy that will not go is only clutter: its failure is not the rebuild's.
+    FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+  }
+  errors.RaiseIfAny();
+}
+
+// Every record's keys into the emptied index file: "Sys Deleted" for every slot, the
+// primary and secondary indexes and the text index for the live ones.
+void TDataCursor::InsertEveryKey() {
+  TDataFile& data = FTable->Data();
+  TIndexFile& index = FTable->Index();
+  const std::vector<int> slots = KeySlots();
+  const TKeyFormat& deletedKeys = index.KeyFormat(kSysDeletedSlot);
+  TIndexTree deletedTree = index.Tree(kSysDeletedSlot);
+  std::array<std::uint8_t, kSysDeletedKeyLength> deletedKey{};
+  const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
+  for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+    std::vector<std::uint8_t> image;
+    {
+      TRecord* record = data.GetRecord(n);
+      image = record->Image;
+      data.ReleaseRecord(record);
+    }
+    BuildKey(deletedKeys, image, deletedKey);
+    deletedTree.Insert(deletedKey.data(), n);
+    if (IsDeleted(image)) continue;
+    index.IncLiveRecordCount();
+    for (const int slot : slots) {
+      const TKeyFormat& format = index.KeyFormat(slot);
+      std::vector<std::uint8_t> key(static_cast<std::size_t>(format.KeyLength));
+      BuildKey(format, image, key);
+      if (!index.Tree(slot).Insert(key.data(), n)) RaiseDuplicate(slot);
+    }
+    if (textIndex) {
+      const TTextIndexChange words =
+          TextIndexChange({}, RecordWords(*FTable, *FTextParams, image, nullptr), false);
+      ApplyTextIndexChange(*FTable, words, RowId(image), RowId(image), n);
+    }
+  }
+}
+
+void TDataCursor::DeleteIndexNo(int indexNo) {
+  RequireOpen();
+  RequireExclusive();
+  RequireWritableTable();
+  TIndexFile& index = FTable->Index();
+  if (indexNo < 1 || indexNo > index.SecondaryCount())
+    RaiseEngineError(codes::kInvalidIndexName, {}, {}, FDirectory.DatabaseName(), FTableName, {},
+                     std::to_string(indexNo));
+  // The cursor leaves the index before its pages go.
+  RestartAt(kPrimaryIndexSlot);
+  FreeIndexPages(indexNo);
+  index.DeleteIndex(indexNo);
+  FTable->FlushBuffers();
+  RestartAt(kPrimaryIndexSlot);
+}
+
+void TDataCursor::DeleteIndex(std::string_view name) {
+  RequireOpen();
+  const std::string_view trimmed = TrimAsciiBlanks(name);
+  const int slot = trimmed.empty() ? -1 : FTable->Index().FindIndexName(trimmed);
+  if (slot < 1 || slot > FTable->Index().SecondaryCount())
+    RaiseEngineError(codes::kInvalidIndexName, {}, {}, FDirectory.DatabaseName(), FTableName, {},
+                     trimmed);
+  DeleteIndexNo(slot);
+}
+
+}  // namespace kura

@@ -345,6 +345,8 @@ void TDataCursor::DeleteIndexNo(int indexNo) {
   // The cursor leaves the index before its pages go.
   RestartAt(kPrimaryIndexSlot);
   FreeIndexPages(indexNo);
+  // Its pages stay with the file: the "Sys Deleted" index, which every table has, takes them.
+  index.HandOverFreePages(indexNo, kSysDeletedSlot);
   index.DeleteIndex(indexNo);
   FTable->FlushBuffers();
   RestartAt(kPrimaryIndexSlot);

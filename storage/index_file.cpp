@@ -632,6 +632,32 @@ void TIndexFile::FreePage(int slot, TPage* page) {
   MarkHeaderChanged();
 }
 
+void TIndexFile::HandOverFreePages(int fromSlot, int toSlot) {
+  RequireSlot(fromSlot);
+  RequireSlot(toSlot);
+  TIndexDescriptor& from = FHeader.Descriptors[fromSlot];
+  TIndexDescriptor& to = FHeader.Descriptors[toSlot];
+  if (fromSlot == toSlot || from.FreePage == 0) return;
+  // Free pages carry no slot of their own: only the chain's last link changes.
+  std::int32_t tail = from.FreePage;
+  for (std::int32_t steps = 0;; ++steps) {
+    if (steps >= FHeader.NextPageNo) Raise(codes::kIndexPagesCorrupt);  // a chain that loops
+    TPage* page = GetPage(fromSlot, tail);
+    const std::int32_t next = page->NextPage;
+    if (next == 0) {
+      page->NextPage = to.FreePage;
+      FCaches[fromSlot]->MarkChanged(page);
+      ReleasePage(fromSlot, page);
+      break;
+    }
+    ReleasePage(fromSlot, page);
+    tail = next;
+  }
+  to.FreePage = from.FreePage;
+  from.FreePage = 0;
+  MarkHeaderChanged();
+}
+
 const TKeyFormat& TIndexFile::KeyFormat(int slot) {
   RequireSlot(slot);
   if (!FKeyFormats[slot]) {

@@ -196,6 +196,10 @@ class TIndexFile : public TFileHandler {
   TPage* NewPage(int slot);
   // Links the page to the head of the index's free chain.
   void FreePage(int slot, TPage* page);
+  // Puts the whole free chain of index fromSlot in front of toSlot's, so that the pages of an
+  // index about to be deleted stay reusable instead of belonging to nothing (8965 for a chain
+  // that loops or leaves the file).
+  void HandOverFreePages(int fromSlot, int toSlot);
   std::int32_t RootPage(int slot) const { return FHeader.Descriptors.at(slot).RootPage; }
   // The first page of the text index's parameters (0: none, the defaults apply).
   std::int32_t ParamPage() const { return FHeader.Descriptors[kSysTextSlot].ParamPage; }

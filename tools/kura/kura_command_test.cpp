@@ -8,6 +8,7 @@
 
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
+#include "storage/index_page.h"
 #include "tools/kura/kura_test_tables.h"
 
 namespace kura::tool {
@@ -170,6 +171,28 @@ TEST_F(KuraCommand, ReindexRepairsDamagedIndexFiles) {
             FFolder.File("T.DAT") + ": reindexed\n" + FFolder.File("U.DAT") + ": reindexed\n");
   EXPECT_EQ(Kura({"verify", FFolder.Path()}).Status, kExitSound);
   EXPECT_FALSE(std::filesystem::exists(FFolder.File("T.IBK")));
+}
+
+// Pages that belong to no index and lie on no free chain (a build cut short, a damaged
+// header) are reported by kura verify and given back by kura reindex, which builds the index
+// file anew.
+TEST_F(KuraCommand, ReindexReclaimsPagesInNoIndex) {
+  const std::string idx = FFolder.File("T.IDX");
+  const std::int32_t nextPageNo = testing::ReadI32(idx, 9);
+  std::string bytes = testing::ReadWholeFile(idx);
+  bytes.append(2 * kIndexPageBytes, '\0');
+  testing::WriteWholeFile(idx, bytes);
+  testing::PatchI32(idx, 9, nextPageNo + 2);
+  const TRun before = Kura({"verify", FFolder.File("T")});
+  EXPECT_EQ(before.Status, kExitFindings);
+  EXPECT_NE(before.Out.find("belong to no index and to no free chain"), std::string::npos)
+      << before.Out;
+
+  const TRun run = Kura({"reindex", FFolder.File("T")});
+  EXPECT_EQ(run.Status, kExitSound) << run.Out << run.Err;
+  const TRun after = Kura({"verify", FFolder.File("T")});
+  EXPECT_EQ(after.Status, kExitSound) << after.Out;
+  EXPECT_LT(testing::ReadI32(idx, 9), nextPageNo + 2);
 }
 
 TEST_F(KuraCommand, ReindexSaysWhyATableCouldNotBeDone) {

@@ -404,7 +404,7 @@ class TDataCursor {
   // goes afterwards either way.
   void RebuildIndexes();
   // Open, exclusive: a result table (no primary, secondary or text index) is rewritten in
-  // the order of the specification (record_sorter.h), its run files in the session's
+  // the order of the sort description (record_sorter.h), its run files in the session's
   // private folder; any other table is left alone. The cursor at the beginning crack.
   void SortTable(TSortSpec spec);
   // The table's 127 header bytes: from the open table, or read from the closed table's data

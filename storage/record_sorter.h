@@ -101,7 +101,7 @@ std::size_t SortRunRecords(std::size_t recordSize, std::size_t keyLength);
 std::size_t SortKeyLength(std::span<const TSortField> fields);
 
 // Rewrites the records of an open data file that the caller holds to itself and that has no
-// index of its own, in the order of the specification; answers the number of records
+// index of its own, in the order the sort description gives; answers the number of records
 // written. Refused before anything changes: more than 1024 sort fields or a field outside
 // the record 10000, a BLOB field 12292. The header is marked changed, not written.
 std::int32_t SortRecords(TDataFile& file, const TSortSpec& spec);

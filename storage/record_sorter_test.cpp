@@ -398,7 +398,7 @@ TEST_F(RecordSorterTest, LargeRecordsGoThroughRunFilesOnDisk) {
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "BIG.DAT"}));
 }
 
-TEST_F(RecordSorterTest, RefusesSpecificationsItCannotKey) {
+TEST_F(RecordSorterTest, RefusesSortDescriptionsItCannotKey) {
   SortTable table(list, true, "T.DAT", 0);
   table.Append({IntRow(1, 1)});
   TSortSpec spec;
@@ -418,7 +418,7 @@ TEST_F(RecordSorterTest, RefusesSpecificationsItCannotKey) {
 
 // --- Model test --------------------------------------------------------------------------------
 
-// The order of two rows on one sort field, as a reader of the specification would compute it:
+// The order of two rows on one sort field, computed directly from the values:
 // NULL first, numbers by value, text by bytes or by the locale, upper-cased first when the
 // sort ignores case; a descending field the other way round.
 int CompareOn(const TRow& a, const TRow& b, TColumn column, bool descending, bool ignoreCase,
@@ -540,7 +540,7 @@ std::vector<TRow> ModelSort(const TModelSpec& spec, std::vector<TRow> rows) {
   return out;
 }
 
-TEST_F(RecordSorterTest, ModelOfRandomTablesAndSpecifications) {
+TEST_F(RecordSorterTest, ModelOfRandomTablesAndSortDescriptions) {
   std::mt19937 random(20261211);
   const std::vector<std::string> words{"a",  "A",  "b",    "B",    "ab",    "AB",
                                        "Ab", "ba", "\xE4", "\xC4", "a\xE4", "z"};

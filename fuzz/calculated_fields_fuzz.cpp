@@ -16,6 +16,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/fuzz_session.h"
 #include "sql/calculated_field_evaluator.h"
 #include "storage/blob_file.h"
 #include "storage/field_types.h"
@@ -148,10 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cursor.Close();
   } catch (const EKuraEngineError&) {
   }
-  try {
-    directory.CloseAllTables();
-  } catch (const EKuraEngineError&) {
-  }
-  session->CloseDirectory(&directory);
+  fuzzing::CloseDirectoryQuietly(*session, directory);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/fuzz_session.h"
 #include "storage/field_types.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"
@@ -139,15 +140,7 @@ void Walk(TDataCursor& cursor) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFileList* const list = new TFileList;
-  static TDataSession* const session = [] {
-    auto* made = new TDataSession(false, *list);
-    TLockRetryRules rules;
-    rules.FixedTries = 2;
-    rules.Pause = [](std::uint32_t) {};
-    made->SetLockRetryRules(rules);
-    made->SetLockRetryCount(0);
-    return made;
-  }();
+  static TDataSession* const session = fuzzing::MakeNoWaitSession(*list);
   TDataDirectory& directory = session->OpenDirectory("Memory", "");
   try {
     MakeTable(directory);
@@ -166,10 +159,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   } catch (const EKuraEngineError&) {
   }
-  try {
-    directory.CloseAllTables();
-  } catch (const EKuraEngineError&) {
-  }
-  session->CloseDirectory(&directory);
+  fuzzing::CloseDirectoryQuietly(*session, directory);
   return 0;
 }

@@ -25,6 +25,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/fuzz_session.h"
 #include "fuzz/table_fuzz_parts.h"
 #include "storage/field_types.h"
 #include "storage/file_handler.h"
@@ -232,15 +233,7 @@ bool Sound(TFileList& list) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFileList* const list = new TFileList;
-  static TDataSession* const session = [] {
-    auto* made = new TDataSession(false, *list);
-    TLockRetryRules rules;
-    rules.FixedTries = 2;
-    rules.Pause = [](std::uint32_t) {};
-    made->SetLockRetryRules(rules);
-    made->SetLockRetryCount(0);
-    return made;
-  }();
+  static TDataSession* const session = fuzzing::MakeNoWaitSession(*list);
   static const TPristine pristine = [] {
     TDataDirectory& directory = session->OpenDirectory("Memory", "");
     MakeTable(directory);
@@ -271,12 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       raised = true;
     }
   }
-  try {
-    directory.CloseAllTables();
-  } catch (const EKuraEngineError&) {
-    raised = true;
-  }
-  session->CloseDirectory(&directory);
+  if (fuzzing::CloseDirectoryQuietly(*session, directory)) raised = true;
   if (soundBefore && !raised && !Sound(*list))
     Fault("a table that verified as sound was changed without an error into one that does not");
   return 0;

@@ -17,6 +17,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/fuzz_session.h"
 #include "sql/filter_condition.h"
 #include "storage/field_types.h"
 #include "storage/file_list.h"
@@ -128,10 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(directory, data[0], std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
   } catch (const EKuraEngineError&) {
   }
-  try {
-    directory.CloseAllTables();
-  } catch (const EKuraEngineError&) {
-  }
-  session->CloseDirectory(&directory);
+  fuzzing::CloseDirectoryQuietly(*session, directory);
   return 0;
 }

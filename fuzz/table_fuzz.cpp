@@ -11,6 +11,7 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
+#include "fuzz/fuzz_session.h"
 #include "fuzz/table_fuzz_parts.h"
 #include "storage/file_handler.h"
 #include "storage/file_list.h"
@@ -64,15 +65,7 @@ void Exercise(kura::TDataDirectory& directory, kura::TFileList& list, std::uint8
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static kura::TFileList* const list = new kura::TFileList;
-  static kura::TDataSession* const session = [] {
-    auto* made = new kura::TDataSession(false, *list);
-    kura::TLockRetryRules rules;
-    rules.FixedTries = 2;
-    rules.Pause = [](std::uint32_t) {};
-    made->SetLockRetryRules(rules);
-    made->SetLockRetryCount(0);
-    return made;
-  }();
+  static kura::TDataSession* const session = kura::fuzzing::MakeNoWaitSession(*list);
   kura::TDataDirectory& directory = session->OpenDirectory("Memory", "");
   const kura::fuzzing::TTableParts parts = kura::fuzzing::SplitTableParts(data, size);
   kura::fuzzing::StoreMemoryFile(*list, "FUZZ.DAT", parts.Data);

@@ -481,6 +481,9 @@ class TDataCursor {
   // with a range), built aside; the upkeep of one record after this cursor's own change.
   std::vector<TRecordsBitmap> BuildFilterBitmaps(const TRecordsBitmap& base);
   void EvaluateFilter(TFilter& filter, TRecordsBitmap& bitmap);
+  // Analyses a condition under a filter's flags; answers its level.
+  int AnalyseFor(TFilterCondition& condition, const TFilterFlags& flags,
+                 TFilterIndexAccess& access);
   bool UpdateFilterBitsFor(std::uint32_t bit, std::span<const std::uint8_t> image);
   std::size_t FilterIndex(const TFilter* filter) const;
   bool AnyFilterActive() const;

@@ -25,15 +25,6 @@
 #include "storage/index_tree.h"
 
 namespace kura {
-namespace {
-
-// Sets bit recordNo when the bitmap has it (a damaged index may name others).
-void SetRecordBit(TRecordsBitmap& bitmap, std::int32_t recordNo) {
-  if (recordNo >= 1 && static_cast<std::uint32_t>(recordNo) <= bitmap.Size())
-    bitmap.SetBit(static_cast<std::uint32_t>(recordNo));
-}
-
-}  // namespace
 
 void TDataCursor::RebuildBitmaps() {
   const bool withRange = !FRecordOrder && RangeActive();
@@ -107,7 +98,7 @@ void TDataCursor::ScanDeletedRecords(TRecordsBitmap& deleted) {
   WalkLeafChain(store, at.Path.back().PageNo, at.Path.back().Position, 1, FTableName,
                 [&](const std::uint8_t* key, std::int32_t recordNo) {
                   if (key[0] != 1) return false;
-                  SetRecordBit(deleted, recordNo);
+                  SetBitIfInside(deleted, recordNo);
                   return true;
                 });
 }
@@ -127,7 +118,7 @@ void TDataCursor::ScanRange(TRecordsBitmap& inRange) {
   const TTreePosition low = tree.SeekFirstGE(start.data());
   if (low.Path.empty()) return;
   const auto mark = [&](const std::uint8_t*, std::int32_t recordNo) {
-    SetRecordBit(inRange, recordNo);
+    SetBitIfInside(inRange, recordNo);
     return true;
   };
   const bool complement = (last - first + 1) * 2 > FTable->Index().LiveRecordCount();

@@ -16,18 +16,6 @@
 #include "engine/filter_index_access.h"
 
 namespace kura {
-namespace {
-
-// Grows a bitmap to n bits; the new bits start clear (bits past the old size may hold
-// anything).
-void GrowClear(TRecordsBitmap& bitmap, std::uint32_t n) {
-  const std::uint32_t before = bitmap.Size();
-  if (n <= before) return;
-  bitmap.SetSize(n);
-  for (std::uint32_t k = before + 1; k <= n; ++k) bitmap.ClearBit(k);
-}
-
-}  // namespace
 
 TFilter* TDataCursor::AddFilter(std::unique_ptr<TFilterCondition> condition,
                                 TFilterCallback callback, const TFilterFlags& flags) {
@@ -38,10 +26,7 @@ TFilter* TDataCursor::AddFilter(std::unique_ptr<TFilterCondition> condition,
   auto filter = std::make_unique<TFilter>(std::move(condition), std::move(callback), flags);
   if (filter->FCondition != nullptr) {
     TFilterIndexAccess access(*this, flags.UseComplement);
-    RunStepOf([&] {
-      filter->FLevel =
-          filter->FCondition->Analyse(access, flags.Estimate, FSqlSource && flags.UseComplement);
-    });
+    RunStepOf([&] { filter->FLevel = AnalyseFor(*filter->FCondition, flags, access); });
   }
   TFilter* added = filter.get();
   auto at = FFilters.end();
@@ -106,12 +91,16 @@ void TDataCursor::ReplaceFilterExpression(TFilter* filter,
   if (!target.FActive || target.IsCallback() || condition == nullptr)
     RaiseError(codes::kInvalidFilterHandle);
   TFilterIndexAccess access(*this, target.FFlags.UseComplement);
-  RunStepOf([&] {
-    target.FLevel = condition->Analyse(access, target.FFlags.Estimate,
-                                       FSqlSource && target.FFlags.UseComplement);
-  });
+  RunStepOf([&] { target.FLevel = AnalyseFor(*condition, target.FFlags, access); });
   target.FCondition = std::move(condition);
   FilterStateChanged(AnyFilterActive());
+}
+
+// The cost rule applies only on the source tables of SQL statements, and only to filters that
+// allow the complement scan.
+int TDataCursor::AnalyseFor(TFilterCondition& condition, const TFilterFlags& flags,
+                            TFilterIndexAccess& access) {
+  return condition.Analyse(access, flags.Estimate, FSqlSource && flags.UseComplement);
 }
 
 int TDataCursor::AnalyseCondition(TFilterCondition& condition, bool estimate, bool costRule) {
@@ -128,8 +117,7 @@ void TDataCursor::EvaluateFilter(TFilter& filter, TRecordsBitmap& bitmap) {
   TFilterIndexAccess access(*this, filter.FFlags.UseComplement);
   try {
     if (filter.FCondition != nullptr) {
-      filter.FLevel = filter.FCondition->Analyse(access, filter.FFlags.Estimate,
-                                                 FSqlSource && filter.FFlags.UseComplement);
+      filter.FLevel = AnalyseFor(*filter.FCondition, filter.FFlags, access);
       filter.FCondition->Evaluate(access, bitmap);
     } else {
       access.EvaluateRecords(bitmap, [&](std::span<const std::uint8_t> record, std::int32_t n) {
@@ -167,8 +155,9 @@ bool TDataCursor::UpdateFilterBitsFor(std::uint32_t bit, std::span<const std::ui
   const std::span<const std::uint8_t> record = image.first(std::min(image.size(), tableSize));
   for (auto& filter : FFilters) {
     if (!filter->FActive) continue;
-    GrowClear(filter->FBitmap, bit);
-    // A filter after the others sees only records the earlier ones passed.
+    GrowCleared(filter->FBitmap, bit);
+    // Once a filter refuses the record the later ones are not asked, so a filter after the
+    // others sees only records the earlier ones passed.
     bool ok = passes;
     if (ok) {
       ok = filter->FCondition != nullptr

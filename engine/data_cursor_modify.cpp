@@ -516,15 +516,8 @@ void TDataCursor::EndUpdate(bool keysChanged, bool blobsWritten) {
 void TDataCursor::UpdateBitmapsFor(std::int32_t n, std::span<const std::uint8_t> image) {
   if (!FFiltered || n <= 0) return;
   const auto bit = static_cast<std::uint32_t>(n);
-  const std::uint32_t before = FVisible.Size();
-  if (bit > before) {
-    // A new slot at the end: the bitmaps grow, and the bits they gain start clear (bits
-    // past the old size may hold anything).
-    for (TRecordsBitmap* bitmap : {&FVisible, &FInRange, &FLive}) {
-      bitmap->SetSize(bit);
-      for (std::uint32_t k = before + 1; k <= bit; ++k) bitmap->ClearBit(k);
-    }
-  }
+  // A new slot at the end: the bitmaps grow, and the bits they gain start clear.
+  for (TRecordsBitmap* bitmap : {&FVisible, &FInRange, &FLive}) GrowCleared(*bitmap, bit);
   const bool live = !image.empty();
   const bool withRange = !FRecordOrder && RangeActive();
   const bool inRange = live && withRange && !OutsideRange(BuildKeyOf(image));

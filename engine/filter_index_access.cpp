@@ -18,11 +18,6 @@
 namespace kura {
 namespace {
 
-void SetRecordBit(TRecordsBitmap& bitmap, std::int32_t recordNo) {
-  if (recordNo >= 1 && static_cast<std::uint32_t>(recordNo) <= bitmap.Size())
-    bitmap.SetBit(static_cast<std::uint32_t>(recordNo));
-}
-
 bool FirstFieldDescending(const TKeyFormat& format) {
   return format.Descending || (!format.Parts.empty() && format.Parts[0].Descending);
 }
@@ -233,7 +228,7 @@ void TFilterIndexAccess::ScanRange(const TKeyRange& range, TRecordsBitmap& out) 
   const std::uint8_t nullByte = range.NullLow.empty() ? 0 : range.NullLow[0];
   const auto mark = [&](const std::uint8_t* key, std::int32_t recordNo) {
     if (range.SkipNulls && key[0] == nullByte) return;
-    SetRecordBit(out, recordNo);
+    SetBitIfInside(out, recordNo);
   };
   // A wide range costs less the other way round: the keys outside it, inverted.
   bool complement = false;
@@ -247,7 +242,9 @@ void TFilterIndexAccess::ScanRange(const TKeyRange& range, TRecordsBitmap& out) 
     if (range.Invert) out.Invert();
     return;
   }
-  const auto set = [&](const std::uint8_t*, std::int32_t recordNo) { SetRecordBit(out, recordNo); };
+  const auto set = [&](const std::uint8_t*, std::int32_t recordNo) {
+    SetBitIfInside(out, recordNo);
+  };
   if (range.HasLow)
     WalkRange(range.Slot, false, false, {}, true, !range.LowExclusive, range.Low, set);
   if (range.HasHigh)
@@ -278,7 +275,7 @@ void TFilterIndexAccess::ScanTextWord(int fieldNo, std::string_view word, bool p
   WalkLeafChain(store, at.Path.back().PageNo, at.Path.back().Position, 1, FCursor.TableName(),
                 [&](const std::uint8_t* key, std::int32_t recordNo) {
                   if (std::memcmp(key, lowKey.data(), compared) != 0) return false;
-                  SetRecordBit(out, recordNo);
+                  SetBitIfInside(out, recordNo);
                   return true;
                 });
 }

@@ -262,11 +262,7 @@ class TExpressionCondition : public TFilterCondition {
         FColumns(std::make_unique<TTableColumns>(FFields, FRecordSize)) {
     const TTableLocale locale = cursor.Locale();
     FLocale = TEvalLocale{locale.LanguageId, locale.SortId};
-    FColumns->SetBlobReader(
-        [this](const std::uint8_t* record, const TFieldDescriptor& field, std::string& value) {
-          return FColumns->Cursor != nullptr &&
-                 FColumns->Cursor->ReadStoredBlob(field, std::span(record, FRecordSize), value);
-        });
+    InstallBlobReader();
   }
 
   int Analyse(TFilterIndexAccess& access, bool estimate, bool costRule) override {
@@ -286,8 +282,7 @@ class TExpressionCondition : public TFilterCondition {
   }
 
   std::unique_ptr<TFilterCondition> Copy() const override {
-    auto copy = std::make_unique<TExpressionCondition>(*this, CopyTree(*FTree));
-    return copy;
+    return std::make_unique<TExpressionCondition>(*this, CopyTree(*FTree));
   }
 
   TExpressionCondition(const TExpressionCondition& other, TExpTokenPtr tree)
@@ -296,6 +291,12 @@ class TExpressionCondition : public TFilterCondition {
         FRecordSize(other.FRecordSize),
         FLocale(other.FLocale),
         FColumns(std::make_unique<TTableColumns>(FFields, FRecordSize)) {
+    InstallBlobReader();
+  }
+
+ private:
+  // Memo and BLOB fields are read through the cursor the condition is asked on.
+  void InstallBlobReader() {
     FColumns->SetBlobReader(
         [this](const std::uint8_t* record, const TFieldDescriptor& field, std::string& value) {
           return FColumns->Cursor != nullptr &&
@@ -303,7 +304,6 @@ class TExpressionCondition : public TFilterCondition {
         });
   }
 
- private:
   bool PassesNode(TDataCursor& cursor, const TExpToken& node,
                   std::span<const std::uint8_t> record) {
     // A record shorter than the table's (never from the cursor) is padded with NULLs.

@@ -89,4 +89,20 @@ class TRecordsBitmapStack {
   static std::size_t PooledCount();
 };
 
+// Sets bit recordNo when the bitmap has it: a record number read from an index may lie
+// outside (a damaged index names others).
+inline void SetBitIfInside(TRecordsBitmap& bitmap, std::int32_t recordNo) {
+  if (recordNo >= 1 && static_cast<std::uint32_t>(recordNo) <= bitmap.Size())
+    bitmap.SetBit(static_cast<std::uint32_t>(recordNo));
+}
+
+// Grows a bitmap to n bits with the new bits clear (SetSize leaves bits past the old size
+// undefined); a bitmap already that large is left alone.
+inline void GrowCleared(TRecordsBitmap& bitmap, std::uint32_t n) {
+  const std::uint32_t before = bitmap.Size();
+  if (n <= before) return;
+  bitmap.SetSize(n);
+  for (std::uint32_t k = before + 1; k <= n; ++k) bitmap.ClearBit(k);
+}
+
 }  // namespace kura

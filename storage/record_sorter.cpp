@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <numeric>
 
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
@@ -76,10 +75,11 @@ class TSortBlock {
   TSortBlock(const TSortKeys& keys, std::size_t recordSize)
       : FKeys(keys), FRecordSize(recordSize) {}
 
-  // Takes the live records of `images` (whole records one after the other).
-  void Fill(std::span<const std::uint8_t> images) {
-    const std::size_t count = images.size() / FRecordSize;
-    FImages.assign(images.begin(), images.end());
+  // Takes over `images` (whole records one after the other) and sorts its live records; the
+  // caller gets the block's previous buffer back, so no image is copied.
+  void Fill(std::vector<std::uint8_t>& images) {
+    FImages.swap(images);
+    const std::size_t count = FImages.size() / FRecordSize;
     FKeyBytes.resize(count * FKeys.Length);
     FOrder.clear();
     for (std::size_t i = 0; i < count; ++i) {
@@ -319,7 +319,6 @@ std::int32_t SortInMemory(TDataFile& file, const TSortSpec& spec, const TSortKey
   file.RecordCache().Discard();
   TSortBlock block(keys, recordSize);
   block.Fill(images);
-  images = {};
   TSortOutput output(file, spec, keys);
   for (std::size_t i = 0; i < block.Count(); ++i) {
     if (!output.Add(block.SortedKey(i), block.SortedImage(i))) break;
@@ -387,13 +386,6 @@ std::size_t SortRunRecords(std::size_t recordSize, std::size_t keyLength) {
       std::min(kMaxSortRunRecords, kSortRunBytes / std::max<std::size_t>(1, recordSize));
   records = std::min(records, kSortRunBytes / std::max<std::size_t>(1, keyLength));
   return std::max<std::size_t>(1, records);
-}
-
-std::size_t SortKeyLength(std::span<const TSortField> fields) {
-  std::size_t length = kRowIdSuffixSize;
-  for (const TSortField& field : fields)
-    length += static_cast<std::size_t>(KeySize(field.Field)) + 1;
-  return length;
 }
 
 std::int32_t SortRecords(TDataFile& file, const TSortSpec& spec) {

@@ -97,9 +97,6 @@ struct TSortSpec {
 // Records of one run: min(8192, 1 MB div record size), and no more than 1 MB of keys.
 std::size_t SortRunRecords(std::size_t recordSize, std::size_t keyLength);
 
-// The key length of a sort over these fields: sum (KeySize + 1) + 4.
-std::size_t SortKeyLength(std::span<const TSortField> fields);
-
 // Rewrites the records of an open data file that the caller holds to itself and that has no
 // index of its own, in the order the sort description gives; answers the number of records
 // written. Refused before anything changes: more than 1024 sort fields or a field outside

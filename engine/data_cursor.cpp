@@ -135,7 +135,7 @@ void TDataCursor::OpenSteps() {
   FReadOnlyFiles = FTable->ReadOnlyAttribute();
   // The structure of the three files was checked under the read lock when the table object
   // was opened for the first cursor of the process.
-  if (FTable->Data().Encrypted()) AskForPassword();
+  if (FTable->Data().Encrypted()) RequirePassword(FTable->Data().Password());
   LoadFields();
   if (FTable->NeedsSysDeletedRebuild()) RebuildSysDeleted();
   // Everything read from here on is read under the read lock, which re-reads the headers.
@@ -154,9 +154,8 @@ void TDataCursor::OpenSteps() {
   errors.RaiseIfAny();
 }
 
-void TDataCursor::AskForPassword() {
+void TDataCursor::RequirePassword(const std::string& password) {
   TDataSession& session = FDirectory.Session();
-  const std::string password = FTable->Data().Password();
   for (int asked = 0; !session.HasPassword(password); ++asked) {
     if (!FPasswordHook || asked >= kMaxPasswordAsks || !FPasswordHook(*this))
       Raise(codes::kPasswordRequired);

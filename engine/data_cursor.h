@@ -441,7 +441,6 @@ class TDataCursor {
 
   // Opening.
   void OpenSteps();
-  void AskForPassword();
   void LoadFields();
   void RebuildSysDeleted();
   // Table operations: the access rules, the closed table's header with its password check,
@@ -449,6 +448,8 @@ class TDataCursor {
   void RequireExclusive() const;
   void RequireWritableTable() const;
   std::array<std::uint8_t, kDataHeaderSize> ReadClosedTableHeader(bool checkPassword);
+  // Asks the password hook (a few times at most) until the session knows password; raises
+  // kPasswordRequired otherwise.
   void RequirePassword(const std::string& password);
   void RestartAt(int indexNo);
   void BuildIndex(int slot);

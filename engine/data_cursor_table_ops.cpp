@@ -32,14 +32,6 @@ void TDataCursor::RequireWritableTable() const {
 
 // --- Header of a closed table ----------------------------------------------------------------
 
-void TDataCursor::RequirePassword(const std::string& password) {
-  TDataSession& session = FDirectory.Session();
-  for (int asked = 0; !session.HasPassword(password); ++asked) {
-    if (!FPasswordHook || asked >= kMaxPasswordAsks || !FPasswordHook(*this))
-      Raise(codes::kPasswordRequired);
-  }
-}
-
 std::array<std::uint8_t, kDataHeaderSize> TDataCursor::ReadClosedTableHeader(bool checkPassword) {
   const bool inMemory = FInMemory || FDirectory.IsInMemory();
   TFileHandler file(FDirectory.Session().Files());
@@ -61,13 +53,7 @@ std::array<std::uint8_t, kDataHeaderSize> TDataCursor::ReadClosedTableHeader(boo
     bytes[kVersionOffset] = header.Version;
     return bytes;
   }
-  if (checkPassword && header.Encrypted == 1) {
-    const std::size_t length = std::min<std::size_t>(header.Password[0], kMaxPasswordLength);
-    std::string password(reinterpret_cast<const char*>(header.Password.data() + 1), length);
-    Scramble(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(password.data()), length),
-             kTextScrambleLow, kTextScrambleHigh);
-    RequirePassword(password);
-  }
+  if (checkPassword && header.Encrypted == 1) RequirePassword(HeaderPassword(header));
   return bytes;
 }
 
@@ -159,8 +145,7 @@ void TDataCursor::SortTable(TSortSpec spec) {
   index.SetLiveRecordCount(written);
   TIndexTree tree = index.Tree(kSysDeletedSlot);
   std::array<std::uint8_t, kSysDeletedKeyLength> key{};
-  for (std::int32_t n = 1; n <= written; ++n) {
-    key[0] = 0;
+  for (std::int32_t n = 1; n <= written; ++n) {  // key[0] stays 0: every record is live
     PutRowIdSuffix(key.data() + 1, n);
     tree.Insert(key.data(), n);
   }
@@ -304,27 +289,37 @@ void TDataCursor::RebuildIndexFile() {
 void TDataCursor::InsertEveryKey() {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
-  const std::vector<int> slots = KeySlots();
+  // One key buffer and tree per index, made once for the whole walk.
+  struct TSlotKeys {
+    int Slot;
+    const TKeyFormat& Format;
+    TIndexTree Tree;
+    std::vector<std::uint8_t> Key;
+  };
+  std::vector<TSlotKeys> slots;
+  for (const int slot : KeySlots()) {
+    const TKeyFormat& format = index.KeyFormat(slot);
+    slots.push_back({slot, format, index.Tree(slot),
+                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength))});
+  }
   const TKeyFormat& deletedKeys = index.KeyFormat(kSysDeletedSlot);
   TIndexTree deletedTree = index.Tree(kSysDeletedSlot);
   std::array<std::uint8_t, kSysDeletedKeyLength> deletedKey{};
   const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
+  std::vector<std::uint8_t> image;
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
-    std::vector<std::uint8_t> image;
     {
       TRecord* record = data.GetRecord(n);
-      image = record->Image;
+      image.assign(record->Image.begin(), record->Image.end());
       data.ReleaseRecord(record);
     }
     BuildKey(deletedKeys, image, deletedKey);
     deletedTree.Insert(deletedKey.data(), n);
     if (IsDeleted(image)) continue;
     index.IncLiveRecordCount();
-    for (const int slot : slots) {
-      const TKeyFormat& format = index.KeyFormat(slot);
-      std::vector<std::uint8_t> key(static_cast<std::size_t>(format.KeyLength));
-      BuildKey(format, image, key);
-      if (!index.Tree(slot).Insert(key.data(), n)) RaiseDuplicate(slot);
+    for (TSlotKeys& keys : slots) {
+      BuildKey(keys.Format, image, keys.Key);
+      if (!keys.Tree.Insert(keys.Key.data(), n)) RaiseDuplicate(keys.Slot);
     }
     if (textIndex) {
       const TTextIndexChange words =

@@ -18,16 +18,6 @@ namespace {
 constexpr std::size_t kMaxIndexDefinitions = 32;
 constexpr std::uint32_t kMinBlobBlockSize = 64;
 
-bool ValidNameStart(std::string_view name) {
-  if (name.empty()) return false;
-  const auto c = static_cast<unsigned char>(name[0]);
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
-}
-
-bool HasDeclaredSize(std::uint8_t type) {
-  return type == kFieldTypeString || type == kFieldTypeBytes || type == kFieldTypeVarBytes;
-}
-
 class TDefinitionCheck {
  public:
   TDefinitionCheck(std::string_view tableName, TTableDefinition& definition)
@@ -58,11 +48,7 @@ class TDefinitionCheck {
       TFieldDescriptor& field = fields[i];
       field.FieldName =
           std::string(TrimAsciiBlanks(field.FieldName).substr(0, kMaxFieldNameLength));
-      if (!ValidNameStart(field.FieldName)) RaiseField(codes::kInvalidFieldName, field.FieldName);
-      for (std::size_t j = 0; j < i; ++j) {
-        if (EqualsIgnoringAsciiCase(fields[j].FieldName, field.FieldName))
-          RaiseField(codes::kInvalidFieldName, field.FieldName);
-      }
+      if (!FieldNameIsSound(fields, i)) RaiseField(codes::kInvalidFieldName, field.FieldName);
       if (field.FieldNo != 0 && !numbers.insert(field.FieldNo).second)
         RaiseField(codes::kInvalidFieldDefinition, field.FieldName);
       FPositionOf[field.FieldNo != 0 ? field.FieldNo : static_cast<std::uint16_t>(i + 1)] =
@@ -91,7 +77,8 @@ class TDefinitionCheck {
     for (TIndexDefinition& index : FDefinition.SecondaryIndexes) {
       index.Name = std::string(TrimAsciiBlanks(index.Name));
       if (index.Name.empty()) Raise(codes::kIndexNameMissing);
-      if (!ValidNameStart(index.Name) || index.Name.size() > kMaxIndexNameLength)
+      if (!ValidFirstNameByte(static_cast<unsigned char>(index.Name[0])) ||
+          index.Name.size() > kMaxIndexNameLength)
         RaiseIndex(codes::kInvalidIndexName, index.Name);
       for (const std::string& name : names) {
         if (EqualsIgnoringAsciiCase(name, index.Name)) RaiseIndex(codes::kIndexExists, index.Name);

@@ -155,10 +155,8 @@ void TDataFile::CreateDataFile(std::span<const TFieldDescriptor> descriptors,
                                const TDataFileSettings& settings) {
   if (descriptors.size() > kMaxFieldCount) Raise(codes::kFieldLimits);
   std::vector<TFieldDescriptor> fields(descriptors.begin(), descriptors.end());
-  const auto blobFields =
-      std::count_if(fields.begin(), fields.end(),
-                    [](const TFieldDescriptor& f) { return f.FieldType == kFieldTypeBlob; });
-  if (static_cast<std::size_t>(blobFields) > kMaxBlobFieldCount) Raise(codes::kBlobFieldLimits);
+  const std::size_t blobFields = CountBlobFields(fields);
+  if (blobFields > kMaxBlobFieldCount) Raise(codes::kBlobFieldLimits);
   for (TFieldDescriptor& field : fields) field.Computed = false;  // never in a stored table
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (!FieldDefinitionIsSound(fields, i)) Raise(codes::kInvalidFieldDefinition);
@@ -610,8 +608,12 @@ std::string TDataFile::Description() const {
   return UnscrambledText(FHeader.Description, Encrypted());
 }
 
+std::string HeaderPassword(const TDataHeader& header) {
+  return UnscrambledText(header.Password, header.Encrypted == 1);
+}
+
 std::string TDataFile::Password() const {
-  return UnscrambledText(FHeader.Password, Encrypted());
+  return HeaderPassword(FHeader);
 }
 
 const TFieldDescriptor* TDataFile::DescriptorByNumber(int n) const {
@@ -667,10 +669,8 @@ void TDataFile::CheckStructure() {
   if (offset != FHeader.RecordSize) Raise(codes::kHeaderCorrupt);
   // The BLOB file is opened, or not, by the count: one that disagrees with the fields would
   // leave every BLOB unreadable.
-  const auto blobFields =
-      std::count_if(FDescriptors.begin(), FDescriptors.end(),
-                    [](const TFieldDescriptor& f) { return f.FieldType == kFieldTypeBlob; });
-  if (FHeader.BlobFieldCount != blobFields) Raise(codes::kHeaderCorrupt);
+  if (static_cast<std::size_t>(FHeader.BlobFieldCount) != CountBlobFields(FDescriptors))
+    Raise(codes::kHeaderCorrupt);
   const std::int64_t surplus =
       FileSize() - static_cast<std::int64_t>(kDataHeaderSize) - DescriptorsSize();
   const std::int64_t records = surplus > 0 ? surplus / FHeader.RecordSize : 0;

@@ -158,6 +158,8 @@ struct TDataHeader {
 
 void EncodeDataHeader(const TDataHeader& header, std::span<std::uint8_t, kDataHeaderSize> bytes);
 TDataHeader DecodeDataHeader(std::span<const std::uint8_t, kDataHeaderSize> bytes);
+// The password a header holds, unscrambled (empty for a table that is not encrypted).
+std::string HeaderPassword(const TDataHeader& header);
 
 // XORs each byte with low and with high, then adds 1 to low and subtracts 1 from high (both
 // modulo 256). A buffer whose length has its low 16 bits all zero is left unchanged (stored

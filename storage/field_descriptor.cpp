@@ -41,14 +41,6 @@ std::string GetText(const std::uint8_t* area, std::size_t capacity) {
   return std::string(reinterpret_cast<const char*>(area + 1), length);
 }
 
-bool HasDeclaredSize(std::uint8_t type) {
-  return type == kFieldTypeString || type == kFieldTypeBytes || type == kFieldTypeVarBytes;
-}
-
-bool ValidFirstNameByte(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
-}
-
 std::string_view TrimmedBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -68,6 +60,20 @@ bool ConvertibleText(const TFieldDescriptor& field, const std::string& text) {
 }
 
 }  // namespace
+
+std::size_t CountBlobFields(std::span<const TFieldDescriptor> fields) {
+  return static_cast<std::size_t>(
+      std::count_if(fields.begin(), fields.end(),
+                    [](const TFieldDescriptor& f) { return f.FieldType == kFieldTypeBlob; }));
+}
+
+bool HasDeclaredSize(std::uint8_t type) {
+  return type == kFieldTypeString || type == kFieldTypeBytes || type == kFieldTypeVarBytes;
+}
+
+bool ValidFirstNameByte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
+}
 
 bool FieldNameIsSound(std::span<const TFieldDescriptor> fields, std::size_t i) {
   const TFieldDescriptor& field = fields[i];

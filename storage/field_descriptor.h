@@ -81,6 +81,12 @@ void RecomputePhysicalSize(TFieldDescriptor& descriptor);
 // bytes, at most the largest declared size), decimals only for BCD, and validity texts that
 // convert to the type. Creating and opening a table, and a cursor's own field list, apply the
 // same rules.
+// The number of BLOB fields (type 3) among the fields.
+std::size_t CountBlobFields(std::span<const TFieldDescriptor> fields);
+// Whether a field of the type declares its size (strings and byte fields).
+bool HasDeclaredSize(std::uint8_t type);
+// Whether a field or index name may start with the byte: a letter, "_" or a byte 128..254.
+bool ValidFirstNameByte(unsigned char c);
 bool FieldDefinitionIsSound(std::span<const TFieldDescriptor> fields, std::size_t i);
 // The name part of that check: not empty, at most 30 characters, starting with a letter, "_"
 // or a byte 128..254, and not the name of an earlier field.

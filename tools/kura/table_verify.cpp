@@ -155,11 +155,8 @@ class TTableVerifier {
 
   // The structure check only says the header is corrupt; this names the count that lies.
   void CheckBlobFieldCount() {
-    const auto& fields = DataFile().Descriptors();
-    const auto blobFields = std::count_if(fields.begin(), fields.end(), [](const auto& field) {
-      return field.FieldType == kFieldTypeBlob;
-    });
-    if (DataFile().BlobFieldCount() == blobFields) return;
+    const std::size_t blobFields = CountBlobFields(DataFile().Descriptors());
+    if (static_cast<std::size_t>(DataFile().BlobFieldCount()) == blobFields) return;
     Data("BlobFieldCount is " + std::to_string(DataFile().BlobFieldCount()) + " but the fields " +
          "include " + std::to_string(blobFields) + " BLOB fields");
   }

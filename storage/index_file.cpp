@@ -89,7 +89,7 @@ TStoredHeaderFault StoredIndexHeaderFault(std::span<const std::uint8_t, kIndexPa
     const std::span<const std::uint8_t, kIndexDescriptorSize> area(
         p + kDescriptorsOffset + static_cast<std::size_t>(slot) * kIndexDescriptorSize,
         kIndexDescriptorSize);
-    if (DecodeIndexDescriptor(area).TemporaryIndex) {
+    if (DescriptorMarkedTemporary(area)) {
       return {codes::kIndexPagesCorrupt, slot,
               "index slot " + std::to_string(slot) +
                   " is marked temporary, which a stored index never is"};

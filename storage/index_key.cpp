@@ -166,6 +166,10 @@ void EncodeIndexDescriptor(const TIndexDescriptor& d,
   p[kTemporaryOffset] = d.TemporaryIndex ? 1 : 0;
 }
 
+bool DescriptorMarkedTemporary(std::span<const std::uint8_t, kIndexDescriptorSize> bytes) {
+  return bytes[kTemporaryOffset] != 0;
+}
+
 TIndexDescriptor DecodeIndexDescriptor(std::span<const std::uint8_t, kIndexDescriptorSize> bytes) {
   const std::uint8_t* p = bytes.data();
   TIndexDescriptor d;

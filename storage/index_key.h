@@ -116,6 +116,8 @@ void EncodeIndexDescriptor(const TIndexDescriptor& descriptor,
                            std::span<std::uint8_t, kIndexDescriptorSize> bytes);
 // Reads a descriptor from its 120 bytes (a name length past its area is cut to the area).
 TIndexDescriptor DecodeIndexDescriptor(std::span<const std::uint8_t, kIndexDescriptorSize> bytes);
+// Whether a stored descriptor carries the TemporaryIndex flag, read without decoding the rest.
+bool DescriptorMarkedTemporary(std::span<const std::uint8_t, kIndexDescriptorSize> bytes);
 
 // The descriptors of the two system indexes every index file carries.
 TIndexDescriptor SysDeletedDescriptor();

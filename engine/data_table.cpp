@@ -391,10 +391,16 @@ void TDataTable::ReleaseTableLock() {
 
 // --- Record locks --------------------------------------------------------------------------
 
+std::set<std::int32_t> TDataTable::LockedRecords() const {
+  std::set<std::int32_t> records;
+  for (const auto& [n, owner] : FLockedRecords) records.insert(records.end(), n);
+  return records;
+}
+
 bool TDataTable::RecordHeldBy(std::int32_t n, TRecordLockOwner owner) const {
   if (!RecordHeldInProcess(n)) return false;
-  const auto found = FRecordOwners.find(n);
-  return found != FRecordOwners.end() && found->second == owner;
+  const auto found = FLockedRecords.find(n);
+  return found != FLockedRecords.end() && found->second == owner;
 }
 
 bool TDataTable::LockRecord(std::int32_t n, TRecordLockOwner owner) {
@@ -418,7 +424,7 @@ void TDataTable::RelockListedRecord(std::int32_t n, TRecordLockOwner owner) {
   const bool sameOwner = RecordHeldBy(n, owner);
   if (!FTableLocked || !(sameOwner || FDeferredUnlocks.contains(n))) Raise(codes::kRecordInUse);
   FDeferredUnlocks.erase(n);  // locked again: the deferred unlock no longer applies
-  FRecordOwners[n] = owner;
+  FLockedRecords[n] = owner;
 }
 
 bool TDataTable::TakeRecordByte(std::int32_t n) {
@@ -458,15 +464,13 @@ bool TDataTable::TakeRecordByte(std::int32_t n) {
 
 void TDataTable::NoteLockedRecord(std::int32_t n, TRecordLockOwner owner) {
   // A load locks each new record, so the hint at the end makes most insertions constant time.
-  FLockedRecords.emplace_hint(FLockedRecords.end(), n);
+  FLockedRecords.insert_or_assign(FLockedRecords.end(), n, owner);
   if (!FDeferredUnlocks.empty() && n <= *FDeferredUnlocks.rbegin()) FDeferredUnlocks.erase(n);
-  FRecordOwners[n] = owner;
 }
 
 void TDataTable::ForgetLockedRecord(std::int32_t n) {
   FLockedRecords.erase(n);
   FDeferredUnlocks.erase(n);
-  FRecordOwners.erase(n);
 }
 
 void TDataTable::TryRecordRange() {
@@ -488,10 +492,10 @@ void TDataTable::ReleaseRecordRange(bool onlyDeferred) {
   std::vector<std::int64_t> kept;
   std::vector<std::int32_t> released;
   for (auto n = FLockedRecords.rbegin(); n != FLockedRecords.rend(); ++n) {
-    if (onlyDeferred && !FDeferredUnlocks.contains(*n)) {
-      kept.push_back(RecordLockPosition(*n));
+    if (onlyDeferred && !FDeferredUnlocks.contains(n->first)) {
+      kept.push_back(RecordLockPosition(n->first));
     } else {
-      released.push_back(*n);
+      released.push_back(n->first);
     }
   }
   const bool unlocked = FData.UnlockRangeKeeping(kRecordRangeLength, kRecordRangeStart, kept);
@@ -519,7 +523,7 @@ void TDataTable::UnlockRecord(std::int32_t n, TRecordLockOwner owner) {
 void TDataTable::UnlockRecordsOf(TRecordLockOwner owner) {
   if (TakesNoLocks()) return;
   std::vector<std::int32_t> owned;
-  for (const auto& [n, holder] : FRecordOwners)
+  for (const auto& [n, holder] : FLockedRecords)
     if (holder == owner && !FDeferredUnlocks.contains(n)) owned.push_back(n);
   TFirstError errors;
   for (std::int32_t n : owned) errors.Try([&] { UnlockRecord(n, owner); });
@@ -536,7 +540,7 @@ void TDataTable::UnlockAllRecords(bool onlyDeferred) {
   // instead of walking past every lock still held (a long transaction holds thousands).
   std::vector<std::int32_t> targets;
   for (auto n = FLockedRecords.rbegin(); n != FLockedRecords.rend(); ++n)
-    if (!onlyDeferred || FDeferredUnlocks.contains(*n)) targets.push_back(*n);
+    if (!onlyDeferred || FDeferredUnlocks.contains(n->first)) targets.push_back(n->first);
   bool released = true;
   // Records with consecutive numbers have consecutive lock bytes: a run goes in one call (a
   // transaction that appended 100 000 records holds one run).

@@ -46,10 +46,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/table_locks.h"
@@ -75,12 +75,12 @@ struct TTableDefinition {
   std::vector<std::uint16_t> TextIndexFields;
 };
 
-// The file headers written (advancing their change counters) even when nothing in them
-// changed.
 // Who holds a record lock: the cursor that took it (any stable address), or null for callers
 // that lock on the table object itself. Only the owner gives a lock back.
 using TRecordLockOwner = const void*;
 
+// The file headers written (advancing their change counters) even when nothing in them
+// changed.
 struct THeaderForce {
   bool Data = false;
   bool Index = false;
@@ -147,7 +147,8 @@ class TDataTable {
   bool InTransaction() const { return FInTransaction; }
   // Something was written since the last CheckForChanges.
   bool Written() const { return FWritten; }
-  const std::set<std::int32_t>& LockedRecords() const { return FLockedRecords; }
+  // The records this object holds locked (a copy: for checks, not for hot paths).
+  std::set<std::int32_t> LockedRecords() const;
   const std::set<std::int32_t>& DeferredUnlocks() const { return FDeferredUnlocks; }
   // Whether a cursor of this process holds record n locked (listed and not only waiting for
   // the table lock to go).
@@ -339,9 +340,9 @@ class TDataTable {
   std::size_t FNextRangeTry = kRecordRangeThreshold;
   TReadSlots FReadSlots;
   TReadSlots FQueryReadSlots;
-  std::set<std::int32_t> FLockedRecords;
+  // Every record this object holds locked, with its owner, in record order.
+  std::map<std::int32_t, TRecordLockOwner> FLockedRecords;
   std::set<std::int32_t> FDeferredUnlocks;
-  std::unordered_map<std::int32_t, TRecordLockOwner> FRecordOwners;
 };
 
 }  // namespace kura

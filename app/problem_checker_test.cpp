@@ -12,9 +12,9 @@
 #include <tuple>
 
 #include "app/data_module.h"
-#include "app/sgf_problem.h"
-#include "app/sgf_reader.h"
+#include "app/sgf_exchange.h"
 #include "dataset/collection_text.h"
+#include "dataset/memory_database.h"
 
 namespace goramina {
 namespace {
@@ -238,35 +238,10 @@ TEST_F(ProblemCheckerTest, TheSampleCollectionIsSound) {
 }
 
 // Problems written for the tests in the shapes real problem files have (outside stones around
-// the corner, White to play, a connection), read through SGF import as a user's files are.
+// the corner, White to play, a connection), imported into a collection and read back as the
+// checker reads a user's problems.
 // Each carries the verdict a strong player gives it; the sound ones measure the checker's
 // false alarms, kept apart from the sample collection.
-TCheckedProblem CheckedFromRows(int number, const std::vector<TStoredRow>& rows) {
-  TCheckedProblem problem;
-  problem.number = number;
-  bool inSetup = true;
-  TCheckedSequence* open = nullptr;
-  for (const TStoredRow& row : rows) {
-    const TCheckedMove move{std::abs(row.COL), row.PST};
-    if (inSetup && row.TES == 0) {
-      problem.setup.push_back(move);
-      inSetup = row.BFR == 0;
-      continue;
-    }
-    inSetup = false;
-    if (row.BTO != 0 || open == nullptr) {
-      problem.sequences.push_back({row.BTO, 0, row.COL < 0, {}});
-      open = &problem.sequences.back();
-    }
-    open->moves.push_back(move);
-    if (row.BFR != 0) {
-      open->label = row.BFR;
-      open = nullptr;
-    }
-  }
-  return problem;
-}
-
 TEST_F(ProblemCheckerTest, RealShapedProblemsGetAStrongPlayersVerdict) {
   struct TExpected {
     const char* file;
@@ -286,10 +261,11 @@ TEST_F(ProblemCheckerTest, RealShapedProblemsGetAStrongPlayersVerdict) {
     SCOPED_TRACE(e.file);
     std::ifstream in(std::string(GORAMINA_REAL_SHAPES_DIR) + "/" + e.file, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const TSgfCollection collection = ReadSgf(bytes);
-    ASSERT_EQ(collection.trees.size(), 1u);
-    const TImportedProblem imported = ProblemFromSgf(*collection.trees[0]);
-    const TProblemReport report = Check(CheckedFromRows(1, imported.problem.rows));
+    TDataModule1 module(kura::CreateProblemCollection());
+    TImportReport imported;
+    ImportSgfBytes(module, bytes, e.file, imported);
+    ASSERT_EQ(imported.Numbers().size(), 1u);
+    const TProblemReport report = Check(ReadStoredProblem(module, imported.Numbers()[0]));
     EXPECT_EQ(report.goal.kind, e.goal) << FormatReport(report);
     EXPECT_EQ(report.goal.mover, kBlack);  // White-to-play files are stored with Black to play
     EXPECT_EQ(IsUnsound(report), !e.sound) << FormatReport(report);

@@ -327,9 +327,7 @@ class TImporter {
   // Walks one tree of the file from the move node `current`; `inSetUp` while no move has been
   // played on the way from the root and no line has branched.
   void Walk(const TSgfTree& tree, int current, bool inSetUp) {
-    const TSgfNode* last = nullptr;
     for (const TSgfNode& node : tree.nodes) {
-      last = &node;
       const bool isRoot = &node == &root_;
       if (HasSetUp(node)) {
         if (inSetUp)
@@ -358,7 +356,7 @@ class TImporter {
       current = AddMove(current, colour, value, node);
     }
     if (tree.variations.empty()) {
-      EndLine(current, last);
+      EndLine(current);
       return;
     }
     for (const auto& variation : tree.variations)
@@ -432,7 +430,7 @@ class TImporter {
   // The verdict marks of a line's last comment. Other programs' marks leave the stored
   // comment; our own files keep their comments as typed (the mark the export added is
   // already gone).
-  void EndLine(int current, const TSgfNode*) {
+  void EndLine(int current) {
     if (current == 0) return;  // a line without moves
     TMoveNode& end = nodes_[static_cast<std::size_t>(current)];
     end.endsLine = true;

@@ -752,6 +752,36 @@ std::unique_ptr<TFilterCondition> MakeFilterCondition(TDataCursor& cursor, TExpT
   return std::make_unique<TExpressionCondition>(cursor, std::move(tree));
 }
 
+namespace {
+
+void SubstituteNodes(TExpToken*& slot, const TNodeSubstitute& substitute) {
+  if (TExpTokenPtr replacement = substitute(*slot)) {
+    TExpTokenStack::Release(slot);
+    slot = replacement.release();
+    return;
+  }
+  for (TExpToken** child : ChildSlots(*slot)) SubstituteNodes(*child, substitute);
+}
+
+}  // namespace
+
+TExpTokenPtr PreEvaluateCondition(const TExpToken& tree, TTableLocale locale,
+                                  const TFilterFlags& flags, const TNodeSubstitute& substitute) {
+  TExpToken* root = CopyTree(tree).release();
+  try {
+    SubstituteNodes(root, substitute);
+    Normalise(*root);
+    MarkCaseInsensitive(*root);
+    FoldConstants(root, TEvalLocale{locale.LanguageId, locale.SortId});
+  } catch (...) {
+    TExpTokenStack::Release(root);
+    throw;
+  }
+  TExpTokenPtr result(root);
+  MakeCompareNodes(*result, flags, locale.LanguageId);
+  return result;
+}
+
 TFilter* AddFilterText(TDataCursor& cursor, std::string_view text, const TFilterFlags& flags) {
   return cursor.AddFilter(CompileFilterText(cursor, text, flags), {}, flags);
 }

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -41,6 +42,14 @@ std::unique_ptr<TFilterCondition> CompileFilterText(TDataCursor& cursor, std::st
 // A condition of a tree bound elsewhere (the SQL layer's WHERE) against the cursor's table
 // fields; it is used as it is.
 std::unique_ptr<TFilterCondition> MakeFilterCondition(TDataCursor& cursor, TExpTokenPtr tree);
+// Answers a node to put in place of a node of a copied tree, or null to keep the copy.
+using TNodeSubstitute = std::function<TExpTokenPtr(const TExpToken& node)>;
+// The SQL layer's form of a bound condition before it is installed on a cursor: a copy of
+// the tree (which must hold no sub-select) in which substitute may replace nodes (parameters
+// and the columns of other tables by constants), then compiling steps 3 and 4 with the
+// locale and flags.
+TExpTokenPtr PreEvaluateCondition(const TExpToken& tree, TTableLocale locale,
+                                  const TFilterFlags& flags, const TNodeSubstitute& substitute);
 // Compiles the text and adds the filter to the cursor's list (inactive).
 TFilter* AddFilterText(TDataCursor& cursor, std::string_view text, const TFilterFlags& flags);
 

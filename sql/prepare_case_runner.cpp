@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "engine/table_test_support.h"
 #include "sql/query_binder.h"
 #include "sql/query_database.h"
+#include "sql/select_test_support.h"
 #include "sql/statement_case_runner.h"
 #include "storage/ascii_case.h"
 
@@ -222,6 +224,29 @@ std::string PrepareText(TPrepareState& state, const std::string& sql, bool& fail
   return out;
 }
 
+// Prepares and executes the statement; answers its result rows (sorted when asked), or
+// "<code> <message>" after an error.
+std::vector<std::string> QueryRows(TPrepareState& state, const std::string& sql, bool sorted,
+                                   bool& failed) {
+  std::vector<std::string> rows;
+  failed = false;
+  {
+    TQueryStatement statement(&state.Database);
+    statement.FRequestLive = state.RequestLive;
+    try {
+      statement.Prepare(sql);
+      TDataCursor* cursor = statement.Execute();
+      if (cursor != nullptr) rows = ReadRows(*cursor);
+      if (sorted) std::sort(rows.begin(), rows.end());
+    } catch (const EKuraEngineError& e) {
+      failed = true;
+      rows = {std::to_string(e.ErrorCode) + " " + (e.ErrorText.empty() ? e.what() : e.ErrorText)};
+    }
+  }
+  EXPECT_TRUE(state.Sandbox.Directory().Tables().empty()) << sql;
+  return rows;
+}
+
 }  // namespace
 
 std::string DescribePrepared(TQueryStatement& statement) {
@@ -250,6 +275,34 @@ void AddPrepareCases(TExpressionCaseRunner& runner) {
     EXPECT_FALSE(failed) << sql << "\nraised " << actual;
     if (!failed) {
       EXPECT_EQ(JoinLines(block.Expected), actual) << sql;
+    }
+  });
+  runner.AddDirective("rows", [state](TExpressionCaseRunner&, const TCaseBlock& block) {
+    try {
+      InsertRows(state->Sandbox.Directory(), block.Arguments, block.Input);
+    } catch (const EKuraEngineError& e) {
+      ADD_FAILURE() << "rows " << block.Arguments << ": " << e.ErrorCode << " " << e.what();
+    }
+  });
+  runner.AddCaseKind("query", [state](TExpressionCaseRunner&, const TCaseBlock& block) {
+    std::string sql = JoinLines(block.Input);
+    bool sorted = block.Arguments == "sorted";
+    bool failed = false;
+    std::vector<std::string> rows = QueryRows(*state, sql, sorted, failed);
+    std::vector<std::string> expected = block.Expected;
+    if (sorted) std::sort(expected.begin(), expected.end());
+    EXPECT_FALSE(failed) << sql << "\nraised " << JoinLines(rows);
+    if (!failed) {
+      EXPECT_EQ(JoinLines(expected), JoinLines(rows)) << sql << "\n(line " << block.Line << ")";
+    }
+  });
+  runner.AddCaseKind("query_error", [state](TExpressionCaseRunner&, const TCaseBlock& block) {
+    std::string sql = JoinLines(block.Input);
+    bool failed = false;
+    std::vector<std::string> rows = QueryRows(*state, sql, false, failed);
+    EXPECT_TRUE(failed) << sql << "\ngave " << JoinLines(rows);
+    if (failed) {
+      EXPECT_EQ(JoinLines(block.Expected), JoinLines(rows)) << sql;
     }
   });
   runner.AddCaseKind("prepare_error", [state](TExpressionCaseRunner&, const TCaseBlock& block) {

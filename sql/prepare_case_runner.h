@@ -14,6 +14,16 @@
 //   ----
 //   <bound model lines>
 //
+//   rows: <table>                 appends one record per line: values in field order
+//   <v1> | <v2> | ...             separated by "|", NULL for NULL
+//
+//   query [sorted]                prepares and executes; expects the result rows, values
+//   <SQL lines>                   joined by " | " (NULL for NULL); with sorted both sides
+//   ----                          are compared as sorted lists (no order promised)
+//   <rows>
+//
+//   query_error                   expects "<code> <message>" of preparing or executing
+//
 //   prepare_error                 expects "<code> <message>"; every table the failed
 //   <SQL lines>                   preparation opened must be closed again
 //   ----

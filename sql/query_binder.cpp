@@ -14,6 +14,7 @@
 #include "sql/query_database.h"
 #include "sql/query_result_shape.h"
 #include "sql/query_statement.h"
+#include "sql/select_executor.h"
 #include "sql/record_fields.h"
 #include "storage/ascii_case.h"
 #include "storage/field_types.h"
@@ -269,6 +270,7 @@ void TQueryBinder::PrepareSelect() {
   if (FQuery.FHaving) BindHaving();
   if (!FQuery.FIsUnionPart && FQuery.FUnionNext != nullptr) CheckUnionParts();
   DecideResultShape(FQuery, FQuery.FStatement->FQueries.size());
+  if (FQuery.FResultIsLive) PrepareLiveResult(FQuery);
 }
 
 void TQueryBinder::ExpandStars() {

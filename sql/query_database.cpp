@@ -7,6 +7,8 @@
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "sql/query_binder.h"
+#include "sql/query_checks.h"
+#include "sql/select_executor.h"
 
 namespace kura {
 
@@ -62,6 +64,18 @@ std::string TSqlDatabase::DatabaseName() const {
 
 void TSqlDatabase::PrepareQuery(TDataQuery& query) {
   TQueryBinder(query, *this).Prepare();
+}
+
+TDataCursor* TSqlDatabase::ExecuteQuery(TDataQuery& query) {
+  if (query.FKind != qkSelect) {
+    RaiseQueryError(std::string("Executing ") + QueryKindName(query.FKind) +
+                    " statements is not supported yet");
+  }
+  return ExecuteSelect(query, FDirectory);
+}
+
+bool TSqlDatabase::SubSelectContains(TDataQuery& subSelect, const TExpToken& value) {
+  return kura::SubSelectContains(subSelect, value);
 }
 
 void TSqlDatabase::OpenSource(TSourceTable& table, bool readOnly) {

@@ -31,6 +31,9 @@ class TSqlDatabase : public TStatementDatabase {
   void UnregisterStatement(TQueryStatement* statement) override;
   std::string DatabaseName() const override;
   void PrepareQuery(TDataQuery& query) override;
+  // SELECTs only (select_executor.h); other kinds raise 11949.
+  TDataCursor* ExecuteQuery(TDataQuery& query) override;
+  bool SubSelectContains(TDataQuery& subSelect, const TExpToken& value) override;
 
   // Opens the table's cursor and stores it in table.Cursor, kept open by table.Opened.
   // Raises the error of opening (11010 for a missing table, 11013, file errors); nothing

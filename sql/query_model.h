@@ -20,6 +20,7 @@ namespace kura {
 
 class TQueryStatement;
 class TDataCursor;
+class TFilter;
 
 // Kind of a query (FKind), and of the statement after preparation.
 enum TQueryKind : std::uint8_t {
@@ -277,6 +278,16 @@ class TDataQuery {
   bool FOrderByNeedsExpression = false;      // an ORDER BY column is a computed result column
   bool FCountOnly = false;                   // COUNT(*) over one table: the filtered count
   bool FImplicitGroup = false;               // only aggregates and constants, no GROUP BY
+
+  // Execution (SELECT). The result cursor is the base table's own cursor for a live result,
+  // else the cursor on the result table, which FResultTable keeps open until the query is
+  // freed (or executed again).
+  TDataCursor* FResultCursor = nullptr;
+  std::unique_ptr<TOpenedSource> FResultTable;
+  std::int64_t FRecordCount = 0;
+  double FExecutionTime = 0;
+  // The equality filter an IN (SELECT ...) installs on this sub-select's result cursor.
+  TFilter* FSubSelectFilter = nullptr;
 
   // Definition statements. The target table is FSourceTables[0].
   bool FIfExists = false;  // IF EXISTS, or IF NOT EXISTS for CREATE

@@ -1,5 +1,7 @@
 #include "sql/query_statement.h"
 
+#include <chrono>
+
 #include "base/engine_codes.h"
 #include "base/engine_error.h"
 #include "sql/query_checks.h"
@@ -27,9 +29,15 @@ class TSubSelectLink : public TSubQuery {
     node.FScale = column.FScale;
     return true;
   }
-  bool Contains(const TExpToken&) override {
-    RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
-                     "Sub-select query has not been prepared");
+  // The sub-select runs before the query around it (Execute goes from the last created
+  // query to the first), so its result is there to be searched.
+  bool Contains(const TExpToken& value) override {
+    TStatementDatabase* database = FQuery->FStatement->FDatabase;
+    if (database == nullptr) {
+      RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
+                       "Sub-select query has not been prepared");
+    }
+    return database->SubSelectContains(*FQuery, value);
   }
 
  private:
@@ -48,7 +56,32 @@ class TSubSelectDepth {
   int& FDepth;
 };
 
+// Reads the tick count before and after a run; the seconds in between, 0 when the count
+// wrapped.
+class TTickTimer {
+ public:
+  TTickTimer() : FStart(std::chrono::steady_clock::now()) {}
+  double Seconds() const {
+    auto elapsed = std::chrono::steady_clock::now() - FStart;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    return ms < 0 ? 0.0 : static_cast<double>(ms) / 1000.0;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point FStart;
+};
+
 }  // namespace
+
+TDataCursor* TStatementDatabase::ExecuteQuery(TDataQuery&) {
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
+                   "The statement's database cannot execute queries");
+}
+
+bool TStatementDatabase::SubSelectContains(TDataQuery&, const TExpToken&) {
+  RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
+                   "Sub-select query has not been prepared");
+}
 
 TQueryStatement::TQueryStatement(TStatementDatabase* database)
     : FDatabase(database), FParser(this) {
@@ -150,6 +183,39 @@ TSubQuery* TQueryStatement::ParseSubSelect(TExpressionParser& parser) {
   query->ParseStatement(true, false, nullptr);
   parser.SetContextName(context);
   return new TSubSelectLink(query);
+}
+
+TDataCursor* TQueryStatement::Execute(int count, const TFieldDescriptor* descriptors,
+                                      const std::uint8_t* buffer, std::size_t bufferSize) {
+  if (FMasterQuery == nullptr) {
+    RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {}, "No SQL statement prepared");
+  }
+  if (count >= 0) SetParams(count, descriptors, buffer, bufferSize);
+  FExecutionTime = 0;
+  FRowsAffected = 0;
+  TDataCursor* result = ExecuteCurrentStatement();
+  while (HasMoreStatements()) {
+    PrepareNext();
+    result = ExecuteCurrentStatement();
+  }
+  return result;
+}
+
+TDataCursor* TQueryStatement::ExecuteCurrentStatement() {
+  if (FDatabase == nullptr) {
+    RaiseEngineError(codes::kSqlError, {}, {}, {}, {}, {}, {},
+                     "The statement's database cannot execute queries");
+  }
+  TTickTimer timer;
+  TDataCursor* result = nullptr;
+  for (auto query = FQueries.rbegin(); query != FQueries.rend(); ++query) {
+    // A UNION part runs before the query it follows, which then appends its rows.
+    TDataCursor* cursor = FDatabase->ExecuteQuery(**query);
+    if (query->get() == FMasterQuery) result = cursor;
+  }
+  FExecutionTime += timer.Seconds();
+  FRowsAffected += static_cast<std::int32_t>(FMasterQuery->FRecordCount);
+  return result;
 }
 
 }  // namespace kura

@@ -26,6 +26,7 @@
 namespace kura {
 
 class TQueryStatement;
+class TDataCursor;
 
 // The database a statement runs in, as far as the statement needs it: it keeps a list of
 // its statements, has a name for messages, and prepares parsed queries against its tables.
@@ -38,10 +39,16 @@ class TStatementDatabase {
   // Opens the query's source tables and binds its expressions. A database that has no
   // tables (one that only parses) leaves the parsed model as it is.
   virtual void PrepareQuery(TDataQuery& query) { (void)query; }
+  // Runs a prepared query and answers its result cursor (none for a statement without
+  // rows). A database that only parses refuses with engine error 11949.
+  virtual TDataCursor* ExecuteQuery(TDataQuery& query);
+  // Whether the executed sub-select's result holds a row whose one column equals value.
+  virtual bool SubSelectContains(TDataQuery& subSelect, const TExpToken& value);
 };
 
-// Called with the statement and its user pointer; answers nonzero to abort.
-using TStatementProgress = int (*)(TQueryStatement* statement, void* data);
+// Called with the statement, the percentage done (0..100) and its user pointer while a
+// canned result is built; answers nonzero to abort (the rows appended so far stay).
+using TStatementProgress = int (*)(TQueryStatement* statement, int percent, void* data);
 
 // Sub-selects nest at most this deep (each level recurses through the whole grammar).
 inline constexpr int kMaxSubSelectNesting = 32;
@@ -74,6 +81,16 @@ class TQueryStatement : public TExpressionOwner {
   void SetParams(int count, const TFieldDescriptor* descriptors, const std::uint8_t* buffer,
                  std::size_t bufferSize);
 
+  // Binds the parameters (when count is not negative) and executes the prepared statement:
+  // its queries run from the last created to the master, so that sub-selects and UNION
+  // parts are ready before the queries that read them. When the text holds further
+  // statements they are prepared and executed one after the other (parameters apply to the
+  // first only). Answers the result cursor of the last SELECT, owned by the statement and
+  // valid until it is unprepared or executed again; nullptr for other statements.
+  // FExecutionTime and FRowsAffected are summed over the statements.
+  TDataCursor* Execute(int count = -1, const TFieldDescriptor* descriptors = nullptr,
+                       const std::uint8_t* buffer = nullptr, std::size_t bufferSize = 0);
+
   // A new query of this statement, appended to FQueries.
   TDataQuery* NewQuery();
   TExpressionParser& Parser() { return FParser; }
@@ -101,6 +118,7 @@ class TQueryStatement : public TExpressionOwner {
  private:
   void ParseCurrentStatement();
   void CopyMasterFlags();
+  TDataCursor* ExecuteCurrentStatement();
 
   int FSubSelectNesting = 0;
 };

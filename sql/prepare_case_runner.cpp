@@ -8,6 +8,7 @@
 
 #include "base/engine_error.h"
 #include "engine/data_cursor.h"
+#include "engine/data_table.h"
 #include "engine/table_test_support.h"
 #include "sql/query_binder.h"
 #include "sql/query_database.h"
@@ -154,7 +155,7 @@ class TPreparedWriter {
   void Source(const TSourceTable& table) {
     std::string text = "source " + table.TableName + " as " + table.CorrelationName;
     if (table.Cursor != nullptr) {
-      text += " fields " + std::to_string(table.Cursor->FieldCount());
+      text += " fields " + std::to_string(table.Cursor->Table()->Data().Descriptors().size());
       text += table.Cursor->ReadOnly() ? " read-only" : " writable";
       if (table.Cursor->InMemory()) text += " memory";
     }
@@ -191,8 +192,9 @@ class TPreparedWriter {
     if (column.FColumnName == "*") return "*";
     for (const TSourceTable& table : FQuery->FSourceTables) {
       if (column.FSourceTable != &table || table.Cursor == nullptr) continue;
+      // The table's own fields: a live result's cursor shows the result columns instead.
       return table.TableName + "." +
-             table.Cursor->GetFieldDesc(column.FFieldNo).Descriptor.FieldName;
+             table.Cursor->Table()->Data().Descriptors()[column.FFieldNo - 1u].FieldName;
     }
     return "unbound:" + column.FColumnName;
   }

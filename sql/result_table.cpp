@@ -52,7 +52,8 @@ TFieldDescriptor ColumnDescriptor(const TResultField& field) {
                      node.FSourceTable != nullptr && field.SourceFieldNo != 0;
   if (plain) {
     const auto& table = *static_cast<const TSourceTable*>(node.FSourceTable);
-    const TFieldDescriptor& source = table.Cursor->GetFieldDesc(node.FFieldNo).Descriptor;
+    const TFieldDescriptor& source =
+        table.Cursor->Table()->Data().Descriptors()[node.FFieldNo - 1u];
     descriptor = MakeFieldDescriptor("", source.FieldType, source.FieldSize, source.FieldSubType,
                                      source.FieldDecimals);
     descriptor.FieldDescription = table.TableName + "." + source.FieldName;
@@ -80,12 +81,23 @@ std::string DirectoryPart(const std::string& name) {
 
 }  // namespace
 
+std::vector<std::string> ResultFieldNames(const TDataQuery& query) {
+  std::vector<TFieldDescriptor> named;
+  std::vector<std::string> names;
+  for (const TResultField& field : query.FResultFields) {
+    named.push_back(MakeFieldDescriptor(UniqueName(named, FieldNameOf(field)), kFieldTypeInteger));
+    names.push_back(named.back().FieldName);
+  }
+  return names;
+}
+
 TResultLayout MakeResultLayout(const TDataQuery& query) {
   TResultLayout layout;
   layout.ColumnCount = query.FResultFields.size();
-  for (const TResultField& field : query.FResultFields) {
-    TFieldDescriptor descriptor = ColumnDescriptor(field);
-    descriptor.FieldName = UniqueName(layout.Fields, FieldNameOf(field));
+  std::vector<std::string> names = ResultFieldNames(query);
+  for (std::size_t i = 0; i < query.FResultFields.size(); ++i) {
+    TFieldDescriptor descriptor = ColumnDescriptor(query.FResultFields[i]);
+    descriptor.FieldName = names[i];
     layout.Fields.push_back(std::move(descriptor));
   }
   for (std::size_t i = 0; i < query.FResultFields.size(); ++i) {

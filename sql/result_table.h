@@ -18,6 +18,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/data_cursor.h"
@@ -38,6 +39,8 @@ struct TResultLayout {
   std::size_t ColumnCount = 0;
 };
 
+// The field names of the result columns, in order (the first rule above).
+std::vector<std::string> ResultFieldNames(const TDataQuery& query);
 TResultLayout MakeResultLayout(const TDataQuery& query);
 
 // Owns the result table's cursor (and the directory opened for it); freeing it closes both.

@@ -12,6 +12,7 @@
 #include "sql/query_binder.h"
 #include "sql/query_checks.h"
 #include "sql/record_fields.h"
+#include "sql/result_table.h"
 #include "sql/select_canned.h"
 #include "sql/select_conditions.h"
 #include "sql/source_rows.h"
@@ -116,9 +117,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 void PrepareLiveResult(TDataQuery& query) {
   if (IsIdentityFieldList(query)) return;
   std::vector<TCursorFieldDefinition> fields;
-  for (const TResultField& field : query.FResultFields) {
+  std::vector<std::string> names = ResultFieldNames(query);
+  for (std::size_t i = 0; i < query.FResultFields.size(); ++i) {
+    const TResultField& field = query.FResultFields[i];
     TCursorFieldDefinition definition;
-    const std::string& name = ResultColumnName(field);
+    const std::string& name = names[i];
     if (!field.Computed && field.SourceFieldNo != 0) {
       definition.TableFieldNo = field.SourceFieldNo;
       definition.Descriptor.FieldName = name;

@@ -14,8 +14,8 @@
 #include "sql/query_database.h"
 #include "sql/query_result_shape.h"
 #include "sql/query_statement.h"
-#include "sql/select_executor.h"
 #include "sql/record_fields.h"
+#include "sql/select_executor.h"
 #include "storage/ascii_case.h"
 #include "storage/field_types.h"
 

@@ -84,16 +84,16 @@ void StoreResultValue(std::span<std::uint8_t> record, const TFieldDescriptor& fi
   if (converted) {
     CopyValue(value, *stored);
   } else {
-    converted = ConvertValue(value, field.FieldType, field.FieldSubType, size,
-                             field.FieldDecimals, *stored) &&
+    converted = ConvertValue(value, field.FieldType, field.FieldSubType, size, field.FieldDecimals,
+                             *stored) &&
                 !stored->FIsNull;
   }
   SetField(record, field, converted ? stored->Data() : nullptr, true, locale);
 }
 
 TGroupAggregates::TGroupAggregates(const TDataQuery& query, const TResultLayout& layout,
-                                   std::span<const TFieldDescriptor> fields,
-                                   std::size_t recordSize, TTableLocale locale)
+                                   std::span<const TFieldDescriptor> fields, std::size_t recordSize,
+                                   TTableLocale locale)
     : FQuery(query),
       FFields(fields.begin(), fields.end()),
       FRecordSize(recordSize),
@@ -115,8 +115,7 @@ TExpTokenPtr TGroupAggregates::Read(std::span<const std::uint8_t> record, int fi
   return value;
 }
 
-void TGroupAggregates::Write(std::span<std::uint8_t> record, int fieldNo,
-                             const TExpToken& value) {
+void TGroupAggregates::Write(std::span<std::uint8_t> record, int fieldNo, const TExpToken& value) {
   StoreResultValue(record, FFields[static_cast<std::size_t>(fieldNo) - 1], value, FLocale);
 }
 
@@ -134,8 +133,8 @@ void TGroupAggregates::AddInto(std::span<std::uint8_t> row, std::span<const std:
   Write(row, fieldNo, *AddValues(*mine, *theirs, expression));
 }
 
-void TGroupAggregates::KeepExtreme(std::span<std::uint8_t> row,
-                                   std::span<const std::uint8_t> other, const TColumn& column) {
+void TGroupAggregates::KeepExtreme(std::span<std::uint8_t> row, std::span<const std::uint8_t> other,
+                                   const TColumn& column) {
   TExpTokenPtr theirs = Read(other, column.FieldNo);
   if (theirs->FIsNull) return;
   TExpTokenPtr mine = Read(row, column.FieldNo);
@@ -144,8 +143,8 @@ void TGroupAggregates::KeepExtreme(std::span<std::uint8_t> row,
   if (replace) Write(row, column.FieldNo, *theirs);
 }
 
-void TGroupAggregates::Accumulate(std::span<std::uint8_t> row,
-                                  std::span<const std::uint8_t> other, bool initialise) {
+void TGroupAggregates::Accumulate(std::span<std::uint8_t> row, std::span<const std::uint8_t> other,
+                                  bool initialise) {
   if (initialise) ++FGroupsStarted;
   for (const TColumn& column : FColumns) {
     if (initialise) {

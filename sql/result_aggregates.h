@@ -21,8 +21,8 @@
 
 #include "sql/query_model.h"
 #include "sql/record_fields.h"
-#include "storage/record_image.h"
 #include "storage/field_descriptor.h"
+#include "storage/record_image.h"
 #include "storage/record_sorter.h"
 
 namespace kura {

@@ -1,9 +1,9 @@
 #include "sql/result_table.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <string>
-#include <unistd.h>
 
 #include "engine/data_directory.h"
 #include "engine/data_session.h"

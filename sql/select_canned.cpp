@@ -25,7 +25,7 @@ namespace {
 
 // One level of the nested loop.
 struct TLoopLevel {
-  std::size_t Table = 0;  // place in the source list
+  std::size_t Table = 0;   // place in the source list
   bool OuterJoin = false;  // no partner row: one row of NULLs
   // Parts naming this table and outer ones: pre-evaluated per outer row into Filter, and
   // checked again on every combination.
@@ -167,7 +167,8 @@ class TCannedSelect {
     CollectJoins(kinds, onParts);
     std::vector<const TExpToken*> where;
     if (FQuery.FWhere) where = SplitAtAnd(*FQuery.FWhere);
-    bool outer = std::any_of(kinds.begin(), kinds.end(), [](std::uint8_t k) { return k != jkInner; });
+    bool outer =
+        std::any_of(kinds.begin(), kinds.end(), [](std::uint8_t k) { return k != jkInner; });
     if (outer) {
       PlanOuterJoins(kinds, onParts, where);
     } else {
@@ -316,12 +317,11 @@ class TCannedSelect {
 
   void Generate() {
     FDrivingCount = FRows.Table(FLevels.front().Table).Cursor->RecordCount();
-    FProgress = std::make_unique<TProgressSteps>(
-        FDirectory.Session().MakeProgress());
+    FProgress = std::make_unique<TProgressSteps>(FDirectory.Session().MakeProgress());
     if (FQuery.FImplicitGroup) FGroupRow.assign(FResult->RecordSize(), 0);
     if (!StopsEarly()) Walk(0);
     if (FQuery.FImplicitGroup) AppendImplicitGroup();
-    ReportProgress(100);
+    if (!FAborted) ReportProgress(100);
   }
 
   void ReportProgress(int percent) {
@@ -329,7 +329,7 @@ class TCannedSelect {
     if (statement.FProgress == nullptr || FProgress == nullptr) return;
     bool report = percent >= 100 ? FProgress->Finish() : FProgress->Advance(percent);
     if (report && statement.FProgress(&statement, percent, statement.FProgressData) != 0) {
-      FStopped = true;
+      FStopped = FAborted = true;
     }
   }
 
@@ -342,8 +342,8 @@ class TCannedSelect {
     TSourceTable& table = FRows.Table(loop.Table);
     TDataCursor& cursor = *table.Cursor;
     if (!loop.JoinParts.empty()) {
-      loop.Filter =
-          InstallCondition(cursor, loop.Filter, PreEvaluateAll(loop.JoinParts, cursor, &table, &FRows));
+      loop.Filter = InstallCondition(cursor, loop.Filter,
+                                     PreEvaluateAll(loop.JoinParts, cursor, &table, &FRows));
     }
     std::span<std::uint8_t> buffer = FRows.Buffer(loop.Table);
     bool partnered = false;
@@ -401,8 +401,10 @@ class TCannedSelect {
       TExpTokenPtr zero = NewToken();
       SetInt32(*zero, 0);
       for (std::size_t i = 0; i < FQuery.FResultFields.size(); ++i) {
-        if (FQuery.FResultFields[i].Aggregate == akCount) StoreColumn(FGroupRow, static_cast<int>(i) + 1, *zero);
-        if (FLayout.AvgCountFields[i] != 0) StoreColumn(FGroupRow, FLayout.AvgCountFields[i], *zero);
+        if (FQuery.FResultFields[i].Aggregate == akCount)
+          StoreColumn(FGroupRow, static_cast<int>(i) + 1, *zero);
+        if (FLayout.AvgCountFields[i] != 0)
+          StoreColumn(FGroupRow, FLayout.AvgCountFields[i], *zero);
       }
     }
     FAggregates->Finalise(FGroupRow);
@@ -478,10 +480,10 @@ class TCannedSelect {
       fields.push_back(source.GetFieldDesc(no).Descriptor);
     }
     TRecordFields reader(fields, source.RecordSize());
-    reader.SetBlobReader([&source](const std::uint8_t* record, const TFieldDescriptor& field,
-                                   std::string& value) {
-      return source.ReadStoredBlob(field, std::span(record, source.RecordSize()), value);
-    });
+    reader.SetBlobReader(
+        [&source](const std::uint8_t* record, const TFieldDescriptor& field, std::string& value) {
+          return source.ReadStoredBlob(field, std::span(record, source.RecordSize()), value);
+        });
     std::vector<std::uint8_t> buffer(source.RecordSize(), 0);
     source.First();
     while (source.GetNextRecord(buffer) == 0) {
@@ -540,6 +542,7 @@ class TCannedSelect {
   std::vector<const TExpToken*> FResidual;
   std::int64_t FAppended = 0;
   bool FStopped = false;
+  bool FAborted = false;
   std::int64_t FDrivingCount = 0;
   std::int64_t FDrivingDone = 0;
   std::unique_ptr<TProgressSteps> FProgress;

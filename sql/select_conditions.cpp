@@ -39,8 +39,8 @@ TExpTokenPtr PreEvaluateFor(const TExpToken& part, TDataCursor& cursor, const vo
   auto substitute = [&](const TExpToken& node) -> TExpTokenPtr {
     if (node.FKind == kNodeConstant && node.FIsParam) return ParameterValue(node);
     if (node.FKind == kNodeColumn && node.FSourceTable != table && rows != nullptr) {
-      TExpTokenPtr value = EvaluateExpression(node, nullptr, rows,
-                                              TEvalLocale{locale.LanguageId, locale.SortId});
+      TExpTokenPtr value =
+          EvaluateExpression(node, nullptr, rows, TEvalLocale{locale.LanguageId, locale.SortId});
       value->FKind = kNodeConstant;
       return value;
     }

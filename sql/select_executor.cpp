@@ -73,14 +73,13 @@ void InstallEvaluatedWhere(TDataQuery& query) {
   TSourceTable& table = query.FSourceTables.front();
   TDataCursor& cursor = *table.Cursor;
   const TDataFile& data = cursor.Table()->Data();
-  auto fields =
-      std::make_shared<std::vector<TFieldDescriptor>>(data.Descriptors().begin(),
-                                                      data.Descriptors().end());
+  auto fields = std::make_shared<std::vector<TFieldDescriptor>>(data.Descriptors().begin(),
+                                                                data.Descriptors().end());
   auto reader = std::make_shared<TRecordFields>(*fields, cursor.RecordSize());
   const TExpToken* where = query.FWhere.get();
   const TTableLocale locale = cursor.Locale();
-  auto callback = [fields, reader, where, locale](TDataCursor&, std::span<const std::uint8_t> record,
-                                                  std::int32_t) {
+  auto callback = [fields, reader, where, locale](
+                      TDataCursor&, std::span<const std::uint8_t> record, std::int32_t) {
     TExpTokenPtr value = EvaluateExpression(*where, record.data(), reader.get(),
                                             TEvalLocale{locale.LanguageId, locale.SortId});
     return IsTrue(*value);

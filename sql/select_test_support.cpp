@@ -59,10 +59,10 @@ std::vector<std::string> ReadRows(TDataCursor& cursor) {
     fields.back().FieldNo = static_cast<std::uint16_t>(no);
   }
   TRecordFields reader(fields, cursor.RecordSize());
-  reader.SetBlobReader([&cursor](const std::uint8_t* record, const TFieldDescriptor& field,
-                                 std::string& value) {
-    return cursor.ReadStoredBlob(field, std::span(record, cursor.RecordSize()), value);
-  });
+  reader.SetBlobReader(
+      [&cursor](const std::uint8_t* record, const TFieldDescriptor& field, std::string& value) {
+        return cursor.ReadStoredBlob(field, std::span(record, cursor.RecordSize()), value);
+      });
   std::vector<std::string> rows;
   std::vector<std::uint8_t> buffer(cursor.RecordSize(), 0);
   cursor.First();

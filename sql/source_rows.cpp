@@ -40,8 +40,8 @@ TSourceRows::TSourceRows(std::vector<TSourceTable>& tables) : FTables(tables) {
     auto reader = std::make_unique<TRecordFields>(FFields[i], FBuffers[i].size());
     TDataCursor* cursor = tables[i].Cursor;
     std::size_t size = FBuffers[i].size();
-    reader->SetBlobReader([cursor, size](const std::uint8_t* record,
-                                         const TFieldDescriptor& field, std::string& value) {
+    reader->SetBlobReader([cursor, size](const std::uint8_t* record, const TFieldDescriptor& field,
+                                         std::string& value) {
       return cursor->ReadStoredBlob(field, std::span(record, size), value);
     });
     FReaders.push_back(std::move(reader));

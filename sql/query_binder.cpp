@@ -45,7 +45,7 @@ TBindOptions SqlOptions(std::string_view context, bool stringsAsColumns, bool is
 // Column names over the source tables, in FROM order.
 class TSourceColumns : public TColumnResolver {
  public:
-  explicit TSourceColumns(std::vector<TSourceTable>& tables) : FTables(tables) {}
+  explicit TSourceColumns(TDataQuery& query) : FQuery(query), FTables(query.FSourceTables) {}
 
   bool ResolveColumn(TExpToken& node) override {
     if (node.FKind == kNodeColumn && !node.FTableName.empty()) {
@@ -54,6 +54,7 @@ class TSourceColumns : public TColumnResolver {
           return ResolveIn(table, node);
         }
       }
+      RefuseCorrelatedColumn(node);
       return false;
     }
     for (TSourceTable& table : FTables) {
@@ -74,6 +75,20 @@ class TSourceColumns : public TColumnResolver {
     return true;
   }
 
+  // A sub-select naming a table of another query of its statement would have to run once
+  // per row of that query; such correlated sub-selects are refused with a message that
+  // says so.
+  void RefuseCorrelatedColumn(const TExpToken& node) const {
+    if (!FQuery.FIsSubQuery) return;
+    for (const auto& other : FQuery.FStatement->FQueries) {
+      if (other.get() == &FQuery || FindSourceTable(*other, node.FTableName) == nullptr) continue;
+      RaiseQueryError("Correlated sub-select queries are not supported: column '" +
+                      node.FColumnName + "' of table correlation name '" + node.FTableName +
+                      "' belongs to an enclosing query");
+    }
+  }
+
+  TDataQuery& FQuery;
   std::vector<TSourceTable>& FTables;
 };
 
@@ -303,7 +318,7 @@ void TQueryBinder::ExpandStars() {
 }
 
 void TQueryBinder::BindResultFields() {
-  TSourceColumns sources(FQuery.FSourceTables);
+  TSourceColumns sources(FQuery);
   TBindOptions options = SqlOptions("source columns", true, false);
   for (TResultField& field : FQuery.FResultFields) {
     TExpToken& node = *field.Expression;
@@ -330,7 +345,7 @@ void TQueryBinder::BindResultFields() {
 }
 
 void TQueryBinder::BindConditions() {
-  TSourceColumns sources(FQuery.FSourceTables);
+  TSourceColumns sources(FQuery);
   auto bind = [&sources](TExpTokenPtr& tree, std::string_view context) {
     if (!tree) return;
     BindExpression(SqlOptions(context, true, true), &sources, nullptr, *tree);
@@ -397,7 +412,7 @@ void TQueryBinder::ResolveColumnLists() {
 }
 
 void TQueryBinder::BindHaving() {
-  TSourceColumns sources(FQuery.FSourceTables);
+  TSourceColumns sources(FQuery);
   ReplaceHavingAggregates(FQuery, sources, *FQuery.FHaving);
   TResultColumns results(FQuery);
   BindExpression(SqlOptions("HAVING clause", true, true), &results, nullptr, *FQuery.FHaving);
@@ -478,7 +493,7 @@ void TQueryBinder::PrepareInsert() {
 
 void TQueryBinder::PrepareUpdate() {
   BindTargetColumns();
-  TSourceColumns sources(FQuery.FSourceTables);
+  TSourceColumns sources(FQuery);
   TBindOptions options = SqlOptions("value expression", true, false);
   TBindOptions check = SqlOptions("update values", false, false);
   for (std::size_t i = 0; i < FQuery.FUpdateValues.size(); ++i) {

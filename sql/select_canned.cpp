@@ -10,6 +10,7 @@
 #include "engine/data_session.h"
 #include "engine/data_table.h"
 #include "sql/expression_evaluator.h"
+#include "sql/expression_values.h"
 #include "sql/query_checks.h"
 #include "sql/query_statement.h"
 #include "sql/result_aggregates.h"
@@ -17,6 +18,7 @@
 #include "sql/select_conditions.h"
 #include "sql/source_rows.h"
 #include "storage/field_types.h"
+#include "storage/index_key.h"
 #include "storage/progress_steps.h"
 
 namespace kura {
@@ -31,6 +33,10 @@ struct TLoopLevel {
   // checked again on every combination.
   std::vector<const TExpToken*> JoinParts;
   TFilter* Filter = nullptr;
+  // An equality of one of this table's columns with an outer column that an index leading
+  // with that column serves: per outer row a range on that index finds the partners.
+  int RangeFieldNo = 0;
+  const TExpToken* RangeOuterColumn = nullptr;
 };
 
 TLoopLevel LevelOf(std::size_t table, bool outerJoin) {
@@ -51,9 +57,14 @@ class TCannedSelect {
       : FQuery(query), FDirectory(directory), FRows(query.FSourceTables) {}
 
   TDataCursor* Run() {
-    for (TSourceTable& table : FQuery.FSourceTables) table.Cursor->DropFilter(nullptr);
+    for (TSourceTable& table : FQuery.FSourceTables) {
+      table.Cursor->DropFilter(nullptr);
+      table.Cursor->CancelRange();
+      table.Cursor->SetIndexNo(kRecordOrderIndexNo);
+    }
     CreateResultTable();
     PlanLoop();
+    for (std::size_t level = 1; level < FLevels.size(); ++level) ChooseRange(FLevels[level]);
     if (!CountOnly()) Generate();
     GroupOrDistinct();
     AppendUnionPart();
@@ -294,6 +305,58 @@ class TCannedSelect {
     FResidual.insert(FResidual.end(), rest.begin(), rest.end());
   }
 
+  // --- Inner lookups served by an index ------------------------------------------------
+
+  // The index (0 primary, 1.. secondary) whose key starts with the field, ascending and
+  // case-sensitive, or -1.
+  static int IndexLeadingWith(const TDataCursor& cursor, int fieldNo) {
+    std::vector<int> candidates;
+    if (cursor.HasPrimaryIndex()) candidates.push_back(0);
+    for (int no = 1; no <= cursor.SecondaryIndexCount(); ++no) candidates.push_back(no);
+    for (int no : candidates) {
+      TIndexDescriptor index = cursor.ReadIndexDescriptor(no);
+      if (index.KeyFieldCount > 0 && index.KeyFields[0] == fieldNo && !index.CaseInsensitive &&
+          !index.FieldDescending[0]) {
+        return no;
+      }
+    }
+    return -1;
+  }
+
+  // A join part "column of this table = column of an outer table" on numbers or dates.
+  void ChooseRange(TLoopLevel& loop) {
+    const void* table = &FRows.Table(loop.Table);
+    for (const TExpToken* part : loop.JoinParts) {
+      if (part->FKind != kNodeBinary || part->FOperator != opEqual) continue;
+      const TExpToken* mine = part->FLeft;
+      const TExpToken* outer = part->FRight;
+      if (mine->FSourceTable != table) std::swap(mine, outer);
+      bool columns = mine->FKind == kNodeColumn && outer->FKind == kNodeColumn &&
+                     mine->FSourceTable == table && outer->FSourceTable != table &&
+                     outer->FSourceTable != nullptr;
+      if (!columns || IsStringLike(mine->FDataType, mine->FSubType) ||
+          mine->FDataType == kFieldTypeBlob || mine->FDataType != outer->FDataType) {
+        continue;
+      }
+      TDataCursor& cursor = *FRows.Table(loop.Table).Cursor;
+      int index = IndexLeadingWith(cursor, mine->FFieldNo);
+      if (index < 0) continue;
+      cursor.SetIndexNo(index);
+      loop.RangeFieldNo = mine->FFieldNo;
+      loop.RangeOuterColumn = outer;
+      return;
+    }
+  }
+
+  // The range of the level's index holding the outer row's value.
+  void SetLookupRange(TLoopLevel& loop, TDataCursor& cursor) {
+    const TFieldDescriptor& field =
+        cursor.Table()->Data().Descriptors()[static_cast<std::size_t>(loop.RangeFieldNo) - 1];
+    std::vector<std::uint8_t> image(cursor.Table()->Data().RecordSize(), 0);
+    StoreResultValue(image, field, *Evaluate(*loop.RangeOuterColumn), cursor.Locale());
+    cursor.SetRange(false, image, 1, image, 1);
+  }
+
   // --- COUNT(*) over one table -----------------------------------------------------------
 
   bool CountOnly() {
@@ -341,7 +404,9 @@ class TCannedSelect {
     TLoopLevel& loop = FLevels[level];
     TSourceTable& table = FRows.Table(loop.Table);
     TDataCursor& cursor = *table.Cursor;
-    if (!loop.JoinParts.empty()) {
+    if (loop.RangeOuterColumn != nullptr) {
+      SetLookupRange(loop, cursor);
+    } else if (!loop.JoinParts.empty()) {
       loop.Filter = InstallCondition(cursor, loop.Filter,
                                      PreEvaluateAll(loop.JoinParts, cursor, &table, &FRows));
     }

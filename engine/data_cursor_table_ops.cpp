@@ -10,6 +10,7 @@
 #include "engine/data_table.h"
 #include "engine/first_error.h"
 #include "engine/table_definition_check.h"
+#include "engine/text_index_params.h"
 #include "engine/text_index_upkeep.h"
 #include "storage/ascii_case.h"
 #include "storage/file_handler.h"
@@ -249,7 +250,7 @@ void TDataCursor::RebuildIndexes() {
   errors.RaiseIfAny();
 }
 
-void TDataCursor::RebuildIndexFile() {
+void TDataCursor::RebuildIndexFile(const std::function<void()>& redefine, bool keepBackup) {
   try {
     TextIndexParams();
   } catch (const EKuraEngineError&) {
@@ -263,21 +264,34 @@ void TDataCursor::RebuildIndexFile() {
   TFirstError errors;
   errors.Try([&] {
     index.EmptyIndexFile();
-    FTextParamsChanged = true;  // their pages went with the rest
+    if (redefine) redefine();
     InsertEveryKey();
+    // Their pages went with the rest. They are written with the keys, so that a failure
+    // writing them puts the old file back too.
+    StoreTextIndexParams(index, *FTextParams, FTableName);
     FTable->FlushBuffers();
   });
   if (errors.Failed()) {
     // The copy goes only once it is back in place: else it is the table's last good index.
     TFirstError restore;
+    // The copy takes the index file's place by a rename, which writes nothing: it works
+    // also when the failure was a full disk.
     restore.Try([&] {
+      TFileList& files = FDirectory.Session().Files();
+      const std::string name = index.FileName();
       index.DiscardPages();
-      index.CopyFromFile(backup, false, 0, nullptr, nullptr);
-      index.ReloadIndexHeader();
+      index.Close();
+      for (const TFileStatus status : {files.DeleteListedFile(name, index.InMemory()),
+                                       files.RenameListedFile(backup, index.InMemory(), name)}) {
+        if (!status.Ok()) RaiseTableErrorWithOSError(status.Code, FTableName, status.OSError);
+      }
     });
-    if (!restore.Failed()) FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+    // The index file is opened again whatever happened, so that the table can be closed.
+    restore.Try([&] {
+      if (!index.IsOpen()) index.Open();
+    });
     FTextParamsChanged = false;
-  } else {
+  } else if (!keepBackup) {
     // A copy that will not go is only clutter: its failure is not the rebuild's.
     FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
   }

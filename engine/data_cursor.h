@@ -63,6 +63,7 @@ struct TTextIndexChange;
 struct TRestructureOptions;
 enum class TRestructurePath;
 class TTableRestructure;
+struct TKeyBatch;
 
 inline constexpr std::uint8_t kRecordOrderIndexNo = 255;
 inline constexpr std::size_t kMaxCursorTableName = 255;
@@ -468,6 +469,8 @@ class TDataCursor {
   void RequirePassword(const std::string& password);
   void RestartAt(int indexNo);
   void BuildIndex(int slot);
+  // The tree of an empty index built bottom-up from its keys (9729 for equal keys).
+  void BuildSlotFromKeys(int slot, const TKeyBatch& batch);
   void FreeIndexPages(int slot);
   // Builds the index file afresh from the records, after redefine (when given) has set its
   // new definitions; a failure puts the file back from its copy ".IBK", which is kept

@@ -15,6 +15,7 @@
 #include "storage/ascii_case.h"
 #include "storage/file_handler.h"
 #include "storage/file_names.h"
+#include "storage/index_bulk_build.h"
 #include "storage/index_page.h"
 #include "storage/index_tree.h"
 #include "storage/little_endian.h"
@@ -185,19 +186,37 @@ void TDataCursor::FreeIndexPages(int slot) {
   index.Store(slot).SetRootPage(0);
 }
 
+// Below this many record slots keys go in one by one; from it on the tree is built bottom-up
+// from the sorted keys, which writes each page once.
+constexpr std::int32_t kBulkBuildMinRecords = 256;
+
 void TDataCursor::BuildIndex(int slot) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
   const TKeyFormat& keys = index.KeyFormat(slot);
+  const bool bulk = data.RecordCount() >= kBulkBuildMinRecords;
   TIndexTree tree = index.Tree(slot);
+  TKeyBatch batch(keys.KeyLength);
   std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
     TRecord* record = data.GetRecord(n);
     const bool live = !IsDeleted(record->Image);
     if (live) BuildKey(keys, record->Image, key);
     data.ReleaseRecord(record);
-    if (live && !tree.Insert(key.data(), n)) RaiseDuplicate(slot);
+    if (!live) continue;
+    if (bulk) {
+      batch.Add(key.data(), n);
+    } else if (!tree.Insert(key.data(), n)) {
+      RaiseDuplicate(slot);
+    }
   }
+  if (bulk) BuildSlotFromKeys(slot, batch);
+}
+
+void TDataCursor::BuildSlotFromKeys(int slot, const TKeyBatch& batch) {
+  TIndexFile& index = FTable->Index();
+  if (!BuildTreeFromKeys(index.Store(slot), index.KeyFormat(slot), index.PageFormat(slot), batch))
+    RaiseDuplicate(slot);
 }
 
 void TDataCursor::AddIndex(const TIndexDefinition& definition) {
@@ -309,16 +328,28 @@ void TDataCursor::InsertEveryKey() {
     const TKeyFormat& Format;
     TIndexTree Tree;
     std::vector<std::uint8_t> Key;
+    TKeyBatch Batch;  // the keys gathered for a bottom-up build
+
+    void Take(TDataCursor& cursor, std::span<const std::uint8_t> image, std::int32_t n, bool bulk) {
+      BuildKey(Format, image, Key);
+      if (bulk) {
+        Batch.Add(Key.data(), n);
+      } else if (!Tree.Insert(Key.data(), n)) {
+        cursor.RaiseDuplicate(Slot);
+      }
+    }
   };
+  const bool bulk = data.RecordCount() >= kBulkBuildMinRecords;
   std::vector<TSlotKeys> slots;
-  for (const int slot : KeySlots()) {
+  std::vector<int> slotNumbers = KeySlots();
+  slotNumbers.push_back(kSysDeletedSlot);
+  for (const int slot : slotNumbers) {
     const TKeyFormat& format = index.KeyFormat(slot);
     slots.push_back({slot, format, index.Tree(slot),
-                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength))});
+                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength)),
+                     TKeyBatch(format.KeyLength)});
   }
-  const TKeyFormat& deletedKeys = index.KeyFormat(kSysDeletedSlot);
-  TIndexTree deletedTree = index.Tree(kSysDeletedSlot);
-  std::array<std::uint8_t, kSysDeletedKeyLength> deletedKey{};
+  TSlotKeys& deleted = slots.back();
   const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
   std::vector<std::uint8_t> image;
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
@@ -327,20 +358,18 @@ void TDataCursor::InsertEveryKey() {
       image.assign(record->Image.begin(), record->Image.end());
       data.ReleaseRecord(record);
     }
-    BuildKey(deletedKeys, image, deletedKey);
-    deletedTree.Insert(deletedKey.data(), n);
+    deleted.Take(*this, image, n, bulk);
     if (IsDeleted(image)) continue;
     index.IncLiveRecordCount();
-    for (TSlotKeys& keys : slots) {
-      BuildKey(keys.Format, image, keys.Key);
-      if (!keys.Tree.Insert(keys.Key.data(), n)) RaiseDuplicate(keys.Slot);
-    }
+    for (std::size_t i = 0; i + 1 < slots.size(); ++i) slots[i].Take(*this, image, n, bulk);
     if (textIndex) {
       const TTextIndexChange words =
           TextIndexChange({}, RecordWords(*FTable, *FTextParams, image, nullptr), false);
       ApplyTextIndexChange(*FTable, words, RowId(image), RowId(image), n);
     }
   }
+  if (!bulk) return;
+  for (const TSlotKeys& keys : slots) BuildSlotFromKeys(keys.Slot, keys.Batch);
 }
 
 void TDataCursor::DeleteIndexNo(int indexNo) {

@@ -329,6 +329,27 @@ TEST_F(RestructureTest, NoBackupAndInMemoryTablesLeaveNoOldFiles) {
   EXPECT_EQ(memory->GetFieldDesc(2).Descriptor.FieldSize, 30);
 }
 
+TEST_F(RestructureTest, EncryptingATableCopiesItAndNeedsThePasswordAfterwards) {
+  const TModel model = SmallModel(15);
+  CreateModelTable(model);
+  TRestructureOptions options = Options(model);
+  options.Definition.Settings.Encrypted = true;
+  options.Definition.Settings.Password = " secret ";
+  EXPECT_EQ(Cursor()->RestructureTable(options), TRestructurePath::DataCopy);
+  // The password was lent to the session for the copy only.
+  EXPECT_FALSE(sandbox->Session().HasPassword("secret"));
+  EXPECT_EQ(RaisedCode([&] { Cursor()->Open(); }), codes::kPasswordRequired);
+  sandbox->Session().AddPassword("secret");
+  EXPECT_EQ(ReadRows(model), model.Rows);
+  // A new password alone is only a header value: rewritten in place.
+  options.Definition.Settings.Password = "other";
+  EXPECT_EQ(Cursor()->RestructureTable(options), TRestructurePath::InPlace);
+  sandbox->Session().AddPassword("other");
+  auto cursor = Cursor();
+  cursor->Open();
+  EXPECT_EQ(cursor->Table()->Data().Password(), "other");
+}
+
 TEST_F(RestructureTest, APrimaryIndexIsGivenToATableWithoutOne) {
   TModel model = SmallModel(30);
   TTableDefinition definition = Definition(model, {});
@@ -679,14 +700,18 @@ TEST_F(RestructureTest, ASwapInterruptedAfterAnyStepLeavesOneWholeTable) {
   }
 }
 
-TEST_F(RestructureTest, ANoteCutShortIsDroppedAndTheOldTableStays) {
+// Notes no swap wrote (cut short, naming the table itself or a table that is not there) are
+// dropped and leave the table whole.
+TEST_F(RestructureTest, NotesNoSwapWroteAreDroppedAndTheTableStays) {
   const TModel old = SmallModel(4);
   CreateModelTable(old);
-  for (const std::string& bytes :
-       {std::string(), std::string("KSW"), std::string("KSWP\x01\x05N")}) {
+  for (const std::string& bytes : {std::string(), std::string("KSW"), std::string("KSWP\x01\x05N"),
+                                   std::string("KSWP\x01\x01T"), std::string("KSWP\x01\x01t"),
+                                   std::string("KSWP\x00\x01X", 7)}) {
     testing::WriteWholeFile(folder.File("T.SWP"), bytes);
     EXPECT_EQ(ReadRows(old), old.Rows);
     EXPECT_FALSE(Exists(kSwapNoteExtension));
+    EXPECT_EQ(Verify(), std::vector<std::string>{});
   }
 }
 

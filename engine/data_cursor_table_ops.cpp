@@ -145,12 +145,13 @@ void TDataCursor::SortTable(TSortSpec spec) {
   // per record.
   FreeIndexPages(kSysDeletedSlot);
   index.SetLiveRecordCount(written);
-  TIndexTree tree = index.Tree(kSysDeletedSlot);
+  TKeyBatch batch(kSysDeletedKeyLength);
   std::array<std::uint8_t, kSysDeletedKeyLength> key{};
   for (std::int32_t n = 1; n <= written; ++n) {  // key[0] stays 0: every record is live
     PutRowIdSuffix(key.data() + 1, n);
-    tree.Insert(key.data(), n);
+    batch.Add(key.data(), n);
   }
+  BuildSlotFromKeys(kSysDeletedSlot, batch);
   FTable->FlushBuffers();
   RestartAt(FIndexNo);
 }

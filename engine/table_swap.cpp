@@ -9,6 +9,7 @@
 #include "base/engine_error.h"
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
+#include "storage/ascii_case.h"
 #include "storage/file_handler.h"
 #include "storage/file_names.h"
 
@@ -55,6 +56,9 @@ std::optional<TTableSwap> DecodeNote(std::span<const std::uint8_t> bytes,
   swap.NewTableName.assign(bytes.begin() + kNoteFixedSize, bytes.end());
   // A name that leaves the directory is not one a swap wrote.
   if (swap.NewTableName.find_first_of("/\\") != std::string::npos) return std::nullopt;
+  // Nor is one naming the table itself: its files would be moved to the backups.
+  if (EqualsIgnoringAsciiCase(TrimAsciiBlanks(swap.NewTableName), TrimAsciiBlanks(tableName)))
+    return std::nullopt;
   swap.InMemory = inMemory;
   swap.KeepBackups = (bytes[4] & kKeepBackupsFlag) != 0;
   swap.NewHasBlobFile = (bytes[4] & kNewBlobFileFlag) != 0;
@@ -80,7 +84,11 @@ class TSwapSteps {
   }
 
   bool Finish() {
+    // The data file moves last: once the new one has gone, every file has moved (and a note
+    // naming a table that never was moves nothing).
+    const bool moving = FFiles.ListedFileExists(NewFile(kDataExtension), FSwap.InMemory);
     for (const TExtensionPair& pair : kSwappedFiles) {
+      if (!moving) break;
       const std::string newFile = NewFile(pair.Table);
       const bool newPresent = FFiles.ListedFileExists(newFile, FSwap.InMemory);
       const bool oldPresent = FFiles.ListedFileExists(TableFile(pair.Table), FSwap.InMemory);

@@ -23,7 +23,10 @@
 //        5     1  length n of the temporary table name (1..255)
 //        6     n  the temporary table name (no directory, no extension)
 // A note shorter than its length says, or without its mark, was cut by an interruption while
-// it was written: nothing had been renamed yet, so it is deleted and the old table stays.
+// it was written: nothing had been renamed yet, so it is deleted and the old table stays. So
+// is a note that names the table itself or a path (no swap writes one). Since the data file
+// moves last, a note whose new table has no data file left has nothing more to move: a note
+// naming a table that does not exist moves nothing.
 #pragma once
 
 #include <string>

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "storage/key_order.h"
+
 namespace kura {
 namespace {
 
@@ -72,9 +74,7 @@ bool BuildTreeFromKeys(TIndexPageStore& store, const TKeyFormat& keys, const TPa
                        const TKeyBatch& batch) {
   std::vector<std::uint32_t> order(batch.Size());
   std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareKeys(keys, batch.Key(a), batch.Key(b)) < 0;
-  });
+  SortKeyIndexes(order, keys, [&](std::uint32_t i) { return batch.Key(i); });
   for (std::size_t i = 1; i < order.size(); ++i) {
     if (CompareKeys(keys, batch.Key(order[i - 1]), batch.Key(order[i])) == 0) return false;
   }

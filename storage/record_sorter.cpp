@@ -8,6 +8,7 @@
 #include "storage/field_types.h"
 #include "storage/file_names.h"
 #include "storage/index_key.h"
+#include "storage/key_order.h"
 #include "storage/record_image.h"
 
 namespace kura {
@@ -88,10 +89,7 @@ class TSortBlock {
       FKeys.Build(image, FKeyBytes.data() + i * FKeys.Length);
       FOrder.push_back(static_cast<std::uint32_t>(i));
     }
-    std::sort(FOrder.begin(), FOrder.end(), [this](std::uint32_t a, std::uint32_t b) {
-      const int result = FKeys.Compare(Key(a), Key(b));
-      return result != 0 ? result < 0 : a < b;
-    });
+    SortKeyIndexes(FOrder, FKeys.Full, [this](std::uint32_t i) { return Key(i); });
   }
 
   std::size_t Count() const { return FOrder.size(); }

@@ -202,9 +202,6 @@ class TTableRestructure {
     if (!sameInfo)
       data.AlterTableInfo(settings.Password, settings.Description, settings.UserMinorVersion,
                           settings.UserMajorVersion, RaisedLastAutoInc(data.LastAutoInc()));
-    if (FPath == TRestructurePath::InPlace && FOptions.TextParams &&
-        !SameTextParams(*FOptions.TextParams, FCurrentParams))
-      FCursor.SetTextIndexParams(*FOptions.TextParams);
     table.FlushBuffers(true);
   }
 

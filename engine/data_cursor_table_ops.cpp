@@ -110,6 +110,27 @@ void TDataCursor::RenameTable(std::string_view newName) {
   FDirectory.RenameTable(FTableName, newName, FInMemory);
 }
 
+namespace {
+
+// Below this many record slots keys go in one by one; from it on the tree is built bottom-up
+// from the sorted keys, which writes each page once. The keys are held in memory for that,
+// so a build whose keys would take more than kBulkBuildMaxBytes goes key by key as well.
+constexpr std::int32_t kBulkBuildMinRecords = 256;
+constexpr std::int64_t kBulkBuildMaxBytes = std::int64_t{256} << 20;
+
+// Besides its bytes each key takes its record number, its place in the sort order and a
+// sort entry.
+constexpr std::int64_t kBulkBytesPerKey = 24;
+
+// Whether indexes whose keys take keyLengths bytes per record (all together) are built
+// bottom-up over that many records.
+bool BuildsBottomUp(std::int32_t records, std::int64_t keyLengths, int indexes = 1) {
+  const std::int64_t perRecord = keyLengths + kBulkBytesPerKey * indexes;
+  return records >= kBulkBuildMinRecords && records * perRecord <= kBulkBuildMaxBytes;
+}
+
+}  // namespace
+
 // --- Emptying and sorting --------------------------------------------------------------------
 
 void TDataCursor::RestartAt(int indexNo) {
@@ -145,13 +166,19 @@ void TDataCursor::SortTable(TSortSpec spec) {
   // per record.
   FreeIndexPages(kSysDeletedSlot);
   index.SetLiveRecordCount(written);
+  const bool bulk = BuildsBottomUp(written, kSysDeletedKeyLength);
   TKeyBatch batch(kSysDeletedKeyLength);
+  TIndexTree tree = index.Tree(kSysDeletedSlot);
   std::array<std::uint8_t, kSysDeletedKeyLength> key{};
   for (std::int32_t n = 1; n <= written; ++n) {  // key[0] stays 0: every record is live
     PutRowIdSuffix(key.data() + 1, n);
-    batch.Add(key.data(), n);
+    if (bulk) {
+      batch.Add(key.data(), n);
+    } else {
+      tree.Insert(key.data(), n);
+    }
   }
-  BuildSlotFromKeys(kSysDeletedSlot, batch);
+  if (bulk) BuildSlotFromKeys(kSysDeletedSlot, batch);
   FTable->FlushBuffers();
   RestartAt(FIndexNo);
 }
@@ -187,15 +214,11 @@ void TDataCursor::FreeIndexPages(int slot) {
   index.Store(slot).SetRootPage(0);
 }
 
-// Below this many record slots keys go in one by one; from it on the tree is built bottom-up
-// from the sorted keys, which writes each page once.
-constexpr std::int32_t kBulkBuildMinRecords = 256;
-
 void TDataCursor::BuildIndex(int slot) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
   const TKeyFormat& keys = index.KeyFormat(slot);
-  const bool bulk = data.RecordCount() >= kBulkBuildMinRecords;
+  const bool bulk = BuildsBottomUp(data.RecordCount(), keys.KeyLength);
   TIndexTree tree = index.Tree(slot);
   TKeyBatch batch(keys.KeyLength);
   std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
@@ -340,10 +363,13 @@ void TDataCursor::InsertEveryKey() {
       }
     }
   };
-  const bool bulk = data.RecordCount() >= kBulkBuildMinRecords;
   std::vector<TSlotKeys> slots;
   std::vector<int> slotNumbers = KeySlots();
   slotNumbers.push_back(kSysDeletedSlot);
+  std::int64_t keyLengths = 0;
+  for (const int slot : slotNumbers) keyLengths += index.KeyFormat(slot).KeyLength;
+  const bool bulk =
+      BuildsBottomUp(data.RecordCount(), keyLengths, static_cast<int>(slotNumbers.size()));
   for (const int slot : slotNumbers) {
     const TKeyFormat& format = index.KeyFormat(slot);
     slots.push_back({slot, format, index.Tree(slot),

@@ -166,19 +166,15 @@ void TDataCursor::SortTable(TSortSpec spec) {
   // per record.
   FreeIndexPages(kSysDeletedSlot);
   index.SetLiveRecordCount(written);
-  const bool bulk = BuildsBottomUp(written, kSysDeletedKeyLength);
-  TKeyBatch batch(kSysDeletedKeyLength);
-  TIndexTree tree = index.Tree(kSysDeletedSlot);
+  // The keys come in ascending order: the tree is built bottom-up as they come, in memory
+  // bounded by its height.
+  TTreeAppender tree(index.Store(kSysDeletedSlot), index.PageFormat(kSysDeletedSlot));
   std::array<std::uint8_t, kSysDeletedKeyLength> key{};
   for (std::int32_t n = 1; n <= written; ++n) {  // key[0] stays 0: every record is live
     PutRowIdSuffix(key.data() + 1, n);
-    if (bulk) {
-      batch.Add(key.data(), n);
-    } else {
-      tree.Insert(key.data(), n);
-    }
+    tree.Add(key.data(), n);
   }
-  if (bulk) BuildSlotFromKeys(kSysDeletedSlot, batch);
+  tree.Finish();
   FTable->FlushBuffers();
   RestartAt(FIndexNo);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "storage/index_key.h"
@@ -28,6 +29,31 @@ struct TKeyBatch {
   std::size_t KeyLength;
   std::vector<std::uint8_t> Keys;
   std::vector<std::int32_t> Records;
+};
+
+// Builds the tree of an empty index from keys given in strictly ascending order, keeping
+// only one open page per level: leaves are filled one after the other, and each full page
+// hands its first key and page number to the level above. Finish closes the open pages and
+// makes the root; a tree left without Finish is not a tree.
+class TTreeAppender {
+ public:
+  TTreeAppender(TIndexPageStore& store, const TPageFormat& format);
+  ~TTreeAppender();
+  TTreeAppender(const TTreeAppender&) = delete;
+  TTreeAppender& operator=(const TTreeAppender&) = delete;
+
+  void Add(const std::uint8_t* key, std::int32_t recordNo);
+  void Finish();
+
+ private:
+  struct TLevel;
+  void AddTo(std::size_t level, const std::uint8_t* key, std::int32_t number, std::int32_t count);
+  void OpenPage(std::size_t level, const std::uint8_t* firstKey);
+  void ClosePage(std::size_t level);
+
+  TIndexPageStore& FStore;
+  const TPageFormat FFormat;
+  std::vector<std::unique_ptr<TLevel>> FLevels;
 };
 
 // Sorts the batch and builds the tree of the store's index, which must be empty (root 0).

@@ -78,8 +78,9 @@ TEST(IndexBulkBuild, RandomTreesMatchKeyByKeyInsertion) {
   std::mt19937 random(4242);
   std::vector<TCase> cases = {{0, true, kCompressNone, false, 0},
                               {0, true, kCompressNone, false, 1},
-                              {0, false, kCompressNone, false, 314},   // one full leaf
-                              {0, false, kCompressNone, false, 315}};  // one more
+                              {0, false, kCompressNone, false, 314},     // one full leaf
+                              {0, false, kCompressNone, false, 315},     // one more
+                              {20, true, kCompressNone, false, 30000}};  // three levels
   for (int i = 0; i < 24; ++i) {
     const std::uint8_t compressions[] = {kCompressNone, kCompressDupBytes, kCompressTrailBytes,
                                          kCompressFull};
@@ -110,6 +111,9 @@ TEST(IndexBulkBuild, RandomTreesMatchKeyByKeyInsertion) {
     EXPECT_EQ(report.KeyCount, static_cast<std::int64_t>(batch.Size()));
     EXPECT_EQ(built.PinnedPages(), 0);
     EXPECT_LE(report.TreePages, CheckIndexTree(inserted, shape.Keys, shape.Pages).TreePages);
+    if (c.KeyCount == 30000) {
+      EXPECT_EQ(report.Levels, 3);
+    }
     EXPECT_EQ(Walk(builtTree, shape.Keys.KeyLength), Walk(insertedTree, shape.Keys.KeyLength));
     if (c.Unique) {
       EXPECT_EQ(builtTree.KeyCount(), static_cast<std::int64_t>(batch.Size()));

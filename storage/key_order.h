@@ -18,6 +18,15 @@ inline bool KeysCompareAsBytes(const TKeyFormat& format) {
          !format.Descending;
 }
 
+// The first 8 bytes of a key (fewer for a shorter key, padded with zeros) as one big-endian
+// number: for keys that compare as bytes, a smaller prefix means a smaller key.
+inline std::uint64_t KeyPrefix(const std::uint8_t* key, std::size_t keyLength) {
+  const std::size_t bytes = std::min<std::size_t>(8, keyLength);
+  std::uint64_t prefix = 0;
+  for (std::size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < bytes ? key[b] : 0u);
+  return prefix;
+}
+
 // Puts `order` (indexes of keys) in key order, equal keys by index. keyAt(i) gives key i.
 // Keys that compare as bytes are sorted on their first 8 bytes read as one big-endian
 // number, kept next to the index, and only equal prefixes compare the rest: the same order
@@ -38,14 +47,8 @@ void SortKeyIndexes(std::vector<std::uint32_t>& order, const TKeyFormat& format,
   };
   std::vector<TEntry> entries;
   entries.reserve(order.size());
-  const std::size_t prefixBytes =
-      std::min<std::size_t>(8, static_cast<std::size_t>(format.KeyLength));
-  for (const std::uint32_t i : order) {
-    const std::uint8_t* key = keyAt(i);
-    std::uint64_t prefix = 0;
-    for (std::size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < prefixBytes ? key[b] : 0u);
-    entries.push_back({prefix, i});
-  }
+  const auto keyLength = static_cast<std::size_t>(format.KeyLength);
+  for (const std::uint32_t i : order) entries.push_back({KeyPrefix(keyAt(i), keyLength), i});
   std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
     return a.Prefix != b.Prefix ? a.Prefix < b.Prefix : less(a.Index, b.Index);
   });

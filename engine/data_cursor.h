@@ -60,6 +60,10 @@ class TIndexNavigator;
 class TRecordOrderNavigator;
 class TCursorPageStore;
 struct TTextIndexChange;
+struct TRestructureOptions;
+enum class TRestructurePath;
+class TTableRestructure;
+struct TKeyBatch;
 
 inline constexpr std::uint8_t kRecordOrderIndexNo = 255;
 inline constexpr std::size_t kMaxCursorTableName = 255;
@@ -411,12 +415,24 @@ class TDataCursor {
   // file (11010 missing; a version other than 5 answers zeros with only the version byte;
   // an encrypted table's password is asked for, 10498).
   std::array<std::uint8_t, kDataHeaderSize> GetTableHeader();
+  // Closed, exclusive, not read-only: the table gets the new definitions (table_restructure.h),
+  // checked as CreateTable checks them. Field layout, locale, encryption or BLOB block size
+  // changed: every record is copied into a new table under a temporary name, which then
+  // takes the table's place (table_swap.h; the old files stay as ".DBK", ".IBK", ".BBK"
+  // unless NoBackup or in memory). Only indexes changed: the index file is built again in
+  // place, its copy kept as ".IBK" unless NoBackup. Otherwise only names, texts and header
+  // values are rewritten. Any record or value the new definitions cannot hold (a value that
+  // does not convert, a BLOB bound for a non-BLOB field: 10000 naming the field; a record a
+  // new unique index or validity check refuses: 9729, 9730, 9731, 9732) stops the operation
+  // with that error and leaves the table as it was. The cursor is left closed.
+  TRestructurePath RestructureTable(const TRestructureOptions& options);
   // The definition of index slot 0..32; 10022 for another number.
   TIndexDescriptor ReadIndexDescriptor(int indexNo) const;
 
  private:
   friend class TCursorPageStore;
   friend class TFilterIndexAccess;
+  friend class TTableRestructure;
   // Lets the tests switch the filtered state before the filters themselves exist.
   friend struct TDataCursorTestAccess;
   class TReadBracket;
@@ -453,8 +469,13 @@ class TDataCursor {
   void RequirePassword(const std::string& password);
   void RestartAt(int indexNo);
   void BuildIndex(int slot);
+  // The tree of an empty index built bottom-up from its keys (9729 for equal keys).
+  void BuildSlotFromKeys(int slot, const TKeyBatch& batch);
   void FreeIndexPages(int slot);
-  void RebuildIndexFile();
+  // Builds the index file afresh from the records, after redefine (when given) has set its
+  // new definitions; a failure puts the file back from its copy ".IBK", which is kept
+  // afterwards only with keepBackup after a success.
+  void RebuildIndexFile(const std::function<void()>& redefine = {}, bool keepBackup = false);
   void InsertEveryKey();
   void LoadIndex(int indexNo);
   void WriteBackTextIndexParams();

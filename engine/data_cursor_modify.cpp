@@ -533,12 +533,16 @@ void TDataCursor::UpdateBitmapsFor(std::int32_t n, std::span<const std::uint8_t>
   }
   // Every active filter evaluates the record alone.
   const bool passes = UpdateFilterBitsFor(bit, image);
-  if (live && (!withRange || inRange) && passes) {
+  // The count follows the one bit that changed: counting the whole bitmap after every
+  // change would make a run of inserts quadratic.
+  const bool wasVisible = FVisible.IsSet(bit);
+  const bool visible = live && (!withRange || inRange) && passes;
+  if (visible) {
     FVisible.SetBit(bit);
   } else {
     FVisible.ClearBit(bit);
   }
-  FVisibleCount = FVisible.Count();
+  FVisibleCount += static_cast<int>(visible) - static_cast<int>(wasVisible);
 }
 
 void TDataCursor::AfterChange(std::int32_t onto) {

@@ -195,7 +195,7 @@ void TDataCursor::LoadIndex(int indexNo) {
     throw;
   }
   if (recordOrder) {
-    auto navigator = std::make_unique<TRecordOrderNavigator>(FVisible);
+    auto navigator = std::make_unique<TRecordOrderNavigator>(FVisible, &FVisibleCount);
     FIndexNav.reset();
     FStore.reset();
     FKeys.reset();

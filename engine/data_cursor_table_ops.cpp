@@ -10,10 +10,12 @@
 #include "engine/data_table.h"
 #include "engine/first_error.h"
 #include "engine/table_definition_check.h"
+#include "engine/text_index_params.h"
 #include "engine/text_index_upkeep.h"
 #include "storage/ascii_case.h"
 #include "storage/file_handler.h"
 #include "storage/file_names.h"
+#include "storage/index_bulk_build.h"
 #include "storage/index_page.h"
 #include "storage/index_tree.h"
 #include "storage/little_endian.h"
@@ -108,6 +110,27 @@ void TDataCursor::RenameTable(std::string_view newName) {
   FDirectory.RenameTable(FTableName, newName, FInMemory);
 }
 
+namespace {
+
+// Below this many record slots keys go in one by one; from it on the tree is built bottom-up
+// from the sorted keys, which writes each page once. The keys are held in memory for that,
+// so a build whose keys would take more than kBulkBuildMaxBytes goes key by key as well.
+constexpr std::int32_t kBulkBuildMinRecords = 256;
+constexpr std::int64_t kBulkBuildMaxBytes = std::int64_t{256} << 20;
+
+// Besides its bytes each key takes its record number, its place in the sort order and a
+// sort entry.
+constexpr std::int64_t kBulkBytesPerKey = 24;
+
+// Whether indexes whose keys take keyLengths bytes per record (all together) are built
+// bottom-up over that many records.
+bool BuildsBottomUp(std::int32_t records, std::int64_t keyLengths, int indexes = 1) {
+  const std::int64_t perRecord = keyLengths + kBulkBytesPerKey * indexes;
+  return records >= kBulkBuildMinRecords && records * perRecord <= kBulkBuildMaxBytes;
+}
+
+}  // namespace
+
 // --- Emptying and sorting --------------------------------------------------------------------
 
 void TDataCursor::RestartAt(int indexNo) {
@@ -143,12 +166,15 @@ void TDataCursor::SortTable(TSortSpec spec) {
   // per record.
   FreeIndexPages(kSysDeletedSlot);
   index.SetLiveRecordCount(written);
-  TIndexTree tree = index.Tree(kSysDeletedSlot);
+  // The keys come in ascending order: the tree is built bottom-up as they come, in memory
+  // bounded by its height.
+  TTreeAppender tree(index.Store(kSysDeletedSlot), index.PageFormat(kSysDeletedSlot));
   std::array<std::uint8_t, kSysDeletedKeyLength> key{};
   for (std::int32_t n = 1; n <= written; ++n) {  // key[0] stays 0: every record is live
     PutRowIdSuffix(key.data() + 1, n);
-    tree.Insert(key.data(), n);
+    tree.Add(key.data(), n);
   }
+  tree.Finish();
   FTable->FlushBuffers();
   RestartAt(FIndexNo);
 }
@@ -188,15 +214,29 @@ void TDataCursor::BuildIndex(int slot) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
   const TKeyFormat& keys = index.KeyFormat(slot);
+  const bool bulk = BuildsBottomUp(data.RecordCount(), keys.KeyLength);
   TIndexTree tree = index.Tree(slot);
+  TKeyBatch batch(keys.KeyLength);
   std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
     TRecord* record = data.GetRecord(n);
     const bool live = !IsDeleted(record->Image);
     if (live) BuildKey(keys, record->Image, key);
     data.ReleaseRecord(record);
-    if (live && !tree.Insert(key.data(), n)) RaiseDuplicate(slot);
+    if (!live) continue;
+    if (bulk) {
+      batch.Add(key.data(), n);
+    } else if (!tree.Insert(key.data(), n)) {
+      RaiseDuplicate(slot);
+    }
   }
+  if (bulk) BuildSlotFromKeys(slot, batch);
+}
+
+void TDataCursor::BuildSlotFromKeys(int slot, const TKeyBatch& batch) {
+  TIndexFile& index = FTable->Index();
+  if (!BuildTreeFromKeys(index.Store(slot), index.KeyFormat(slot), index.PageFormat(slot), batch))
+    RaiseDuplicate(slot);
 }
 
 void TDataCursor::AddIndex(const TIndexDefinition& definition) {
@@ -249,7 +289,7 @@ void TDataCursor::RebuildIndexes() {
   errors.RaiseIfAny();
 }
 
-void TDataCursor::RebuildIndexFile() {
+void TDataCursor::RebuildIndexFile(const std::function<void()>& redefine, bool keepBackup) {
   try {
     TextIndexParams();
   } catch (const EKuraEngineError&) {
@@ -263,21 +303,34 @@ void TDataCursor::RebuildIndexFile() {
   TFirstError errors;
   errors.Try([&] {
     index.EmptyIndexFile();
-    FTextParamsChanged = true;  // their pages went with the rest
+    if (redefine) redefine();
     InsertEveryKey();
+    // Their pages went with the rest. They are written with the keys, so that a failure
+    // writing them puts the old file back too.
+    StoreTextIndexParams(index, *FTextParams, FTableName);
     FTable->FlushBuffers();
   });
   if (errors.Failed()) {
     // The copy goes only once it is back in place: else it is the table's last good index.
     TFirstError restore;
+    // The copy takes the index file's place by a rename, which writes nothing: it works
+    // also when the failure was a full disk.
     restore.Try([&] {
+      TFileList& files = FDirectory.Session().Files();
+      const std::string name = index.FileName();
       index.DiscardPages();
-      index.CopyFromFile(backup, false, 0, nullptr, nullptr);
-      index.ReloadIndexHeader();
+      index.Close();
+      for (const TFileStatus status : {files.DeleteListedFile(name, index.InMemory()),
+                                       files.RenameListedFile(backup, index.InMemory(), name)}) {
+        if (!status.Ok()) RaiseTableErrorWithOSError(status.Code, FTableName, status.OSError);
+      }
     });
-    if (!restore.Failed()) FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
+    // The index file is opened again whatever happened, so that the table can be closed.
+    restore.Try([&] {
+      if (!index.IsOpen()) index.Open();
+    });
     FTextParamsChanged = false;
-  } else {
+  } else if (!keepBackup) {
     // A copy that will not go is only clutter: its failure is not the rebuild's.
     FDirectory.Session().Files().DeleteListedFile(backup, index.InMemory());
   }
@@ -295,16 +348,31 @@ void TDataCursor::InsertEveryKey() {
     const TKeyFormat& Format;
     TIndexTree Tree;
     std::vector<std::uint8_t> Key;
+    TKeyBatch Batch;  // the keys gathered for a bottom-up build
+
+    void Take(TDataCursor& cursor, std::span<const std::uint8_t> image, std::int32_t n, bool bulk) {
+      BuildKey(Format, image, Key);
+      if (bulk) {
+        Batch.Add(Key.data(), n);
+      } else if (!Tree.Insert(Key.data(), n)) {
+        cursor.RaiseDuplicate(Slot);
+      }
+    }
   };
   std::vector<TSlotKeys> slots;
-  for (const int slot : KeySlots()) {
+  std::vector<int> slotNumbers = KeySlots();
+  slotNumbers.push_back(kSysDeletedSlot);
+  std::int64_t keyLengths = 0;
+  for (const int slot : slotNumbers) keyLengths += index.KeyFormat(slot).KeyLength;
+  const bool bulk =
+      BuildsBottomUp(data.RecordCount(), keyLengths, static_cast<int>(slotNumbers.size()));
+  for (const int slot : slotNumbers) {
     const TKeyFormat& format = index.KeyFormat(slot);
     slots.push_back({slot, format, index.Tree(slot),
-                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength))});
+                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength)),
+                     TKeyBatch(format.KeyLength)});
   }
-  const TKeyFormat& deletedKeys = index.KeyFormat(kSysDeletedSlot);
-  TIndexTree deletedTree = index.Tree(kSysDeletedSlot);
-  std::array<std::uint8_t, kSysDeletedKeyLength> deletedKey{};
+  TSlotKeys& deleted = slots.back();
   const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
   std::vector<std::uint8_t> image;
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
@@ -313,20 +381,18 @@ void TDataCursor::InsertEveryKey() {
       image.assign(record->Image.begin(), record->Image.end());
       data.ReleaseRecord(record);
     }
-    BuildKey(deletedKeys, image, deletedKey);
-    deletedTree.Insert(deletedKey.data(), n);
+    deleted.Take(*this, image, n, bulk);
     if (IsDeleted(image)) continue;
     index.IncLiveRecordCount();
-    for (TSlotKeys& keys : slots) {
-      BuildKey(keys.Format, image, keys.Key);
-      if (!keys.Tree.Insert(keys.Key.data(), n)) RaiseDuplicate(keys.Slot);
-    }
+    for (std::size_t i = 0; i + 1 < slots.size(); ++i) slots[i].Take(*this, image, n, bulk);
     if (textIndex) {
       const TTextIndexChange words =
           TextIndexChange({}, RecordWords(*FTable, *FTextParams, image, nullptr), false);
       ApplyTextIndexChange(*FTable, words, RowId(image), RowId(image), n);
     }
   }
+  if (!bulk) return;
+  for (const TSlotKeys& keys : slots) BuildSlotFromKeys(keys.Slot, keys.Batch);
 }
 
 void TDataCursor::DeleteIndexNo(int indexNo) {

@@ -6,6 +6,7 @@
 #include "base/engine_error.h"
 #include "engine/data_session.h"
 #include "engine/first_error.h"
+#include "engine/table_swap.h"
 #include "storage/ascii_case.h"
 #include "storage/file_names.h"
 
@@ -53,6 +54,9 @@ TDataTable& TDataDirectory::OpenTable(std::string_view tableName, bool inMemory,
     open->AddUse();
     return *open;
   }
+  // A restructure interrupted after its new table was complete is finished first, so that
+  // the table opened is whole (table_swap.h).
+  FinishTableSwap(*this, TrimAsciiBlanks(tableName), inMemory);
   auto table = std::make_unique<TDataTable>(*this, tableName, inMemory, temporary);
   table->Open(exclusive);
   return Adopt(std::move(table));

@@ -23,12 +23,14 @@ std::uint32_t WalkLength(std::int64_t n) {
 
 }  // namespace
 
-TRecordOrderNavigator::TRecordOrderNavigator(const TRecordsBitmap& visible) : FVisible(visible) {
+TRecordOrderNavigator::TRecordOrderNavigator(const TRecordsBitmap& visible,
+                                             const std::int64_t* visibleCount)
+    : FVisible(visible), FKnownCount(visibleCount) {
   Recount();
 }
 
 void TRecordOrderNavigator::Recount() {
-  FVisibleCount = FVisible.Count();
+  FVisibleCount = FKnownCount != nullptr ? *FKnownCount : FVisible.Count();
 }
 
 bool TRecordOrderNavigator::IsVisible(std::uint32_t recordNo) const {

@@ -20,8 +20,11 @@ inline constexpr int kRecordBookmarkSize = 4;
 class TRecordOrderNavigator : public TNavigator {
  public:
   // The visible records; the bitmap's size is the table's highest record number. It is read,
-  // not kept in step: call Resynchronise after changing it.
-  explicit TRecordOrderNavigator(const TRecordsBitmap& visible);
+  // not kept in step: call Resynchronise after changing it. An owner that keeps the number of
+  // set bits in step with every change passes it (visibleCount), so that a recount after
+  // each change does not walk the whole bitmap.
+  explicit TRecordOrderNavigator(const TRecordsBitmap& visible,
+                                 const std::int64_t* visibleCount = nullptr);
 
   // To record r: the first visible record at or after it, else the last visible one before
   // it (empty when there is none); r = 0 does nothing, r beyond the ends is taken as the
@@ -50,6 +53,7 @@ class TRecordOrderNavigator : public TNavigator {
   static void Place(TCursorPosition& p, std::uint32_t recordNo, std::int64_t position);
 
   const TRecordsBitmap& FVisible;
+  const std::int64_t* FKnownCount;
   std::int64_t FVisibleCount = 0;
 };
 

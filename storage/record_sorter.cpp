@@ -8,6 +8,7 @@
 #include "storage/field_types.h"
 #include "storage/file_names.h"
 #include "storage/index_key.h"
+#include "storage/key_order.h"
 #include "storage/record_image.h"
 
 namespace kura {
@@ -88,10 +89,7 @@ class TSortBlock {
       FKeys.Build(image, FKeyBytes.data() + i * FKeys.Length);
       FOrder.push_back(static_cast<std::uint32_t>(i));
     }
-    std::sort(FOrder.begin(), FOrder.end(), [this](std::uint32_t a, std::uint32_t b) {
-      const int result = FKeys.Compare(Key(a), Key(b));
-      return result != 0 ? result < 0 : a < b;
-    });
+    SortKeyIndexes(FOrder, FKeys.Full, [this](std::uint32_t i) { return Key(i); });
   }
 
   std::size_t Count() const { return FOrder.size(); }
@@ -355,22 +353,33 @@ std::vector<std::unique_ptr<TRunFile>> WriteRuns(TDataFile& file, const TSortSpe
 std::int32_t MergeRuns(TDataFile& file, const TSortSpec& spec, const TSortKeys& keys,
                        std::vector<std::unique_ptr<TRunFile>>& runs) {
   // A min-heap of the runs by their current entry; equal keys come from the earlier run, so
-  // the merge keeps the table's order among equals.
-  auto later = [&](std::size_t a, std::size_t b) {
-    const int result = keys.Compare(runs[a]->Entry(), runs[b]->Entry());
-    return result != 0 ? result > 0 : a > b;
+  // the merge keeps the table's order among equals. Keys that compare as bytes carry their
+  // first 8 bytes as a number, so that most comparisons need no call.
+  const bool byPrefix = KeysCompareAsBytes(keys.Full);
+  struct THead {
+    std::uint64_t Prefix;
+    std::size_t Run;
   };
-  std::vector<std::size_t> heap;
+  auto prefixOf = [&](std::size_t run) {
+    return byPrefix ? KeyPrefix(runs[run]->Entry(), keys.Length) : 0;
+  };
+  auto later = [&](const THead& a, const THead& b) {
+    if (a.Prefix != b.Prefix) return a.Prefix > b.Prefix;
+    const int result = keys.Compare(runs[a.Run]->Entry(), runs[b.Run]->Entry());
+    return result != 0 ? result > 0 : a.Run > b.Run;
+  };
+  std::vector<THead> heap;
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    if (runs[i]->Start()) heap.push_back(i);
+    if (runs[i]->Start()) heap.push_back({prefixOf(i), i});
   }
   std::make_heap(heap.begin(), heap.end(), later);
   TSortOutput output(file, spec, keys);
   while (!heap.empty()) {
     std::pop_heap(heap.begin(), heap.end(), later);
-    TRunFile& run = *runs[heap.back()];
+    TRunFile& run = *runs[heap.back().Run];
     if (!output.Add(run.Entry(), run.Entry() + keys.Length)) break;
     if (run.Advance()) {
+      heap.back().Prefix = prefixOf(heap.back().Run);
       std::push_heap(heap.begin(), heap.end(), later);
     } else {
       heap.pop_back();

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/board_view.h"
+#include "app/board/board_view.h"
 #include "app/qt/main_window_toolkit.h"
 
 namespace goramina {

@@ -1,0 +1,12 @@
+// The limits every stored problem keeps, shared by the trainer that plays it, the editor that
+// records it and the SGF import that brings it in.
+#pragma once
+
+namespace goramina {
+
+// The continuations the trainer can offer at one sequence end.
+constexpr int kMaxContinuations = 10;
+// The moves a board records in one line (its history): one per point of the board.
+constexpr int kMaxHistory = 361;
+
+}  // namespace goramina

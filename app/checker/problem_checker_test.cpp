@@ -192,6 +192,29 @@ TEST_F(ProblemCheckerTest, AStoredMoveOnAStoneIsIllegal) {
   EXPECT_TRUE(Has(report, TFindingKind::kIllegalMove, "F14"));
 }
 
+TEST_F(ProblemCheckerTest, AnIllegalStoredMoveIsNamedWithTheRuleItBreaks) {
+  struct TCase {
+    const char* setUp;
+    const char* line;
+    const char* move;
+    const char* reason;
+  };
+  const TCase cases[] = {
+      {kLadder, "B F15 W E14 B F14", "F14", "石のある点には打てません"},
+      {"B A2 B B1 W K10", "B C1 W A1", "A1", "自殺手になるので打てません"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    const TProblemReport report = Check(Problem(c.setUp, {{1, 2, false, c.line}}));
+    const auto illegal =
+        std::find_if(report.findings.begin(), report.findings.end(), [&](const TFinding& f) {
+          return f.kind == TFindingKind::kIllegalMove && f.moves.back().point == Point(c.move);
+        });
+    ASSERT_NE(illegal, report.findings.end());
+    EXPECT_NE(illegal->text.find(c.reason), std::string::npos) << illegal->text;
+  }
+}
+
 TEST_F(ProblemCheckerTest, AProblemWithoutACorrectAnswerIsUnsound) {
   const TProblemReport report = Check(Problem(kLadder, {{1, 2, true, "B E14 W F15"}}));
   ASSERT_EQ(report.findings.size(), 1u);

@@ -175,6 +175,29 @@ TEST(SgfImport, CommentsAndNotes) {
   EXPECT_FALSE(p.notes.empty());
 }
 
+// Moves the rules refuse are named by line and kept: the trainer plays stored moves as stored.
+TEST(SgfImport, StoredMovesTheRulesRefuseAreNamedAndKept) {
+  // Black closes the corner point aa; a ko stands at columns f..i, rows f..h.
+  const TImportedProblem p = Import(
+      "(;PL[B]AB[ba][ab][gf][fg][gh]AW[hf][gg][ig][hh]\n"
+      "(;W[aa])\n"
+      "(;B[ba])\n"
+      "(;B[hg]\n;W[gg]\n;B[hg]))");
+  // The ko is retaken at once by each side in turn: both retakes are named.
+  ASSERT_EQ(p.warnings.size(), 4u);
+  EXPECT_THAT(p.warnings[0],
+              HasSubstr("2 行目の手 aa は打てない手です（自殺手になるので打てません）"));
+  EXPECT_THAT(p.warnings[1],
+              HasSubstr("3 行目の手 ba は打てない手です（石のある点には打てません）"));
+  EXPECT_THAT(p.warnings[2],
+              HasSubstr("5 行目の手 gg は打てない手です（コウはすぐには取り返せません）"));
+  EXPECT_THAT(p.warnings[3],
+              HasSubstr("6 行目の手 hg は打てない手です（コウはすぐには取り返せません）"));
+  int moves = 0;
+  for (const TStoredRow& r : p.problem.rows) moves += r.TES > 0 ? 1 : 0;
+  EXPECT_EQ(moves, 5) << "every stored move is imported";
+}
+
 TEST(SgfImport, MarksLeaveTheStoredCommentsAndWarningsAreNamed) {
   const TImportedProblem p = Import(
       "(;AB[ba]AW[aa](;B[ab]C[sekiRIGHT])(;B[ac]C[Yeye.RIGHT])(;B[ad]C[RIGHT])"

@@ -41,7 +41,7 @@ const char* LegalityText(TLegality legality) {
     case TLegality::kOccupied:
       return "石のある点には打てません。";
     case TLegality::kSuicide:
-      return "着手禁止点です（自殺手）。";
+      return "自殺手になるので打てません。";
     case TLegality::kKoRecapture:
       return "コウはすぐには取り返せません。";
   }

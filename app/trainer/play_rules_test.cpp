@@ -38,7 +38,7 @@ TEST_F(PlayRulesTest, SuicideIsRefusedInAlternateAndFreePlay) {
   White(20);
   tk_.ClearRecords();
   Black(1);
-  ExpectRefused(1, 0, "着手禁止点です（自殺手）。");
+  ExpectRefused(1, 0, "自殺手になるので打てません。");
   EXPECT_EQ(Stone(1), "");
   EXPECT_EQ(HistoryTop, 2);
 
@@ -48,7 +48,7 @@ TEST_F(PlayRulesTest, SuicideIsRefusedInAlternateAndFreePlay) {
   for (int point : {3, 20, 21}) White(point);
   tk_.ClearRecords();
   Black(2);
-  ExpectRefused(2, 0, "着手禁止点です（自殺手）。");
+  ExpectRefused(2, 0, "自殺手になるので打てません。");
   EXPECT_EQ(Board[1], 1);
 
   // Alternate play on a fresh board: black 100, white 2, black 120, white 20, black on 1.
@@ -59,7 +59,7 @@ TEST_F(PlayRulesTest, SuicideIsRefusedInAlternateAndFreePlay) {
   ASSERT_EQ(Board[20], 2);
   tk_.ClearRecords();
   Click(1);
-  ExpectRefused(1, 0, "着手禁止点です（自殺手）。");
+  ExpectRefused(1, 0, "自殺手になるので打てません。");
   EXPECT_EQ(ColourToPlay, 1) << "black is still to play";
   Click(3);
   EXPECT_EQ(Board[3], 1);
@@ -124,7 +124,7 @@ TEST_F(PlayRulesTest, AStoneIsReplacedOnlyWhenTheUserConfirms) {
   tk_.ClearRecords();
   tk_.AnswerNextConfirmations({TModalResult::Yes});
   Black(1);
-  ExpectRefused(1, 2, "着手禁止点です（自殺手）。");
+  ExpectRefused(1, 2, "自殺手になるので打てません。");
   EXPECT_EQ(Stone(1), "W");
 }
 

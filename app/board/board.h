@@ -1,3 +1,9 @@
+// app/board — the board the window shows: the board view (the shapes, stone images and number
+// labels of the 19x19 board and the clicks on them) and the trainer's board position drawn
+// through it, with the history and capture records that let a move be taken back exactly and the
+// journal of positions before each move. It reads the rules of Go through app/go and draws through
+// app/toolkit; it knows nothing of problems or tables.
+//
 // The Go position shown on the main window's board, as module-level state: the code of every
 // point, the moves the user made since the history was last cleared, the stones removed by
 // captures (so a move can be taken back), and the routines that place a stone, remove the

@@ -900,11 +900,8 @@ class TProblemChecker::TRun {
     for (const TFinding& f : report_.findings)
       if (f.kind == TFindingKind::kIllegalMove && f.moves == std::vector<TCheckedMove>{move})
         return;
-    std::string reason = "石のある点か着手禁止点";
-    if (lastRefusal_ != TLegality::kLegal) {
-      reason = LegalityText(lastRefusal_);
-      if (reason.ends_with("。")) reason.resize(reason.size() - std::string_view("。").size());
-    }
+    const std::string reason =
+        lastRefusal_ != TLegality::kLegal ? LegalityReason(lastRefusal_) : "石のある点か着手禁止点";
     Add(TFindingKind::kIllegalMove, TConfidence::kHigh, {move},
         "登録された " + MoveName(move) + " は打てない手です（" + reason + "）");
   }

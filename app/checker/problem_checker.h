@@ -1,3 +1,8 @@
+// app/checker — the problem check: the GTP client that talks to GNU Go, the checker that reads
+// every stored problem against it (keeping the engine's board in step with an app/go position,
+// which refuses what the rules refuse and answers stones and liberties), and the background check
+// that runs it on a worker thread. It stands on app/go and app/collection only.
+//
 // Checks stored problems with a Go engine (GNU Go over GTP): does every stored correct answer
 // reach the problem's goal, does every stored wrong answer fail, is there an answer that works
 // but is not stored, and do the stored replies defend as long as they can.

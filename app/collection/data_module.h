@@ -1,3 +1,8 @@
+// app/collection — the problem collection as the application reaches it: the data module's
+// query datasets on the mondai and tejun tables, the texts of the selectors and the edge between
+// the tables' code page 932 and the UTF-8 the window shows. Every folder that reads or stores
+// problems goes through here.
+//
 // The data module: the four query datasets through which the application reads and changes
 // its two tables, the routines that issue their queries, and the data work of the list
 // buttons and the mark selector.

@@ -7,6 +7,8 @@
 // the problem grid, the hint edit and the move comment edit sit in a pending edit of their
 // query until the row changes; closing a query would drop them, so every routine here posts
 // a pending edit before it reopens a query.
+#include "app/editor/editing.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/editor/editing.h"
 #include "app/trainer/trainer_test_fixture.h"
 
 namespace goramina {

@@ -1,3 +1,8 @@
+// app/exchange — SGF exchange: the SGF reader and writer, the conversion of one problem to and from
+// a game tree (checking every stored line against the rules of app/go), the import into the
+// collection and the export from it, and the command-line options that run them without a
+// window. It stands on app/go and app/collection only.
+//
 // SGF import into the collection and export from it, through the data module's queries as the
 // editor itself uses them: problems are read from the problem list and the sequence query, and
 // stored by appending a problem row and its rows, the number being the smallest free one as

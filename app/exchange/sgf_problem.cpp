@@ -334,13 +334,10 @@ class TImporter {
     for (int child : nodes_[static_cast<std::size_t>(parent)].children) {
       const TMoveNode& move = nodes_[static_cast<std::size_t>(child)];
       const TLegality verdict = position.PlayAsStored(ColourOfCode(move.colour), move.point);
-      if (verdict != TLegality::kLegal) {
-        std::string reason = LegalityText(verdict);
-        if (reason.ends_with("。")) reason.resize(reason.size() - std::string_view("。").size());
+      if (verdict != TLegality::kLegal)
         result_.warnings.push_back(std::to_string(move.line) + " 行目の手 " +
-                                   SgfFromPoint(move.point) + " は打てない手です（" + reason +
-                                   "）。記録のまま取り込みました");
-      }
+                                   SgfFromPoint(move.point) + " は打てない手です（" +
+                                   LegalityReason(verdict) + "）。記録のまま取り込みました");
       FlagIllegalMovesBelow(child, position);
       position.TakeBack();
     }

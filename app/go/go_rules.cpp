@@ -32,20 +32,24 @@ std::vector<int> SearchString(const TPointCodes& codes, int point,
 
 }  // namespace
 
-const char* LegalityText(TLegality legality) {
+const char* LegalityReason(TLegality legality) {
   switch (legality) {
     case TLegality::kLegal:
-      return "打てます。";
+      return "打てます";
     case TLegality::kOffBoard:
-      return "盤の外には打てません。";
+      return "盤の外には打てません";
     case TLegality::kOccupied:
-      return "石のある点には打てません。";
+      return "石のある点には打てません";
     case TLegality::kSuicide:
-      return "自殺手になるので打てません。";
+      return "自殺手になるので打てません";
     case TLegality::kKoRecapture:
-      return "コウはすぐには取り返せません。";
+      return "コウはすぐには取り返せません";
   }
   return "";
+}
+
+std::string LegalityText(TLegality legality) {
+  return std::string(LegalityReason(legality)) + "。";
 }
 
 std::vector<int> StringAt(const TPointCodes& codes, int point) {

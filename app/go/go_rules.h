@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/go/go_point.h"
@@ -36,8 +37,10 @@ enum class TLegality {
   kKoRecapture,  // takes back a ko at once, before a move elsewhere
 };
 
-// The reason in Japanese, as a player reads it ("コウはすぐには取り返せません。").
-const char* LegalityText(TLegality legality);
+// The reason in Japanese, as a player reads it: a clause for a longer message
+// ("コウはすぐには取り返せません"), and the same as a sentence for the status bar.
+const char* LegalityReason(TLegality legality);
+std::string LegalityText(TLegality legality);
 
 // The point a ko forbids and the colour it forbids it to: the player whose single stone was just
 // taken may not retake at once. No ko: point 0.

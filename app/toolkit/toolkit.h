@@ -1,3 +1,8 @@
+// app/toolkit — the windowing toolkit the application drives: controls described by TFormSpec
+// and found by name, events, boxes, timers, the media player, bitmaps, and the headless toolkit
+// that runs every flow without a window (tests, unattended runs). The Qt realisation lives in
+// app/qt; nothing here or below includes Qt.
+//
 // The windowing toolkit as the application uses it. The application describes its window with
 // a TFormSpec, finds controls by name, drives them through TControl, and registers handlers
 // for the events the window delivers. Two toolkits realise it: the Qt window (app/qt) and a

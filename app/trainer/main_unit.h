@@ -1,15 +1,18 @@
-// The main window's unit: the state the trainer and the editor share beyond the board position
-// (app/board.h), and the routines and event handlers of the window, the move-sequence tree,
-// solving and editing. Like the board, this is module-level state: one main window, one
-// loaded problem, one user-interface thread.
+// app/trainer — the problem trainer on the dojo screen, and the main window's unit it shares with
+// the editor: the state beyond the board position (app/board/board.h), the tree of stored
+// sequences walked through KuraQuery2's cursor, loading a problem, lesson / alternate / free
+// play with the stored replies, stepping forward and back, the answer display, the continuation
+// marks, the hint and the player's aids. Like the board, this is module-level state: one main
+// window, one loaded problem, one user-interface thread.
 //
 //   sequence_tree.cpp  the tree of stored sequences, walked through KuraQuery2's cursor
 //   solving.cpp        the dojo screen: loading, lesson / alternate / free play, replies, hint
-//   editing.cpp        the edit screen: registering and deleting problems and sequences
-//   main_form.cpp      the window: its controls, the two screens, menus, clock, start-up
+//   edit_moves.cpp     the board click of the edit screen (the click handler serves both screens)
+//   player_aids.cpp    the player's aids beside the board
 //
 // The routines reach the window only through the toolkit and the tables only through the data
-// module set by SetMainUnit; handlers are connected to the toolkit's events by ConnectHandlers.
+// module set by SetMainUnit. The edit screen's handlers are in app/editor/editing.h, the
+// window's in app/window/main_form.h.
 #pragma once
 
 #include <array>
@@ -86,7 +89,8 @@ void CuteButton10Click();  // １手順戻す
 void CuteButton13Click();  // ヒント表示 / ヒント消去
 void Timer2Timer();
 
-// --- Editing (edit_moves.cpp, editing.cpp) -------------------------------------------------------
+// --- The board click of the edit screen (edit_moves.cpp) ---------------------------------------
+// The edit screen's own handlers are in app/editor/editing.h.
 // A click on the edit screen that is neither a choice mark nor a shift-removal.
 void RecordEditMove(int point, TMouseButton button);
 // 問題登録 usable alone while a problem is being registered; the other register and delete
@@ -97,35 +101,5 @@ bool NewProblemRowPending();
 // Called before the problem list leaves its current row: a new row of 登録要求 still pending
 // is dropped (never stored without 問題登録), the registration ends and the status says so.
 void AbandonNewProblemRow();
-void RegisterSequence(int sign);
-void DeleteSequenceTree();
-void CuteButton1Click();   // 問題登録
-void CuteButton2Click();   // 問題削除
-void CuteButton3Click();   // 手順削除
-void CuteButton4Click();   // 登録要求
-void CuteButton5Click();   // 正手順登録
-void CuteButton6Click();   // 悪手順登録
-void CuteButton12Click();  // 分類編集
-void CuteButton14Click();  // キャンセル
-
-// --- The window (main_form.cpp) -----------------------------------------------------------------
-// Every control, menu item, status panel, timer and media player of the main window.
-TFormSpec MainFormSpec();
-void ShowDojoScreen();
-void ShowEditScreen();
-void FormShow();
-void N2Click();  // menu 道場画面
-void N3Click();  // menu 編集画面
-void AllhelpClick();
-void VinfoClick();
-void ApriendClick();
-void Timer1Timer();
-void CuteButton11Click();  // クリア
-void CuteButton15Click();  // 問題検索
-void CuteButton16Click();  // 全問表示
-void ComboBox3Change();
-void DBGrid2CellClick();
-// Connects every handler above to the toolkit's events.
-void ConnectHandlers(TToolkit& toolkit);
 
 }  // namespace goramina

@@ -151,7 +151,7 @@ bool RefusedByTheRules(int colour, int point) {
   if (verdict == TLegality::kOccupied && Toolkit().Confirm(kReplaceStone) == TModalResult::Yes)
     verdict = MoveLegalityHere(colour, point, true);
   if (verdict == TLegality::kLegal) return false;
-  Status(LegalityText(verdict));
+  Status(LegalityText(verdict).c_str());
   PlaySound(1);
   return true;
 }

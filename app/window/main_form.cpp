@@ -10,6 +10,7 @@
 #include "app/board/board_view.h"
 #include "app/collection/data_module.h"
 #include "app/collection/selector_vocabulary.h"
+#include "app/editor/editing.h"
 #include "app/toolkit/toolkit.h"
 #include "app/trainer/main_unit.h"
 #include "app/trainer/player_aids.h"

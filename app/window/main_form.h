@@ -1,5 +1,8 @@
-// The main window beyond the shared unit (app/main_unit.h): its fixed texts and geometry, and
-// the start-up step that builds it on a toolkit.
+// app/window — the main window's logic, without Qt: its controls, fixed texts and geometry, the
+// two screens (道場画面 and 編集画面) and the switch between them, the menus, the clock, the
+// problem search, the start-up step that builds the window on a toolkit and connects every
+// handler, and the menu items that reach the SGF exchange and the problem check. It sits above
+// every other folder but app/qt, which puts it on a real window.
 #pragma once
 
 #include <string_view>
@@ -43,5 +46,25 @@ inline constexpr TColor kCream = 15793151;         // RGB(255, 251, 240), DBEdit
 // MainFormSpec, points the help file at ProgramDir + "ゴラミナ.html" and connects the handlers.
 // The unit (SetMainUnit) must already name this toolkit.
 void CreateMainForm(TToolkit& toolkit);
+
+// --- The window's handlers and screens -----------------------------------------------------------
+// Every control, menu item, status panel, timer and media player of the main window.
+TFormSpec MainFormSpec();
+void ShowDojoScreen();
+void ShowEditScreen();
+void FormShow();
+void N2Click();  // menu 道場画面
+void N3Click();  // menu 編集画面
+void AllhelpClick();
+void VinfoClick();
+void ApriendClick();
+void Timer1Timer();
+void CuteButton11Click();  // クリア
+void CuteButton15Click();  // 問題検索
+void CuteButton16Click();  // 全問表示
+void ComboBox3Change();
+void DBGrid2CellClick();
+// Connects every handler above to the toolkit's events.
+void ConnectHandlers(TToolkit& toolkit);
 
 }  // namespace goramina

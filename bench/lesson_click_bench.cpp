@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/data_module.h"
+#include "app/collection/data_module.h"
 #include "app/qt/main_window.h"
 #include "app/qt/main_window_toolkit.h"
 #include "widgets/ui_font.h"

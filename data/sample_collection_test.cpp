@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/selector_vocabulary.h"
+#include "app/collection/selector_vocabulary.h"
 
 namespace goramina {
 namespace {

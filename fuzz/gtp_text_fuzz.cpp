@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/gtp_client.h"
-#include "app/problem_checker.h"
+#include "app/checker/gtp_client.h"
+#include "app/checker/problem_checker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/sgf_problem.h"
-#include "app/sgf_reader.h"
-#include "app/sgf_writer.h"
+#include "app/exchange/sgf_problem.h"
+#include "app/exchange/sgf_reader.h"
+#include "app/exchange/sgf_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace goramina;

@@ -3,7 +3,7 @@
 // several times larger than the 28-pixel board cell so they stay crisp when scaled.
 #pragma once
 
-#include "app/bitmap.h"
+#include "app/toolkit/bitmap.h"
 
 namespace goramina {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/board.h"
-#include "app/board_view.h"
+#include "app/board/board.h"
+#include "app/board/board_view.h"
 #include "app/qt/board_demo_scene.h"
 #include "app/qt/qt_toolkit.h"
 

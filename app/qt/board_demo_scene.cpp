@@ -1,8 +1,8 @@
 #include "app/qt/board_demo_scene.h"
 
-#include "app/board.h"
-#include "app/board_view.h"
-#include "app/toolkit.h"
+#include "app/board/board.h"
+#include "app/board/board_view.h"
+#include "app/toolkit/toolkit.h"
 
 namespace goramina {
 namespace {

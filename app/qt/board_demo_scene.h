@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/form_spec.h"
+#include "app/toolkit/form_spec.h"
 
 namespace goramina {
 

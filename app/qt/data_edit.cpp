@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 #include <exception>
 
-#include "app/field_text.h"
+#include "app/collection/field_text.h"
 #include "dataset/data_set.h"
 #include "dataset/field.h"
 

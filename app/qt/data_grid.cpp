@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <exception>
 
-#include "app/field_text.h"
+#include "app/collection/field_text.h"
 #include "app/qt/grid_cell_delegate.h"
 #include "dataset/cp932.h"
 #include "dataset/data_set.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form_spec.h"
+#include "app/toolkit/form_spec.h"
 #include "dataset/data_source.h"
 
 namespace goramina {

@@ -29,12 +29,12 @@
 #include <string>
 #include <vector>
 
-#include "app/check_problems.h"
-#include "app/data_module.h"
-#include "app/main_form.h"
+#include "app/collection/data_module.h"
+#include "app/exchange/sgf_command.h"
 #include "app/qt/japanese_ui.h"
 #include "app/qt/main_window.h"
-#include "app/sgf_command.h"
+#include "app/window/check_problems.h"
+#include "app/window/main_form.h"
 #include "dataset/collection_text.h"
 #include "widgets/ui_font.h"
 

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QMainWindow>
 
-#include "app/data_module.h"
-#include "app/main_form.h"
-#include "app/main_unit.h"
+#include "app/collection/data_module.h"
+#include "app/trainer/main_unit.h"
+#include "app/window/main_form.h"
 
 namespace goramina {
 

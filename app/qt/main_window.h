@@ -1,3 +1,7 @@
+// app/qt — the Qt side: the toolkit on a real Qt 6 window, the data-aware grid and edits, the
+// push-button faces, the main window assembled from app/window, the program's entry point and
+// the board demo. The only folder of the application that includes Qt.
+//
 // The trainer's main window assembled on Qt: the toolkit with its data-aware controls bound to
 // the data module, the board view, the unit's environment, the form and its handlers. The
 // program and its window tests both start the window through this.
@@ -8,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/board_view.h"
+#include "app/board/board_view.h"
 #include "app/qt/main_window_toolkit.h"
 
 namespace goramina {

@@ -28,16 +28,16 @@
 #include <thread>
 #include <vector>
 
-#include "app/board.h"
-#include "app/check_problems.h"
-#include "app/data_module.h"
-#include "app/field_text.h"
-#include "app/main_form.h"
-#include "app/main_unit.h"
-#include "app/player_aids.h"
+#include "app/board/board.h"
+#include "app/collection/data_module.h"
+#include "app/collection/field_text.h"
 #include "app/qt/data_grid.h"
 #include "app/qt/grid_cell_delegate.h"
 #include "app/qt/qt_widgets.h"
+#include "app/trainer/main_unit.h"
+#include "app/trainer/player_aids.h"
+#include "app/window/check_problems.h"
+#include "app/window/main_form.h"
 #include "dataset/cp932.h"
 #include "dataset/data_set.h"
 #include "widgets/ui_font.h"

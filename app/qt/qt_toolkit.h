@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/toolkit.h"
+#include "app/toolkit/toolkit.h"
 
 class QMainWindow;
 class QWidget;

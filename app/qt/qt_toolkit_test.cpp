@@ -19,11 +19,11 @@
 #include <QtEndian>
 #include <filesystem>
 
-#include "app/board.h"
-#include "app/board_view.h"
-#include "app/headless_toolkit.h"
+#include "app/board/board.h"
+#include "app/board/board_view.h"
 #include "app/qt/board_demo_scene.h"
 #include "app/qt/japanese_ui.h"
+#include "app/toolkit/headless_toolkit.h"
 
 namespace goramina {
 namespace {

@@ -8,8 +8,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/form_spec.h"
-#include "app/toolkit.h"
+#include "app/toolkit/form_spec.h"
+#include "app/toolkit/toolkit.h"
 
 namespace goramina {
 

@@ -15,7 +15,7 @@
 // Both sides answer the same checksums (found rows, counted rows, sums); a difference stops
 // the program with exit code 2, since a figure from a wrong answer means nothing.
 //
-// Usage: kura_vs_sqlite [--json PATH] [--rows N] [--rounds N] [--churn 0|1]
+// Usage: kura_vs_sqlite [--json PATH] [--rows N] [--rounds N] [--churn 0|1] [--filters L]
 // (--churn 0 leaves out workload 5, whose time otherwise dominates a profile of the others.)
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -50,14 +50,18 @@ struct TOptions {
   int Rows = 100'000;
   int Rounds = 5;
   bool Churn = true;
+  // Filter workloads (6-10) to run; empty: all of them.
+  std::vector<int> Filters;
 };
 
 constexpr const char* kUsage =
     "usage: kura_vs_sqlite [--json PATH] [--rows N] [--rounds N] [--churn 0|1]\n"
+    "                      [--filters L]\n"
     "  --json PATH   where the JSON report goes\n"
     "  --rows N      rows of the generated table (at least 1000; default 100000)\n"
     "  --rounds N    rounds whose median is reported (default 5)\n"
-    "  --churn 0|1   0 leaves out workload 5 (delete half, insert as many)\n";
+    "  --churn 0|1   0 leaves out workload 5 (delete half, insert as many)\n"
+    "  --filters L   only these filter workloads, numbers 6-10 separated by commas\n";
 
 // A whole number option value, refused with a message when it is not one.
 int NumberOption(const std::string& name, const std::string& value) {
@@ -89,6 +93,12 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
       options.Rows = std::max(1000, NumberOption(name, value));
     } else if (name == "--churn") {
       options.Churn = value != "0";
+    } else if (name == "--filters") {
+      for (std::size_t at = 0; at < value.size();) {
+        const std::size_t comma = std::min(value.find(',', at), value.size());
+        options.Filters.push_back(NumberOption(name, value.substr(at, comma - at)));
+        at = comma + 1;
+      }
     } else if (name == "--rounds") {
       options.Rounds = std::max(1, NumberOption(name, value));
     } else {
@@ -205,6 +215,10 @@ void RunRound(const TOptions& options, const TWorkloadData& data,
   times[3].Sqlite.push_back(SecondsOf([&] { s = sqlite.ScanSum(); }));
   Check("scan sums", k, s);
   for (std::size_t i = 0; i < filters.size(); ++i) {
+    const int number = static_cast<int>(6 + i);
+    if (!options.Filters.empty() &&
+        std::find(options.Filters.begin(), options.Filters.end(), number) == options.Filters.end())
+      continue;
     times[5 + i].Kura.push_back(SecondsOf([&] { k = kura.FilteredCounts(filters[i].Conditions); }));
     times[5 + i].Sqlite.push_back(
         SecondsOf([&] { s = sqlite.FilteredCounts(filters[i].Conditions); }));

@@ -175,10 +175,11 @@ TKeyRange TFilterIndexAccess::RangeFor(int slot, TKeyCondition condition,
   return range;
 }
 
-void TFilterIndexAccess::WalkRange(
-    int slot, bool hasLow, bool lowExclusive, const std::vector<std::uint8_t>& low, bool hasHigh,
-    bool highExclusive, const std::vector<std::uint8_t>& high,
-    const std::function<void(const std::uint8_t* key, std::int32_t recordNo)>& visit) {
+template <typename TVisit>
+void TFilterIndexAccess::WalkRange(int slot, bool hasLow, bool lowExclusive,
+                                   const std::vector<std::uint8_t>& low, bool hasHigh,
+                                   bool highExclusive, const std::vector<std::uint8_t>& high,
+                                   TVisit visit) {
   TIndexFile& index = FCursor.FTable->Index();
   const TKeyFormat& format = index.KeyFormat(slot);
   if (hasLow && hasHigh) {
@@ -196,15 +197,27 @@ void TFilterIndexAccess::WalkRange(
   }
   const TTreePosition at = tree.SeekFirstGE(start.data());
   if (at.Path.empty()) return;
-  WalkLeafChain(store, at.Path.back().PageNo, at.Path.back().Position, 1, FCursor.TableName(),
-                [&](const std::uint8_t* key, std::int32_t recordNo) {
-                  if (hasLow && lowExclusive && CompareKeys(format, key, low.data()) <= 0)
-                    return true;
-                  if (hasHigh) {
-                    const int order = CompareKeys(format, key, high.data());
-                    if (order > 0 || (order == 0 && highExclusive)) return false;
+  const auto belowHigh = [&](const std::uint8_t* key) {
+    if (!hasHigh) return true;
+    const int order = CompareKeys(format, key, high.data());
+    return order < 0 || (order == 0 && !highExclusive);
+  };
+  // Keys equal to an exclusive low come first; once past them no key is compared with low.
+  bool pastLow = !(hasLow && lowExclusive);
+  WalkLeafPages(store, at.Path.back().PageNo, at.Path.back().Position, 1, FCursor.TableName(),
+                [&](const TPage& page, int from) {
+                  // A page whose last key is inside the range is taken without comparing
+                  // each key with the high end.
+                  const bool wholePage = page.Count() >= 1 && belowHigh(page.Key(page.Count()));
+                  for (int pos = std::max(from, 1); pos <= page.Count(); ++pos) {
+                    const std::uint8_t* key = page.Key(pos);
+                    if (!pastLow) {
+                      if (CompareKeys(format, key, low.data()) <= 0) continue;
+                      pastLow = true;
+                    }
+                    if (!wholePage && !belowHigh(key)) return false;
+                    visit(key, page.ChildOrRecord(pos));
                   }
-                  visit(key, recordNo);
                   return true;
                 });
 }

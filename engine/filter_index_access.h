@@ -118,9 +118,12 @@ class TFilterIndexAccess {
   std::int64_t RecordsRead() const { return FRecordsRead; }
 
  private:
+  // Calls visit(key, recordNo) for every key of the range in order (defined and used in the
+  // implementation file only).
+  template <typename TVisit>
   void WalkRange(int slot, bool hasLow, bool lowExclusive, const std::vector<std::uint8_t>& low,
                  bool hasHigh, bool highExclusive, const std::vector<std::uint8_t>& high,
-                 const std::function<void(const std::uint8_t* key, std::int32_t recordNo)>& visit);
+                 TVisit visit);
   std::int64_t CountBetween(int slot, bool hasLow, bool lowExclusive,
                             const std::vector<std::uint8_t>& low, bool hasHigh, bool highExclusive,
                             const std::vector<std::uint8_t>& high);

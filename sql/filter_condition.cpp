@@ -634,21 +634,23 @@ class TExpressionCondition : public TFilterCondition {
   }
 
   void ScanLeaf(TFilterIndexAccess& access, const TServedLeaf& leaf, TRecordsBitmap& out) {
+    TRecordsBitmap part;
+    if (leaf.Kind == TServedLeaf::TKind::Single || leaf.Kind == TServedLeaf::TKind::Between) {
+      access.ScanRange(leaf.Ranges.front(), out);  // sizes and clears out itself
+      if (leaf.Invert) out.Invert();
+      return;
+    }
     out.SetSize(access.Highest());
     out.ClearAll();
-    TRecordsBitmap part;
     switch (leaf.Kind) {
       case TServedLeaf::TKind::Single:
-        access.ScanRange(leaf.Ranges.front(), out);
+      case TServedLeaf::TKind::Between:
         break;
       case TServedLeaf::TKind::AnyOf:
         for (const TKeyRange& range : leaf.Ranges) {
           access.ScanRange(range, part);
           out.OrWith(part);
         }
-        break;
-      case TServedLeaf::TKind::Between:
-        access.ScanRange(leaf.Ranges.front(), out);
         break;
       case TServedLeaf::TKind::Text: {
         bool first = true;

@@ -129,7 +129,7 @@ class TFilterIndexAccess {
                             const std::vector<std::uint8_t>& high);
 
   // Candidates at most this many record numbers apart are read in one piece.
-  static constexpr std::int32_t kEvaluationRun = 256;
+  static constexpr std::int32_t kEvaluationRun = 1024;
   // A batch is read in one piece when at least one record in this many is a candidate.
   static constexpr std::size_t kSparseRun = 8;
 

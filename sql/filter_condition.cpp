@@ -1,6 +1,7 @@
 #include "sql/filter_condition.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -233,6 +234,17 @@ void MakeCompareNodes(TExpToken& node, const TFilterFlags& flags, std::uint16_t 
 
 // --- The condition ----------------------------------------------------------------------------
 
+// The table's change counters (data, index, BLOB): an analysis is as good as new while they
+// stay the same.
+using TAnalysisStamp = std::array<std::int32_t, 3>;
+
+TAnalysisStamp StampOf(TDataCursor& cursor) {
+  TDataTable& table = *cursor.Table();
+  const std::int32_t blob =
+      table.HasBlobFields() && table.Blob().IsOpen() ? table.Blob().Header().BlobChangeCount : 0;
+  return {table.Data().ChangeCount(), table.Index().Header().IndexChangeCount, blob};
+}
+
 // What analysis learnt of one node.
 struct TNodeMarks {
   int Level = kLevelRecords;
@@ -266,11 +278,23 @@ class TExpressionCondition : public TFilterCondition {
   }
 
   int Analyse(TFilterIndexAccess& access, bool estimate, bool costRule) override {
+    // A filter is analysed when it is added and again when its bitmap is built, mostly right
+    // after: the second time takes the first one's answer over while the table is as it was
+    // (once only, so that later rebuilds count afresh). Estimates only steer the choice of
+    // scans; the answers are the same either way.
+    const TAnalysisStamp stamp = StampOf(access.Cursor());
+    if (FReuseOnce && estimate == FEstimate && costRule == FCostRule && stamp == FStamp) {
+      FReuseOnce = false;
+      return FLevel;
+    }
     FMarks.clear();
     FLeaves.clear();
     FEstimate = estimate;
     FCostRule = costRule;
-    return AnalyseNode(access, *FTree).Level;
+    FLevel = AnalyseNode(access, *FTree).Level;
+    FStamp = stamp;
+    FReuseOnce = true;
+    return FLevel;
   }
 
   void Evaluate(TFilterIndexAccess& access, TRecordsBitmap& bitmap) override {
@@ -703,6 +727,9 @@ class TExpressionCondition : public TFilterCondition {
   std::vector<std::uint8_t> FScratch;                         // the record being evaluated
   bool FEstimate = false;
   bool FCostRule = false;
+  int FLevel = kLevelRecords;  // the last analysis's answer
+  TAnalysisStamp FStamp{};     // the table's change counters at the last analysis
+  bool FReuseOnce = false;     // the next analysis may take the last one over
 };
 
 // The words of a field's text, upper-cased.

@@ -60,6 +60,13 @@ TKuraSide::~TKuraSide() {
   FSession.CloseAllDirectories();
 }
 
+void TKuraSide::Reopen() {
+  FCursor.reset();
+  FSession.CloseAllDirectories();
+  FDirectory = &FSession.OpenDirectory("Bench", FFolder);
+  FCursor = OpenCursor();
+}
+
 std::unique_ptr<TDataCursor> TKuraSide::OpenCursor() {
   auto cursor = std::make_unique<TDataCursor>(*FDirectory);
   cursor->SetTableName(kTableName);

@@ -43,6 +43,7 @@ class TKuraSide : public TBenchSide {
                        const std::vector<TBenchRow>& rows) override;
   std::int64_t RowCount() override;
   std::int64_t FilteredCounts(const std::vector<std::string>& conditions) override;
+  void Reopen() override;
   TFileSizes FileSizes() const;
 
  private:

@@ -16,8 +16,7 @@ using TStatement = std::unique_ptr<sqlite3_stmt, TStatementDeleter>;
 }  // namespace
 
 TSqliteSide::TSqliteSide(std::string path) : FPath(std::move(path)) {
-  Check(sqlite3_open(FPath.c_str(), &FDb));
-  Execute("PRAGMA synchronous=OFF");
+  Open();
   Execute(
       "CREATE TABLE T (ID INTEGER PRIMARY KEY, NAME CHAR(20), VALUE INTEGER);"
       "CREATE INDEX BY_NAME ON T (NAME);"
@@ -26,6 +25,17 @@ TSqliteSide::TSqliteSide(std::string path) : FPath(std::move(path)) {
 
 TSqliteSide::~TSqliteSide() {
   sqlite3_close(FDb);
+}
+
+void TSqliteSide::Open() {
+  Check(sqlite3_open(FPath.c_str(), &FDb));
+  Execute("PRAGMA synchronous=OFF");
+}
+
+void TSqliteSide::Reopen() {
+  Check(sqlite3_close(FDb));
+  FDb = nullptr;
+  Open();
 }
 
 void TSqliteSide::Check(int result, int expected) {

@@ -29,9 +29,11 @@ class TSqliteSide : public TBenchSide {
                        const std::vector<TBenchRow>& rows) override;
   std::int64_t RowCount() override;
   std::int64_t FilteredCounts(const std::vector<std::string>& conditions) override;
+  void Reopen() override;
   std::int64_t FileSize() const;
 
  private:
+  void Open();
   void Execute(const char* sql);
   sqlite3_stmt* Prepare(const char* sql);
   void Check(int result, int expected = SQLITE_OK);

@@ -49,6 +49,9 @@ class TBenchSide {
   // The total of the record counts of the conditions, each a WHERE condition (Kura: a cursor
   // filter) on the table.
   virtual std::int64_t FilteredCounts(const std::vector<std::string>& conditions) = 0;
+  // Closes the table and opens it again: the next workload starts with empty caches (the
+  // operating system's file cache stays as it is, on both sides alike).
+  virtual void Reopen() = 0;
 };
 
 }  // namespace kura::bench

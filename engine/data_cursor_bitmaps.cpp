@@ -72,8 +72,7 @@ void TDataCursor::BuildBitmaps(bool withRange) {
       FFilters[i]->FBitmap.SetSize(0);  // meaningful only while active
     }
   }
-  FVisible.SetSize(highest);
-  FVisible.Assign(visible);
+  FVisible = std::move(visible);
   FVisibleCount = FVisible.Count();
 }
 

@@ -31,6 +31,33 @@ std::vector<std::uint8_t> Padded(const TKeyFormat& format, std::vector<std::uint
 
 }  // namespace
 
+TKeyRange IntersectRanges(const TKeyFormat& format, const TKeyRange& a, const TKeyRange& b) {
+  TKeyRange both = a;
+  both.Count = -1;
+  both.SkipNulls = a.SkipNulls || b.SkipNulls;
+  if (b.HasLow) {
+    const int order = a.HasLow ? CompareKeys(format, b.Low.data(), a.Low.data()) : 1;
+    if (order > 0) {
+      both.HasLow = true;
+      both.Low = b.Low;
+      both.LowExclusive = b.LowExclusive;
+    } else if (order == 0) {
+      both.LowExclusive = a.LowExclusive || b.LowExclusive;
+    }
+  }
+  if (b.HasHigh) {
+    const int order = a.HasHigh ? CompareKeys(format, b.High.data(), a.High.data()) : -1;
+    if (order < 0) {
+      both.HasHigh = true;
+      both.High = b.High;
+      both.HighExclusive = b.HighExclusive;
+    } else if (order == 0) {
+      both.HighExclusive = a.HighExclusive || b.HighExclusive;
+    }
+  }
+  return both;
+}
+
 TFilterIndexAccess::TFilterIndexAccess(TDataCursor& cursor, bool useComplement)
     : FCursor(cursor), FUseComplement(useComplement) {}
 
@@ -148,10 +175,11 @@ TKeyRange TFilterIndexAccess::RangeFor(int slot, TKeyCondition condition,
   return range;
 }
 
-void TFilterIndexAccess::WalkRange(
-    int slot, bool hasLow, bool lowExclusive, const std::vector<std::uint8_t>& low, bool hasHigh,
-    bool highExclusive, const std::vector<std::uint8_t>& high,
-    const std::function<void(const std::uint8_t* key, std::int32_t recordNo)>& visit) {
+template <typename TVisit>
+void TFilterIndexAccess::WalkRange(int slot, bool hasLow, bool lowExclusive,
+                                   const std::vector<std::uint8_t>& low, bool hasHigh,
+                                   bool highExclusive, const std::vector<std::uint8_t>& high,
+                                   TVisit visit) {
   TIndexFile& index = FCursor.FTable->Index();
   const TKeyFormat& format = index.KeyFormat(slot);
   if (hasLow && hasHigh) {
@@ -169,15 +197,27 @@ void TFilterIndexAccess::WalkRange(
   }
   const TTreePosition at = tree.SeekFirstGE(start.data());
   if (at.Path.empty()) return;
-  WalkLeafChain(store, at.Path.back().PageNo, at.Path.back().Position, 1, FCursor.TableName(),
-                [&](const std::uint8_t* key, std::int32_t recordNo) {
-                  if (hasLow && lowExclusive && CompareKeys(format, key, low.data()) <= 0)
-                    return true;
-                  if (hasHigh) {
-                    const int order = CompareKeys(format, key, high.data());
-                    if (order > 0 || (order == 0 && highExclusive)) return false;
+  const auto belowHigh = [&](const std::uint8_t* key) {
+    if (!hasHigh) return true;
+    const int order = CompareKeys(format, key, high.data());
+    return order < 0 || (order == 0 && !highExclusive);
+  };
+  // Keys equal to an exclusive low come first; once past them no key is compared with low.
+  bool pastLow = !(hasLow && lowExclusive);
+  WalkLeafPages(store, at.Path.back().PageNo, at.Path.back().Position, 1, FCursor.TableName(),
+                [&](const TPage& page, int from) {
+                  // A page whose last key is inside the range is taken without comparing
+                  // each key with the high end.
+                  const bool wholePage = page.Count() >= 1 && belowHigh(page.Key(page.Count()));
+                  for (int pos = std::max(from, 1); pos <= page.Count(); ++pos) {
+                    const std::uint8_t* key = page.Key(pos);
+                    if (!pastLow) {
+                      if (CompareKeys(format, key, low.data()) <= 0) continue;
+                      pastLow = true;
+                    }
+                    if (!wholePage && !belowHigh(key)) return false;
+                    visit(key, page.ChildOrRecord(pos));
                   }
-                  visit(key, recordNo);
                   return true;
                 });
 }
@@ -234,7 +274,7 @@ void TFilterIndexAccess::ScanRange(const TKeyRange& range, TRecordsBitmap& out) 
   bool complement = false;
   if (FUseComplement && format.Locale.LanguageId == 0 &&
       FCursor.FTable->Index().PageFormat(range.Slot).Counted) {
-    complement = CountRange(range) * 2 > LiveCount();
+    complement = (range.Count >= 0 ? range.Count : CountRange(range)) * 2 > LiveCount();
   }
   if (!complement) {
     WalkRange(range.Slot, range.HasLow, range.LowExclusive, range.Low, range.HasHigh,
@@ -284,15 +324,45 @@ void TFilterIndexAccess::EvaluateRecords(
     TRecordsBitmap& bitmap,
     const std::function<bool(std::span<const std::uint8_t> record, std::int32_t recordNo)>&
         passes) {
-  TDataFile& data = FCursor.FTable->Data();
+  const std::int32_t end = FCursor.FTable->Data().NextRecordNo();
+  // The candidates are taken in batches of nearby record numbers: a batch of several is read
+  // from the file in one piece, a lone record through the cache.
+  std::vector<std::int32_t> batch;
   std::uint32_t recordNo = 0;
   std::int64_t ignored = 0;
   while (bitmap.FindNext(recordNo, 1, ignored).reached) {
     const auto n = static_cast<std::int32_t>(recordNo);
-    if (n >= data.NextRecordNo()) {
+    if (n >= end) {
       bitmap.ClearBit(recordNo);
       continue;
     }
+    if (!batch.empty() && n - batch.front() >= kEvaluationRun) {
+      EvaluateBatch(batch, bitmap, passes);
+      batch.clear();
+    }
+    batch.push_back(n);
+  }
+  if (!batch.empty()) EvaluateBatch(batch, bitmap, passes);
+}
+
+void TFilterIndexAccess::EvaluateBatch(
+    const std::vector<std::int32_t>& batch, TRecordsBitmap& bitmap,
+    const std::function<bool(std::span<const std::uint8_t> record, std::int32_t recordNo)>&
+        passes) {
+  TDataFile& data = FCursor.FTable->Data();
+  const auto judge = [&](std::span<const std::uint8_t> image, std::int32_t n) {
+    ++FRecordsRead;
+    if (!passes(image, n)) bitmap.ClearBit(static_cast<std::uint32_t>(n));
+  };
+  const std::int32_t first = batch.front();
+  const std::int32_t count = batch.back() - first + 1;
+  // Few records far apart: each through the cache rather than reading the gaps.
+  if (batch.size() * kSparseRun < static_cast<std::size_t>(count)) {
+    for (const std::int32_t n : batch) EvaluateBatch({n}, bitmap, passes);
+    return;
+  }
+  if (batch.size() == 1) {
+    const std::int32_t n = first;
     // A read that misses the cache in lazy change detection may find another process's
     // change: the rebuild then starts again from a re-synchronised cursor.
     if (data.RecordCache().Peek(n) == nullptr && FCursor.ReadMissesCache()) throw TReadSawChange{};
@@ -303,8 +373,21 @@ void TFilterIndexAccess::EvaluateRecords(
       TRecord* Record;
       ~TRelease() { Data.ReleaseRecord(Record); }
     } release{data, record};
-    ++FRecordsRead;
-    if (!passes(record->Image, n)) bitmap.ClearBit(recordNo);
+    judge(record->Image, n);
+    return;
+  }
+  // The file is read past the cache: in lazy change detection that is a miss.
+  if (!FCheckedFileReads) {
+    if (FCursor.ReadMissesCache()) throw TReadSawChange{};
+    FCheckedFileReads = true;
+  }
+  const auto size = static_cast<std::size_t>(data.RecordSize());
+  FRun.resize(static_cast<std::size_t>(count) * size);
+  data.CopyRecordImages(first, count, FRun);
+  for (const std::int32_t n : batch) {
+    judge(std::span<const std::uint8_t>(FRun).subspan(static_cast<std::size_t>(n - first) * size,
+                                                      size),
+          n);
   }
 }
 

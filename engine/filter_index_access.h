@@ -64,7 +64,14 @@ struct TKeyRange {
   std::vector<std::uint8_t> NullHigh;
   // The selected records are the complement of the range's.
   bool Invert = false;
+  // The number of keys in the range when counted already (CountRange), else -1. Only the
+  // choice of the cheaper scan depends on it.
+  std::int64_t Count = -1;
 };
+
+// The keys both ranges select (neither inverted, both on the same index), so that a BETWEEN
+// is one scan of its keys rather than two scans of everything above and below.
+TKeyRange IntersectRanges(const TKeyFormat& format, const TKeyRange& a, const TKeyRange& b);
 
 class TFilterIndexAccess {
  public:
@@ -86,6 +93,7 @@ class TFilterIndexAccess {
   // Whether the text index holds field fieldNo.
   bool TextIndexed(int fieldNo) const;
   int KeyLength(int slot) const;
+  const TKeyFormat& Format(int slot) const;
 
   // The range of a comparison on index slot's first key field; record is a table record
   // image holding the value in that field (NULL for blank tests), partialLength > 0 compares
@@ -101,6 +109,7 @@ class TFilterIndexAccess {
   void ScanTextWord(int fieldNo, std::string_view word, bool prefix, TRecordsBitmap& out);
 
   // Reads every record set in bitmap in record-number order and clears those passes denies.
+  // Nearby records are read from the file together rather than one cache lookup each.
   void EvaluateRecords(TRecordsBitmap& bitmap,
                        const std::function<bool(std::span<const std::uint8_t> record,
                                                 std::int32_t recordNo)>& passes);
@@ -109,17 +118,30 @@ class TFilterIndexAccess {
   std::int64_t RecordsRead() const { return FRecordsRead; }
 
  private:
-  const TKeyFormat& Format(int slot) const;
+  // Calls visit(key, recordNo) for every key of the range in order (defined and used in the
+  // implementation file only).
+  template <typename TVisit>
   void WalkRange(int slot, bool hasLow, bool lowExclusive, const std::vector<std::uint8_t>& low,
                  bool hasHigh, bool highExclusive, const std::vector<std::uint8_t>& high,
-                 const std::function<void(const std::uint8_t* key, std::int32_t recordNo)>& visit);
+                 TVisit visit);
   std::int64_t CountBetween(int slot, bool hasLow, bool lowExclusive,
                             const std::vector<std::uint8_t>& low, bool hasHigh, bool highExclusive,
                             const std::vector<std::uint8_t>& high);
 
+  // Candidates at most this many record numbers apart are read in one piece.
+  static constexpr std::int32_t kEvaluationRun = 1024;
+  // A batch is read in one piece when at least one record in this many is a candidate.
+  static constexpr std::size_t kSparseRun = 8;
+
+  void EvaluateBatch(const std::vector<std::int32_t>& batch, TRecordsBitmap& bitmap,
+                     const std::function<bool(std::span<const std::uint8_t> record,
+                                              std::int32_t recordNo)>& passes);
+
   TDataCursor& FCursor;
   bool FUseComplement;
   std::int64_t FRecordsRead = 0;
+  bool FCheckedFileReads = false;  // the read lock was checked before reading the file
+  std::vector<std::uint8_t> FRun;  // the records of one batch
 };
 
 }  // namespace kura

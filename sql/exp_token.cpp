@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace kura {
 
@@ -67,18 +66,28 @@ void TExpToken::Reset() {
 
 namespace {
 
+// Each thread keeps its own free nodes: an evaluation takes and gives back several nodes per
+// record, and a lock around a shared pool cost more than the evaluation itself. A node
+// allocated in one thread and released in another simply joins the second one's pool.
 struct TPool {
-  std::mutex Mutex;
   std::vector<TExpToken*> Free;
   TPool() { Free.reserve(kTokenPoolCapacity); }
-  ~TPool() {
-    for (TExpToken* node : Free) delete node;
-  }
+  ~TPool();
 };
 
-TPool& Pool() {
-  static TPool* pool = new TPool;  // lives to process exit, after every static user
-  return *pool;
+// Set once this thread's pool is gone (trees released by later destructors of the thread
+// or of the process are then deleted directly). A plain flag, valid to the thread's end.
+thread_local bool tPoolGone = false;
+thread_local TPool tPool;
+
+TPool::~TPool() {
+  tPoolGone = true;
+  for (TExpToken* node : Free) delete node;
+  Free.clear();
+}
+
+TPool* Pool() {
+  return tPoolGone ? nullptr : &tPool;
 }
 
 // Detaches the children of node into out so that trees are released without recursion.
@@ -96,16 +105,10 @@ void TakeChildren(TExpToken* node, std::vector<TExpToken*>& out) {
 }  // namespace
 
 TExpToken* TExpTokenStack::Allocate() {
-  TPool& pool = Pool();
-  TExpToken* node = nullptr;
-  {
-    std::lock_guard lock(pool.Mutex);
-    if (!pool.Free.empty()) {
-      node = pool.Free.back();
-      pool.Free.pop_back();
-    }
-  }
-  if (node == nullptr) return new TExpToken;
+  TPool* pool = Pool();
+  if (pool == nullptr || pool->Free.empty()) return new TExpToken;
+  TExpToken* node = pool->Free.back();
+  pool->Free.pop_back();
   node->Reset();
   return node;
 }
@@ -117,7 +120,6 @@ void TExpTokenStack::Release(TExpToken* node) {
   thread_local std::vector<TExpToken*> pending;
   std::size_t base = pending.size();
   pending.push_back(node);
-  TPool& pool = Pool();
   while (pending.size() > base) {
     TExpToken* current = pending.back();
     pending.pop_back();
@@ -130,22 +132,18 @@ void TExpTokenStack::Release(TExpToken* node) {
       current->FData.resize(kTokenDataQuantum);
       current->FData.shrink_to_fit();
     }
-    bool kept = false;
-    {
-      std::lock_guard lock(pool.Mutex);
-      if (pool.Free.size() < kTokenPoolCapacity) {
-        pool.Free.push_back(current);
-        kept = true;
-      }
+    TPool* pool = Pool();
+    if (pool != nullptr && pool->Free.size() < kTokenPoolCapacity) {
+      pool->Free.push_back(current);
+    } else {
+      delete current;
     }
-    if (!kept) delete current;
   }
 }
 
 std::size_t TExpTokenStack::PooledCount() {
-  TPool& pool = Pool();
-  std::lock_guard lock(pool.Mutex);
-  return pool.Free.size();
+  const TPool* pool = Pool();
+  return pool != nullptr ? pool->Free.size() : 0;
 }
 
 }  // namespace kura

@@ -6,9 +6,9 @@
 // milliseconds, timestamps a 64-bit float of milliseconds, packed decimals 34 bytes, all
 // little-endian. A NULL value has its bytes zeroed.
 //
-// Nodes come from one process-wide pool (TExpTokenStack) guarded by a mutex, so that
-// evaluating a tree once per record allocates nothing once the pool is warm: a node keeps its
-// value buffer (up to 256 bytes of capacity) and its string capacities across reuse.
+// Nodes come from a pool of free nodes (TExpTokenStack), one per thread and so without a
+// lock, so that evaluating a tree once per record allocates nothing once the pool is warm: a node
+// keeps its value buffer (up to 256 bytes of capacity) and its string capacities across reuse.
 //
 // The numeric kinds and operator codes below are part of the node format: other parts of the
 // engine build and inspect trees by these numbers.
@@ -177,7 +177,7 @@ class TExpToken {
   void ZeroValue(std::size_t size);
 };
 
-// The process-wide pool of free nodes.
+// The free nodes of the calling thread.
 class TExpTokenStack {
  public:
   // A reset node: the most recently released one, or a new node when the pool is empty.

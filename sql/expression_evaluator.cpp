@@ -71,14 +71,21 @@ class TEvaluator {
       : FRecord(record), FFetcher(fetcher), FLocale(locale) {}
 
   TExpTokenPtr Eval(const TExpToken& node);
+  // IsTrue(*Eval(node)), without result nodes for comparisons, predicates and logic.
+  bool Test(const TExpToken& node);
 
  private:
+  // The value of an operand: a constant is read in place, anything else evaluated into
+  // holder. Saves a copy of every constant per record.
+  const TExpToken& Operand(const TExpToken& node, TExpTokenPtr& holder);
+  // Whether Eval(node) always answers a non-NULL boolean of Test(node).
+  static bool AnswersBoolean(const TExpToken& node);
+  bool TestComparison(const TExpToken& node);
+  bool TestCompareNode(const TExpToken& node);
+  bool TestPredicate(const TExpToken& node);
   TExpTokenPtr EvalColumn(const TExpToken& node);
   TExpTokenPtr EvalUnary(const TExpToken& node);
   TExpTokenPtr EvalLogical(const TExpToken& node);
-  TExpTokenPtr EvalComparison(const TExpToken& node);
-  TExpTokenPtr EvalCompareNode(const TExpToken& node);
-  TExpTokenPtr EvalPredicate(const TExpToken& node);
   bool Compare(std::uint8_t op, const TExpToken& l, const TExpToken& r) const;
   bool Equal(const TExpToken& l, const TExpToken& r) const { return Compare(opEqual, l, r); }
 
@@ -102,16 +109,19 @@ TExpTokenPtr TEvaluator::Eval(const TExpToken& node) {
       return EvalUnary(node);
     case kNodeBinary:
       if (node.FOperator == opAnd || node.FOperator == opOr) return EvalLogical(node);
-      if (node.FOperator >= opEqual && node.FOperator <= opLessEqual) return EvalComparison(node);
+      if (node.FOperator >= opEqual && node.FOperator <= opLessEqual)
+        return Boolean(TestComparison(node));
       {
-        TExpTokenPtr left = Eval(*node.FLeft);
-        TExpTokenPtr right = Eval(*node.FRight);
-        return EvaluateArithmetic(node, *left, *right);
+        TExpTokenPtr leftHolder;
+        TExpTokenPtr rightHolder;
+        const TExpToken& left = Operand(*node.FLeft, leftHolder);
+        const TExpToken& right = Operand(*node.FRight, rightHolder);
+        return EvaluateArithmetic(node, left, right);
       }
     case kNodeCompare:
-      return EvalCompareNode(node);
+      return Boolean(TestCompareNode(node));
     case kNodePredicate:
-      return EvalPredicate(node);
+      return Boolean(TestPredicate(node));
     case kNodeFunction: {
       TFunctionContext context{FLocale, FRecord, FFetcher,
                                [this](const TExpToken& arg) { return Eval(arg); }};
@@ -194,14 +204,47 @@ TExpTokenPtr TEvaluator::EvalUnary(const TExpToken& node) {
 }
 
 TExpTokenPtr TEvaluator::EvalLogical(const TExpToken& node) {
-  // The right operand decides first; the left is evaluated only when it must be.
-  TExpTokenPtr right = Eval(*node.FRight);
-  bool rightValue = IsTrue(*right);
-  if (node.FOperator == opAnd && !rightValue) return Boolean(false);
-  if (node.FOperator == opOr && rightValue) return Boolean(true);
-  right.reset();
-  TExpTokenPtr left = Eval(*node.FLeft);
-  return Boolean(IsTrue(*left));
+  return Boolean(Test(node));
+}
+
+const TExpToken& TEvaluator::Operand(const TExpToken& node, TExpTokenPtr& holder) {
+  if (node.FKind == kNodeConstant) return node;
+  holder = Eval(node);
+  return *holder;
+}
+
+bool TEvaluator::AnswersBoolean(const TExpToken& node) {
+  switch (node.FKind) {
+    case kNodeBinary:
+      return node.FOperator == opAnd || node.FOperator == opOr ||
+             (node.FOperator >= opEqual && node.FOperator <= opLessEqual);
+    case kNodeCompare:
+    case kNodePredicate:
+      return true;
+    case kNodeUnary:
+      return node.FOperator == opNot || node.FOperator == opIsBlank ||
+             node.FOperator == opIsNotBlank;
+    default:
+      return false;
+  }
+}
+
+bool TEvaluator::Test(const TExpToken& node) {
+  if (node.FKind == kNodeBinary && (node.FOperator == opAnd || node.FOperator == opOr)) {
+    // The right operand decides first; the left is evaluated only when it must be.
+    const bool rightValue = Test(*node.FRight);
+    if (node.FOperator == opAnd && !rightValue) return false;
+    if (node.FOperator == opOr && rightValue) return true;
+    return Test(*node.FLeft);
+  }
+  if (node.FKind == kNodeBinary && node.FOperator >= opEqual && node.FOperator <= opLessEqual)
+    return TestComparison(node);
+  if (node.FKind == kNodeCompare) return TestCompareNode(node);
+  if (node.FKind == kNodePredicate) return TestPredicate(node);
+  // NOT of a condition: its operand is a TRUE or FALSE, never NULL.
+  if (node.FKind == kNodeUnary && node.FOperator == opNot && AnswersBoolean(*node.FLeft))
+    return !Test(*node.FLeft);
+  return IsTrue(*Eval(node));
 }
 
 bool TEvaluator::Compare(std::uint8_t op, const TExpToken& l, const TExpToken& r) const {
@@ -239,66 +282,63 @@ bool TEvaluator::Compare(std::uint8_t op, const TExpToken& l, const TExpToken& r
   }
 }
 
-TExpTokenPtr TEvaluator::EvalComparison(const TExpToken& node) {
-  TExpTokenPtr left = Eval(*node.FLeft);
-  TExpTokenPtr right = Eval(*node.FRight);
-  return Boolean(Compare(node.FOperator, *left, *right));
+bool TEvaluator::TestComparison(const TExpToken& node) {
+  TExpTokenPtr leftHolder;
+  TExpTokenPtr rightHolder;
+  const TExpToken& left = Operand(*node.FLeft, leftHolder);
+  const TExpToken& right = Operand(*node.FRight, rightHolder);
+  return Compare(node.FOperator, left, right);
 }
 
-TExpTokenPtr TEvaluator::EvalCompareNode(const TExpToken& node) {
-  TExpTokenPtr left = Eval(*node.FLeft);
-  if (!IsTextValue(*left)) {
-    TExpTokenPtr right = Eval(*node.FRight);
-    return Boolean(Compare(node.FOperator, *left, *right));
-  }
-  if (node.FOperator != opEqual && node.FOperator != opNotEqual) return Boolean(false);
-  TExpTokenPtr right = Eval(*node.FRight);
+bool TEvaluator::TestCompareNode(const TExpToken& node) {
+  TExpTokenPtr leftHolder;
+  TExpTokenPtr rightHolder;
+  const TExpToken& left = Operand(*node.FLeft, leftHolder);
+  if (!IsTextValue(left)) return Compare(node.FOperator, left, Operand(*node.FRight, rightHolder));
+  if (node.FOperator != opEqual && node.FOperator != opNotEqual) return false;
+  const TExpToken& right = Operand(*node.FRight, rightHolder);
   bool equal;
-  if (left->FIsNull || right->FIsNull) {
-    equal = left->FIsNull && right->FIsNull;
+  if (left.FIsNull || right.FIsNull) {
+    equal = left.FIsNull && right.FIsNull;
   } else {
-    equal = CompareStrings(FLocale, left->Chars(), node.FCaseInsensitive != 0, node.FPartialLength,
-                           right->Chars()) == 0;
+    equal = CompareStrings(FLocale, left.Chars(), node.FCaseInsensitive != 0, node.FPartialLength,
+                           right.Chars()) == 0;
   }
-  return Boolean(node.FOperator == opEqual ? equal : !equal);
+  return node.FOperator == opEqual ? equal : !equal;
 }
 
-TExpTokenPtr TEvaluator::EvalPredicate(const TExpToken& node) {
-  TExpTokenPtr value = Eval(*node.FArgs[0]);
+bool TEvaluator::TestPredicate(const TExpToken& node) {
+  TExpTokenPtr valueHolder;
+  const TExpToken& value = Operand(*node.FArgs[0], valueHolder);
+  TExpTokenPtr holder;
   switch (node.FOperator) {
     case opLike:
     case opNotLike: {
-      TExpTokenPtr pattern = Eval(*node.FArgs[1]);
-      bool like = !value->FIsNull && !pattern->FIsNull &&
-                  MatchLike(FLocale, ReadString(*value), ReadString(*pattern));
-      return Boolean(node.FOperator == opLike ? like : !like);
+      const TExpToken& pattern = Operand(*node.FArgs[1], holder);
+      const bool like = !value.FIsNull && !pattern.FIsNull &&
+                        MatchLike(FLocale, ReadString(value), ReadString(pattern));
+      return node.FOperator == opLike ? like : !like;
     }
     case opBetween:
     case opNotBetween: {
-      bool inside;
-      {
-        TExpTokenPtr low = Eval(*node.FArgs[1]);
-        inside = Compare(opGreaterEqual, *value, *low);
-      }
-      if (inside) {
-        TExpTokenPtr high = Eval(*node.FArgs[2]);
-        inside = Compare(opLessEqual, *value, *high);
-      }
-      return Boolean(node.FOperator == opBetween ? inside : !inside);
+      bool inside = Compare(opGreaterEqual, value, Operand(*node.FArgs[1], holder));
+      holder.reset();
+      if (inside) inside = Compare(opLessEqual, value, Operand(*node.FArgs[2], holder));
+      return node.FOperator == opBetween ? inside : !inside;
     }
     case opInSubSelect:
     case opNotInSubSelect: {
       TSubQuery* query = node.FArgs[1]->FSubQuery;
-      bool found = query != nullptr && query->Contains(*value);
-      return Boolean(node.FOperator == opInSubSelect ? found : !found);
+      const bool found = query != nullptr && query->Contains(value);
+      return node.FOperator == opInSubSelect ? found : !found;
     }
     default: {  // IN and NOT IN with a list
       bool found = false;
       for (std::size_t i = 1; i < node.FArgs.size() && !found; ++i) {
-        TExpTokenPtr element = Eval(*node.FArgs[i]);
-        found = Equal(*value, *element);
+        holder.reset();
+        found = Equal(value, Operand(*node.FArgs[i], holder));
       }
-      return Boolean(node.FOperator == opIn ? found : !found);
+      return node.FOperator == opIn ? found : !found;
     }
   }
 }
@@ -308,6 +348,11 @@ TExpTokenPtr TEvaluator::EvalPredicate(const TExpToken& node) {
 TExpTokenPtr EvaluateExpression(const TExpToken& node, const void* record, TColumnFetcher* fetcher,
                                 TEvalLocale locale) {
   return TEvaluator(record, fetcher, locale).Eval(node);
+}
+
+bool EvaluateCondition(const TExpToken& node, const void* record, TColumnFetcher* fetcher,
+                       TEvalLocale locale) {
+  return TEvaluator(record, fetcher, locale).Test(node);
 }
 
 }  // namespace kura

@@ -42,4 +42,9 @@ TExpTokenPtr EvaluateExpression(const TExpToken& node, const void* record, TColu
 // True when the evaluated node is a TRUE boolean (the test of filters and WHERE).
 bool IsTrue(const TExpToken& value);
 
+// IsTrue(*EvaluateExpression(...)) without building the result nodes of comparisons,
+// predicates, AND, OR and NOT: the per-record test of filters and WHERE.
+bool EvaluateCondition(const TExpToken& node, const void* record, TColumnFetcher* fetcher,
+                       TEvalLocale locale);
+
 }  // namespace kura

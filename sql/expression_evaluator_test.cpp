@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <string_view>
+
 #include "base/engine_error.h"
 #include "sql/expression_binder.h"
 #include "sql/expression_parser.h"
 #include "sql/expression_values.h"
+#include "storage/dbcs.h"
 #include "storage/field_types.h"
 
 namespace kura {
@@ -146,6 +151,89 @@ TEST(ExpressionEvaluator, InWithASubSelectAsksItsResult) {
   EXPECT_TRUE(IsTrue(*EvaluateExpression(*tree, nullptr, &columns, {})));
   columns.Values[2] = 2;
   EXPECT_FALSE(IsTrue(*EvaluateExpression(*tree, nullptr, &columns, {})));
+}
+
+// The per-record test answers what the full evaluation answers, and fetches the same columns,
+// for every form it takes a shortcut on.
+TEST(ExpressionEvaluator, ConditionTestAgreesWithTheEvaluatedValue) {
+  const char* conditions[] = {
+      "a = 1",
+      "a <> b",
+      "a + 0 > 1",
+      "NOT (a < b)",
+      "NOT (a = 1 AND b = 2)",
+      "NOT a IS NULL",
+      "a BETWEEN 1 AND b",
+      "a NOT BETWEEN b AND 2",
+      "a IN (0, 2, b)",
+      "a NOT IN (1, b)",
+      "a = 1 OR (b > 0 AND NOT b = 2)",
+      "CAST(a AS CHAR(4)) LIKE '%1%'",
+      "'abc' NOT LIKE '%b%' OR a = 2",
+  };
+  for (const char* text : conditions) {
+    for (std::int32_t a = 0; a <= 2; ++a) {
+      for (std::int32_t b = 0; b <= 2; ++b) {
+        TCountingColumns full;
+        TCountingColumns quick;
+        TExpTokenPtr tree = ParseAndBind(text, &full);
+        full.Values[1] = quick.Values[1] = a;
+        full.Values[2] = quick.Values[2] = b;
+        const bool expected = IsTrue(*EvaluateExpression(*tree, nullptr, &full, {}));
+        EXPECT_EQ(expected, EvaluateCondition(*tree, nullptr, &quick, {}))
+            << text << " with a = " << a << ", b = " << b;
+        EXPECT_EQ(full.Fetches[1], quick.Fetches[1]) << text;
+        EXPECT_EQ(full.Fetches[2], quick.Fetches[2]) << text;
+      }
+    }
+  }
+}
+
+// Character-wise LIKE as the rules state it: % any run of characters, _ one character, a
+// double-byte character is one character.
+bool ReferenceLike(std::string_view value, std::string_view pattern) {
+  if (pattern.empty()) return value.empty();
+  const std::size_t patternWidth = CharacterWidthAt(0, pattern, 0);
+  if (patternWidth == 1 && pattern[0] == '%') {
+    for (std::size_t s = 0;; s += CharacterWidthAt(0, value, s)) {
+      if (ReferenceLike(value.substr(s), pattern.substr(1))) return true;
+      if (s >= value.size()) return false;
+    }
+  }
+  if (value.empty()) return false;
+  const std::size_t valueWidth = CharacterWidthAt(0, value, 0);
+  const bool same = (patternWidth == 1 && pattern[0] == '_') ||
+                    value.substr(0, valueWidth) == pattern.substr(0, patternWidth);
+  return same && ReferenceLike(value.substr(valueWidth), pattern.substr(patternWidth));
+}
+
+TEST(ExpressionValues, LikeAgreesWithACharacterWiseMatcher) {
+  // Single bytes, a CP932 double-byte character whose trail byte is the letter "a", and the
+  // wildcards: words are found whole, never inside a double-byte character.
+  const std::string pieces[] = {"a",
+                                "b",
+                                "ab",
+                                "\x83"
+                                "a",
+                                "%",
+                                "_"};
+  std::mt19937 random(37);
+  const auto text = [&](bool wildcards) {
+    std::string out;
+    const std::size_t length = random() % 6;
+    for (std::size_t i = 0; i < length; ++i) {
+      const std::string& piece = pieces[random() % (wildcards ? 6 : 4)];
+      out += piece;
+    }
+    return out;
+  };
+  for (int round = 0; round < 4000; ++round) {
+    const std::string value = text(false);
+    const std::string middle = text(round % 2 == 0);
+    const std::string pattern = round % 3 == 0 ? middle : "%" + middle + "%";
+    EXPECT_EQ(ReferenceLike(value, pattern), MatchLike({}, value, pattern))
+        << "'" << value << "' LIKE '" << pattern << "'";
+  }
 }
 
 }  // namespace

@@ -639,41 +639,73 @@ bool SameCharacter(TEvalLocale locale, std::string_view a, std::string_view b) {
   return CompareLocaleStrings(locale.LanguageId, locale.SortId, a.data(), false, 1, b.data()) == 0;
 }
 
+// Whether the text holds a byte that starts a double-byte character: byte-wise matching
+// could then match inside one.
+bool HasLeadByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return IsCp932LeadByte(static_cast<unsigned char>(c)); });
+}
+
+// '%word%' in the byte-compared locale, where neither side has double-byte characters: the
+// word occurs anywhere in the value. Answers -1 where the general matching must decide.
+int MatchContains(TEvalLocale locale, std::string_view value, std::string_view pattern) {
+  if (locale.LanguageId != kAnsiStandardLanguageId || pattern.size() < 2 ||
+      pattern.front() != '%' || pattern.back() != '%')
+    return -1;
+  const std::string_view word = pattern.substr(1, pattern.size() - 2);
+  if (word.find_first_of("%_") != std::string_view::npos || HasLeadByte(word) || HasLeadByte(value))
+    return -1;
+  return value.find(word) != std::string_view::npos ? 1 : 0;
+}
+
 }  // namespace
 
 bool MatchLike(TEvalLocale locale, std::string_view value, std::string_view pattern) {
-  std::uint16_t language = locale.LanguageId;
+  if (const int contains = MatchContains(locale, value, pattern); contains >= 0) return contains;
+  const std::uint16_t language = locale.LanguageId;
+  // Single-byte characters are compared as bytes where the locale compares them so (the
+  // common case, checked once per character without building views).
+  const bool byteSame = language == kAnsiStandardLanguageId;
+  const auto isOnly = [](std::string_view c, char wildcard) {
+    return c.size() == 1 && c[0] == wildcard;
+  };
   std::size_t s = 0;
   std::size_t p = 0;
-  std::size_t savedS = 0;
-  std::size_t savedP = 0;
+  // After a "%": the pattern position behind it and the value position it was tried at.
   bool sawPercent = false;
-  while (pattern.substr(p) != "%") {
-    if (s >= value.size() && p >= pattern.size()) return true;
-    if (s < value.size() && p < pattern.size()) {
-      std::size_t patternWidth = CharacterWidthAt(language, pattern, p);
-      std::string_view c = pattern.substr(p, patternWidth);
-      if (c == "%") {
-        savedS = s;
-        savedP = p;
-        sawPercent = true;
+  std::size_t savedP = 0;
+  std::size_t savedS = 0;
+  while (s < value.size()) {
+    if (p < pattern.size()) {
+      const std::size_t patternWidth = CharacterWidthAt(language, pattern, p);
+      const std::string_view c = pattern.substr(p, patternWidth);
+      if (isOnly(c, '%')) {
         ++p;
+        if (p == pattern.size()) return true;  // a trailing "%" takes the rest
+        sawPercent = true;
+        savedP = p;
+        savedS = s;
         continue;
       }
-      std::size_t valueWidth = CharacterWidthAt(language, value, s);
-      std::string_view v = value.substr(s, valueWidth);
-      s += valueWidth;
-      if (c == "_" || SameCharacter(locale, c, v)) {
+      const std::size_t valueWidth = CharacterWidthAt(language, value, s);
+      const std::string_view v = value.substr(s, valueWidth);
+      const bool same =
+          byteSame && c.size() == 1 && v.size() == 1 ? c[0] == v[0] : SameCharacter(locale, c, v);
+      if (isOnly(c, '_') || same) {
+        s += valueWidth;
         p += patternWidth;
         continue;
       }
     }
+    // A mismatch: the last "%" takes one more character, or nothing matches.
     if (!sawPercent) return false;
+    savedS += CharacterWidthAt(language, value, savedS);
+    s = savedS;
     p = savedP;
-    s = savedS + CharacterWidthAt(language, value, savedS);
-    sawPercent = false;
   }
-  return true;
+  // The value is used up: what is left of the pattern must match nothing, "%"s only.
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
 }
 
 TExpTokenPtr NewResultOf(const TExpToken& node) {

@@ -267,6 +267,7 @@ class TExpressionCondition : public TFilterCondition {
 
   int Analyse(TFilterIndexAccess& access, bool estimate, bool costRule) override {
     FMarks.clear();
+    FLeaves.clear();
     FEstimate = estimate;
     FCostRule = costRule;
     return AnalyseNode(access, *FTree).Level;
@@ -318,8 +319,7 @@ class TExpressionCondition : public TFilterCondition {
       TDataCursor*& Cursor;
       ~TForget() { Cursor = nullptr; }
     } forget{FColumns->Cursor};
-    const TExpTokenPtr value = EvaluateExpression(node, image, FColumns.get(), FLocale);
-    return IsTrue(*value);
+    return EvaluateCondition(node, image, FColumns.get(), FLocale);
   }
 
   const TFieldDescriptor* FieldOf(const TExpToken& column) const {
@@ -473,16 +473,22 @@ class TExpressionCondition : public TFilterCondition {
                                                  : TKeyCondition::LessEqual;
         leaf.Ranges.push_back(access.RangeFor(slot, condition, record));
       }
+      if (between) {
+        // low <= field <= high: the keys of both halves, as one range.
+        leaf.Ranges = {IntersectRanges(access.Format(slot), leaf.Ranges[0], leaf.Ranges[1])};
+      }
       return true;
     }
     return false;
   }
 
-  std::int64_t EstimateLeaf(TFilterIndexAccess& access, const TServedLeaf& leaf) const {
+  // Counts each range of the leaf (kept in the range for the scan's choice).
+  std::int64_t EstimateLeaf(TFilterIndexAccess& access, TServedLeaf& leaf) const {
     if (leaf.Kind == TServedLeaf::TKind::Text) return -1;
     std::int64_t count = -1;
-    for (const TKeyRange& range : leaf.Ranges) {
-      std::int64_t n = access.CountRange(range);
+    for (TKeyRange& range : leaf.Ranges) {
+      range.Count = access.CountRange(range);
+      std::int64_t n = range.Count;
       if (range.Invert) n = std::max<std::int64_t>(0, access.LiveCount() - n);
       count = count < 0 ? n : std::min(count, n);
     }
@@ -509,6 +515,7 @@ class TExpressionCondition : public TFilterCondition {
       if (left.Cost >= 0 && right.Cost >= 0) marks.Cost = left.Cost + right.Cost;
     } else if (DescribeLeaf(access, node, leaf)) {
       marks.Level = kLevelServed;
+      FLeaves.erase(&node);
       if (FEstimate) {
         marks.Count = EstimateLeaf(access, leaf);
         if (marks.Count >= 0) marks.Cost = marks.Count * leaf.KeyLength;
@@ -519,6 +526,9 @@ class TExpressionCondition : public TFilterCondition {
           marks.NotChosen = true;
         }
       }
+      // Evaluation scans what analysis described (and counted) rather than describing the
+      // leaf a second time.
+      FLeaves.emplace(&node, std::move(leaf));
     }
     return FMarks[&node] = marks;
   }
@@ -614,31 +624,33 @@ class TExpressionCondition : public TFilterCondition {
       bitmap.OrWith(left);
       return;
     }
-    TServedLeaf leaf;
-    if (!DescribeLeaf(access, node, leaf)) return EvaluateByRecords(access, node, bitmap);
+    const auto described = FLeaves.find(&node);
+    TServedLeaf own;
+    if (described == FLeaves.end() && !DescribeLeaf(access, node, own))
+      return EvaluateByRecords(access, node, bitmap);
     TRecordsBitmap served;
-    ScanLeaf(access, leaf, served);
+    ScanLeaf(access, described != FLeaves.end() ? described->second : own, served);
     bitmap.AndWith(served);
   }
 
   void ScanLeaf(TFilterIndexAccess& access, const TServedLeaf& leaf, TRecordsBitmap& out) {
+    TRecordsBitmap part;
+    if (leaf.Kind == TServedLeaf::TKind::Single || leaf.Kind == TServedLeaf::TKind::Between) {
+      access.ScanRange(leaf.Ranges.front(), out);  // sizes and clears out itself
+      if (leaf.Invert) out.Invert();
+      return;
+    }
     out.SetSize(access.Highest());
     out.ClearAll();
-    TRecordsBitmap part;
     switch (leaf.Kind) {
       case TServedLeaf::TKind::Single:
-        access.ScanRange(leaf.Ranges.front(), out);
+      case TServedLeaf::TKind::Between:
         break;
       case TServedLeaf::TKind::AnyOf:
         for (const TKeyRange& range : leaf.Ranges) {
           access.ScanRange(range, part);
           out.OrWith(part);
         }
-        break;
-      case TServedLeaf::TKind::Between:
-        access.ScanRange(leaf.Ranges[0], out);
-        access.ScanRange(leaf.Ranges[1], part);
-        out.AndWith(part);
         break;
       case TServedLeaf::TKind::Text: {
         bool first = true;
@@ -687,7 +699,8 @@ class TExpressionCondition : public TFilterCondition {
   TEvalLocale FLocale;
   std::unique_ptr<TTableColumns> FColumns;
   std::unordered_map<const TExpToken*, TNodeMarks> FMarks;
-  std::vector<std::uint8_t> FScratch;  // the record being evaluated
+  std::unordered_map<const TExpToken*, TServedLeaf> FLeaves;  // served leaves as analysed
+  std::vector<std::uint8_t> FScratch;                         // the record being evaluated
   bool FEstimate = false;
   bool FCostRule = false;
 };

@@ -255,5 +255,66 @@ TEST_P(FilterModelTest, FilteredCursorAgreesWithBruteForce) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, FilterModelTest, ::testing::Range(1u, 13u));
 
+// Key ranges that start, end and lie inside leaf pages of indexes many pages long, ascending
+// and descending, counted and walked with and without the complement scans.
+TEST(FilterManyLeafPages, ServedRangesAgreeWithBruteForce) {
+  std::mt19937 random(5);
+  const auto draw = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  for (const bool descending : {false, true}) {
+    SCOPED_TRACE(descending ? "descending" : "ascending");
+    TScratchFolder folder;
+    TEngineSandbox sandbox(folder.Path());
+    TFilterTableOptions options;
+    options.AmountDescending = descending;
+    TDataDirectory& directory = sandbox.Directory();
+    directory.CloseTable(directory.CreateTable("F", false, FilterTable(options), false));
+    TDataCursor cursor(directory);
+    cursor.SetTableName("F");
+    cursor.Open();
+    for (std::int32_t id = 1; id <= 1500; ++id) {
+      TFilterRow row;
+      row.Id = id;
+      if (draw(0, 19) != 0) row.Amount = draw(-5, 40);
+      InsertFilterRow(cursor, row);
+    }
+    std::vector<std::string> conditions;
+    for (const char* op : {"=", "<>", ">", ">=", "<", "<="}) {
+      for (const int value : {-6, -5, 0, 17, 40, 41}) {
+        conditions.push_back(std::string("AMOUNT ") + op + " " + std::to_string(value));
+      }
+      conditions.push_back(std::string("ID ") + op + " " + std::to_string(draw(1, 1500)));
+    }
+    for (int i = 0; i < 6; ++i) {
+      const std::string low = std::to_string(draw(-6, 41));
+      const std::string high = std::to_string(draw(-6, 41));
+      conditions.push_back("AMOUNT BETWEEN " + low + " AND " + high);
+      conditions.push_back("AMOUNT NOT BETWEEN " + low + " AND " + high);
+      conditions.push_back("ID BETWEEN " + std::to_string(draw(1, 1500)) + " AND " +
+                           std::to_string(draw(1, 1500)));
+    }
+    conditions.push_back("AMOUNT IS NULL");
+    for (const int order : {static_cast<int>(kRecordOrderIndexNo), 0}) {
+      cursor.SetIndexNo(order);
+      for (const std::string& text : conditions) {
+        const TIds expected = BruteForceIds(directory, "F", order, text);
+        for (const bool complement : {false, true}) {
+          SCOPED_TRACE(text + (complement ? " (complement scans)" : ""));
+          TFilterFlags flags;
+          flags.UseComplement = complement;
+          flags.Estimate = complement;
+          cursor.DropFilter(nullptr);
+          cursor.ActivateFilter(AddFilterText(cursor, text, flags));
+          ASSERT_EQ(cursor.RecordCount(), static_cast<std::int64_t>(expected.size()));
+          if (order == 0) {
+            ASSERT_EQ(WalkIds(cursor), expected);
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kura

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -15,6 +16,38 @@ constexpr std::uint32_t kWordsPerGrowth = TRecordsBitmap::kGrowthBytes / 4;
 // Low `count` bits set (count 0..32).
 constexpr std::uint32_t LowBits(std::uint32_t count) {
   return count >= 32 ? kAllOnes : ((1u << count) - 1u);
+}
+
+// Set bits of whole words, 64 bits at a time. Counting is what every count of a filtered
+// cursor ends in, so the processor's population count is used where it has one.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("popcnt"))) std::uint32_t CountWordsPopcnt(const std::uint32_t* words,
+                                                                 std::uint32_t count) {
+  std::uint64_t total = 0;
+  std::uint32_t w = 0;
+  for (; w + 2 <= count; w += 2) {
+    std::uint64_t pair = 0;
+    std::memcpy(&pair, words + w, sizeof pair);
+    total += static_cast<std::uint64_t>(__builtin_popcountll(pair));
+  }
+  if (w < count) total += static_cast<std::uint64_t>(__builtin_popcount(words[w]));
+  return static_cast<std::uint32_t>(total);
+}
+#endif
+
+std::uint32_t CountWordsPortable(const std::uint32_t* words, std::uint32_t count) {
+  std::uint32_t total = 0;
+  for (std::uint32_t w = 0; w < count; ++w)
+    total += static_cast<std::uint32_t>(std::popcount(words[w]));
+  return total;
+}
+
+std::uint32_t CountWords(const std::uint32_t* words, std::uint32_t count) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  static const bool hasPopcnt = __builtin_cpu_supports("popcnt");
+  if (hasPopcnt) return CountWordsPopcnt(words, count);
+#endif
+  return CountWordsPortable(words, count);
 }
 
 }  // namespace
@@ -78,14 +111,7 @@ std::uint32_t TRecordsBitmap::CountBefore(std::uint32_t k) const {
   if (k < 2) return 0;
   const std::uint32_t records = std::min<std::uint64_t>(k - 1, size_);
   const std::uint32_t full_words = records / 32;
-  std::uint32_t count = 0;
-  for (std::uint32_t w = 0; w < full_words; ++w) {
-    const std::uint32_t word = Word(w);
-    if (word == kAllOnes)
-      count += 32;
-    else if (word != 0)
-      count += static_cast<std::uint32_t>(std::popcount(word));
-  }
+  std::uint32_t count = CountWords(bits_.data(), full_words);
   if (records % 32) count += CountWord(full_words, 0, records % 32);
   return count;
 }
@@ -161,20 +187,28 @@ TRecordsBitmap::WalkResult TRecordsBitmap::FindPrior(std::uint32_t& p, std::uint
   return {passed == n && n > 0, passed};
 }
 
+// The word loops below run over plain pointers so that the compiler can do them many words
+// at a time.
 void TRecordsBitmap::AndWith(const TRecordsBitmap& other) {
   assert(other.size_ == size_);
-  for (std::uint32_t w = 0; w < word_count_; ++w)
-    bits_[w] &= w < other.bits_.size() ? other.bits_[w] : 0u;
+  const std::uint32_t words = std::min<std::size_t>(word_count_, other.bits_.size());
+  std::uint32_t* target = bits_.data();
+  const std::uint32_t* source = other.bits_.data();
+  for (std::uint32_t w = 0; w < words; ++w) target[w] &= source[w];
+  std::fill(target + words, target + word_count_, 0u);
 }
 
 void TRecordsBitmap::OrWith(const TRecordsBitmap& other) {
   assert(other.size_ == size_);
   const std::uint32_t words = std::min<std::size_t>(word_count_, other.bits_.size());
-  for (std::uint32_t w = 0; w < words; ++w) bits_[w] |= other.bits_[w];
+  std::uint32_t* target = bits_.data();
+  const std::uint32_t* source = other.bits_.data();
+  for (std::uint32_t w = 0; w < words; ++w) target[w] |= source[w];
 }
 
 void TRecordsBitmap::Invert() {
-  for (std::uint32_t w = 0; w < word_count_; ++w) bits_[w] = ~bits_[w];
+  std::uint32_t* words = bits_.data();
+  for (std::uint32_t w = 0; w < word_count_; ++w) words[w] = ~words[w];
 }
 
 void TRecordsBitmap::Assign(const TRecordsBitmap& other) {

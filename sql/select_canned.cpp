@@ -384,9 +384,11 @@ class TCannedSelect {
     FProgress = std::make_unique<TProgressSteps>(FDirectory.Session().MakeProgress());
     if (FQuery.FImplicitGroup) FGroupRow.assign(FResult->RecordSize(), 0);
     FTopRows = MakeTopRows();
+    TCursorAppendRun run(*FResult);
     if (!StopsEarly()) Walk(0);
     if (FTopRows) AppendTopRows();
     if (FQuery.FImplicitGroup) AppendImplicitGroup();
+    run.End();
     if (!FAborted) ReportProgress(100);
   }
 
@@ -578,6 +580,7 @@ class TCannedSelect {
         });
     std::vector<std::uint8_t> buffer(source.RecordSize(), 0);
     source.First();
+    TCursorAppendRun run(*FResult);
     while (source.GetNextRecord(buffer) == 0) {
       FResult->InitNewRecord(FRecord);
       for (std::size_t i = 0; i < FLayout.ColumnCount; ++i) {
@@ -589,6 +592,7 @@ class TCannedSelect {
       }
       Append(FRecord);
     }
+    run.End();
     if (!FQuery.FUnionAll) Sort(AllColumns(), TDuplicateMode::Remove, -1, false);
   }
 

@@ -13,7 +13,7 @@
 // Kura's record and index buffers get SQLite's default page cache size. Times are processor
 // time of the process (the machine is shared), in milliseconds.
 //
-// Usage: select_vs_sqlite [--rows N] [--rounds N]
+// Usage: select_vs_sqlite [--rows N] [--rounds N] [--only W]  (W: 1-based workload to time alone)
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -270,10 +270,12 @@ double Median(std::vector<double> values) {
 int Main(int argc, char** argv) {
   int rows = 100'000;
   int rounds = 5;
+  int only = 0;  // 1-based workload to time alone (for profiling), 0 for all
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string name = argv[i];
     if (name == "--rows") rows = std::max(1000, std::atoi(argv[i + 1]));
     if (name == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
+    if (name == "--only") only = std::atoi(argv[i + 1]);
   }
   TData data = MakeData(rows);
   std::vector<std::vector<std::int32_t>> single(kLookups), ranges(kLookups);
@@ -312,6 +314,7 @@ int Main(int argc, char** argv) {
       TSqlite sqlite(folder, data);
       for (std::size_t w = 0; w < workloads.size(); ++w) {
         const TWorkload& load = workloads[w];
+        if (only > 0 && static_cast<std::size_t>(only) != w + 1) continue;
         std::int64_t mine = 0;
         std::int64_t theirs = 0;
         kuraTimes[w].push_back(
@@ -329,6 +332,7 @@ int Main(int argc, char** argv) {
   std::printf("%-34s %12s %12s %8s\n", "workload (median of rounds)", "kura cpu ms",
               "sqlite cpu ms", "ratio");
   for (std::size_t w = 0; w < workloads.size(); ++w) {
+    if (kuraTimes[w].empty()) continue;
     double kura = Median(kuraTimes[w]) * 1000;
     double sqlite = Median(sqliteTimes[w]) * 1000;
     std::printf("%-34s %12.2f %12.2f %8.2f\n", workloads[w].Name, kura, sqlite, kura / sqlite);

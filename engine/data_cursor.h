@@ -318,6 +318,12 @@ class TDataCursor {
   void UnlockTable();
   // Adds the record in the buffer; with resync the cursor moves onto it.
   void PostInsert(std::span<std::uint8_t> buffer, bool resync);
+  // An append run, for filling a table nobody walks meanwhile (a result table): while it is
+  // open, changes posted without resync keep the cursor's bitmaps up to date but leave its
+  // counts and place as they were instead of counting afresh after every record; ending it
+  // counts once and reads the current record again. Use TCursorAppendRun to bracket one.
+  void BeginAppendRun();
+  void EndAppendRun();
   // Replaces the current record by the buffer. Under the pessimistic protocol releaseLock
   // gives the edit lock back after a successful post; with resync the cursor moves onto
   // the record in its new place.
@@ -676,6 +682,33 @@ class TDataCursor {
   int FReadDepth = 0;            // nesting of BeginRead
   bool FTookReadLock = false;    // the outermost bracket took the table's read lock
   bool FChangeReported = false;  // a lock's header re-read saw a change not yet caught up
+  bool FAppendRun = false;       // inside BeginAppendRun .. EndAppendRun
+  bool FAppendRunStale = false;  // a change in the run left the counts to be made afresh
+};
+
+// Brackets an append run: End() counts afresh (raising what that raises); a scope left
+// without End(), by an error, ends the run quietly.
+class TCursorAppendRun {
+ public:
+  explicit TCursorAppendRun(TDataCursor& cursor) : FCursor(&cursor) { cursor.BeginAppendRun(); }
+  ~TCursorAppendRun() {
+    if (FCursor == nullptr) return;
+    try {
+      FCursor->EndAppendRun();
+    } catch (...) {  // the error that left the scope is the one to report
+    }
+  }
+  TCursorAppendRun(const TCursorAppendRun&) = delete;
+  TCursorAppendRun& operator=(const TCursorAppendRun&) = delete;
+
+  void End() {
+    TDataCursor* cursor = FCursor;
+    FCursor = nullptr;
+    cursor->EndAppendRun();
+  }
+
+ private:
+  TDataCursor* FCursor;
 };
 
 }  // namespace kura

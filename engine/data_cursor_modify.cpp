@@ -546,6 +546,10 @@ void TDataCursor::UpdateBitmapsFor(std::int32_t n, std::span<const std::uint8_t>
 }
 
 void TDataCursor::AfterChange(std::int32_t onto) {
+  if (FAppendRun && onto == 0) {
+    FAppendRunStale = true;
+    return;
+  }
   Nav().Resynchronise();
   if (onto != 0) {
     if (FRecordOrder) {
@@ -555,6 +559,20 @@ void TDataCursor::AfterChange(std::int32_t onto) {
       FIndexNav->SearchKey(key.data(), true, false);
     }
   }
+  ReadCurrentRecord(true);
+}
+
+void TDataCursor::BeginAppendRun() {
+  RequireOpen();
+  FAppendRun = true;
+}
+
+void TDataCursor::EndAppendRun() {
+  const bool stale = FAppendRunStale;
+  FAppendRun = false;
+  FAppendRunStale = false;
+  if (!stale || !IsOpen()) return;
+  Nav().Resynchronise();
   ReadCurrentRecord(true);
 }
 

@@ -422,6 +422,40 @@ TEST_F(DataCursorModifyTest, FilteredCursorKeepsItsBitmapsInStepWithChanges) {
   }
 }
 
+// Inserts in an append run leave the counts alone until the run ends; then the cursor
+// agrees with one that counted after every insert, also when an error left the run.
+TEST_F(DataCursorModifyTest, AppendRunCountsOnceAtItsEnd) {
+  auto cursor = OpenCursor();
+  TDataCursorTestAccess::SetFiltered(*cursor, true);
+  cursor->SetIndexName("ByName");
+  TBuffer low(cursor->RecordSize(), 0);
+  cursor->SetField(2, low, "N1");
+  cursor->SetRange(false, low, 1, low, 1);
+  {
+    TCursorAppendRun run(*cursor);
+    for (std::int32_t id = 1; id <= 20; ++id) {
+      TBuffer buffer =
+          NewRowBuffer(*cursor, {id, testing::Numbered("N", id % 3), testing::Numbered("C", id)});
+      cursor->PostInsert(buffer, false);
+    }
+    EXPECT_EQ(cursor->RecordCount(), 0);  // not counted yet
+    run.End();
+  }
+  EXPECT_EQ(cursor->RecordCount(), 7);
+  EXPECT_EQ(Ids(*cursor), (std::vector<std::int32_t>{1, 4, 7, 10, 13, 16, 19}));
+  {
+    TCursorAppendRun run(*cursor);
+    TBuffer fresh = NewRowBuffer(*cursor, {21, "N1", "C21"});
+    cursor->PostInsert(fresh, false);
+    TBuffer twice = NewRowBuffer(*cursor, {21, "N1", "C21b"});
+    EXPECT_NE(RaisedCode([&] { cursor->PostInsert(twice, false); }), 0);
+  }
+  EXPECT_EQ(cursor->RecordCount(), 8);
+  Insert(*cursor, {22, "N1", "C22"});
+  EXPECT_EQ(cursor->RecordCount(), 9);
+  EXPECT_EQ(Ids(*cursor), (std::vector<std::int32_t>{1, 4, 7, 10, 13, 16, 19, 21, 22}));
+}
+
 TEST_F(DataCursorModifyTest, KeptRowIdsMustBeFree) {
   TDataDirectory& directory = sandbox->Directory();
   TTableDefinition definition = ModifyTable();

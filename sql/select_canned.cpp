@@ -17,6 +17,7 @@
 #include "sql/result_table.h"
 #include "sql/select_conditions.h"
 #include "sql/source_rows.h"
+#include "sql/top_rows.h"
 #include "storage/field_types.h"
 #include "storage/index_key.h"
 #include "storage/progress_steps.h"
@@ -382,8 +383,12 @@ class TCannedSelect {
     FDrivingCount = FRows.Table(FLevels.front().Table).Cursor->RecordCount();
     FProgress = std::make_unique<TProgressSteps>(FDirectory.Session().MakeProgress());
     if (FQuery.FImplicitGroup) FGroupRow.assign(FResult->RecordSize(), 0);
+    FTopRows = MakeTopRows();
+    TCursorAppendRun run(*FResult);
     if (!StopsEarly()) Walk(0);
+    if (FTopRows) AppendTopRows();
     if (FQuery.FImplicitGroup) AppendImplicitGroup();
+    run.End();
     if (!FAborted) ReportProgress(100);
   }
 
@@ -444,8 +449,32 @@ class TCannedSelect {
       return;
     }
     BuildRow(FRecord);
+    if (FTopRows) {
+      FTopRows->Offer(FRecord);
+      return;
+    }
     Append(FRecord);
     if (StopsEarly()) FStopped = true;
+  }
+
+  // ORDER BY with TOP n over plain rows: only the n best rows need to reach the result
+  // table, whose sort then orders them as it would have ordered all of them. Not with a row
+  // limit (that keeps the first rows found) nor with BLOB columns (stored as the row is built).
+  std::unique_ptr<TTopRows> MakeTopRows() const {
+    bool plainRows = !FQuery.FHasGroupBy && !FQuery.FDistinct && !FQuery.FImplicitGroup &&
+                     FQuery.FUnionNext == nullptr && FQuery.FMaxRowCount < 0;
+    if (FQuery.FTop < 0 || !plainRows || !NeedsOrderSort()) return nullptr;
+    bool blobs = std::any_of(FFields.begin(), FFields.end(), [](const TFieldDescriptor& field) {
+      return field.FieldType == kFieldTypeBlob;
+    });
+    if (blobs) return nullptr;
+    return std::make_unique<TTopRows>(OrderByFields(), FQuery.FOrderByNoCase, FLocale,
+                                      FRecord.size(), FQuery.FTop);
+  }
+
+  void AppendTopRows() {
+    for (std::vector<std::uint8_t>& record : FTopRows->TakeInArrivalOrder()) Append(record);
+    FTopRows.reset();
   }
 
   void AccumulateImplicit() {
@@ -551,6 +580,7 @@ class TCannedSelect {
         });
     std::vector<std::uint8_t> buffer(source.RecordSize(), 0);
     source.First();
+    TCursorAppendRun run(*FResult);
     while (source.GetNextRecord(buffer) == 0) {
       FResult->InitNewRecord(FRecord);
       for (std::size_t i = 0; i < FLayout.ColumnCount; ++i) {
@@ -562,16 +592,21 @@ class TCannedSelect {
       }
       Append(FRecord);
     }
+    run.End();
     if (!FQuery.FUnionAll) Sort(AllColumns(), TDuplicateMode::Remove, -1, false);
+  }
+
+  std::vector<TSortField> OrderByFields() const {
+    std::vector<TSortField> fields;
+    for (const TOrderByField& item : FQuery.FOrderBy) {
+      fields.push_back(SortFieldOf(item.ResultColumn, item.Descending));
+    }
+    return fields;
   }
 
   void OrderAndTop() {
     if (NeedsOrderSort()) {
-      std::vector<TSortField> fields;
-      for (const TOrderByField& item : FQuery.FOrderBy) {
-        fields.push_back(SortFieldOf(item.ResultColumn, item.Descending));
-      }
-      Sort(std::move(fields), TDuplicateMode::Keep, FQuery.FTop, FQuery.FOrderByNoCase);
+      Sort(OrderByFields(), TDuplicateMode::Keep, FQuery.FTop, FQuery.FOrderByNoCase);
       return;
     }
     // TOP after a UNION without ORDER BY: the first rows as they stand.
@@ -611,6 +646,7 @@ class TCannedSelect {
   std::int64_t FDrivingCount = 0;
   std::int64_t FDrivingDone = 0;
   std::unique_ptr<TProgressSteps> FProgress;
+  std::unique_ptr<TTopRows> FTopRows;
 };
 
 }  // namespace

@@ -3,8 +3,10 @@
 // limits, the progress callback and table locks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "base/engine_error.h"
 #include "engine/data_cursor.h"
@@ -134,6 +136,58 @@ TEST_F(SelectExecutorTest, MaxRowCountKeepsTheFirstRowsFoundThenSorts) {
   statement.FMaxRowCount = 2;
   statement.FMasterQuery->FMaxRowCount = 2;
   EXPECT_EQ((std::vector<std::string>{"2", "1"}), ReadRows(*statement.Execute()));
+}
+
+TEST_F(SelectExecutorTest, TopAfterOrderByKeepsTheEarliestOfEqualRows) {
+  struct TCase {
+    const char* Sql;
+    std::vector<std::string> Rows;
+  };
+  const TCase cases[] = {
+      {"select TNB, HNB from tejun order by HNB desc top 3", {"6 | 30", "4 | 20", "5 | 20"}},
+      {"select TNB, BFR from tejun order by BFR top 4", {"1 | 0", "4 | 0", "6 | 0", "2 | 1"}},
+      {"select TNB, BFR from tejun order by BFR desc, TNB desc top 2", {"3 | 2", "5 | 1"}},
+      {"select TNB, HNB from tejun order by HNB top 0", {}},
+      {"select TNB, HNB from tejun order by HNB desc top 10",
+       {"6 | 30", "4 | 20", "5 | 20", "1 | 10", "2 | 10", "3 | 10"}},
+  };
+  for (const TCase& c : cases) {
+    TQueryStatement statement(&FDatabase);
+    statement.Prepare(c.Sql);
+    EXPECT_EQ(c.Rows, ReadRows(*statement.Execute())) << c.Sql;
+  }
+}
+
+// TOP n after ORDER BY must give the first n rows of the same statement without TOP, on
+// values with many ties, NULLs and mixed case.
+TEST_F(SelectExecutorTest, TopAfterOrderByMatchesTheHeadOfTheFullOrder) {
+  TDataDirectory& directory = FSandbox.Directory();
+  TTableDefinition definition;
+  definition.Fields = {IntegerField("ID"), IntegerField("A"),
+                       MakeFieldDescriptor("S", kFieldTypeString, 8)};
+  directory.CloseTable(directory.CreateTable("ties", false, definition, true));
+  std::mt19937 random(4711);
+  const char* words[] = {"ab", "AB", "b", "Ba", "NULL"};
+  std::vector<std::string> lines;
+  for (int id = 1; id <= 300; ++id) {
+    std::string a = random() % 6 == 0 ? "NULL" : std::to_string(random() % 7);
+    lines.push_back(std::to_string(id) + " | " + a + " | " + words[random() % 5]);
+  }
+  testing::InsertRows(directory, "ties", lines);
+  const char* orders[] = {"A", "A desc", "S", "S desc, A", "A, S desc", "S desc"};
+  for (int round = 0; round < 24; ++round) {
+    std::string order = orders[round % 6];
+    std::string nocase = round % 4 == 3 ? " nocase" : "";
+    std::string base = "select ID, A, S from ties order by " + order + nocase;
+    int top = static_cast<int>(random() % 40);
+    TQueryStatement full(&FDatabase);
+    full.Prepare(base);
+    std::vector<std::string> expected = ReadRows(*full.Execute());
+    expected.resize(std::min<std::size_t>(expected.size(), static_cast<std::size_t>(top)));
+    TQueryStatement limited(&FDatabase);
+    limited.Prepare(base + " top " + std::to_string(top));
+    EXPECT_EQ(expected, ReadRows(*limited.Execute())) << base << " top " << top;
+  }
 }
 
 int AbortAtOnce(TQueryStatement*, int, void* calls) {

@@ -22,6 +22,37 @@
 
 namespace kura {
 
+namespace {
+
+// One index's key buffer and tree, made once for a walk over every record: each key goes
+// into the tree at once, or into the batch for a bottom-up build.
+struct TSlotKeys {
+  int Slot;
+  const TKeyFormat& Format;
+  TIndexTree Tree;
+  std::vector<std::uint8_t> Key;
+  TKeyBatch Batch;
+
+  static TSlotKeys For(TIndexFile& index, int slot) {
+    const TKeyFormat& format = index.KeyFormat(slot);
+    return {slot, format, index.Tree(slot),
+            std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength)),
+            TKeyBatch(format.KeyLength)};
+  }
+
+  // False when the tree already holds the key (a unique index).
+  bool Take(std::span<const std::uint8_t> image, std::int32_t n, bool bulk) {
+    BuildKey(Format, image, Key);
+    if (bulk) {
+      Batch.Add(Key.data(), n);
+      return true;
+    }
+    return Tree.Insert(Key.data(), n);
+  }
+};
+
+}  // namespace
+
 // --- Access rules -----------------------------------------------------------------------
 
 void TDataCursor::RequireExclusive() const {
@@ -213,24 +244,16 @@ void TDataCursor::FreeIndexPages(int slot) {
 void TDataCursor::BuildIndex(int slot) {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
-  const TKeyFormat& keys = index.KeyFormat(slot);
-  const bool bulk = BuildsBottomUp(data.RecordCount(), keys.KeyLength);
-  TIndexTree tree = index.Tree(slot);
-  TKeyBatch batch(keys.KeyLength);
-  std::vector<std::uint8_t> key(static_cast<std::size_t>(keys.KeyLength));
+  const bool bulk = BuildsBottomUp(data.RecordCount(), index.KeyFormat(slot).KeyLength);
+  TSlotKeys keys = TSlotKeys::For(index, slot);
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
     TRecord* record = data.GetRecord(n);
     const bool live = !IsDeleted(record->Image);
-    if (live) BuildKey(keys, record->Image, key);
+    const bool taken = !live || keys.Take(record->Image, n, bulk);
     data.ReleaseRecord(record);
-    if (!live) continue;
-    if (bulk) {
-      batch.Add(key.data(), n);
-    } else if (!tree.Insert(key.data(), n)) {
-      RaiseDuplicate(slot);
-    }
+    if (!taken) RaiseDuplicate(slot);
   }
-  if (bulk) BuildSlotFromKeys(slot, batch);
+  if (bulk) BuildSlotFromKeys(slot, keys.Batch);
 }
 
 void TDataCursor::BuildSlotFromKeys(int slot, const TKeyBatch& batch) {
@@ -342,23 +365,6 @@ void TDataCursor::RebuildIndexFile(const std::function<void()>& redefine, bool k
 void TDataCursor::InsertEveryKey() {
   TDataFile& data = FTable->Data();
   TIndexFile& index = FTable->Index();
-  // One key buffer and tree per index, made once for the whole walk.
-  struct TSlotKeys {
-    int Slot;
-    const TKeyFormat& Format;
-    TIndexTree Tree;
-    std::vector<std::uint8_t> Key;
-    TKeyBatch Batch;  // the keys gathered for a bottom-up build
-
-    void Take(TDataCursor& cursor, std::span<const std::uint8_t> image, std::int32_t n, bool bulk) {
-      BuildKey(Format, image, Key);
-      if (bulk) {
-        Batch.Add(Key.data(), n);
-      } else if (!Tree.Insert(Key.data(), n)) {
-        cursor.RaiseDuplicate(Slot);
-      }
-    }
-  };
   std::vector<TSlotKeys> slots;
   std::vector<int> slotNumbers = KeySlots();
   slotNumbers.push_back(kSysDeletedSlot);
@@ -367,10 +373,7 @@ void TDataCursor::InsertEveryKey() {
   const bool bulk =
       BuildsBottomUp(data.RecordCount(), keyLengths, static_cast<int>(slotNumbers.size()));
   for (const int slot : slotNumbers) {
-    const TKeyFormat& format = index.KeyFormat(slot);
-    slots.push_back({slot, format, index.Tree(slot),
-                     std::vector<std::uint8_t>(static_cast<std::size_t>(format.KeyLength)),
-                     TKeyBatch(format.KeyLength)});
+    slots.push_back(TSlotKeys::For(index, slot));
   }
   TSlotKeys& deleted = slots.back();
   const bool textIndex = index.ReadIndexDescriptor(kSysTextSlot).KeyFieldCount > 0;
@@ -381,10 +384,11 @@ void TDataCursor::InsertEveryKey() {
       image.assign(record->Image.begin(), record->Image.end());
       data.ReleaseRecord(record);
     }
-    deleted.Take(*this, image, n, bulk);
+    if (!deleted.Take(image, n, bulk)) RaiseDuplicate(deleted.Slot);
     if (IsDeleted(image)) continue;
     index.IncLiveRecordCount();
-    for (std::size_t i = 0; i + 1 < slots.size(); ++i) slots[i].Take(*this, image, n, bulk);
+    for (std::size_t i = 0; i + 1 < slots.size(); ++i)
+      if (!slots[i].Take(image, n, bulk)) RaiseDuplicate(slots[i].Slot);
     if (textIndex) {
       const TTextIndexChange words =
           TextIndexChange({}, RecordWords(*FTable, *FTextParams, image, nullptr), false);

@@ -99,7 +99,6 @@ int TFilterIndexAccess::ChooseIndex(int fieldNo, bool caseInsensitive, bool anyC
 
 bool TFilterIndexAccess::TextIndexed(int fieldNo) const {
   TIndexFile& index = FCursor.FTable->Index();
-  if (!index.SlotInUse(kSysTextSlot)) return false;
   const TIndexDescriptor text = index.ReadIndexDescriptor(kSysTextSlot);
   for (int i = 0; i < text.KeyFieldCount && i < static_cast<int>(text.KeyFields.size()); ++i) {
     if (text.KeyFields[static_cast<std::size_t>(i)] == fieldNo) return true;
@@ -297,7 +296,6 @@ void TFilterIndexAccess::ScanRange(const TKeyRange& range, TRecordsBitmap& out) 
 void TFilterIndexAccess::ScanTextWord(int fieldNo, std::string_view word, bool prefix,
                                       TRecordsBitmap& out) {
   TIndexFile& index = FCursor.FTable->Index();
-  if (!index.SlotInUse(kSysTextSlot)) return;
   std::array<std::uint8_t, kSysTextKeyLength> low{};
   BuildTextKey(static_cast<std::uint16_t>(fieldNo), word, std::numeric_limits<std::int32_t>::min(),
                FCursor.Locale(), low);

@@ -285,7 +285,6 @@ class TDataQuery {
   TDataCursor* FResultCursor = nullptr;
   std::unique_ptr<TOpenedSource> FResultTable;
   std::int64_t FRecordCount = 0;
-  double FExecutionTime = 0;
   // The equality filter an IN (SELECT ...) installs on this sub-select's result cursor.
   TFilter* FSubSelectFilter = nullptr;
 

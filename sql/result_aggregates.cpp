@@ -185,9 +185,8 @@ void TGroupAggregates::Finalise(std::span<std::uint8_t> row) {
 
 bool TGroupAggregates::Keep(std::span<const std::uint8_t> row) {
   if (!FQuery.FHaving) return true;
-  TExpTokenPtr value = EvaluateExpression(*FQuery.FHaving, row.data(), FValues.get(),
-                                          TEvalLocale{FLocale.LanguageId, FLocale.SortId});
-  return IsTrue(*value);
+  return EvaluateCondition(*FQuery.FHaving, row.data(), FValues.get(),
+                           TEvalLocale{FLocale.LanguageId, FLocale.SortId});
 }
 
 TSortCallbacks TGroupAggregates::Callbacks() {

@@ -129,11 +129,9 @@ class TCannedSelect {
       }
       bool present = true;
       TExpTokenPtr value;
-      if (field.Aggregate == akCount || !IsStarCount(field)) {
-        if (!IsStarCount(field)) {
-          value = Evaluate(*field.Expression->FArgs.front());
-          present = value->FIsNull == 0;
-        }
+      if (!IsStarCount(field)) {
+        value = Evaluate(*field.Expression->FArgs.front());
+        present = value->FIsNull == 0;
       }
       if (field.Aggregate == akCount) {
         value = NewToken();
@@ -434,8 +432,9 @@ class TCannedSelect {
   }
 
   bool Passes(const std::vector<const TExpToken*>& parts) {
-    return std::all_of(parts.begin(), parts.end(),
-                       [this](const TExpToken* part) { return IsTrue(*Evaluate(*part)); });
+    return std::all_of(parts.begin(), parts.end(), [this](const TExpToken* part) {
+      return EvaluateCondition(*part, nullptr, &FRows, EvalLocale());
+    });
   }
 
   void EmitCombination() {

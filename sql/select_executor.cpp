@@ -1,6 +1,5 @@
 #include "sql/select_executor.h"
 
-#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -76,13 +75,18 @@ void InstallEvaluatedWhere(TDataQuery& query) {
   auto fields = std::make_shared<std::vector<TFieldDescriptor>>(data.Descriptors().begin(),
                                                                 data.Descriptors().end());
   auto reader = std::make_shared<TRecordFields>(*fields, cursor.RecordSize());
+  // Memo and BLOB columns are read from the cursor's table, as in every other WHERE.
+  const std::size_t size = cursor.RecordSize();
+  reader->SetBlobReader([&cursor, size](const std::uint8_t* record, const TFieldDescriptor& field,
+                                        std::string& value) {
+    return cursor.ReadStoredBlob(field, std::span(record, size), value);
+  });
   const TExpToken* where = query.FWhere.get();
   const TTableLocale locale = cursor.Locale();
   auto callback = [fields, reader, where, locale](
                       TDataCursor&, std::span<const std::uint8_t> record, std::int32_t) {
-    TExpTokenPtr value = EvaluateExpression(*where, record.data(), reader.get(),
-                                            TEvalLocale{locale.LanguageId, locale.SortId});
-    return IsTrue(*value);
+    return EvaluateCondition(*where, record.data(), reader.get(),
+                             TEvalLocale{locale.LanguageId, locale.SortId});
   };
   TFilter* filter = cursor.AddFilter(nullptr, callback, TFilterFlags{});
   cursor.ActivateFilter(filter);
@@ -103,12 +107,6 @@ TDataCursor* ExecuteLive(TDataQuery& query) {
   query.FRecordCount = cursor.RecordCount();
   cursor.First();
   return &cursor;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-  return ms < 0 ? 0.0 : static_cast<double>(ms) / 1000.0;
 }
 
 }  // namespace
@@ -138,7 +136,6 @@ void PrepareLiveResult(TDataQuery& query) {
 }
 
 TDataCursor* ExecuteSelect(TDataQuery& query, TDataDirectory& directory) {
-  auto start = std::chrono::steady_clock::now();
   query.FSubSelectFilter = nullptr;
   query.FResultCursor = nullptr;
   query.FRecordCount = 0;
@@ -147,7 +144,6 @@ TDataCursor* ExecuteSelect(TDataQuery& query, TDataDirectory& directory) {
     TQueryTableLocks locks(query);
     result = query.FResultIsLive ? ExecuteLive(query) : ExecuteCannedSelect(query, directory);
   }
-  query.FExecutionTime = SecondsSince(start);
   return result;
 }
 

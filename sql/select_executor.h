@@ -26,8 +26,9 @@ class TDataDirectory;
 void PrepareLiveResult(TDataQuery& query);
 
 // Runs the query and answers its result cursor; the statement's database directory is
-// where result tables are made unless INTO says otherwise. Sets FRecordCount and
-// FExecutionTime. WITH LOCKS tables are locked for the run and unlocked on every path.
+// where result tables are made unless INTO says otherwise. Sets FRecordCount (the
+// statement times its execution). WITH LOCKS tables are locked for the run and unlocked on
+// every path.
 TDataCursor* ExecuteSelect(TDataQuery& query, TDataDirectory& directory);
 
 // IN (SELECT ...): whether the executed sub-select's result holds value in its column,

@@ -251,10 +251,6 @@ TLegality MoveLegalityHere(int colour, int point, bool replacingTheStone) {
   return MoveLegality(emptied, ColourOfCode(colour), point, ko);
 }
 
-TKo BoardKo() {
-  return ko;
-}
-
 void RemoveStoneByHand(int p) {
   CheckPoint(p);
   if (Board[p] <= 0) return;

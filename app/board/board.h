@@ -135,10 +135,6 @@ std::uint64_t BoardClearCount();
 // `replacingTheStone`, a stone on the point counts as taken off first (a replacement the user
 // confirmed), and only suicide and ko are left to refuse.
 TLegality MoveLegalityHere(int colour, int point, bool replacingTheStone = false);
-// The ko left by the last stone placed: set by a capture of one stone that leaves the ko shape,
-// cleared by any other placement, by ClearBoard and by a removal by hand; a take-back puts back
-// the ko noted with the position before the move.
-TKo BoardKo();
 
 // Removes the stone at `point` without any rule or record (only when Board[point] > 0).
 void RemoveStoneByHand(int point);

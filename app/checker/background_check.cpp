@@ -39,11 +39,7 @@ void TBackgroundCheck::Work(TEngineStarter start_engine, std::chrono::millisecon
 
 bool TBackgroundCheck::Progress(const TCheckStep& step) {
   std::lock_guard lock(mutex_);
-  state_.done = step.done;
-  state_.total = step.total;
-  state_.readings = step.readings;
-  state_.seconds = step.seconds;
-  state_.limit = step.limit;
+  static_cast<TCheckStep&>(state_) = step;
   changed_.notify_all();
   return !state_.cancelled;
 }

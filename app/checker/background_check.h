@@ -17,14 +17,11 @@ namespace goramina {
 
 class TBackgroundCheck {
  public:
-  struct TState {
-    int done = 0;
-    int total = 0;
+  // The worker's last progress step (problems done, and on the problem being read the
+  // engine's readings, the time spent and the time it may take), and whether it has ended.
+  struct TState : TCheckStep {
     bool finished = false;
     bool cancelled = false;  // asked to stop; the worker stops within a fraction of a second
-    int readings = 0;        // on the problem being read: the engine's readings so far,
-    double seconds = 0;      // the time spent on it,
-    double limit = 0;        // and the time it may take
   };
 
   // Starts checking `problems` at once on a worker thread, each within `time_limit`.

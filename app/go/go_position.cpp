@@ -16,11 +16,6 @@ TColour TGoPosition::At(int point) const {
   return ColourOfCode(codes_[point]);
 }
 
-void TGoPosition::SetToPlay(TColour colour) {
-  if (colour == TColour::kNone) throw std::invalid_argument("The side to move needs a colour");
-  toPlay_ = colour;
-}
-
 int TGoPosition::Prisoners(TColour capturer) const {
   return capturer == TColour::kBlack   ? prisonersOfBlack_
          : capturer == TColour::kWhite ? prisonersOfWhite_
@@ -78,12 +73,6 @@ void TGoPosition::AddStone(TColour colour, int point) {
   CheckPoint(point);
   if (colour == TColour::kNone) throw std::invalid_argument("A set-up stone needs a colour");
   codes_[point] = CodeOf(colour);
-  ko_ = {};
-}
-
-void TGoPosition::RemoveStone(int point) {
-  CheckPoint(point);
-  codes_[point] = 0;
   ko_ = {};
 }
 

@@ -36,7 +36,6 @@ class TGoPosition {
   TColour At(int point) const;
   const TPointCodes& Codes() const { return codes_; }
   TColour ToPlay() const { return toPlay_; }
-  void SetToPlay(TColour colour);
   TKo Ko() const { return ko_; }
   // Stones `capturer` has taken by the moves on the history.
   int Prisoners(TColour capturer) const;
@@ -56,10 +55,9 @@ class TGoPosition {
   // has been played.
   bool TakeBack();
 
-  // Set-up edits: a stone put or removed without any rule and without a history entry. They
-  // clear the ko. A take-back after a set-up edit restores the points its move changed.
+  // A set-up edit: a stone put without any rule and without a history entry. It clears the
+  // ko. A take-back after a set-up edit restores the points its move changed.
   void AddStone(TColour colour, int point);
-  void RemoveStone(int point);
 
   bool operator==(const TGoPosition&) const = default;
 

@@ -43,11 +43,6 @@ class FilterTest : public ::testing::Test {
                                          const std::vector<TFilterRow>& rows) {
     TDataDirectory& directory = sandbox->Directory();
     TDataTable& table = directory.CreateTable("F", false, FilterTable(options), false);
-    if (options.TextIndexOnNote) {
-      const std::uint16_t fields[] = {testing::kNoteField};
-      table.Index().SetTextIndex(fields);
-      table.FlushBuffers();
-    }
     directory.CloseTable(table);
     auto cursor = OpenCursor();
     for (const TFilterRow& row : rows) InsertFilterRow(*cursor, row);

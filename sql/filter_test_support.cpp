@@ -47,6 +47,7 @@ TTableDefinition FilterTable(const TFilterTableOptions& options) {
     byKind.Fields = {kKindField};
     definition.SecondaryIndexes.push_back(byKind);
   }
+  if (options.TextIndexOnNote) definition.TextIndexFields = {kNoteField};
   return definition;
 }
 
